@@ -1,0 +1,1 @@
+"""vexo: a machine-learning experiment workflow."""
