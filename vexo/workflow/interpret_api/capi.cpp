@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vexo {
@@ -374,14 +375,26 @@ py::object make_function(const Method& method, py::handle module_name) {
     return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(f));
 }
 
+py::handle interned(const char* text) {
+    // Keyed by the literal's address: the same name may be cached twice, which costs nothing.
+    static std::unordered_map<const char*, PyObject*> cache;
+    auto found = cache.find(text);
+    if (found != cache.end()) {
+        return found->second;
+    }
+    PyObject* name = PyUnicode_InternFromString(text);
+    if (name == nullptr) {
+        throw py::error_already_set();
+    }
+    cache.emplace(text, name);  // kept for the life of the process, as the module is
+    return name;
+}
+
 py::object global(const char* name) {
     if (g_module == nullptr) {
         throw std::logic_error("vexo.workflow.interpret_api is not initialised");
     }
-    py::str key = py::reinterpret_steal<py::str>(PyUnicode_InternFromString(name));
-    if (!key) {
-        throw py::error_already_set();
-    }
+    const py::handle key = interned(name);
     PyObject* ns = PyModule_GetDict(g_module);
     PyObject* found = PyDict_GetItemWithError(ns, key.ptr());
     if (found == nullptr && !PyErr_Occurred()) {

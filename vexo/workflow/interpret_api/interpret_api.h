@@ -65,6 +65,10 @@ py::object make_function(const Method& method, py::handle module_name);
 
 inline constexpr const char* kModuleName = "vexo.workflow.interpret_api";
 
+// The interned str of a name, made once per process: attribute and global lookups with it skip
+// making and hashing a new string at each call.
+py::handle interned(const char* text);
+
 // A global name as Python code in this module sees it: the module namespace first, then the
 // builtins; NameError where neither has it. Looked up at every use, so that a user or a test can
 // substitute any component by assigning to the module attribute.
@@ -106,7 +110,12 @@ inline bool truthy(py::handle obj) {
 }
 
 // obj == text
-inline bool equals(py::handle obj, const char* text) { return obj.equal(py::str(text)); }
+inline bool equals(py::handle obj, const char* text) {
+    if (PyUnicode_CheckExact(obj.ptr())) {
+        return PyUnicode_Compare(obj.ptr(), interned(text).ptr()) == 0;
+    }
+    return obj.equal(interned(text));
+}
 
 // item in container
 inline bool contains(py::handle container, py::handle item) {
