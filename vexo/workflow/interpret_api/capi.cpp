@@ -81,6 +81,12 @@ void function_dealloc(PyObject* op) {
     Py_DECREF(type);
 }
 
+// Function objects are made only by the module; one made from Python would have no body.
+PyObject* function_new(PyTypeObject* type, PyObject*, PyObject*) {
+    PyErr_Format(PyExc_TypeError, "cannot create '%.100s' instances", type->tp_name);
+    return nullptr;
+}
+
 PyObject* function_repr(PyObject* op) {
     return PyUnicode_FromFormat("<function %U at %p>", as_function(op)->qualname, op);
 }
@@ -283,6 +289,7 @@ PyMemberDef function_members[] = {
 };
 
 PyType_Slot function_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(function_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
     {Py_tp_call, reinterpret_cast<void*>(function_call)},
