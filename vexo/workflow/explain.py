@@ -1,0 +1,148 @@
+"""How each model family explains itself, on the model's input matrix.
+
+Contributions split a model's response for one sample into one part per feature:
+- linear model: coefficient times value (the level's coefficient for a categorical feature);
+  the response is the linear predictor (the logit for a classifier);
+- decision tree: along the sample's path, each split's change of the node mean goes to the
+  split's feature; the response is the leaf's mean (the probability of the positive class);
+- ReLU network: the weights of the sample's own local linear model times its values;
+- any other model: the response minus its average over the training values of the feature.
+"""
+
+import numpy as np
+
+
+# Linear models -------------------------------------------------------------------------
+
+def linear_parts(estimator):
+    """(intercept, coefficients) of the fitted linear step of a "glm" pipeline."""
+    linear = estimator.named_steps["linear"]
+    return float(np.ravel(linear.intercept_)[0]), np.ravel(linear.coef_)
+
+
+def linear_terms(estimator, dataset):
+    """One (term, group, coefficient) per column of the design: a numeric feature is its own
+    term in the group "Numeric"; each level of a categorical feature is a term "feature=label"
+    in the feature's group, the reference (first) level with coefficient 0."""
+    _, coef = linear_parts(estimator)
+    terms, k = [], 0
+    for name in dataset.categorical_features:
+        labels = dataset.categories[name]
+        terms.append(("%s=%s" % (name, labels[0]), name, 0.0))
+        for label in labels[1:]:
+            terms.append(("%s=%s" % (name, label), name, float(coef[k])))
+            k += 1
+    for name in dataset.feature_names:
+        if name not in dataset.categories:
+            terms.append((name, "Numeric", float(coef[k])))
+            k += 1
+    return terms
+
+
+def linear_contributions(estimator, dataset, X):
+    """Each feature's part of the linear predictor for the rows of X, (n, p); with the
+    intercept they add up to it."""
+    _, coef = linear_parts(estimator)
+    parts = np.zeros(X.shape)
+    k = 0
+    for name in dataset.categorical_features:
+        j = dataset.feature_names.index(name)
+        level_coef = np.concatenate([[0.0], coef[k:k + len(dataset.categories[name]) - 1]])
+        k += len(level_coef) - 1
+        parts[:, j] = level_coef[X[:, j].astype(int)]
+    for j, name in enumerate(dataset.feature_names):
+        if name not in dataset.categories:
+            parts[:, j] = coef[k] * X[:, j]
+            k += 1
+    return parts
+
+
+def linear_response(estimator, X):
+    if hasattr(estimator, "decision_function"):
+        return estimator.decision_function(X)
+    return estimator.predict(X)
+
+
+# Decision trees ------------------------------------------------------------------------
+
+def tree_node_means(tree):
+    """The mean response of every node: the mean target for a regressor, the share of the
+    positive class (the second) for a classifier."""
+    value = tree.tree_.value[:, 0, :]
+    if value.shape[1] == 1:
+        return value[:, 0].astype(float)
+    return value[:, 1] / value.sum(axis=1)
+
+
+def tree_result(tree, feature_names):
+    """The fitted tree with what drawing it needs, as a plain dictionary."""
+    return {
+        "tree": tree,
+        "feature_names": list(feature_names),
+        "max_depth": int(tree.get_depth()),
+        "children_left": tree.tree_.children_left.copy(),
+        "children_right": tree.tree_.children_right.copy(),
+        "criterion": tree.criterion,
+    }
+
+
+def tree_path(tree, x_row):
+    """Node ids from the root to the sample's leaf."""
+    return tree.decision_path(np.asarray(x_row, dtype=float).reshape(1, -1)).indices.tolist()
+
+
+def tree_local(tree, feature_names, x_row):
+    """The tree result of one sample: its path (``node_index``), the nodes to draw
+    (``node_related``: the root, then both children of every split on the path, level by
+    level, left first) and the drawn nodes whose own children are left out (``node_other``:
+    the branches that the sample does not take, where they are not leaves)."""
+    left, right = tree.tree_.children_left, tree.tree_.children_right
+    path = tree_path(tree, x_row)
+    related, other = [path[0]], []
+    for node in path[:-1]:
+        for child in (left[node], right[node]):
+            related.append(int(child))
+            if child not in path and left[child] != -1:
+                other.append(int(child))
+    result = tree_result(tree, feature_names)
+    result.update(node_index=path, node_related=related, node_other=other)
+    return result
+
+
+def tree_contributions(tree, X):
+    """Each feature's part of the leaf mean for the rows of X, (n, p); they add up to the
+    leaf mean minus the root mean (the training mean)."""
+    means = tree_node_means(tree)
+    feature = tree.tree_.feature
+    paths = tree.decision_path(X)
+    parts = np.zeros(X.shape)
+    for i in range(X.shape[0]):
+        path = paths.indices[paths.indptr[i]:paths.indptr[i + 1]]
+        for parent, child in zip(path[:-1], path[1:]):
+            parts[i, feature[parent]] += means[child] - means[parent]
+    return parts
+
+
+# Any model -----------------------------------------------------------------------------
+
+def model_response(estimator, X):
+    """The number that contributions explain: the prediction of a regressor, the probability
+    of the positive class (else the decision function) of a classifier."""
+    if hasattr(estimator, "predict_proba") and hasattr(estimator, "classes_"):
+        return estimator.predict_proba(X)[:, 1]
+    if hasattr(estimator, "decision_function"):
+        return np.ravel(estimator.decision_function(X))
+    return np.asarray(estimator.predict(X), dtype=float)
+
+
+def occlusion_contributions(response, x_row, background):
+    """For each feature, the response at the sample minus its mean when that feature alone
+    takes the values of the background rows instead (one row of the result, (p,))."""
+    x_row = np.asarray(x_row, dtype=float).reshape(1, -1)
+    at_sample = response(x_row)[0]
+    parts = np.empty(x_row.shape[1])
+    for j in range(x_row.shape[1]):
+        varied = np.repeat(x_row, background.shape[0], axis=0)
+        varied[:, j] = background[:, j]
+        parts[j] = at_sample - response(varied).mean()
+    return parts

@@ -1,0 +1,166 @@
+"""Model pipelines: the data's own units in, a fitted model's answer out.
+
+Every model sees the same input matrix: numeric features scaled to [0, 1] by the range of the
+training split, categorical features as integer codes (a label's code is its position in
+``Dataset.categories``). ``make_estimator`` builds the model of each family on that matrix.
+"""
+
+import numpy as np
+import pandas as pd
+from sklearn.base import is_classifier, is_regressor
+from sklearn.compose import ColumnTransformer
+from sklearn.linear_model import LinearRegression, LogisticRegression
+from sklearn.pipeline import Pipeline
+from sklearn.preprocessing import OneHotEncoder
+from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
+
+from .relu_dnn import ReluDNNClassifier, ReluDNNRegressor
+
+FAMILIES = ("glm", "tree", "reludnn")
+
+
+def make_estimator(family, dataset, random_state=0, **params):
+    """An unfitted estimator of a family for the dataset's task; ``params`` go to the model.
+
+    "glm" is linear (regression) or logistic (classification) regression on the scaled
+    numeric features and one indicator per level of each categorical feature except its first
+    (the reference level); "tree" a decision tree, depth 5 and 5 samples per leaf unless
+    ``params`` say otherwise; "reludnn" a ReLU network, two hidden layers of 20 by default.
+    """
+    classification = dataset.task == "classification"
+    if family == "glm":
+        if classification:
+            params.setdefault("max_iter", 1000)
+            model = LogisticRegression(**params)
+        else:
+            model = LinearRegression(**params)
+        columns = [dataset.feature_names.index(name) for name in dataset.categorical_features]
+        levels = OneHotEncoder(
+            categories=[np.arange(len(dataset.categories[name]), dtype=float)
+                        for name in dataset.categorical_features],
+            drop="first", sparse_output=False)
+        design = ColumnTransformer([("levels", levels, columns)] if columns else [],
+                                   remainder="passthrough")
+        return Pipeline([("design", design), ("linear", model)])
+    if family == "tree":
+        params.setdefault("max_depth", 5)
+        params.setdefault("min_samples_leaf", 5)
+        params.setdefault("random_state", random_state)
+        return (DecisionTreeClassifier if classification else DecisionTreeRegressor)(**params)
+    if family == "reludnn":
+        params.setdefault("random_state", random_state)
+        return (ReluDNNClassifier if classification else ReluDNNRegressor)(**params)
+    raise ValueError("unknown model family %r; the families are %s, or pass an unfitted "
+                     "scikit-learn estimator" % (family, ", ".join(map(repr, FAMILIES))))
+
+
+def family_of(estimator):
+    """The family whose views suit an estimator: decided by its class, as the views do."""
+    name = type(estimator).__name__
+    if name in ("ReluDNNRegressor", "ReluDNNClassifier"):
+        return "reludnn"
+    if name in ("DecisionTreeRegressor", "DecisionTreeClassifier"):
+        return "tree"
+    return "generic"
+
+
+def check_estimator_task(estimator, task):
+    if not hasattr(estimator, "fit") or not hasattr(estimator, "predict"):
+        raise ValueError("a model must be a family name or an estimator with fit and predict, "
+                         "got %r" % (estimator,))
+    if task == "classification" and is_regressor(estimator):
+        raise ValueError("%s is a regressor; this experiment is a classification"
+                         % type(estimator).__name__)
+    if task == "regression" and is_classifier(estimator):
+        raise ValueError("%s is a classifier; this experiment is a regression"
+                         % type(estimator).__name__)
+
+
+class ModelPipeline:
+    """One registered model with the preprocessing that feeds it.
+
+    Attributes
+    ----------
+    name : the name under which the model is registered
+    family : "glm", "tree", "reludnn" or "generic"
+    estimator : the fitted model, which takes the matrix of ``transform``
+    task, feature_names, classes (the two target labels of a classification, else None)
+    """
+
+    def __init__(self, name, family, estimator, dataset):
+        self.name = name
+        self.family = family
+        self.estimator = estimator
+        self.task = dataset.task
+        self.classes = dataset.classes
+        self.feature_names = list(dataset.feature_names)
+        self.categories = {k: v.copy() for k, v in dataset.categories.items()}
+        train = dataset.rows(dataset.train_index)
+        self.minimum, self.range = {}, {}
+        for feature in dataset.numeric_features:
+            values = train[feature].to_numpy(dtype=float)
+            self.minimum[feature] = float(values.min())
+            # A constant feature maps to 0 rather than dividing by zero.
+            self.range[feature] = float(values.max() - values.min()) or 1.0
+
+    def __repr__(self):
+        return "ModelPipeline(%r, family=%r, estimator=%s)" % (
+            self.name, self.family, type(self.estimator).__name__)
+
+    def transform(self, frame):
+        """The model's input matrix for the rows of ``frame`` (in the data's own units)."""
+        if isinstance(frame, pd.Series):
+            frame = frame.to_frame().T
+        if not isinstance(frame, pd.DataFrame):
+            raise ValueError("transform needs a DataFrame with the feature columns, got %s"
+                             % type(frame).__name__)
+        absent = [f for f in self.feature_names if f not in frame.columns]
+        if absent:
+            raise ValueError("frame lacks the feature column(s) %r" % absent)
+        X = np.empty((frame.shape[0], len(self.feature_names)))
+        for j, feature in enumerate(self.feature_names):
+            column = frame[feature]
+            if column.isna().any():
+                raise ValueError("feature %r has missing values" % feature)
+            if feature in self.categories:
+                labels = self.categories[feature]
+                codes = pd.Categorical(column.astype(object), categories=list(labels)).codes
+                if (codes < 0).any():
+                    unknown = sorted({str(v) for v in column[codes < 0]})
+                    raise ValueError("feature %r has unknown label(s) %s; known are %s"
+                                     % (feature, unknown, [str(v) for v in labels]))
+                X[:, j] = codes
+            else:
+                X[:, j] = (column.to_numpy(dtype=float) - self.minimum[feature]) \
+                    / self.range[feature]
+        return X
+
+    def predict(self, frame):
+        """The model's prediction for each row: a number, or a class label."""
+        prediction = self.estimator.predict(self.transform(frame))
+        if self.task == "classification":
+            return self.classes[np.asarray(prediction, dtype=int)]
+        return np.asarray(prediction, dtype=float)
+
+    def predict_proba(self, frame):
+        """Probabilities of ``classes[0]`` and ``classes[1]`` for each row (classification)."""
+        if self.task != "classification":
+            raise ValueError("predict_proba needs a classification experiment; this one is a "
+                             "regression")
+        return self.estimator.predict_proba(self.transform(frame))
+
+    def transform_to_orignial_scale(self, feature_name, values):
+        """Values of one feature in model scale, back in the data's own units.
+
+        Returns the pair (converted values, "numeric" or "categorical"); the converted array
+        has the shape of ``values``. A categorical value becomes the label of its code; a value
+        between two codes (a tree's split threshold) the label of the code below it.
+        """
+        if feature_name not in self.feature_names:
+            raise ValueError("unknown feature %r" % (feature_name,))
+        values = np.asarray(values, dtype=float)
+        if feature_name in self.categories:
+            labels = self.categories[feature_name]
+            codes = np.clip(np.floor(values), 0, len(labels) - 1).astype(int)
+            return labels[codes], "categorical"
+        return values * self.range[feature_name] + self.minimum[feature_name], "numeric"

@@ -1,0 +1,82 @@
+"""Small ReLU multilayer perceptrons whose every prediction is a local linear model.
+
+Both classes are scikit-learn MLPs with the activation fixed to ReLU. The regressor learns a
+standardised target and undoes the standardisation in ``predict``; the classifier (binary)
+adds ``decision_function``, the logit that its sigmoid output unit turns into a probability.
+``relu_layers`` hands out the layers in the units of the network's output (the prediction for
+the regressor, the logit for the classifier), so that the local linear models are exact.
+"""
+
+import numpy as np
+from sklearn.neural_network import MLPClassifier, MLPRegressor
+
+
+class ReluDNNRegressor(MLPRegressor):
+
+    def __init__(self, hidden_layer_sizes=(20, 20), alpha=1e-4, batch_size="auto",
+                 learning_rate_init=1e-3, max_iter=2000, tol=1e-4, n_iter_no_change=10,
+                 early_stopping=False, random_state=None):
+        super().__init__(hidden_layer_sizes=hidden_layer_sizes, activation="relu",
+                         solver="adam", alpha=alpha, batch_size=batch_size,
+                         learning_rate_init=learning_rate_init, max_iter=max_iter, tol=tol,
+                         n_iter_no_change=n_iter_no_change, early_stopping=early_stopping,
+                         random_state=random_state)
+
+    def fit(self, X, y):
+        y = np.asarray(y, dtype=float)
+        self.y_mean_ = float(y.mean())
+        # A constant target would otherwise divide by zero.
+        self.y_scale_ = float(y.std()) or 1.0
+        return super().fit(X, (y - self.y_mean_) / self.y_scale_)
+
+    def predict(self, X):
+        return super().predict(X) * self.y_scale_ + self.y_mean_
+
+    def relu_layers(self):
+        """[(weights, biases), ...] of every layer, the last one mapping to the prediction."""
+        layers = [(w, b) for w, b in zip(self.coefs_, self.intercepts_)]
+        w, b = layers[-1]
+        layers[-1] = (w * self.y_scale_, b * self.y_scale_ + self.y_mean_)
+        return layers
+
+
+class ReluDNNClassifier(MLPClassifier):
+
+    def __init__(self, hidden_layer_sizes=(20, 20), alpha=1e-4, batch_size="auto",
+                 learning_rate_init=1e-3, max_iter=2000, tol=1e-4, n_iter_no_change=10,
+                 early_stopping=False, random_state=None):
+        super().__init__(hidden_layer_sizes=hidden_layer_sizes, activation="relu",
+                         solver="adam", alpha=alpha, batch_size=batch_size,
+                         learning_rate_init=learning_rate_init, max_iter=max_iter, tol=tol,
+                         n_iter_no_change=n_iter_no_change, early_stopping=early_stopping,
+                         random_state=random_state)
+
+    def fit(self, X, y):
+        super().fit(X, y)
+        if len(self.classes_) != 2:
+            raise ValueError("ReluDNNClassifier is binary; the target has %d classes"
+                             % len(self.classes_))
+        return self
+
+    def relu_layers(self):
+        """[(weights, biases), ...] of every layer, the last one mapping to the logit."""
+        return [(w, b) for w, b in zip(self.coefs_, self.intercepts_)]
+
+    def decision_function(self, X):
+        """The logit of ``classes_[1]`` for each row of X."""
+        return relu_forward(self.relu_layers(), np.asarray(X, dtype=float))[0]
+
+
+def relu_forward(layers, X):
+    """The network's output for the rows of X and each row's activation pattern (one boolean
+    column per hidden unit, all hidden layers side by side)."""
+    a, patterns = X, []
+    for w, b in layers[:-1]:
+        z = a @ w + b
+        active = z > 0
+        patterns.append(active)
+        a = np.where(active, z, 0.0)
+    w, b = layers[-1]
+    out = (a @ w + b)[:, 0]
+    pattern = np.hstack(patterns) if patterns else np.zeros((X.shape[0], 0), dtype=bool)
+    return out, pattern
