@@ -124,7 +124,7 @@ class ModelPipeline:
                 raise ValueError("feature %r has missing values" % feature)
             if feature in self.categories:
                 labels = self.categories[feature]
-                codes = pd.Categorical(column.astype(object), categories=list(labels)).codes
+                codes = pd.Index(labels, dtype=object).get_indexer(column.astype(object))
                 if (codes < 0).any():
                     unknown = sorted({str(v) for v in column[codes < 0]})
                     raise ValueError("feature %r has unknown label(s) %s; known are %s"
