@@ -37,7 +37,7 @@ class Dataset:
 
     Attributes
     ----------
-    data : DataFrame, the user's frame (not copied, not changed)
+    data : DataFrame, a copy of the user's frame
     target : str, the target column
     task : "regression" or "classification"
     feature_names : list of str, every column but the target, in the frame's order
@@ -67,7 +67,7 @@ class Dataset:
         if missing:
             raise ValueError("data has missing values in column(s) %r; fill or drop them first"
                              % missing)
-        self.data = data
+        self.data = data.copy()
         self.target = target
         self.task = task
         self.feature_names = [c for c in columns if c != target]

@@ -239,7 +239,9 @@ class Experiment:
             parts = explain.tree_contributions(estimator, x_row[None, :])[0]
             response = explain.model_response(estimator, x_row[None, :])[0]
         else:
-            background = train_inputs[:_BACKGROUND_ROWS]
+            spaced = np.linspace(0, len(train_inputs) - 1,
+                                 min(len(train_inputs), _BACKGROUND_ROWS)).astype(int)
+            background = train_inputs[spaced]
             parts = explain.occlusion_contributions(
                 lambda X: explain.model_response(estimator, X), x_row, background)
             response = explain.model_response(estimator, x_row[None, :])[0]
@@ -259,11 +261,15 @@ class Experiment:
     def _local_title(self, pipeline, row, response, centered):
         if self.task == "regression":
             what = "prediction %.4g" % response
-        elif pipeline.family in ("glm", "reludnn"):
-            what = "logit of %s %.4g" % (self.dataset.classes[1], response)
         else:
-            what = "P(%s) %.3f" % (self.dataset.classes[1], response)
-        if pipeline.family == "tree" or pipeline.family == "generic" or centered:
+            positive = self.dataset.classes[1]
+            if pipeline.family in ("glm", "reludnn"):
+                what = "logit of %s %.4g" % (positive, response)
+            elif hasattr(pipeline.estimator, "predict_proba"):
+                what = "P(%s) %.3f" % (positive, response)
+            else:
+                what = "score of %s %.4g" % (positive, response)
+        if centered or pipeline.family in ("tree", "generic"):
             base = "relative to the training mean"
         else:
             base = "relative to the intercept"

@@ -1,0 +1,88 @@
+"""Every view of the interpretation module, reached through ``model_interpret``, on every
+model of a real experiment: it draws, or prints its refusal, and raises nothing.
+
+Each row names the method that the dispatcher reaches; a row runs once ``InterpretAPI`` has
+that method, so views join this table as they are built.
+"""
+
+import matplotlib.pyplot as plt
+import pytest
+
+api = pytest.importorskip("vexo.workflow.interpret_api")
+
+DRAW, REFUSE, SHOW = "draws", "refuses", "shows a table"
+REFUSALS = {"Not supported", "No interaction effect", "No this interaction effect"}
+MODELS = ("glm", "tree", "relu")
+
+
+def only(model, outcome):
+    return {m: outcome if m == model else REFUSE for m in MODELS}
+
+
+EVERY = {m: DRAW for m in MODELS}
+NONE = {m: REFUSE for m in MODELS}
+PAIR = ("income_per_household", "income_per_capita_usd")
+
+# show, arguments, method reached (per model where the dispatcher decides), outcome per model
+VIEWS = [
+    ("global_fi", {}, "fi", EVERY),
+    ("global_fi", {"return_data": True}, "fi", EVERY),
+    ("global_ei", {}, {"glm": "ei", "tree": "ei", "relu": None}, NONE),
+    ("llm_pc", {}, {"glm": None, "tree": None, "relu": "ei"}, only("relu", DRAW)),
+    ("glm_coef", {"uni_feature": "Numeric"}, "coef", only("glm", DRAW)),
+    ("glm_coef", {"uni_feature": "colour"}, "coef", only("glm", DRAW)),
+    ("global_effect_plot", {"uni_feature": "income_per_household"}, "main_effect",
+     only("relu", DRAW)),
+    ("global_effect_plot", {"uni_feature": "age", "original_scale": True}, "main_effect",
+     only("relu", DRAW)),
+    ("global_effect_plot", {"bi_features": "pair"}, "interaction_effect", only("relu", DRAW)),
+    ("global_effect_plot", {"bi_features": "pair", "original_scale": True},
+     "interaction_effect", only("relu", DRAW)),
+    ("local_fi", {"sample_id": 17}, "fi_local", EVERY),
+    ("local_fi", {"sample_id": 17, "centered": False, "return_data": True}, "fi_local", EVERY),
+    ("local_fi", {"sample_id": 17, "original_scale": True}, "fi_local", EVERY),
+    ("local_ei", {"sample_id": 17}, "ei_local", NONE),
+    ("llm_summary", {}, "llm_df", only("relu", SHOW)),
+    ("llm_violin", {}, "llm_violin", only("relu", DRAW)),
+    ("tree_global", {"depth": 2}, "get_tree", only("tree", DRAW)),
+    ("tree_global", {"original_scale": True}, "get_tree", only("tree", DRAW)),
+    ("tree_local", {"sample_id": 17}, "get_local_tree", only("tree", DRAW)),
+    ("tree_local", {"sample_id": 17, "original_scale": True}, "get_local_tree",
+     only("tree", DRAW)),
+]
+
+
+def view_id(row):
+    show, arguments = row[0], row[1]
+    return "-".join([show] + ["%s=%s" % kv for kv in arguments.items()])
+
+
+@pytest.mark.parametrize("model", MODELS)
+@pytest.mark.parametrize("show, arguments, method, outcome", VIEWS, ids=map(view_id, VIEWS))
+def test_view_draws_or_refuses(experiment, model, show, arguments, method, outcome, capsys):
+    method = method[model] if isinstance(method, dict) else method
+    if method is not None and not hasattr(api.InterpretAPI, method):
+        pytest.skip("InterpretAPI has no %s yet" % method)
+    if arguments.get("bi_features") == "pair":
+        # A pair is named as the 15-character display names name it.
+        names = experiment.dataset.truncated_columns_dict_15
+        arguments = dict(arguments, bi_features=tuple(names[f] for f in PAIR))
+
+    view = api.InterpretAPI(experiment, model)
+    result = view.model_interpret(show=show, **arguments)
+
+    printed = capsys.readouterr().out
+    expected = outcome[model]
+    if expected == DRAW:
+        assert plt.get_fignums(), "nothing drawn"
+        assert not REFUSALS & set(printed.splitlines())
+    elif expected == SHOW:
+        assert "Count" in printed and "Not supported" not in printed
+    else:
+        assert printed.splitlines()[-1:] and printed.splitlines()[-1] in REFUSALS
+    if arguments.get("return_data") and show == "global_fi":
+        assert sorted(result) == ["feature_names", "importance"]
+    elif arguments.get("return_data"):
+        assert result["value"]["x"] and len(result["value"]["x"]) == len(result["value"]["y"])
+    else:
+        assert result is None
