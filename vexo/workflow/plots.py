@@ -104,8 +104,9 @@ def _is_number(v):
 
 # ---------------------------------------------------------------- text
 
-def _fmt(v, digits=6):
-    """Numbers short and exact enough to read; anything else as its text."""
+def _fmt(v, digits=4):
+    """Numbers with at most `digits` decimals, or `digits` significant ones below 1; anything else
+    as its text."""
     if isinstance(v, np.ndarray) and v.ndim == 0:
         v = v.item()
     if v is None:
@@ -124,7 +125,7 @@ def _fmt(v, digits=6):
             return "0"
         if abs(v) >= 1e9 or abs(v) < 1e-5:
             return "%.*g" % (min(digits, 4), v)
-        return np.format_float_positional(v, precision=digits, fractional=False, trim="-")
+        return np.format_float_positional(v, precision=digits, fractional=abs(v) >= 1, trim="-")
     if np.ndim(v) > 0:
         return " x ".join(_fmt(x, digits) for x in np.ravel(np.asarray(v, dtype=object)))
     return str(v)
@@ -186,7 +187,7 @@ def _fit_title(fig, ax):
 def _importance_title(prefix, name, importance):
     text = prefix + " of " + name if name else prefix
     if importance is not None:
-        text += " (Importance: %s)" % _fmt(importance, 4)
+        text += " (Importance: %s)" % _fmt(importance)
     return text
 
 
@@ -299,15 +300,19 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
             nbins = int(np.clip(round(inches * 1.1), 3, 9))
             nice = ticker.MaxNLocator(nbins=nbins, steps=[1, 2, 2.5, 5, 10]).tick_values(orig[0], orig[-1])
             nice = nice[(nice >= orig[0] - 1e-9 * span) & (nice <= orig[-1] + 1e-9 * span)]
-            if len(nice) >= 2:
-                locs = np.interp(nice, orig, grid)
+            locs = np.interp(nice, orig, grid)
+            # a strongly curved scaler crowds round values at one end; even ticks read better then
+            spread = np.diff(np.concatenate([[lo], np.sort(locs), [hi]]))
+            if len(nice) >= 2 and spread.max() <= 0.45 * (hi - lo):
                 target.set_ticks(locs, [_fmt(v) for v in nice])
                 return None
 
     eps = 1e-9 * (hi - lo)
     locs = [t for t in target.get_majorticklocs() if lo - eps <= t <= hi + eps]
     if locs:
-        target.set_ticks(locs, [_fmt(v) for v in _original_values(scaler, feature, locs)])
+        values = _original_values(scaler, feature, locs)
+        target.set_ticks(locs, [np.format_float_positional(float(v), precision=5, fractional=False, trim="-")
+                                if _is_number(v) and 1e-5 <= abs(v) < 1e9 else _fmt(v) for v in values])
     return None
 
 
@@ -336,7 +341,7 @@ class PlotHBar:
         figsize = _figsize(figsize)
         names = [_fmt(x) for x in _items("X", X)]
         heights = _numbers("height", height)
-        labels = None if value is None else [_fmt(v, 6) for v in _items("value", value)]
+        labels = None if value is None else [_fmt(v) for v in _items("value", value)]
         s0 = s1 = None
         if stems is not None:
             s0 = _numbers("stem_value0", stems[0])
@@ -388,6 +393,8 @@ class PlotHBar:
                         text, xy=(anchors[-1], i), xytext=(offset * side, 0), textcoords="offset points",
                         ha="left" if side > 0 else "right", va="center", fontsize=NOTE_SIZE,
                         color=MUTED, zorder=5))
+                    # fitted inside the axes below; the layout must not shrink the axes for them
+                    texts[-1].set_in_layout(False)
             lo, hi = self._fit_xlim(fig, ax, outer_lo, outer_hi, texts, anchors, sides, mid_center, offset)
             if lo < 0 < hi:
                 _zero_line(ax, vertical=True)
@@ -403,6 +410,33 @@ class PlotHBar:
         width = _chars_across(fig, TICK_SIZE, 0.3)
         lines = max(_wrap(s, width).count("\n") + 1 for s in names)
         return float(np.clip(per_bar * 0.62 / lines, 6.0, TICK_SIZE))
+
+    @staticmethod
+    def _label_shares(fig, renderer, axes_width, texts, sides, offset, centred):
+        """The share of the axes width each value label needs, its text wrapped or shrunk
+        until the labels leave at least 30% of the width to the bars."""
+        gap = (offset + 2.0) * fig.dpi / 72.0
+        raw = [t.get_text() for t in texts]
+        for _ in range(8):
+            shares = [(t.get_window_extent(renderer).width + gap) / axes_width for t in texts]
+            right = max([f for f, s in zip(shares, sides) if s > 0], default=0.0)
+            left = max([f for f, s in zip(shares, sides) if s < 0], default=0.0)
+            need = 2 * max(right, left) if centred else right + left
+            if need <= 0.7:
+                break
+            limit = 0.7 / (2 if centred or (right and left) else 1)
+            changed = False
+            for t, text, f in zip(texts, raw, shares):
+                if f > limit:
+                    longest = max(len(line) for line in t.get_text().split("\n"))
+                    wrapped = _wrap(text, max(8, int(longest * limit / f)))
+                    changed |= wrapped != t.get_text()
+                    t.set_text(wrapped)
+            if not changed:
+                for t in texts:
+                    t.set_fontsize(max(6.0, t.get_fontsize() - 1))
+        # shares above 0.45 could never be met together and would not converge
+        return [min(f, 0.45) for f in shares]
 
     @staticmethod
     def _fit_xlim(fig, ax, lo_values, hi_values, texts, anchors, sides, centred, offset):
@@ -421,9 +455,7 @@ class PlotHBar:
             fig.draw_without_rendering()
             renderer = fig.canvas.get_renderer()
             axes_width = ax.get_window_extent(renderer).width
-            # the offset of each label plus a little air; shares above 0.45 cannot converge
-            gap = (offset + 2.0) * fig.dpi / 72.0
-            shares = [min((t.get_window_extent(renderer).width + gap) / axes_width, 0.45) for t in texts]
+            shares = PlotHBar._label_shares(fig, renderer, axes_width, texts, sides, offset, centred)
             for _ in range(200):
                 span = hi - lo
                 new_hi = max([hi0] + [a + f * span for a, f, s in zip(anchors, shares, sides) if s > 0])
