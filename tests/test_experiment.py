@@ -11,6 +11,11 @@ from vexo.workflow.dataset import truncate_names
 from vexo.workflow.experiment import Experiment
 
 
+def inputs(exp, model):
+    """The model's input matrix of every row of the frame."""
+    return exp.registered_pipeline[model].transform(exp.dataset.data)
+
+
 @pytest.mark.parametrize("change, task, message", [
     (lambda f: f.iloc[0:0], "regression", "empty"),
     (lambda f: f, "ranking", "task"),
@@ -127,7 +132,7 @@ def test_string_columns_and_plain_estimators_are_accepted():
     # The generic contribution of a linear model is its coefficient times the distance of
     # the value from the mean of the background values.
     exp.register("ridge", Ridge(alpha=1e-6))
-    X = exp._inputs["ridge"]
+    X = inputs(exp, "ridge")
     coef = exp.registered_pipeline["ridge"].estimator.coef_
     local = exp.interpret_local_fi("ridge", 5)
     expected = coef * (X[5] - X[exp.dataset.train_index].mean(axis=0))
