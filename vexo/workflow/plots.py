@@ -161,7 +161,7 @@ def _chars_across(fig, fontsize, share=1.0):
     return fig.get_figwidth() * 72.0 * share / (0.6 * fontsize)
 
 
-def _title(fig, ax, text):
+def _title(ax, text):
     ax.set_title(text, fontsize=TITLE_SIZE, color=INK, fontweight="bold", pad=10)
 
 
@@ -352,7 +352,7 @@ class PlotHBar:
         def draw(fig):
             ax = fig.axes[0]
             _style(ax, grid_axis="x")
-            _title(fig, ax, "" if title is None else str(title))
+            _title(ax, "" if title is None else str(title))
             n = len(names)
             if n == 0:
                 _nothing_to_show(ax)
@@ -526,7 +526,7 @@ class PlotEffect:
             ax = fig.axes[0]
             low = fig.axes[-1]
             _style(ax, grid_axis="y")
-            _title(fig, ax, _importance_title("Main Effect", name, importance))
+            _title(ax, _importance_title("Main Effect", name, importance))
             if len(effect_x) == 0 and density is None:
                 _nothing_to_show(ax)
                 return
@@ -640,7 +640,7 @@ class PlotHeatmap:
         def draw(fig):
             ax = fig.axes[0]
             _style(ax)
-            _title(fig, ax, _importance_title("Interaction Effect", pair, importance))
+            _title(ax, _importance_title("Interaction Effect", pair, importance))
             if mat.size == 0:
                 _nothing_to_show(ax)
                 return
