@@ -1,3 +1,5 @@
+import copy
+
 import matplotlib
 
 matplotlib.use("Agg")
@@ -51,3 +53,106 @@ def experiment(request):
     exp.register("tree", "tree", max_depth=4)
     exp.register("relu", "reludnn", hidden_layer_sizes=(8, 8))
     return exp
+
+
+# The experiment double of the interpretation tests ----------------------------------------
+#
+# InterpretAPI holds no experiment code: it asks an experiment, its pipeline and the pipeline's
+# estimator for everything. ExperimentDouble serves fixed answers and writes every call made on it
+# into `calls`, so a test can state exactly what was asked with which arguments.
+
+FI_TABLE = {
+    "feature_names": ["age", "income", "colour", "noise"],
+    "importance": [0.1, 0.2, 0.3, 0.4],
+    "title": "Feature importance",
+}
+
+
+class Estimator:
+    """Stands in for a fitted model; only its class name matters (it selects the model family)."""
+
+
+def estimator_named(class_name):
+    return type(class_name, (Estimator,), {})()
+
+
+class PipelineDouble:
+    def __init__(self, estimator, calls):
+        self.estimator = estimator
+        self.calls = calls
+
+    def transform_to_orignial_scale(self, feature, values):
+        self.calls.append(("transform_to_orignial_scale", (feature, values), {}))
+        return values, None
+
+
+class ExperimentDouble:
+    """An experiment with one registered model per entry of `estimators` (model name to the class
+    name of its estimator). Models named in `computed` have their interpretation results already;
+    `interpret_single` computes them for the others."""
+
+    def __init__(self, estimators=None, computed=(), fi_table=FI_TABLE):
+        self.calls = []
+        estimators = {"model": "ReluDNNRegressor"} if estimators is None else estimators
+        self.registered_pipeline = {
+            model: PipelineDouble(estimator_named(name), self.calls) for model, name in estimators.items()}
+        self.interpret_result_dict = {model: object() for model in computed}
+        self.fi_table = fi_table
+
+    def _record(self, name, *args, **kwargs):
+        self.calls.append((name, args, kwargs))
+
+    def interpret_single(self, model):
+        self._record("interpret_single", model)
+        self.interpret_result_dict[model] = object()
+        return "ignored"
+
+    def interpret_fi(self, model):
+        self._record("interpret_fi", model)
+        return copy.deepcopy(self.fi_table)  # a fresh table per call, as the experiment hands out
+
+
+@pytest.fixture
+def experiment_double():
+    return ExperimentDouble()
+
+
+@pytest.fixture
+def api(experiment_double):
+    from vexo.workflow.interpret_api import InterpretAPI
+
+    api = InterpretAPI(experiment_double, "model")
+    experiment_double.calls.clear()  # the constructor's own calls are tested on their own
+    return api
+
+
+class PlotCalls(list):
+    """What the substituted plot classes were asked: (class name, method, args, kwargs) per call,
+    "__init__" for the construction of a plot object."""
+
+    def of(self, method):
+        return [(args, kwargs) for _, name, args, kwargs in self if name == method]
+
+
+def recording_plot_class(class_name, calls):
+    def init(self, *args, **kwargs):
+        calls.append((class_name, "__init__", args, kwargs))
+
+    def method(name):
+        def record(self, *args, **kwargs):
+            calls.append((class_name, name, args, kwargs))
+        return record
+
+    methods = {name: method(name) for name in ("plot", "plot_stem", "plot_interpret")}
+    return type(class_name, (), {"__init__": init, **methods})
+
+
+@pytest.fixture
+def plot_calls(monkeypatch):
+    """Substitutes the module's plot classes with recorders and returns their calls."""
+    from vexo.workflow import interpret_api
+
+    calls = PlotCalls()
+    for name in ("PlotHBar", "PlotEffect", "PlotHeatmap"):
+        monkeypatch.setattr(interpret_api, name, recording_plot_class(name, calls))
+    return calls
