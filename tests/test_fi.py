@@ -61,6 +61,13 @@ def test_fi_hands_plot_fi_its_record(api, served, monkeypatch):
     assert interpret_result["value"] is value
 
 
+def test_fi_reads_experiment_and_model_from_the_object_at_each_call(api, plot_calls):
+    other = ExperimentDouble({"other": "GAMINetRegressor"}, computed=["other"])
+    api.experiment, api.model = other, "other"
+    api.fi()
+    assert other.calls == [("interpret_fi", ("other",), {})]
+
+
 def test_record_carries_any_model_identifier(plot_calls):
     model = ("m", 1)
     experiment = ExperimentDouble({model: "GAMINetRegressor"}, computed=[model])
