@@ -73,10 +73,31 @@ def test_module_attributes_come_from_the_spec():
 # its findings as JSON on its last line.
 SCRIPTS = {}
 
-SCRIPTS["execute twice"] = """
-import importlib, importlib.util, json, sys
+SCRIPTS["module objects"] = """
+import _imp, importlib, importlib.util, json, sys
 name = "vexo.workflow.interpret_api"
 spec = importlib.util.find_spec(name)
+
+class Spec:
+    def __init__(self, **attributes):
+        self.__dict__.update(name=name, origin=spec.origin, **attributes)
+
+class BrokenSpec(Spec):
+    @property
+    def parent(self):
+        raise RuntimeError("parent is broken")
+
+def created(spec_type=Spec, **attributes):
+    try:
+        module = _imp.create_dynamic(spec_type(**attributes))
+    except RuntimeError as e:
+        return str(e)
+    return {k: v for k, v in vars(module).items() if k != "__file__"} | {"file": module.__file__ == spec.origin}
+
+bare = created(submodule_search_locations=None)
+full = created(loader="the loader", parent="vexo.workflow", submodule_search_locations=["here"])
+broken = created(BrokenSpec)
+
 m1 = importlib.util.module_from_spec(spec)
 m2 = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(m1)
@@ -86,6 +107,7 @@ try:
 except RuntimeError as e:
     error = str(e)
 print(json.dumps({
+    "bare": bare, "full": full, "broken": broken,
     "distinct": m1 is not m2,
     "error": error,
     "m1 works": m1.InterpretAPI.fi.__module__ == name,
@@ -158,6 +180,13 @@ for dep in %r:
         del sys.modules[dep]
     else:
         sys.modules[dep] = saved
+
+import builtins
+for builtin in ("round", "staticmethod"):
+    saved = getattr(builtins, builtin)
+    delattr(builtins, builtin)
+    attempt("no builtin " + builtin)
+    setattr(builtins, builtin, saved)
 
 import vexo.workflow.plots as plots
 for missing in ("PlotHBar", "scale_plot_ticks"):
@@ -245,8 +274,17 @@ def fresh():
     interpreters.close()
 
 
+def test_module_is_created_from_what_the_spec_has(fresh):
+    result = fresh["module objects"]
+    common = {"__name__": NAME, "__doc__": None, "__spec__": None, "file": True}
+    assert result["bare"] == dict(common, __package__=None, __loader__=None)
+    assert result["full"] == dict(common, __package__="vexo.workflow", __loader__="the loader", __path__=["here"])
+    assert result["broken"] == "parent is broken"
+
+
 def test_executing_into_another_module_object_is_refused(fresh):
-    assert fresh["execute twice"] == {
+    result = {k: v for k, v in fresh["module objects"].items() if k not in ("bare", "full", "broken")}
+    assert result == {
         "distinct": True,
         "error": "Module 'interpret_api' has already been imported. Re-initialisation is not supported.",
         "m1 works": True,
@@ -278,6 +316,13 @@ def test_missing_plot_component_fails_the_import(fresh, missing):
     assert failure["type"] == "ImportError"
     assert failure["message"].startswith(f"cannot import name '{missing}' from 'vexo.workflow.plots'")
     assert failure["init entry"] and not failure["left behind"]
+
+
+@pytest.mark.parametrize("builtin", ["round", "staticmethod"])
+def test_missing_builtin_fails_the_import(fresh, builtin):
+    assert fresh["broken dependencies"]["no builtin " + builtin] == {
+        "type": "NameError", "message": f"name '{builtin}' is not defined", "init entry": True,
+        "left behind": False}
 
 
 def test_import_succeeds_once_the_dependencies_are_back(fresh):
