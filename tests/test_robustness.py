@@ -187,9 +187,10 @@ def assert_no_leak(call, watched, calls=1_000):
     reference kept per call shows at once), and the number of memory blocks that the interpreter
     holds must stay put over MEASURED_CALLS further calls (an object kept per call adds one each).
 
-    Blocks are counted rather than tracemalloc's traced size: attribute names made afresh at each
-    call rotate through the interpreter's type attribute cache, whose entries keep the last name
-    looked up, so the traced size creeps up by a few hundred kilobytes with nothing leaked."""
+    Blocks are counted rather than tracemalloc's traced size: the module makes its attribute names
+    afresh at each call, and they rotate through the interpreter's type attribute cache, whose
+    entries keep the last name looked up; the traced size creeps up by up to a few hundred
+    kilobytes with nothing leaked."""
     call()
     gc.freeze()  # the collections below then scan only what the calls made
     try:
