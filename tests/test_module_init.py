@@ -59,7 +59,7 @@ def test_namespace_holds_the_components_and_the_two_classes_only():
     assert interpret_api.__test__ == {}
 
 
-def test_module_attributes_come_from_the_spec():
+def test_module_attributes_name_its_loader_file_and_package():
     spec = interpret_api.__spec__
     assert interpret_api.__name__ == NAME
     assert interpret_api.__doc__ is None
@@ -274,7 +274,7 @@ def fresh():
     interpreters.close()
 
 
-def test_module_is_created_from_what_the_spec_has(fresh):
+def test_module_is_created_with_the_attributes_that_the_import_provides(fresh):
     result = fresh["module objects"]
     common = {"__name__": NAME, "__doc__": None, "__spec__": None, "file": True}
     assert result["bare"] == dict(common, __package__=None, __loader__=None)
