@@ -1,6 +1,9 @@
 """The two classes as Python sees them: plain classes of native functions with the method table's
 names and signatures, the interpreter's argument errors, and the constructor of InterpretAPI."""
+import copy
 import inspect
+import pickle
+import weakref
 
 import pytest
 
@@ -117,6 +120,22 @@ def test_api_functions_bind_like_python_functions(api, qualname):
 def test_native_functions_cannot_be_made_from_python():
     with pytest.raises(TypeError, match="cannot create"):
         type(InterpretAPI.fi)()
+
+
+@pytest.mark.parametrize("qualname", PRESENT)
+def test_functions_copy_pickle_and_weakly_reference_like_python_functions(qualname):
+    cls, name = lookup(qualname)
+    function = getattr(cls, name)
+    assert copy.copy(function) is function
+    assert copy.deepcopy({"f": function})["f"] is function
+    assert pickle.loads(pickle.dumps(function)) is function
+    ref = weakref.ref(function)
+    assert ref() is function
+
+
+def test_bound_methods_survive_weak_references(api):
+    method = weakref.WeakMethod(api.fi)
+    assert method() == api.fi
 
 
 # --- argument errors ----------------------------------------------------------------------------

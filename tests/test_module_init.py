@@ -330,8 +330,6 @@ def test_import_succeeds_once_the_dependencies_are_back(fresh):
         "PlotHBar": True, "sns": True, "classes": ["InterpretAPI", "InterpretGraph"]}
 
 
-@pytest.mark.xfail(strict=True, reason="a failed execution leaves its module object in sys.modules "
-                                       "when the loader, not the import system, entered it there")
 def test_failed_execution_leaves_no_module_behind(fresh):
     assert fresh["failed execution outside the import system"] == [False, True]
 

@@ -40,7 +40,7 @@ void import_from(py::dict ns, const char* module, std::initializer_list<Alias> n
     for (const Alias& alias : names) {
         if (!py::hasattr(imported, alias.name)) {
             throw py::import_error(std::string("cannot import name '") + alias.name + "' from '" +
-                                   py::str(imported.attr("__name__")).cast<std::string>() + "'");
+                                   py::str(imported.attr("__name__"_n)).cast<std::string>() + "'");
         }
         ns[alias.as] = imported.attr(alias.name);
     }
@@ -55,8 +55,8 @@ void import_module(py::dict ns, const char* module, const char* as) {
 py::object make_class(const char* name, py::handle module_name, const Method* begin, const Method* end,
                       bool static_methods) {
     py::dict body;
-    body["__module__"] = module_name;
-    body["__qualname__"] = name;
+    body["__module__"_n] = module_name;
+    body["__qualname__"_n] = name;
     for (const Method* m = begin; m != end; ++m) {
         py::object function = make_function(*m, module_name);
         body[m->name] = static_methods ? global("staticmethod")(function) : function;
@@ -68,7 +68,7 @@ py::object make_class(const char* name, py::handle module_name, const Method* be
 }  // namespace
 
 void populate_module(py::handle module) {
-    py::dict ns = module.attr("__dict__");
+    py::dict ns = module.attr("__dict__"_n);
     py::str module_name(kModuleName);
 
     // from copy import deepcopy
@@ -94,26 +94,27 @@ void populate_module(py::handle module) {
     // from .plots import scale_plot_ticks
     import_from(ns, "plots", {{"scale_plot_ticks", "scale_plot_ticks"}}, 1);
 
-    ns["InterpretAPI"] = make_class("InterpretAPI", module_name, std::begin(kInterpretAPI),
+    ns["InterpretAPI"_n] = make_class("InterpretAPI", module_name, std::begin(kInterpretAPI),
                                     std::end(kInterpretAPI), false);
-    ns["InterpretGraph"] = make_class("InterpretGraph", module_name, std::begin(kInterpretGraph),
+    ns["InterpretGraph"_n] = make_class("InterpretGraph", module_name, std::begin(kInterpretGraph),
                                       std::end(kInterpretGraph), true);
-    ns["__test__"] = py::dict();
+    ns["__test__"_n] = py::dict();
 }
 
 // def __init__(self, experiment=None, model=''):
 py::object init(const Args& args) {
     auto [self, experiment, model] = args.unpack<3>();
     //     self.experiment = experiment
-    self.attr("experiment") = experiment;
+    self.attr("experiment"_n) = experiment;
     //     self.model = model
-    self.attr("model") = model;
+    self.attr("model"_n) = model;
     //     self.pipeline = experiment.registered_pipeline[self.model]
-    self.attr("pipeline") = experiment.attr("registered_pipeline")[self.attr("model")];
+    self.attr("pipeline"_n) = experiment.attr("registered_pipeline"_n)[self.attr("model"_n)];
     //     if self.model not in self.experiment.interpret_result_dict.keys():
     //         self.experiment.interpret_single(self.model)
-    if (!contains(self.attr("experiment").attr("interpret_result_dict").attr("keys")(), self.attr("model"))) {
-        self.attr("experiment").attr("interpret_single")(self.attr("model"));
+    py::object computed = self.attr("experiment"_n).attr("interpret_result_dict"_n).attr("keys"_n)();
+    if (!contains(computed, self.attr("model"_n))) {
+        self.attr("experiment"_n).attr("interpret_single"_n)(self.attr("model"_n));
     }
     return py::none();
 }
@@ -125,22 +126,22 @@ py::object model_interpret(const Args& args) {
     auto [self, show, uni_feature, bi_features, sample_id, return_data, root, depth, centered, original_scale,
           figsize] = args.unpack<11>();
     if (equals(show, "global_fi")) {
-        py::object res = self.attr("fi")("return_data"_a = return_data, "figsize"_a = figsize);
+        py::object res = self.attr("fi"_n)("return_data"_a = return_data, "figsize"_a = figsize);
         return truthy(return_data) ? res : py::none();
     }
     if (equals(show, "global_ei")) {
         if (is_family(self, kReluDnn)) {
             print("Not supported");
         } else {
-            self.attr("ei")("figsize"_a = figsize);
+            self.attr("ei"_n)("figsize"_a = figsize);
         }
         return py::none();
     }
     if (equals(show, "global_effect_plot")) {
         if (bi_features.is_none()) {
-            self.attr("main_effect")(uni_feature, "original_scale"_a = original_scale, "figsize"_a = figsize);
+            self.attr("main_effect"_n)(uni_feature, "original_scale"_a = original_scale, "figsize"_a = figsize);
         } else if (uni_feature.is_none()) {
-            self.attr("interaction_effect")(bi_features[py::int_(0)], bi_features[py::int_(1)],
+            self.attr("interaction_effect"_n)(bi_features[py::int_(0)], bi_features[py::int_(1)],
                                             "original_scale"_a = original_scale, "figsize"_a = figsize);
         } else {
             print("Cannot input both uni_feature and bi_features");
@@ -148,40 +149,40 @@ py::object model_interpret(const Args& args) {
         return py::none();
     }
     if (equals(show, "local_fi")) {
-        py::object res = self.attr("fi_local")(sample_id, "centered"_a = centered, "return_data"_a = return_data,
+        py::object res = self.attr("fi_local"_n)(sample_id, "centered"_a = centered, "return_data"_a = return_data,
                                                "original_scale"_a = original_scale, "figsize"_a = figsize);
         return truthy(return_data) ? res : py::none();
     }
     if (equals(show, "local_ei")) {
-        self.attr("ei_local")(sample_id, "original_scale"_a = original_scale, "figsize"_a = figsize);
+        self.attr("ei_local"_n)(sample_id, "original_scale"_a = original_scale, "figsize"_a = figsize);
         return py::none();
     }
     if (equals(show, "llm_summary")) {
-        self.attr("llm_df")();
+        self.attr("llm_df"_n)();
         return py::none();
     }
     if (equals(show, "llm_violin")) {
-        self.attr("llm_violin")();
+        self.attr("llm_violin"_n)();
         return py::none();
     }
     if (equals(show, "llm_pc")) {
         if (!is_family(self, kReluDnn)) {
             print("Not supported");
         } else {
-            self.attr("ei")("figsize"_a = figsize);
+            self.attr("ei"_n)("figsize"_a = figsize);
         }
         return py::none();
     }
     if (equals(show, "tree_global")) {
-        self.attr("get_tree")(root, depth, "original_scale"_a = original_scale);
+        self.attr("get_tree"_n)(root, depth, "original_scale"_a = original_scale);
         return py::none();
     }
     if (equals(show, "tree_local")) {
-        self.attr("get_local_tree")(sample_id, "original_scale"_a = original_scale);
+        self.attr("get_local_tree"_n)(sample_id, "original_scale"_a = original_scale);
         return py::none();
     }
     if (equals(show, "glm_coef")) {
-        self.attr("coef")(uni_feature);
+        self.attr("coef"_n)(uni_feature);
         return py::none();
     }
     return py::none();

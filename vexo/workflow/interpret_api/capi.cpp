@@ -63,12 +63,16 @@ struct Function {
     PyObject* defaults;        // tuple: the defaults of the last len(defaults) parameters
     PyObject* text_signature;  // str: "(self, return_data=False, figsize=(8, 6))"
     PyObject* signature;       // inspect.Signature, made on first use
+    PyObject* weakrefs;
 };
 
 Function* as_function(PyObject* op) { return reinterpret_cast<Function*>(op); }
 
 void function_dealloc(PyObject* op) {
     Function* f = as_function(op);
+    if (f->weakrefs != nullptr) {
+        PyObject_ClearWeakRefs(op);
+    }
     Py_XDECREF(f->name);
     Py_XDECREF(f->qualname);
     Py_XDECREF(f->module);
@@ -273,6 +277,18 @@ PyObject* get_signature(PyObject* op, void*) {
     return f->signature;
 }
 
+// Functions are copied and pickled by reference, as Python's own are: by their qualified name in
+// their module.
+PyObject* function_reduce(PyObject* op, PyObject*) {
+    Py_INCREF(as_function(op)->qualname);
+    return as_function(op)->qualname;
+}
+
+PyMethodDef function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, nullptr, nullptr, nullptr},
     {"__qualname__", get_qualname, nullptr, nullptr, nullptr},
@@ -285,6 +301,9 @@ PyGetSetDef function_getset[] = {
 
 PyMemberDef function_members[] = {
     {"__module__", T_OBJECT, offsetof(Function, module), READONLY, nullptr},
+#if PY_VERSION_HEX >= 0x03090000
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(Function, weakrefs), READONLY, nullptr},
+#endif
     {nullptr, 0, 0, 0, nullptr},
 };
 
@@ -294,6 +313,7 @@ PyType_Slot function_slots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
     {Py_tp_call, reinterpret_cast<void*>(function_call)},
     {Py_tp_descr_get, reinterpret_cast<void*>(function_get)},
+    {Py_tp_methods, function_methods},
     {Py_tp_getset, function_getset},
     {Py_tp_members, function_members},
     {0, nullptr},
@@ -379,6 +399,7 @@ py::object make_function(const Method& method, py::handle module_name) {
     f->defaults = default_values.release().ptr();
     f->text_signature = text_signature.release().ptr();
     f->signature = nullptr;
+    f->weakrefs = nullptr;
     return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(f));
 }
 
@@ -544,18 +565,35 @@ int check_builtins() {
 }
 
 // Sets __builtins__ and enters the module into sys.modules under its full name, unless an entry
-// is there already.
-int prepare_namespace(PyObject* module) {
+// is there already; `entered` tells whether this call made the entry.
+int prepare_namespace(PyObject* module, bool* entered) {
     PyObject* ns = PyModule_GetDict(module);
     if (PyDict_SetItemString(ns, "__builtins__", PyEval_GetBuiltins()) < 0) {
         return -1;
     }
     PyObject* modules = PyImport_GetModuleDict();  // borrowed
     PyObject* existing = PyDict_GetItemString(modules, kModuleName);
-    if (existing == nullptr && PyDict_SetItemString(modules, kModuleName, module) < 0) {
-        return -1;
+    if (existing == nullptr) {
+        if (PyDict_SetItemString(modules, kModuleName, module) < 0) {
+            return -1;
+        }
+        *entered = true;
     }
     return 0;
+}
+
+// Takes out the sys.modules entry that a failed execution made, so that a later import starts
+// afresh instead of finding a module without its classes.
+void forget_module(PyObject* module) {
+    PyObject* type;
+    PyObject* value;
+    PyObject* traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyObject* modules = PyImport_GetModuleDict();  // borrowed
+    if (PyDict_GetItemString(modules, kModuleName) == module && PyDict_DelItemString(modules, kModuleName) < 0) {
+        PyErr_Clear();
+    }
+    PyErr_Restore(type, value, traceback);
 }
 
 // Records "init vexo.workflow.interpret_api" in the traceback of the pending error.
@@ -595,8 +633,14 @@ int module_exec(PyObject* module) {
     Py_INCREF(g_module);
     if (g_function_type == nullptr) {
         g_function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&function_spec));
+#if PY_VERSION_HEX < 0x03090000
+        if (g_function_type != nullptr) {
+            g_function_type->tp_weaklistoffset = offsetof(Function, weakrefs);
+        }
+#endif
     }
-    bool ok = g_function_type != nullptr && check_version() == 0 && prepare_namespace(module) == 0 &&
+    bool entered = false;
+    bool ok = g_function_type != nullptr && check_version() == 0 && prepare_namespace(module, &entered) == 0 &&
               check_builtins() == 0;
     if (ok) {
         try {
@@ -611,6 +655,9 @@ int module_exec(PyObject* module) {
             PyErr_SetString(PyExc_ImportError, "init vexo.workflow.interpret_api");
         }
         add_init_traceback();
+        if (entered) {
+            forget_module(module);
+        }
         Py_CLEAR(g_module);
         return -1;
     }

@@ -9,18 +9,18 @@ using namespace pybind11::literals;
 py::object fi(const Args& args) {
     auto [self, return_data, figsize] = args.unpack<3>();
     //     interp_fi = self.experiment.interpret_fi(self.model)
-    py::object interp_fi = self.attr("experiment").attr("interpret_fi")(self.attr("model"));
+    py::object interp_fi = self.attr("experiment"_n).attr("interpret_fi"_n)(self.attr("model"_n));
     //     interpret_result = {'key': 'fi', 'model': self.model, 'input': None, 'value': interp_fi}
-    py::dict interpret_result = record("fi", self.attr("model"), py::none(), interp_fi);
+    py::dict interpret_result = record("fi", self.attr("model"_n), py::none(), interp_fi);
     //     InterpretGraph.plot_fi(interpret_result, figsize=figsize)
-    InterpretGraph().attr("plot_fi")(interpret_result, "figsize"_a = figsize);
+    InterpretGraph().attr("plot_fi"_n)(interpret_result, "figsize"_a = figsize);
     //     if return_data:
     //         out = interpret_result['value']
     //         out.pop('title')
     //         return out
     if (truthy(return_data)) {
-        py::object out = interpret_result[keys::value];
-        out.attr("pop")("title");
+        py::object out = interpret_result["value"_n];
+        out.attr("pop"_n)("title"_n);
         return out;
     }
     return py::none();
@@ -33,12 +33,12 @@ py::object plot_fi(const Args& args) {
     //     hbar = PlotHBar()
     py::object hbar = PlotHBar()();
     //     max_show = max_show if max_show < len(...['feature_names']) else len(...['feature_names'])
-    py::object value = interpret_result[keys::value];
-    py::object max_show = at_most(max_show_arg, length(value["feature_names"]));
+    py::object value = interpret_result["value"_n];
+    py::object max_show = at_most(max_show_arg, length(value["feature_names"_n]));
     //     hbar.plot(X=...['feature_names'][-max_show:], height=...['importance'][-max_show:],
     //               title=...['title'], figsize=figsize)
-    hbar.attr("plot")("X"_a = tail(value["feature_names"], max_show),
-                      "height"_a = tail(value["importance"], max_show), "title"_a = value["title"],
+    hbar.attr("plot"_n)("X"_a = tail(value["feature_names"_n], max_show),
+                      "height"_a = tail(value["importance"_n], max_show), "title"_a = value["title"_n],
                       "figsize"_a = figsize);
     return py::none();
 }

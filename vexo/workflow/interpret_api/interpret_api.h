@@ -66,8 +66,12 @@ py::object make_function(const Method& method, py::handle module_name);
 inline constexpr const char* kModuleName = "vexo.workflow.interpret_api";
 
 // The interned str of a name, made once per process: attribute and global lookups with it skip
-// making and hashing a new string at each call.
+// making and hashing a new string at each call. `text` must be a string literal: the cache is
+// keyed by its address.
 py::handle interned(const char* text);
+
+// self.attr("experiment"_n), value["feature_names"_n]: a name as an interned str.
+inline py::handle operator""_n(const char* text, std::size_t) { return interned(text); }
 
 // A global name as Python code in this module sees it: the module namespace first, then the
 // builtins; NameError where neither has it. Looked up at every use, so that a user or a test can
@@ -98,7 +102,7 @@ inline py::object InterpretGraph() { return global("InterpretGraph"); }
 // Small Python idioms
 
 // print(message)
-inline void print(const char* message) { global("print")(message); }
+inline void print(const char* message) { global("print")(interned(message)); }
 
 // bool(obj)
 inline bool truthy(py::handle obj) {
@@ -157,10 +161,10 @@ inline constexpr const char* scaler = "scaler";
 // {'key': key, 'model': model, 'input': input, 'value': value}
 inline py::dict record(const char* key, py::handle model, py::handle input, py::handle value) {
     py::dict r;
-    r[keys::key] = key;
-    r[keys::model] = model;
-    r[keys::input] = input;
-    r[keys::value] = value;
+    r[interned(keys::key)] = key;
+    r[interned(keys::model)] = model;
+    r[interned(keys::input)] = input;
+    r[interned(keys::value)] = value;
     return r;
 }
 
@@ -180,7 +184,7 @@ inline constexpr const char* kOthers = "others";
 
 // self.pipeline.estimator.__class__.__name__ in (family's names), read afresh at each test.
 inline bool is_family(py::handle self, const Family& family) {
-    py::object name = self.attr("pipeline").attr("estimator").attr("__class__").attr("__name__");
+    py::object name = self.attr("pipeline"_n).attr("estimator"_n).attr("__class__"_n).attr("__name__"_n);
     return equals(name, family.names[0]) || equals(name, family.names[1]);
 }
 
