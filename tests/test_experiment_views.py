@@ -1,9 +1,5 @@
-"""Every view of the interpretation module, reached through ``model_interpret``, on every
-model of a real experiment: it draws, or prints its refusal, and raises nothing.
-
-Each row names the method that the dispatcher reaches; a row runs once ``InterpretAPI`` has
-that method, so views join this table as they are built.
-"""
+"""Every view reached through ``model_interpret`` on every model of a real experiment draws, or
+prints its refusal, and raises nothing. A row runs once ``InterpretAPI`` has the method it reaches."""
 
 import matplotlib.pyplot as plt
 import pytest
