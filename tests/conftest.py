@@ -59,7 +59,9 @@ def experiment(request):
 #
 # InterpretAPI holds no experiment code: it asks an experiment, its pipeline and the pipeline's
 # estimator for everything. ExperimentDouble serves fixed answers and writes every call made on it
-# into `calls`, so a test can state exactly what was asked with which arguments.
+# into `calls`, so a test can state exactly what was asked.
+
+import types  # noqa: E402
 
 FI_TABLE = {
     "feature_names": ["age", "income", "colour", "noise"],
@@ -68,22 +70,9 @@ FI_TABLE = {
 }
 
 
-class Estimator:
-    """Stands in for a fitted model; only its class name matters (it selects the model family)."""
-
-
 def estimator_named(class_name):
-    return type(class_name, (Estimator,), {})()
-
-
-class PipelineDouble:
-    def __init__(self, estimator, calls):
-        self.estimator = estimator
-        self.calls = calls
-
-    def transform_to_orignial_scale(self, feature, values):
-        self.calls.append(("transform_to_orignial_scale", (feature, values), {}))
-        return values, None
+    """Stands in for a fitted model; only its class name matters (it selects the model family)."""
+    return type(class_name, (), {})()
 
 
 class ExperimentDouble:
@@ -95,20 +84,16 @@ class ExperimentDouble:
         self.calls = []
         estimators = {"model": "ReluDNNRegressor"} if estimators is None else estimators
         self.registered_pipeline = {
-            model: PipelineDouble(estimator_named(name), self.calls) for model, name in estimators.items()}
+            model: types.SimpleNamespace(estimator=estimator_named(name)) for model, name in estimators.items()}
         self.interpret_result_dict = {model: object() for model in computed}
         self.fi_table = fi_table
 
-    def _record(self, name, *args, **kwargs):
-        self.calls.append((name, args, kwargs))
-
-    def interpret_single(self, model):
-        self._record("interpret_single", model)
+    def interpret_single(self, model, /):
+        self.calls.append(("interpret_single", model))
         self.interpret_result_dict[model] = object()
-        return "ignored"
 
-    def interpret_fi(self, model):
-        self._record("interpret_fi", model)
+    def interpret_fi(self, model, /):
+        self.calls.append(("interpret_fi", model))
         return copy.deepcopy(self.fi_table)  # a fresh table per call, as the experiment hands out
 
 
@@ -134,25 +119,17 @@ class PlotCalls(list):
         return [(args, kwargs) for _, name, args, kwargs in self if name == method]
 
 
-def recording_plot_class(class_name, calls):
-    def init(self, *args, **kwargs):
-        calls.append((class_name, "__init__", args, kwargs))
-
-    def method(name):
-        def record(self, *args, **kwargs):
-            calls.append((class_name, name, args, kwargs))
-        return record
-
-    methods = {name: method(name) for name in ("plot", "plot_stem", "plot_interpret")}
-    return type(class_name, (), {"__init__": init, **methods})
-
-
 @pytest.fixture
 def plot_calls(monkeypatch):
     """Substitutes the module's plot classes with recorders and returns their calls."""
     from vexo.workflow import interpret_api
 
     calls = PlotCalls()
+
+    def recorder(class_name, method):
+        return lambda self, *args, **kwargs: calls.append((class_name, method, args, kwargs))
+
     for name in ("PlotHBar", "PlotEffect", "PlotHeatmap"):
-        monkeypatch.setattr(interpret_api, name, recording_plot_class(name, calls))
+        methods = {method: recorder(name, method) for method in ("__init__", "plot", "plot_stem", "plot_interpret")}
+        monkeypatch.setattr(interpret_api, name, type(name, (), methods))
     return calls

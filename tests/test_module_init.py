@@ -5,7 +5,6 @@ import importlib
 import json
 import subprocess
 import sys
-import textwrap
 
 import IPython.display
 import matplotlib.gridspec
@@ -26,206 +25,95 @@ def test_second_import_returns_the_same_module(monkeypatch):
     monkeypatch.delitem(sys.modules, NAME)
     monkeypatch.setattr(interpret_api, "__spec__", interpret_api.__spec__)  # the import sets a new one
     assert importlib.import_module(NAME) is interpret_api
-    assert interpret_api.InterpretAPI.fi.__qualname__ == "InterpretAPI.fi"
 
 
-GLOBALS = {
-    "deepcopy": copy.deepcopy,
-    "np": numpy,
-    "pd": pandas,
-    "sns": seaborn,
-    "display": IPython.display.display,
-    "gridspec": matplotlib.gridspec,
-    "plt": matplotlib.pyplot,
-    "plot_tree": sklearn.tree.plot_tree,
-    "lowess": statsmodels.nonparametric.smoothers_lowess.lowess,
-    "PlotHeatmap": plots.PlotHeatmap,
-    "PlotEffect": plots.PlotEffect,
-    "PlotHBar": plots.PlotHBar,
-    "scale_plot_ticks": plots.scale_plot_ticks,
-}
-
-
-@pytest.mark.parametrize("name", GLOBALS)
-def test_global_is_bound_to_its_component(name):
-    assert getattr(interpret_api, name) is GLOBALS[name]
-
-
-def test_namespace_holds_the_components_and_the_two_classes_only():
-    public = {name for name in vars(interpret_api) if not name.startswith("_")}
-    assert public == set(GLOBALS) | {"InterpretAPI", "InterpretGraph"}
-    assert interpret_api.InterpretAPI.__name__ == "InterpretAPI"
-    assert interpret_api.InterpretGraph.__name__ == "InterpretGraph"
+def test_namespace_binds_each_component_and_the_two_classes():
+    components = {
+        "deepcopy": copy.deepcopy, "np": numpy, "pd": pandas, "sns": seaborn,
+        "display": IPython.display.display, "gridspec": matplotlib.gridspec, "plt": matplotlib.pyplot,
+        "plot_tree": sklearn.tree.plot_tree, "lowess": statsmodels.nonparametric.smoothers_lowess.lowess,
+        "PlotHeatmap": plots.PlotHeatmap, "PlotEffect": plots.PlotEffect, "PlotHBar": plots.PlotHBar,
+        "scale_plot_ticks": plots.scale_plot_ticks,
+    }
+    public = {name: value for name, value in vars(interpret_api).items() if not name.startswith("_")}
+    assert public.keys() == components.keys() | {"InterpretAPI", "InterpretGraph"}
+    assert [name for name, component in components.items() if public[name] is not component] == []
+    assert (public["InterpretAPI"].__name__, public["InterpretGraph"].__name__) == ("InterpretAPI", "InterpretGraph")
     assert interpret_api.__test__ == {}
-
-
-def test_module_attributes_name_its_loader_file_and_package():
-    spec = interpret_api.__spec__
-    assert interpret_api.__name__ == NAME
-    assert interpret_api.__doc__ is None
-    assert interpret_api.__loader__ is spec.loader
-    assert interpret_api.__file__ == spec.origin
-    assert interpret_api.__package__ == "vexo.workflow"
-    assert not hasattr(interpret_api, "__path__")
+    module_spec = interpret_api.__spec__
+    assert (interpret_api.__name__, interpret_api.__package__) == (NAME, "vexo.workflow")
+    assert interpret_api.__loader__ is module_spec.loader and interpret_api.__file__ == module_spec.origin
 
 
 # Scripts that need an interpreter of their own: name -> (script, interpreter options). Each prints
 # its findings as JSON on its last line.
 SCRIPTS = {}
 
-SCRIPTS["module objects"] = """
-import _imp, importlib, importlib.util, json, sys
-name = "vexo.workflow.interpret_api"
-spec = importlib.util.find_spec(name)
-
-class Spec:
-    def __init__(self, **attributes):
-        self.__dict__.update(name=name, origin=spec.origin, **attributes)
-
-class BrokenSpec(Spec):
-    @property
-    def parent(self):
-        raise RuntimeError("parent is broken")
-
-def created(spec_type=Spec, **attributes):
-    try:
-        module = _imp.create_dynamic(spec_type(**attributes))
-    except RuntimeError as e:
-        return str(e)
-    return {k: v for k, v in vars(module).items() if k != "__file__"} | {"file": module.__file__ == spec.origin}
-
-bare = created(submodule_search_locations=None)
-full = created(loader="the loader", parent="vexo.workflow", submodule_search_locations=["here"])
-broken = created(BrokenSpec)
-
-m1 = importlib.util.module_from_spec(spec)
-m2 = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(m1)
+# Executing into a second module object, then importing in a sub-interpreter. numpy refuses
+# sub-interpreters with the same text, so the sub-interpreter also reports which dependencies the
+# failing import got to.
+SCRIPTS["once per process"] = """
+import _xxsubinterpreters as interpreters, importlib, importlib.util, json
+module_spec = importlib.util.find_spec("vexo.workflow.interpret_api")
+first, second = importlib.util.module_from_spec(module_spec), importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(first)
 try:
-    spec.loader.exec_module(m2)
-    error = None
+    module_spec.loader.exec_module(second)
 except RuntimeError as e:
-    error = str(e)
-print(json.dumps({
-    "bare": bare, "full": full, "broken": broken,
-    "distinct": m1 is not m2,
-    "error": error,
-    "m1 works": m1.InterpretAPI.fi.__module__ == name,
-    "m2 empty": not hasattr(m2, "InterpretAPI"),
-    "imported is m1": importlib.import_module(name) is m1,
-}))
-""", ()
-
-# numpy refuses sub-interpreters with the same text, so the sub-interpreter reports whether the
-# failing import got as far as numpy or any other dependency.
-SCRIPTS["sub-interpreter"] = """
-import _xxsubinterpreters as interpreters, json
-import vexo.workflow.interpret_api
+    results = [str(e), hasattr(second, "InterpretAPI"), importlib.import_module(module_spec.name) is first]
 interp = interpreters.create()
 try:
-    interpreters.run_string(interp, '''
-import sys
-try:
-    import vexo.workflow.interpret_api
-except ImportError as e:
-    deps = ["numpy", "pandas", "seaborn", "matplotlib", "vexo.workflow.plots"]
-    raise RuntimeError("REPORT" + repr([str(e), [d for d in deps if d in sys.modules]]))
-''')
-    report = None
+    interpreters.run_string(interp, \'\'\'if True:
+        import sys
+        try:
+            import vexo.workflow.interpret_api
+        except ImportError as e:
+            deps = [d for d in ("numpy", "pandas", "seaborn", "matplotlib", "vexo.workflow.plots") if d in sys.modules]
+            raise RuntimeError("REPORT" + repr([str(e), deps]))\'\'\')
 except interpreters.RunFailedError as e:
-    report = str(e).split("REPORT", 1)[1]
+    results.append(str(e).split("REPORT", 1)[1])
 finally:
     interpreters.destroy(interp)
-print(json.dumps(report))
+print(json.dumps(results))
 """, ()
 
-BLOCKED = ["copy", "numpy", "pandas", "seaborn", "IPython.display", "matplotlib", "sklearn.tree",
-           "statsmodels.nonparametric.smoothers_lowess", "vexo.workflow.plots"]
-
-# The import is tried with each dependency broken in turn, then with all of them intact.
+# A dependency that raises (through the import system and outside it), one that is missing, and
+# last the import with everything intact.
 SCRIPTS["broken dependencies"] = """
-import importlib, json, sys, traceback, types
+import importlib, importlib.util, json, sys, traceback
 name = "vexo.workflow.interpret_api"
-results = {}
+module_spec = importlib.util.find_spec(name)
+failures = []
 
-def attempt(label):
+def attempt(run=lambda: importlib.import_module(name)):
     try:
-        importlib.import_module(name)
-    except BaseException as e:
-        results[label] = {
-            "type": type(e).__name__, "message": str(e),
-            "init entry": "init vexo.workflow.interpret_api" in "".join(traceback.format_exception(e)),
-            "left behind": name in sys.modules,
-        }
-    else:
-        results[label] = None
+        run()
+    except Exception as e:
+        failures.append([type(e).__name__, str(e), name in sys.modules,
+                         "init vexo.workflow.interpret_api" in "".join(traceback.format_exception(e))])
 
 class Broken(Exception):
     pass
 
-class BreaksSeaborn:
-    def find_spec(self, fullname, path=None, target=None):
-        if fullname == "seaborn":
-            raise Broken("seaborn is broken")
+def find_spec(fullname, path=None, target=None):
+    if fullname == "seaborn":
+        raise Broken("seaborn is broken")
 
-sys.meta_path.insert(0, BreaksSeaborn())
-attempt("raising seaborn")
+sys.meta_path.insert(0, type("BreaksSeaborn", (), {"find_spec": staticmethod(find_spec)}))
+attempt()
+attempt(lambda: module_spec.loader.exec_module(importlib.util.module_from_spec(module_spec)))
 del sys.meta_path[0]
-
-for dep in %r:
-    saved = sys.modules.get(dep)
-    sys.modules[dep] = None
-    attempt(dep)
-    if saved is None:
-        del sys.modules[dep]
-    else:
-        sys.modules[dep] = saved
-
-import builtins
-for builtin in ("round", "staticmethod"):
-    saved = getattr(builtins, builtin)
-    delattr(builtins, builtin)
-    attempt("no builtin " + builtin)
-    setattr(builtins, builtin, saved)
-
 import vexo.workflow.plots as plots
-for missing in ("PlotHBar", "scale_plot_ticks"):
-    fake = types.ModuleType(plots.__name__)
-    fake.__dict__.update({k: v for k, v in vars(plots).items() if k != missing})
-    sys.modules[plots.__name__] = fake
-    attempt("plots without " + missing)
-    sys.modules[plots.__name__] = plots
-
-module = importlib.import_module(name)
-results["intact"] = {
-    "PlotHBar": module.PlotHBar is plots.PlotHBar,
-    "sns": module.sns is sys.modules["seaborn"],
-    "classes": [module.InterpretAPI.__name__, module.InterpretGraph.__name__],
-}
-print(json.dumps(results))
-""" % BLOCKED, ()
-
-SCRIPTS["failed execution outside the import system"] = """
-import importlib, importlib.util, json, sys
-name = "vexo.workflow.interpret_api"
-spec = importlib.util.find_spec(name)
-module = importlib.util.module_from_spec(spec)
-sys.modules["seaborn"] = None
-try:
-    spec.loader.exec_module(module)
-except ImportError:
-    pass
-del sys.modules["seaborn"]
-left_behind = sys.modules.get(name) is module
-imported = importlib.import_module(name)
-print(json.dumps([left_behind, hasattr(imported, "InterpretAPI")]))
+sys.modules[plots.__name__] = None
+attempt()
+sys.modules[plots.__name__] = plots
+print(json.dumps([failures, importlib.import_module(name).PlotHBar is plots.PlotHBar]))
 """, ()
 
 # The build's major.minor against the running interpreter's, read from sys.version at import.
 VERSION_CHECK = """
 import json, sys, traceback, warnings
-real = sys.version
-sys.version = %r + real[real.index(" "):]
+real, sys.version = sys.version, %r + sys.version[sys.version.index(" "):]
 with warnings.catch_warnings(record=True) as caught:
     if not sys.warnoptions:
         warnings.simplefilter("always", RuntimeWarning)
@@ -235,103 +123,46 @@ with warnings.catch_warnings(record=True) as caught:
     except RuntimeWarning as e:
         error = [str(e), "init vexo.workflow.interpret_api" in "".join(traceback.format_exception(e))]
 sys.version = real
-if error is not None:
-    import vexo.workflow.interpret_api
-print(json.dumps({
-    "warnings": [[w.category.__name__, str(w.message)] for w in caught if "compiletime" in str(w.message)],
-    "error": error,
-    "works": vexo.workflow.interpret_api.InterpretAPI.__name__ == "InterpretAPI",
-}))
+import vexo.workflow.interpret_api
+print(json.dumps([[[w.category.__name__, str(w.message)] for w in caught if "compiletime" in str(w.message)],
+                  error, vexo.workflow.interpret_api.InterpretAPI.__name__]))
 """
 SCRIPTS["version 3.1"] = VERSION_CHECK % "3.1.5", ()
 SCRIPTS["running version"] = VERSION_CHECK % sys.version.split(" ")[0], ("-W", "error::RuntimeWarning")
 SCRIPTS["version 3.1, warnings as errors"] = VERSION_CHECK % "3.1.5", ("-W", "error::RuntimeWarning")
 
 
-class FreshInterpreters:
-    """Runs all SCRIPTS at once: each spends its time importing the module's dependencies."""
-
-    def __init__(self):
-        self.running = {
-            name: subprocess.Popen([sys.executable, *options, "-c", textwrap.dedent(script)],
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            for name, (script, options) in SCRIPTS.items()}
-
-    def __getitem__(self, name):
-        out, err = self.running[name].communicate(timeout=120)
-        assert self.running[name].returncode == 0, err
-        return json.loads(out.splitlines()[-1])
-
-    def close(self):
-        for process in self.running.values():
-            process.communicate(timeout=120)
-
-
 @pytest.fixture(scope="module")
 def fresh():
-    interpreters = FreshInterpreters()
-    yield interpreters
-    interpreters.close()
+    """Runs all SCRIPTS at once (each spends its time importing the dependencies); returns a reader."""
+    running = {name: subprocess.Popen([sys.executable, *options, "-c", script], stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, text=True)
+               for name, (script, options) in SCRIPTS.items()}
 
+    def result(name):
+        out, err = running[name].communicate(timeout=120)
+        assert running[name].returncode == 0, err
+        return json.loads(out.splitlines()[-1])
 
-def test_module_is_created_with_the_attributes_that_the_import_provides(fresh):
-    result = fresh["module objects"]
-    common = {"__name__": NAME, "__doc__": None, "__spec__": None, "file": True}
-    assert result["bare"] == dict(common, __package__=None, __loader__=None)
-    assert result["full"] == dict(common, __package__="vexo.workflow", __loader__="the loader", __path__=["here"])
-    assert result["broken"] == "parent is broken"
+    yield result
+    for process in running.values():
+        process.communicate(timeout=120)
 
 
 def test_executing_into_another_module_object_is_refused(fresh):
-    result = {k: v for k, v in fresh["module objects"].items() if k not in ("bare", "full", "broken")}
-    assert result == {
-        "distinct": True,
-        "error": "Module 'interpret_api' has already been imported. Re-initialisation is not supported.",
-        "m1 works": True,
-        "m2 empty": True,
-        "imported is m1": True,
-    }
+    assert fresh("once per process")[:3] == [
+        "Module 'interpret_api' has already been imported. Re-initialisation is not supported.", False, True]
 
 
 def test_sub_interpreter_is_refused_before_any_dependency_is_imported(fresh):
-    assert fresh["sub-interpreter"] == repr([
+    assert fresh("once per process")[3] == repr([
         "Interpreter change detected - this module can only be loaded into one interpreter per process.", []])
 
 
-def test_dependency_exception_fails_the_import_unchanged(fresh):
-    assert fresh["broken dependencies"]["raising seaborn"] == {
-        "type": "Broken", "message": "seaborn is broken", "init entry": True, "left behind": False}
-
-
-@pytest.mark.parametrize("dep", BLOCKED)
-def test_missing_dependency_fails_the_import_with_its_import_error(fresh, dep):
-    assert fresh["broken dependencies"][dep] == {
-        "type": "ModuleNotFoundError", "message": f"import of {dep} halted; None in sys.modules",
-        "init entry": True, "left behind": False}
-
-
-@pytest.mark.parametrize("missing", ["PlotHBar", "scale_plot_ticks"])
-def test_missing_plot_component_fails_the_import(fresh, missing):
-    failure = fresh["broken dependencies"]["plots without " + missing]
-    assert failure["type"] == "ImportError"
-    assert failure["message"].startswith(f"cannot import name '{missing}' from 'vexo.workflow.plots'")
-    assert failure["init entry"] and not failure["left behind"]
-
-
-@pytest.mark.parametrize("builtin", ["round", "staticmethod"])
-def test_missing_builtin_fails_the_import(fresh, builtin):
-    assert fresh["broken dependencies"]["no builtin " + builtin] == {
-        "type": "NameError", "message": f"name '{builtin}' is not defined", "init entry": True,
-        "left behind": False}
-
-
-def test_import_succeeds_once_the_dependencies_are_back(fresh):
-    assert fresh["broken dependencies"]["intact"] == {
-        "PlotHBar": True, "sns": True, "classes": ["InterpretAPI", "InterpretGraph"]}
-
-
-def test_failed_execution_leaves_no_module_behind(fresh):
-    assert fresh["failed execution outside the import system"] == [False, True]
+def test_failing_dependency_fails_the_import_with_its_exception_and_leaves_no_module(fresh):
+    raised = ["Broken", "seaborn is broken", False, True]
+    missing = ["ModuleNotFoundError", "import of vexo.workflow.plots halted; None in sys.modules", False, True]
+    assert fresh("broken dependencies") == [[raised, raised, missing], True]  # and a later import succeeds
 
 
 RUNNING = f"{sys.version_info.major}.{sys.version_info.minor}"
@@ -339,14 +170,11 @@ MISMATCH = (f"compiletime version {RUNNING} of module 'vexo.workflow.interpret_a
             "does not match runtime version 3.1")
 
 
-def test_version_mismatch_warns_and_the_import_goes_on(fresh):
+@pytest.mark.parametrize("script, findings", [
     # 3.1 against 3.11: equal in their first three characters, yet another version
-    assert fresh["version 3.1"] == {"warnings": [["RuntimeWarning", MISMATCH]], "error": None, "works": True}
-
-
-def test_running_version_does_not_warn(fresh):
-    assert fresh["running version"] == {"warnings": [], "error": None, "works": True}
-
-
-def test_version_warning_as_error_fails_the_import_and_leaves_it_retryable(fresh):
-    assert fresh["version 3.1, warnings as errors"] == {"warnings": [], "error": [MISMATCH, True], "works": True}
+    ("version 3.1", [[["RuntimeWarning", MISMATCH]], None, "InterpretAPI"]),
+    ("running version", [[], None, "InterpretAPI"]),
+    ("version 3.1, warnings as errors", [[], [MISMATCH, True], "InterpretAPI"]),  # and a later import succeeds
+])
+def test_version_mismatch_warns_and_only_a_warning_turned_error_fails_the_import(fresh, script, findings):
+    assert fresh(script) == findings
