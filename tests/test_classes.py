@@ -39,8 +39,10 @@ def test_method_names_and_signature(qualname):
     function = getattr(CLASSES[owner], name)
     namespace = {}
     exec(f"def twin({METHOD_TABLE[qualname]}): pass", namespace)  # what inspect should report
-    expected = inspect.signature(namespace["twin"])
+    twin = namespace["twin"]
+    expected = inspect.signature(twin)
     assert (function.__name__, function.__qualname__, function.__doc__) == (name, qualname, None)
+    assert (function.__module__, function.__defaults__) == ("vexo.workflow.interpret_api", twin.__defaults__)
     assert inspect.signature(function) == expected
     assert str(inspect.signature(function)) == str(expected)  # tells 0 from False
 
