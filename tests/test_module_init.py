@@ -133,10 +133,13 @@ SCRIPTS["version 3.1, warnings as errors"] = VERSION_CHECK % "3.1.5", ("-W", "er
 
 
 @pytest.fixture(scope="module")
-def fresh():
-    """Runs all SCRIPTS at once (each spends its time importing the dependencies); returns a reader."""
+def fresh(tmp_path_factory):
+    """Runs all SCRIPTS at once (each spends its time importing the dependencies); returns a reader.
+    They run outside the checkout: "-c" puts the working directory first on sys.path, and the
+    source tree's vexo has no compiled module."""
+    outside = tmp_path_factory.mktemp("fresh")
     running = {name: subprocess.Popen([sys.executable, *options, "-c", script], stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE, text=True)
+                                      stderr=subprocess.PIPE, text=True, cwd=outside)
                for name, (script, options) in SCRIPTS.items()}
 
     def result(name):
