@@ -74,7 +74,7 @@ def test_stems_run_between_their_endpoints_and_are_labelled_at_the_outer_end(sho
                          neg_color=NEG, figsize=(8, 6))
     ax = the_figure(shows).axes[0]
     [stems] = [c for c in ax.collections if c.get_gid() == "stem"]
-    assert [tuple(seg[:, 0]) for seg in stems.get_segments()] == pytest.approx(list(zip(s0, s1)))
+    np.testing.assert_allclose([seg[:, 0] for seg in stems.get_segments()], np.column_stack([s0, s1]))
     markers = {ln.get_gid(): ln for ln in ax.lines if ln.get_gid()}
     assert list(markers["stem_value0"].get_xdata()) == pytest.approx(s0)
     assert list(markers["stem_value1"].get_xdata()) == pytest.approx(s1)
