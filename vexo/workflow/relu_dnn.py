@@ -11,7 +11,8 @@ import numpy as np
 from sklearn.neural_network import MLPClassifier, MLPRegressor
 
 
-class ReluDNNRegressor(MLPRegressor):
+class _ReluMLP:
+    """The parameters of both networks: an MLP with its activation fixed to ReLU and adam."""
 
     def __init__(self, hidden_layer_sizes=(20, 20), alpha=1e-4, batch_size="auto",
                  learning_rate_init=1e-3, max_iter=2000, tol=1e-4, n_iter_no_change=10,
@@ -21,6 +22,9 @@ class ReluDNNRegressor(MLPRegressor):
                          learning_rate_init=learning_rate_init, max_iter=max_iter, tol=tol,
                          n_iter_no_change=n_iter_no_change, early_stopping=early_stopping,
                          random_state=random_state)
+
+
+class ReluDNNRegressor(_ReluMLP, MLPRegressor):
 
     def fit(self, X, y):
         y = np.asarray(y, dtype=float)
@@ -40,16 +44,7 @@ class ReluDNNRegressor(MLPRegressor):
         return layers
 
 
-class ReluDNNClassifier(MLPClassifier):
-
-    def __init__(self, hidden_layer_sizes=(20, 20), alpha=1e-4, batch_size="auto",
-                 learning_rate_init=1e-3, max_iter=2000, tol=1e-4, n_iter_no_change=10,
-                 early_stopping=False, random_state=None):
-        super().__init__(hidden_layer_sizes=hidden_layer_sizes, activation="relu",
-                         solver="adam", alpha=alpha, batch_size=batch_size,
-                         learning_rate_init=learning_rate_init, max_iter=max_iter, tol=tol,
-                         n_iter_no_change=n_iter_no_change, early_stopping=early_stopping,
-                         random_state=random_state)
+class ReluDNNClassifier(_ReluMLP, MLPClassifier):
 
     def fit(self, X, y):
         super().fit(X, y)
