@@ -12,16 +12,16 @@ namespace {
 
 // The method table. Every parameter may be given by position or by keyword.
 const Method kInterpretAPI[] = {
-    {"InterpretAPI", "__init__", "self, experiment=None, model=''", init},
-    {"InterpretAPI", "model_interpret",
+    {"__init__", "self, experiment=None, model=''", init},
+    {"model_interpret",
      "self, show=None, uni_feature=None, bi_features=None, sample_id=0, return_data=False, root=0, "
      "depth=3, centered=True, original_scale=False, figsize=(8, 6)",
      model_interpret},
-    {"InterpretAPI", "fi", "self, return_data=False, figsize=(8, 6)", fi},
+    {"fi", "self, return_data=False, figsize=(8, 6)", fi},
 };
 
 const Method kInterpretGraph[] = {
-    {"InterpretGraph", "plot_fi", "interpret_result, max_show=10, figsize=(8, 6)", plot_fi},
+    {"plot_fi", "interpret_result, max_show=10, figsize=(8, 6)", plot_fi},
 };
 
 // A name imported by a from-import, bound in the module namespace under `as`.
@@ -58,7 +58,7 @@ py::object make_class(const char* name, py::handle module_name, const Method* be
     body["__module__"_n] = module_name;
     body["__qualname__"_n] = name;
     for (const Method* m = begin; m != end; ++m) {
-        py::object function = make_function(*m, module_name);
+        py::object function = make_function(*m, name, module_name);
         body[m->name] = static_methods ? global("staticmethod")(function) : function;
     }
     return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type))(

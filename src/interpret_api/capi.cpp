@@ -363,7 +363,7 @@ std::vector<std::string> split_parameters(const char* signature) {
 
 }  // namespace
 
-py::object make_function(const Method& method, py::handle module_name) {
+py::object make_function(const Method& method, const char* owner, py::handle module_name) {
     py::list names;
     py::list defaults;
     py::object literal_eval = py::module_::import("ast").attr("literal_eval");
@@ -384,7 +384,7 @@ py::object make_function(const Method& method, py::handle module_name) {
     py::tuple params(names);
     py::tuple default_values(defaults);
     py::str name(method.name);
-    py::str qualname(std::string(method.owner) + "." + method.name);
+    py::str qualname(std::string(owner) + "." + method.name);
     py::str text_signature(std::string("(") + method.signature + ")");
 
     Function* f = PyObject_New(Function, g_function_type);

@@ -50,7 +50,6 @@ using Body = py::object (*)(const Args&);
 
 // One method of InterpretAPI or InterpretGraph.
 struct Method {
-    const char* owner;      // the class that the method belongs to
     const char* name;
     const char* signature;  // the parameters as Python writes them: "self, return_data=False"
     Body body;
@@ -58,7 +57,7 @@ struct Method {
 
 // A function object for the method that binds like a Python function, carries its name,
 // qualified name and signature, and checks its arguments as the interpreter does.
-py::object make_function(const Method& method, py::handle module_name);
+py::object make_function(const Method& method, const char* owner, py::handle module_name);
 
 // ---------------------------------------------------------------------------------------------
 // The module namespace (capi.cpp)
@@ -135,9 +134,8 @@ inline py::int_ length(py::handle obj) { return py::int_(py::len(obj)); }
 
 // max_show if max_show < n else n
 inline py::object at_most(py::handle max_show, py::handle n) {
-    return py::reinterpret_borrow<py::object>(max_show) < py::reinterpret_borrow<py::object>(n)
-               ? py::reinterpret_borrow<py::object>(max_show)
-               : py::reinterpret_borrow<py::object>(n);
+    const bool less = py::reinterpret_borrow<py::object>(max_show) < py::reinterpret_borrow<py::object>(n);
+    return py::reinterpret_borrow<py::object>(less ? max_show : n);
 }
 
 // seq[-count:]: the last `count` entries; the whole of seq when count is 0, and seq without its
