@@ -61,3 +61,11 @@ def test_predictions_are_in_the_data_units(experiment):
         proba = pipe.predict_proba(rows)
         assert np.allclose(proba.sum(axis=1), 1)
         assert list(np.where(proba[:, 1] > 0.5, "yes", "no")) == list(prediction)
+
+
+def test_an_unregistered_model_is_a_key_error_naming_the_registered_ones(experiment):
+    from vexo.workflow.interpret_api import InterpretAPI
+
+    with pytest.raises(KeyError, match=r"no model is registered as 'nope'; registered are \['glm', 'tree', 'relu'\]"):
+        InterpretAPI(experiment, "nope")
+    assert "nope" not in experiment.registered_pipeline  # asking registered nothing

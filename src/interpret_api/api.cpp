@@ -10,25 +10,36 @@ using namespace pybind11::literals;
 
 namespace {
 
-// The method table. Every parameter may be given by position or by keyword.
-const Method kInterpretAPI[] = {
-    {"__init__", "self, experiment=None, model=''", init},
-    {"model_interpret",
-     "self, show=None, uni_feature=None, bi_features=None, sample_id=0, return_data=False, root=0, "
-     "depth=3, centered=True, original_scale=False, figsize=(8, 6)",
-     model_interpret},
-    {"fi", "self, return_data=False, figsize=(8, 6)", fi},
-};
-
-const Method kInterpretGraph[] = {
-    {"plot_fi", "interpret_result, max_show=10, figsize=(8, 6)", plot_fi},
-};
-
 // A name imported by a from-import, bound in the module namespace under `as`.
 struct Alias {
     const char* name;
     const char* as;
 };
+
+// The `Y` of `from X import Y`: an attribute of X, or else the submodule X.Y that the import may
+// have loaded; ImportError when neither is there. What else the attribute lookup raises propagates.
+py::object import_name(py::handle imported, const char* name) {
+    PyObject* found = PyObject_GetAttrString(imported.ptr(), name);
+    if (found != nullptr) {
+        return py::reinterpret_steal<py::object>(found);
+    }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        throw py::error_already_set();
+    }
+    PyErr_Clear();
+    py::object package = py::getattr(imported, "__name__"_n, py::none());
+    if (!package.is_none()) {
+        py::object submodule = py::module_::import("sys").attr("modules").attr("get")(
+            py::str(package) + py::str(".") + py::str(name));
+        if (!submodule.is_none()) {
+            return submodule;
+        }
+    }
+    py::object location = py::getattr(imported, "__file__", py::none());
+    throw py::import_error(std::string("cannot import name '") + name + "' from " + py::repr(package).cast<std::string>() +
+                           " (" + (location.is_none() ? std::string("unknown location") : py::str(location).cast<std::string>()) +
+                           ")");
+}
 
 // from <module> import <name> as <as>, ...; level 1 imports from this module's own package.
 void import_from(py::dict ns, const char* module, std::initializer_list<Alias> names, int level = 0) {
@@ -36,33 +47,40 @@ void import_from(py::dict ns, const char* module, std::initializer_list<Alias> n
     for (const Alias& alias : names) {
         fromlist.append(alias.name);
     }
-    py::object imported = global("__import__")(module, ns, py::none(), fromlist, level);
+    py::object imported = call({global("__import__"), py::str(module), ns, py::none(), fromlist, py::int_(level)});
     for (const Alias& alias : names) {
-        if (!py::hasattr(imported, alias.name)) {
-            throw py::import_error(std::string("cannot import name '") + alias.name + "' from '" +
-                                   py::str(imported.attr("__name__"_n)).cast<std::string>() + "'");
-        }
-        ns[alias.as] = imported.attr(alias.name);
+        ns[alias.as] = import_name(imported, alias.name);
     }
 }
 
 // import <module> as <as>
 void import_module(py::dict ns, const char* module, const char* as) {
-    ns[as] = global("__import__")(module, ns, py::none(), py::none(), 0);
+    ns[as] = call({global("__import__"), py::str(module), ns, py::none(), py::none(), py::int_(0)});
 }
 
 // class <name>(object): <methods>
-py::object make_class(const char* name, py::handle module_name, const Method* begin, const Method* end,
+py::object make_class(const char* name, py::handle module_name, const std::vector<Method>& methods,
                       bool static_methods) {
     py::dict body;
     body["__module__"_n] = module_name;
     body["__qualname__"_n] = name;
-    for (const Method* m = begin; m != end; ++m) {
-        py::object function = make_function(*m, name, module_name);
-        body[m->name] = static_methods ? global("staticmethod")(function) : function;
+    for (const Method& m : methods) {
+        py::object function = make_function(m, name, module_name);
+        body[m.name] = static_methods ? call({global("staticmethod"), function}) : function;
     }
-    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type))(
-        name, py::make_tuple(global("object")), body);
+    return call({py::handle(reinterpret_cast<PyObject*>(&PyType_Type)), py::str(name),
+                 py::make_tuple(global("object")), body});
+}
+
+// The method tables, assembled from the rows that each unit of views exports.
+Rows all_rows() {
+    Rows all;
+    for (Rows (*unit)() : {dispatch_rows, global_importance_rows, effects_rows, local_rows, tree_rows}) {
+        Rows rows = unit();
+        all.api.insert(all.api.end(), rows.api.begin(), rows.api.end());
+        all.graph.insert(all.graph.end(), rows.graph.begin(), rows.graph.end());
+    }
+    return all;
 }
 
 }  // namespace
@@ -94,27 +112,29 @@ void populate_module(py::handle module) {
     // from .plots import scale_plot_ticks
     import_from(ns, "plots", {{"scale_plot_ticks", "scale_plot_ticks"}}, 1);
 
-    ns["InterpretAPI"_n] = make_class("InterpretAPI", module_name, std::begin(kInterpretAPI),
-                                    std::end(kInterpretAPI), false);
-    ns["InterpretGraph"_n] = make_class("InterpretGraph", module_name, std::begin(kInterpretGraph),
-                                      std::end(kInterpretGraph), true);
+    const Rows rows = all_rows();
+    ns["InterpretAPI"_n] = make_class("InterpretAPI", module_name, rows.api, false);
+    ns["InterpretGraph"_n] = make_class("InterpretGraph", module_name, rows.graph, true);
     ns["__test__"_n] = py::dict();
 }
 
+namespace {
+
 // def __init__(self, experiment=None, model=''):
-py::object init(const Args& args) {
-    auto [self, experiment, model] = args.unpack<3>();
+py::object init(const Params<3>& args) {
+    auto [self, experiment, model] = args;
     //     self.experiment = experiment
     self.attr("experiment"_n) = experiment;
     //     self.model = model
     self.attr("model"_n) = model;
     //     self.pipeline = experiment.registered_pipeline[self.model]
-    self.attr("pipeline"_n) = experiment.attr("registered_pipeline"_n)[self.attr("model"_n)];
+    py::object registered = experiment.attr("registered_pipeline"_n);
+    self.attr("pipeline"_n) = registered[self.attr("model"_n)];
     //     if self.model not in self.experiment.interpret_result_dict.keys():
-    //         self.experiment.interpret_single(self.model)
-    py::object computed = self.attr("experiment"_n).attr("interpret_result_dict"_n).attr("keys"_n)();
-    if (!contains(computed, self.attr("model"_n))) {
-        self.attr("experiment"_n).attr("interpret_single"_n)(self.attr("model"_n));
+    py::object model_now = self.attr("model"_n);
+    if (!contains(call({self.attr("experiment"_n).attr("interpret_result_dict"_n).attr("keys"_n)}), model_now)) {
+        //     self.experiment.interpret_single(self.model)
+        call({self.attr("experiment"_n).attr("interpret_single"_n), self.attr("model"_n)});
     }
     return py::none();
 }
@@ -122,70 +142,110 @@ py::object init(const Args& args) {
 // def model_interpret(self, show=None, uni_feature=None, bi_features=None, sample_id=0,
 //                     return_data=False, root=0, depth=3, centered=True, original_scale=False,
 //                     figsize=(8, 6)):
-py::object model_interpret(const Args& args) {
+py::object model_interpret(const Params<11>& args) {
     auto [self, show, uni_feature, bi_features, sample_id, return_data, root, depth, centered, original_scale,
-          figsize] = args.unpack<11>();
+          figsize] = args;
+    //     if show == "global_fi":
+    //         res = self.fi(return_data=return_data, figsize=figsize)
+    //         if return_data: return res
     if (equals(show, "global_fi")) {
-        py::object res = self.attr("fi"_n)("return_data"_a = return_data, "figsize"_a = figsize);
+        py::object res = call({self.attr("fi"_n), kw("return_data", return_data), kw("figsize", figsize)});
         return truthy(return_data) ? res : py::none();
     }
+    //     elif show == "global_ei":
+    //         if <ReLU network>: print("Not supported")
+    //         else: self.ei(figsize=figsize)
     if (equals(show, "global_ei")) {
         if (is_family(self, kReluDnn)) {
             print("Not supported");
         } else {
-            self.attr("ei"_n)("figsize"_a = figsize);
+            call({self.attr("ei"_n), kw("figsize", figsize)});
         }
         return py::none();
     }
+    //     elif show == "global_effect_plot":
     if (equals(show, "global_effect_plot")) {
         if (bi_features.is_none()) {
-            self.attr("main_effect"_n)(uni_feature, "original_scale"_a = original_scale, "figsize"_a = figsize);
+            //     self.main_effect(uni_feature, original_scale=original_scale, figsize=figsize)
+            call({self.attr("main_effect"_n), uni_feature, kw("original_scale", original_scale),
+                  kw("figsize", figsize)});
         } else if (uni_feature.is_none()) {
-            self.attr("interaction_effect"_n)(bi_features[py::int_(0)], bi_features[py::int_(1)],
-                                            "original_scale"_a = original_scale, "figsize"_a = figsize);
+            //     self.interaction_effect(bi_features[0], bi_features[1], original_scale=original_scale,
+            //                             figsize=figsize)
+            call({self.attr("interaction_effect"_n), bi_features[py::int_(0)], bi_features[py::int_(1)],
+                  kw("original_scale", original_scale), kw("figsize", figsize)});
         } else {
             print("Cannot input both uni_feature and bi_features");
         }
         return py::none();
     }
+    //     elif show == "local_fi":
+    //         res = self.fi_local(sample_id, centered=centered, return_data=return_data,
+    //                             original_scale=original_scale, figsize=figsize)
+    //         if return_data: return res
     if (equals(show, "local_fi")) {
-        py::object res = self.attr("fi_local"_n)(sample_id, "centered"_a = centered, "return_data"_a = return_data,
-                                               "original_scale"_a = original_scale, "figsize"_a = figsize);
+        py::object res = call({self.attr("fi_local"_n), sample_id, kw("centered", centered),
+                               kw("return_data", return_data), kw("original_scale", original_scale),
+                               kw("figsize", figsize)});
         return truthy(return_data) ? res : py::none();
     }
+    //     elif show == "local_ei":
+    //         self.ei_local(sample_id, original_scale=original_scale, figsize=figsize)
     if (equals(show, "local_ei")) {
-        self.attr("ei_local"_n)(sample_id, "original_scale"_a = original_scale, "figsize"_a = figsize);
+        call({self.attr("ei_local"_n), sample_id, kw("original_scale", original_scale), kw("figsize", figsize)});
         return py::none();
     }
+    //     elif show == "llm_summary": self.llm_df()
     if (equals(show, "llm_summary")) {
-        self.attr("llm_df"_n)();
+        call({self.attr("llm_df"_n)});
         return py::none();
     }
+    //     elif show == "llm_violin": self.llm_violin()
     if (equals(show, "llm_violin")) {
-        self.attr("llm_violin"_n)();
+        call({self.attr("llm_violin"_n)});
         return py::none();
     }
+    //     elif show == "llm_pc":
+    //         if not <ReLU network>: print("Not supported")
+    //         else: self.ei(figsize=figsize)
     if (equals(show, "llm_pc")) {
         if (!is_family(self, kReluDnn)) {
             print("Not supported");
         } else {
-            self.attr("ei"_n)("figsize"_a = figsize);
+            call({self.attr("ei"_n), kw("figsize", figsize)});
         }
         return py::none();
     }
+    //     elif show == "tree_global": self.get_tree(root, depth, original_scale=original_scale)
     if (equals(show, "tree_global")) {
-        self.attr("get_tree"_n)(root, depth, "original_scale"_a = original_scale);
+        call({self.attr("get_tree"_n), root, depth, kw("original_scale", original_scale)});
         return py::none();
     }
+    //     elif show == "tree_local": self.get_local_tree(sample_id, original_scale=original_scale)
     if (equals(show, "tree_local")) {
-        self.attr("get_local_tree"_n)(sample_id, "original_scale"_a = original_scale);
+        call({self.attr("get_local_tree"_n), sample_id, kw("original_scale", original_scale)});
         return py::none();
     }
+    //     elif show == "glm_coef": self.coef(uni_feature)
     if (equals(show, "glm_coef")) {
-        self.attr("coef"_n)(uni_feature);
-        return py::none();
+        call({self.attr("coef"_n), uni_feature});
     }
     return py::none();
+}
+
+}  // namespace
+
+Rows dispatch_rows() {
+    return {
+        {
+            method<init>("__init__", "self, experiment=None, model=''"),
+            method<model_interpret>(
+                "model_interpret",
+                "self, show=None, uni_feature=None, bi_features=None, sample_id=0, return_data=False, root=0, "
+                "depth=3, centered=True, original_scale=False, figsize=(8, 6)"),
+        },
+        {},
+    };
 }
 
 }  // namespace vexo

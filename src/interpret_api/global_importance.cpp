@@ -3,24 +3,24 @@
 
 namespace vexo {
 
-using namespace pybind11::literals;
+namespace {
 
 // def fi(self, return_data=False, figsize=(8, 6)):
-py::object fi(const Args& args) {
-    auto [self, return_data, figsize] = args.unpack<3>();
+py::object fi(const Params<3>& args) {
+    auto [self, return_data, figsize] = args;
     //     interp_fi = self.experiment.interpret_fi(self.model)
-    py::object interp_fi = self.attr("experiment"_n).attr("interpret_fi"_n)(self.attr("model"_n));
+    py::object interp_fi = call({self.attr("experiment"_n).attr("interpret_fi"_n), self.attr("model"_n)});
     //     interpret_result = {'key': 'fi', 'model': self.model, 'input': None, 'value': interp_fi}
     py::dict interpret_result = record("fi", self.attr("model"_n), py::none(), interp_fi);
     //     InterpretGraph.plot_fi(interpret_result, figsize=figsize)
-    InterpretGraph().attr("plot_fi"_n)(interpret_result, "figsize"_a = figsize);
+    call({InterpretGraph().attr("plot_fi"_n), interpret_result, kw("figsize", figsize)});
     //     if return_data:
-    //         out = interpret_result['value']
-    //         out.pop('title')
-    //         return out
     if (truthy(return_data)) {
+        //     out = interpret_result['value']
         py::object out = interpret_result["value"_n];
-        out.attr("pop"_n)("title"_n);
+        //     out.pop('title')
+        call({out.attr("pop"_n), "title"});
+        //     return out
         return out;
     }
     return py::none();
@@ -28,19 +28,29 @@ py::object fi(const Args& args) {
 
 // @staticmethod
 // def plot_fi(interpret_result, max_show=10, figsize=(8, 6)):
-py::object plot_fi(const Args& args) {
-    auto [interpret_result, max_show_arg, figsize] = args.unpack<3>();
+py::object plot_fi(const Params<3>& args) {
+    auto [interpret_result, max_show_arg, figsize] = args;
     //     hbar = PlotHBar()
-    py::object hbar = PlotHBar()();
-    //     max_show = max_show if max_show < len(...['feature_names']) else len(...['feature_names'])
-    py::object value = interpret_result["value"_n];
-    py::object max_show = at_most(max_show_arg, length(value["feature_names"_n]));
-    //     hbar.plot(X=...['feature_names'][-max_show:], height=...['importance'][-max_show:],
-    //               title=...['title'], figsize=figsize)
-    hbar.attr("plot"_n)("X"_a = tail(value["feature_names"_n], max_show),
-                      "height"_a = tail(value["importance"_n], max_show), "title"_a = value["title"_n],
-                      "figsize"_a = figsize);
+    py::object hbar = call({PlotHBar()});
+    //     n = len(interpret_result['value']['feature_names'])
+    //     max_show = max_show if max_show < n else n
+    py::object max_show = at_most(max_show_arg, length(interpret_result["value"_n]["feature_names"_n]));
+    //     hbar.plot(X=interpret_result['value']['feature_names'][-max_show:],
+    //               height=interpret_result['value']['importance'][-max_show:],
+    //               title=interpret_result['value']['title'], figsize=figsize)
+    call({hbar.attr("plot"_n), kw("X", tail(interpret_result["value"_n]["feature_names"_n], max_show)),
+          kw("height", tail(interpret_result["value"_n]["importance"_n], max_show)),
+          kw("title", interpret_result["value"_n]["title"_n]), kw("figsize", figsize)});
     return py::none();
+}
+
+}  // namespace
+
+Rows global_importance_rows() {
+    return {
+        {method<fi>("fi", "self, return_data=False, figsize=(8, 6)")},
+        {method<plot_fi>("plot_fi", "interpret_result, max_show=10, figsize=(8, 6)")},
+    };
 }
 
 }  // namespace vexo

@@ -4,63 +4,82 @@
 //
 // The bodies of the methods are written against pybind11's object layer so that each reads like the
 // Python it mirrors; a failed Python call throws py::error_already_set, and the one entry point of
-// every native function (capi.cpp) turns whatever is thrown back into the Python error.
+// every native function (function.cpp) turns whatever is thrown back into the Python error.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
 #include <array>
 #include <cstddef>
+#include <initializer_list>
+#include <utility>
 #include <stdexcept>
+#include <vector>
 
 namespace vexo {
 
 namespace py = pybind11;
 
 // ---------------------------------------------------------------------------------------------
-// Native functions (capi.cpp)
+// Methods (function.cpp)
 
-// The arguments of one call, bound to the function's parameters in order (defaults filled in).
-class Args {
-public:
-    Args(PyObject* const* items, std::size_t size) : items_(items), size_(size) {}
+// The arguments of one call, bound to the function's parameters in order (defaults filled in):
+//     py::object fi(const Params<3>& args) { auto [self, return_data, figsize] = args; ... }
+template <std::size_t N>
+using Params = std::array<py::handle, N>;
 
-    std::size_t size() const { return size_; }
-    py::handle operator[](std::size_t i) const { return items_[i]; }
-
-    // auto [self, return_data, figsize] = args.unpack<3>();
-    template <std::size_t N>
-    std::array<py::handle, N> unpack() const {
-        if (N != size_) {
-            throw std::logic_error("native function unpacks a different number of parameters");
-        }
-        std::array<py::handle, N> out;
-        for (std::size_t i = 0; i < N; ++i) {
-            out[i] = items_[i];
-        }
-        return out;
-    }
-
-private:
-    PyObject* const* items_;
-    std::size_t size_;
-};
-
-using Body = py::object (*)(const Args&);
+using Body = py::object (*)(PyObject* const* args);
 
 // One method of InterpretAPI or InterpretGraph.
 struct Method {
     const char* name;
     const char* signature;  // the parameters as Python writes them: "self, return_data=False"
+    std::size_t arity;      // how many parameters the body takes; checked against `signature`
     Body body;
 };
+
+template <typename F>
+struct ArityOf;
+template <std::size_t N>
+struct ArityOf<py::object (*)(const Params<N>&)> {
+    static constexpr std::size_t value = N;
+};
+
+template <auto F>
+py::object run_body(PyObject* const* args) {
+    Params<ArityOf<decltype(F)>::value> params;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        params[i] = args[i];
+    }
+    return F(params);
+}
+
+// method<fi>("fi", "self, return_data=False, figsize=(8, 6)"): a row of a method table. The
+// number of parameters in the signature must be the body's, or the module refuses to load.
+template <auto F>
+Method method(const char* name, const char* signature) {
+    return {name, signature, ArityOf<decltype(F)>::value, run_body<F>};
+}
+
+// The rows that one unit adds to each class.
+struct Rows {
+    std::vector<Method> api;    // InterpretAPI
+    std::vector<Method> graph;  // InterpretGraph, as static methods
+};
+
+// Every unit of views exports its rows; api.cpp assembles the classes from them.
+Rows dispatch_rows();            // api.cpp
+Rows global_importance_rows();   // global_importance.cpp
+Rows effects_rows();             // effects.cpp
+Rows local_rows();               // local.cpp
+Rows tree_rows();                // trees.cpp
 
 // A function object for the method that binds like a Python function, carries its name,
 // qualified name and signature, and checks its arguments as the interpreter does.
 py::object make_function(const Method& method, const char* owner, py::handle module_name);
 
 // ---------------------------------------------------------------------------------------------
-// The module namespace (capi.cpp)
+// The module namespace (module.cpp, call.cpp)
 
 inline constexpr const char* kModuleName = "vexo.workflow.interpret_api";
 
@@ -98,10 +117,43 @@ inline py::object InterpretAPI() { return global("InterpretAPI"); }
 inline py::object InterpretGraph() { return global("InterpretGraph"); }
 
 // ---------------------------------------------------------------------------------------------
+// Calls (call.cpp)
+//
+// Python evaluates a call as: the callee, then the arguments left to right. C++ leaves the order
+// of function arguments to the compiler, but evaluates the elements of a braced list in order, so
+// a call is one list, callee first:
+//
+//     # hbar.plot(X=names[-max_show:], figsize=figsize)
+//     call({hbar.attr("plot"_n), kw("X", tail(names, max_show)), kw("figsize", figsize)});
+//
+// Positional arguments come before keywords, as in Python. The call goes through the vectorcall
+// protocol, with the keyword names of each call site kept as one tuple of interned strings.
+
+struct Arg {
+    Arg(py::handle h) : value(py::reinterpret_borrow<py::object>(h)) {}
+    Arg(py::object o) : value(std::move(o)) {}
+    template <typename Policy>
+    Arg(const py::detail::accessor<Policy>& a) : value(a) {}
+    Arg(const char* text);  // a string constant; `text` must be a literal
+
+    const char* keyword = nullptr;
+    py::object value;
+};
+
+// name=value in a call; `name` must be a literal.
+inline Arg kw(const char* name, Arg arg) {
+    arg.keyword = name;
+    return arg;
+}
+
+// callee(*positional, **keywords): items[0] is the callee.
+py::object call(std::initializer_list<Arg> items);
+
+// ---------------------------------------------------------------------------------------------
 // Small Python idioms
 
 // print(message)
-inline void print(const char* message) { global("print")(interned(message)); }
+inline void print(const char* message) { call({global("print"), message}); }
 
 // bool(obj)
 inline bool truthy(py::handle obj) {
@@ -112,13 +164,17 @@ inline bool truthy(py::handle obj) {
     return r != 0;
 }
 
-// obj == text
-inline bool equals(py::handle obj, const char* text) {
-    if (PyUnicode_CheckExact(obj.ptr())) {
-        return PyUnicode_Compare(obj.ptr(), interned(text).ptr()) == 0;
+// a <op> b: the rich comparison's own result, which `if` then truth-tests with truthy().
+inline py::object compare(py::handle a, py::handle b, int op) {
+    PyObject* r = PyObject_RichCompare(a.ptr(), b.ptr(), op);
+    if (r == nullptr) {
+        throw py::error_already_set();
     }
-    return obj.equal(interned(text));
+    return py::reinterpret_steal<py::object>(r);
 }
+
+// if obj == text: no identity shortcut, and an array's ambiguous truth raises, as in Python.
+inline bool equals(py::handle obj, const char* text) { return truthy(compare(obj, interned(text), Py_EQ)); }
 
 // item in container
 inline bool contains(py::handle container, py::handle item) {
@@ -134,8 +190,7 @@ inline py::int_ length(py::handle obj) { return py::int_(py::len(obj)); }
 
 // max_show if max_show < n else n
 inline py::object at_most(py::handle max_show, py::handle n) {
-    const bool less = py::reinterpret_borrow<py::object>(max_show) < py::reinterpret_borrow<py::object>(n);
-    return py::reinterpret_borrow<py::object>(less ? max_show : n);
+    return py::reinterpret_borrow<py::object>(truthy(compare(max_show, n, Py_LT)) ? max_show : n);
 }
 
 // seq[-count:]: the last `count` entries; the whole of seq when count is 0, and seq without its
@@ -159,7 +214,7 @@ inline constexpr const char* scaler = "scaler";
 // {'key': key, 'model': model, 'input': input, 'value': value}
 inline py::dict record(const char* key, py::handle model, py::handle input, py::handle value) {
     py::dict r;
-    r[interned(keys::key)] = key;
+    r[interned(keys::key)] = interned(key);
     r[interned(keys::model)] = model;
     r[interned(keys::input)] = input;
     r[interned(keys::value)] = value;
@@ -185,16 +240,5 @@ inline bool is_family(py::handle self, const Family& family) {
     py::object name = self.attr("pipeline"_n).attr("estimator"_n).attr("__class__"_n).attr("__name__"_n);
     return equals(name, family.names[0]) || equals(name, family.names[1]);
 }
-
-// ---------------------------------------------------------------------------------------------
-// Method bodies, one unit per subsystem
-
-// api.cpp: the constructor and the dispatcher
-py::object init(const Args& args);
-py::object model_interpret(const Args& args);
-
-// global_importance.cpp
-py::object fi(const Args& args);
-py::object plot_fi(const Args& args);
 
 }  // namespace vexo

@@ -24,6 +24,13 @@ from .pipeline import ModelPipeline, check_estimator_task, family_of, make_estim
 _BACKGROUND_ROWS = 200
 
 
+class Registered(dict):
+    """Model name -> pipeline; a name that is not registered raises a KeyError naming those that are."""
+
+    def __missing__(self, model):
+        raise KeyError("no model is registered as %r; registered are %r" % (model, list(self)))
+
+
 class Experiment:
     """Fits models on a table and explains them.
 
@@ -39,7 +46,8 @@ class Experiment:
     Attributes
     ----------
     dataset : the validated table (``vexo.workflow.dataset.Dataset``)
-    registered_pipeline : dict, model name -> ``ModelPipeline``
+    registered_pipeline : dict, model name -> ``ModelPipeline``; an unknown name raises a
+        ``KeyError`` that lists the registered ones
     interpret_result_dict : dict, model name -> the model's stored explanation once computed:
         a dictionary describing the tree for "tree", ``LocalLinearModels`` for "reludnn",
         None for the other families
@@ -52,7 +60,7 @@ class Experiment:
                                random_state=random_state)
         self.task = task
         self.random_state = random_state
-        self.registered_pipeline = {}
+        self.registered_pipeline = Registered()
         self.interpret_result_dict = {}
         self.act_inter_lis = {}
         self.inter_effect_trunc_dict = {}
@@ -104,11 +112,7 @@ class Experiment:
         return pipeline
 
     def _pipeline(self, model):
-        try:
-            return self.registered_pipeline[model]
-        except KeyError:
-            raise KeyError("no model is registered as %r; registered are %r"
-                           % (model, list(self.registered_pipeline))) from None
+        return self.registered_pipeline[model]
 
     def _sample(self, model, sample_index):
         """The pipeline, the row position and the sample's input row."""

@@ -1,0 +1,24 @@
+// The vectorcall protocol under its 3.8 names and its later ones.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+
+namespace vexo {
+
+inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+#if PY_VERSION_HEX >= 0x03090000
+    return PyObject_Vectorcall(callable, args, nargsf, kwnames);
+#else
+    return _PyObject_Vectorcall(callable, args, nargsf, kwnames);
+#endif
+}
+
+#if PY_VERSION_HEX >= 0x03090000
+inline constexpr unsigned long kHaveVectorcall = Py_TPFLAGS_HAVE_VECTORCALL;
+#else
+inline constexpr unsigned long kHaveVectorcall = _Py_TPFLAGS_HAVE_VECTORCALL;
+#endif
+
+}  // namespace vexo
