@@ -5,23 +5,52 @@
 #include "interpret_api.h"
 
 #include <cstring>
-#include <unordered_map>
+#include <cstdint>
+#include <utility>
 
 namespace vexo {
 
+namespace {
+
+// An open-addressing table keyed by address, for caches that are read on every call and grow
+// only while new call sites run for the first time. Entries live as long as the process.
+template <typename Key, typename Value, std::size_t Size>
+class AddressTable {
+public:
+    // The slot of `key`: found, or the empty one where it belongs.
+    std::pair<Key, Value>& slot(std::size_t hash, const Key& key) {
+        for (std::size_t i = 0; i < Size; ++i) {
+            std::pair<Key, Value>& entry = entries_[(hash + i) & (Size - 1)];
+            if (entry.second == nullptr || entry.first == key) {
+                return entry;
+            }
+        }
+        throw std::logic_error("vexo.workflow.interpret_api: more call sites than its caches hold");
+    }
+
+private:
+    static_assert((Size & (Size - 1)) == 0, "a power of two");
+    std::pair<Key, Value> entries_[Size] = {};
+};
+
+std::size_t address_hash(const void* address) {
+    return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(address) * 0x9E3779B97F4A7C15ull) >> 40);
+}
+
+}  // namespace
+
 py::handle interned(const char* text) {
     // Keyed by the literal's address: the same name may be cached twice, which costs nothing.
-    static std::unordered_map<const char*, PyObject*> cache;
-    auto found = cache.find(text);
-    if (found != cache.end()) {
-        return found->second;
+    static AddressTable<const char*, PyObject*, 8192> cache;
+    std::pair<const char*, PyObject*>& entry = cache.slot(address_hash(text), text);
+    if (entry.second == nullptr) {
+        PyObject* name = PyUnicode_InternFromString(text);
+        if (name == nullptr) {
+            throw py::error_already_set();
+        }
+        entry = {text, name};
     }
-    PyObject* name = PyUnicode_InternFromString(text);
-    if (name == nullptr) {
-        throw py::error_already_set();
-    }
-    cache.emplace(text, name);
-    return name;
+    return entry.second;
 }
 
 Arg::Arg(const char* text) : value(py::reinterpret_borrow<py::object>(interned(text))) {}
@@ -33,41 +62,38 @@ constexpr std::size_t kMaxArgs = 24;
 // The keyword names of one call site, as the addresses of their literals.
 struct KeywordSite {
     const char* names[kMaxArgs];
-    std::size_t size;
+    std::size_t size = 0;
 
     bool operator==(const KeywordSite& other) const {
         return size == other.size && std::memcmp(names, other.names, size * sizeof(const char*)) == 0;
     }
 };
 
-struct KeywordSiteHash {
-    std::size_t operator()(const KeywordSite& site) const {
-        std::size_t h = site.size;
-        for (std::size_t i = 0; i < site.size; ++i) {
-            h = h * 1000003u ^ reinterpret_cast<std::uintptr_t>(site.names[i]);
-        }
-        return h;
+std::size_t keyword_site_hash(const KeywordSite& site) {
+    std::size_t h = site.size;
+    for (std::size_t i = 0; i < site.size; ++i) {
+        h = h * 31 + address_hash(site.names[i]);
     }
-};
+    return h;
+}
 
 // The tuple of interned keyword names of a call site, made at its first call.
 PyObject* keyword_names(const KeywordSite& site) {
-    static std::unordered_map<KeywordSite, PyObject*, KeywordSiteHash> cache;
-    auto found = cache.find(site);
-    if (found != cache.end()) {
-        return found->second;
+    static AddressTable<KeywordSite, PyObject*, 1024> cache;
+    std::pair<KeywordSite, PyObject*>& entry = cache.slot(keyword_site_hash(site), site);
+    if (entry.second == nullptr) {
+        PyObject* names = PyTuple_New(static_cast<Py_ssize_t>(site.size));
+        if (names == nullptr) {
+            throw py::error_already_set();
+        }
+        for (std::size_t i = 0; i < site.size; ++i) {
+            PyObject* name = interned(site.names[i]).ptr();
+            Py_INCREF(name);
+            PyTuple_SET_ITEM(names, static_cast<Py_ssize_t>(i), name);
+        }
+        entry = {site, names};
     }
-    PyObject* names = PyTuple_New(static_cast<Py_ssize_t>(site.size));
-    if (names == nullptr) {
-        throw py::error_already_set();
-    }
-    for (std::size_t i = 0; i < site.size; ++i) {
-        PyObject* name = interned(site.names[i]).ptr();
-        Py_INCREF(name);
-        PyTuple_SET_ITEM(names, static_cast<Py_ssize_t>(i), name);
-    }
-    cache.emplace(site, names);
-    return names;
+    return entry.second;
 }
 
 }  // namespace
@@ -80,8 +106,7 @@ py::object call(std::initializer_list<Arg> items) {
     // Slot 0 stays free for the callee's use (PY_VECTORCALL_ARGUMENTS_OFFSET): a bound method puts
     // its self there instead of copying the arguments.
     PyObject* stack[kMaxArgs + 1];
-    KeywordSite site;
-    site.size = 0;
+    KeywordSite site{};
     std::size_t npositional = 0;
     const Arg* arg = items.begin() + 1;
     for (std::size_t i = 0; i < nargs; ++i, ++arg) {
