@@ -9,17 +9,17 @@ namespace {
 py::object fi(const Params<3>& args) {
     auto [self, return_data, figsize] = args;
     //     interp_fi = self.experiment.interpret_fi(self.model)
-    py::object interp_fi = call({self.attr("experiment"_n).attr("interpret_fi"_n), self.attr("model"_n)});
+    py::object interp_fi = call({method(self.attr("experiment"_n), "interpret_fi"), self.attr("model"_n)});
     //     interpret_result = {'key': 'fi', 'model': self.model, 'input': None, 'value': interp_fi}
     py::dict interpret_result = record("fi", self.attr("model"_n), py::none(), interp_fi);
     //     InterpretGraph.plot_fi(interpret_result, figsize=figsize)
-    call({InterpretGraph().attr("plot_fi"_n), interpret_result, kw("figsize", figsize)});
+    call({method(InterpretGraph(), "plot_fi"), interpret_result, kw("figsize", figsize)});
     //     if return_data:
     if (truthy(return_data)) {
         //     out = interpret_result['value']
         py::object out = interpret_result["value"_n];
         //     out.pop('title')
-        call({out.attr("pop"_n), "title"});
+        call({method(out, "pop"), "title"});
         //     return out
         return out;
     }
@@ -38,7 +38,7 @@ py::object plot_fi(const Params<3>& args) {
     //     hbar.plot(X=interpret_result['value']['feature_names'][-max_show:],
     //               height=interpret_result['value']['importance'][-max_show:],
     //               title=interpret_result['value']['title'], figsize=figsize)
-    call({hbar.attr("plot"_n), kw("X", tail(interpret_result["value"_n]["feature_names"_n], max_show)),
+    call({method(hbar, "plot"), kw("X", tail(interpret_result["value"_n]["feature_names"_n], max_show)),
           kw("height", tail(interpret_result["value"_n]["importance"_n], max_show)),
           kw("title", interpret_result["value"_n]["title"_n]), kw("figsize", figsize)});
     return py::none();
