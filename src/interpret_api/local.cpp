@@ -403,9 +403,12 @@ py::object violin_frame(py::handle feature_names, py::handle all_bias_weight, py
         py::dict data;
         data["Coefficient"_n] =
             call({call({df_b.attr("ravel"_n)}).attr("astype"_n), builtin_float(), kw("copy", py::bool_(false))});
+        // pd.Series(np.tile(names.astype(object), n_rows), dtype="str", copy=False): the text
+        // column that pandas makes of an array of text, without inferring it from ten million names
+        py::object repeated = call({np().attr("tile"_n), call({names.attr("astype"_n), global("object")}), n_rows});
         data["features"_n] =
-            call({np().attr("tile"_n), call({names.attr("astype"_n), global("object")}), n_rows});
-        return call({pd().attr("DataFrame"_n), data});
+            call({pd().attr("Series"_n), repeated, kw("dtype", "str"), kw("copy", py::bool_(false))});
+        return call({pd().attr("DataFrame"_n), data, kw("copy", py::bool_(false))});
     }
     py::object flat_b = call({call({df_b.attr("flatten"_n)}).attr("reshape"_n), py::int_(-1), py::int_(1)});
     if (text_names && truthy(call({np().attr("issubdtype"_n), df_b.attr("dtype"_n), np().attr("number"_n)}))) {
