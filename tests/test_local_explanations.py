@@ -66,7 +66,7 @@ def test_term_values_are_relabelled_in_place(api, local, plot_calls, original_sc
 @pytest.mark.parametrize("x, parts, message", [
     (["AB"], lambda t: (t,), "need more than 1 value to unpack"),
     (["AB"], lambda t: iter(()), "need more than 0 values to unpack"),
-    (["AB"], lambda t: [t, 1, 2], "too many values to unpack (expected 2)"),
+    (["AB"], lambda t: iter([t, 1, 2]), "too many values to unpack (expected 2)"),
     (["a x b x c"], None, "too many values to unpack (expected 2)"),
     (["ab"], None, "need more than 1 value to unpack"),
 ])

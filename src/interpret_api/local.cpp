@@ -32,17 +32,25 @@ std::pair<py::object, py::object> unpack_two(py::handle pair) {
         }
         throw py::error_already_set();
     }
+    // Each item is asked for once, and the end once after the second: no further next() on an
+    // exhausted iterator.
     py::iterator it = py::iter(pair);
+    auto next = [&it]() {
+        py::object item = py::reinterpret_steal<py::object>(PyIter_Next(it.ptr()));
+        if (!item && PyErr_Occurred()) {
+            throw py::error_already_set();
+        }
+        return item;
+    };
     py::object parts[2];
     for (Py_ssize_t found = 0; found < 2; ++found) {
-        if (it == py::iterator::sentinel()) {
+        parts[found] = next();
+        if (!parts[found]) {
             PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found, found == 1 ? "" : "s");
             throw py::error_already_set();
         }
-        parts[found] = py::reinterpret_borrow<py::object>(*it);
-        ++it;
     }
-    if (it != py::iterator::sentinel()) {
+    if (next()) {
         PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t{2});
         throw py::error_already_set();
     }
