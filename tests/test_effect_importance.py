@@ -60,6 +60,19 @@ def test_views_hand_their_plot_the_experiments_result_untouched(api, experiment_
     assert experiment_double.calls == [("interpret_ei", "model")]
 
 
+@pytest.mark.parametrize("estimator, show, drawn", [
+    ("ExplainableBoostingRegressor", "global_ei", True), ("GAMINetClassifier", "global_ei", True),
+    ("GAMINetClassifier", "llm_pc", False), ("ReluDNNClassifier", "global_ei", False),
+])
+def test_effects_of_additive_models_are_reached_through_the_dispatcher(plot_calls, capsys, estimator, show, drawn):
+    from conftest import ExperimentDouble
+
+    experiment = ExperimentDouble({"m": estimator})
+    experiment.interpret_ei = lambda model, /: EFFECTS
+    InterpretAPI(experiment, "m").model_interpret(show=show, figsize=(2, 3))
+    assert bool(plot_calls.of("plot")) == drawn and capsys.readouterr().out == ("" if drawn else "Not supported\n")
+
+
 @pytest.mark.parametrize("plot, value", [
     ("plot_ei", None), ("plot_ei", {"type": "coefficient"}),
     ("plot_coef", EFFECTS), ("plot_coef", llms()), ("plot_coef", {"type": np.str_("effect")}),

@@ -166,3 +166,12 @@ def test_signed_bars_of_a_real_sample_in_original_units(experiment, tmp_path):
     raw = experiment.dataset.data.iloc[17]
     age = v["value"][v["x"].index("age")]
     assert age == round(float(raw["age"]), 4)
+
+
+@pytest.mark.parametrize("plot, record, error", [
+    ("plot_ei_local", {"value": {"value": 3}}, TypeError), ("plot_ei_local", {"value": {"value": []}}, KeyError),
+    ("plot_fi_local", "text", TypeError), ("plot_fi_local", {"value": {"x": [], "y": [], "title": ""}}, KeyError),
+])
+def test_junk_records_raise(plot_calls, plot, record, error):
+    with pytest.raises(error):
+        getattr(InterpretGraph, plot)(record)
