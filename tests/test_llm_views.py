@@ -1,6 +1,5 @@
-"""The local linear models of a ReLU network: llm_df displays their summary table, llm_violin draws
-the distribution of their coefficients over the samples as violins. Both report every failure as
-"Not supported"."""
+"""llm_df displays the summary of a network's local linear models, llm_violin draws their coefficients
+as violins; both report every failure as "Not supported"."""
 import types
 
 import matplotlib.pyplot as plt
@@ -13,8 +12,8 @@ from vexo.workflow.interpret_api import InterpretGraph
 
 
 class LLMs:
-    def __init__(self, n_features=4, counts=(3, 0, 1, 5, 3), dtype=float, seed=0):
-        rng = np.random.default_rng(seed)
+    def __init__(self, n_features=4, counts=(3, 0, 1, 5, 3), dtype=float):
+        rng = np.random.default_rng(0)
         self.feature_names = [f"feature {j}" for j in range(n_features)]
         self.all_bias_weight = (rng.normal(size=(len(counts), 1 + n_features)) * 10).astype(dtype)
         self.count_llms = np.array(counts)
@@ -25,73 +24,62 @@ class LLMs:
 
 
 @pytest.fixture
-def llms(api, experiment_double):
-    experiment_double.interpret_result_dict["model"] = result = LLMs()
-    return result
-
-
-@pytest.fixture
 def violins(monkeypatch):
     """seaborn's violin plot replaced by a recorder of its keywords."""
     calls = []
-    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(violinplot=lambda **kwargs: calls.append(kwargs)))
+    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(violinplot=lambda **kw: calls.append(kw)))
     return calls
 
 
 def text_round_trip(names, all_bias_weight, count_llms, feature_importance, max_show):
-    """The long-form frame as it was made by joining numbers and names into one array of text."""
+    """The long-form frame as joining numbers and names into one array of text made it."""
     show_idx = np.argsort(feature_importance)[-max_show:][::-1]
     df_b = np.concatenate([np.repeat(all_bias_weight[i, 1 + show_idx].reshape(1, -1), count_llms[i], axis=0)
                            for i in range(all_bias_weight.shape[0])], 0)
     df_c = np.repeat(np.array(names)[show_idx].reshape(1, -1), df_b.shape[0], axis=0)
     df_b = df_b.flatten().reshape(-1, 1).astype(str)  # numpy 1 did this when joining
-    df_c = np.concatenate(df_c, 0).reshape(-1, 1)
-    df = pd.DataFrame(np.concatenate([df_b, df_c], 1), columns=["Coefficient", "features"])
+    df = pd.DataFrame(np.concatenate([df_b, np.concatenate(df_c, 0).reshape(-1, 1)], 1),
+                      columns=["Coefficient", "features"])
     df.Coefficient = df.Coefficient.astype(float)
     return df
 
 
-def test_llm_df_displays_the_summary(api, llms, monkeypatch, capsys):
-    shown = []
-    monkeypatch.setattr(interpret_api, "display", lambda *args, **kwargs: shown.append((args, kwargs)))
-    assert api.llm_df() is None and api.model_interpret(show="llm_summary") is None
-    assert shown == 2 * [(("the summary table",), {})] and capsys.readouterr().out == ""
-
-
-@pytest.mark.parametrize("result", [None, object(), "absent"])
-def test_models_without_llms_are_not_supported(api, experiment_double, monkeypatch, capsys, result):
-    monkeypatch.setattr(interpret_api, "display", lambda table: pytest.fail("displayed"))
-    experiment_double.interpret_result_dict["model"] = result
-    if result == "absent":
-        del experiment_double.interpret_result_dict["model"]
-    assert api.llm_df() is None and api.llm_violin() is None
-    assert capsys.readouterr().out == "Not supported\nNot supported\n" and plt.get_fignums() == []
-
-
-def test_a_failing_plot_is_not_supported_and_leaves_its_figure(api, llms, monkeypatch, capsys):
-    monkeypatch.setattr(interpret_api, "sns", None)
-    assert api.model_interpret(show="llm_violin") is None
-    assert capsys.readouterr().out == "Not supported\n" and len(plt.gcf().axes[0].get_lines()) == 1
-
-
-@pytest.mark.parametrize("interrupt", [KeyboardInterrupt, SystemExit])
-def test_an_interrupt_is_not_a_refusal(api, llms, monkeypatch, interrupt):
-    def stop(**kwargs):
-        raise interrupt
-    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(violinplot=stop))
-    with pytest.raises(interrupt):
-        api.llm_violin()
-
-
-def test_llm_violin_hands_on_the_four_arrays(api, llms, monkeypatch):
+def test_llm_df_displays_the_summary_and_llm_violin_hands_on_four_arrays(api, monkeypatch, capsys):
+    api.experiment.interpret_result_dict["model"] = llms = LLMs()
     seen = []
-    monkeypatch.setattr(InterpretGraph, "plot_llm_violin", staticmethod(lambda r, **k: seen.append((r, k))))
-    api.llm_violin(figsize=(1, 2))
-    [(record, kwargs)] = seen
+    monkeypatch.setattr(interpret_api, "display", lambda *args: seen.append(args))
+    monkeypatch.setattr(InterpretGraph, "plot_llm_violin", staticmethod(lambda *a, **k: seen.append((a, k))))
+    assert (api.llm_df(), api.model_interpret(show="llm_summary"), api.llm_violin(figsize=(1, 2))) == (None,) * 3
+    [shown, again, ((record,), kwargs)] = seen
+    assert shown == again == ("the summary table",) and capsys.readouterr().out == ""
     assert kwargs == {"figsize": (1, 2)} and list(record) == ["key", "model", "input", "value"]
     assert (record["key"], record["model"], record["input"]) == ("llm_violin", "model", None)
     assert list(record["value"]) == ["feature_names", "all_bias_weight", "count_llms", "feature_importance"]
     assert all(record["value"][name] is getattr(llms, name) for name in record["value"])
+
+
+@pytest.mark.parametrize("result", [None, object(), "absent", "failing plot"])
+def test_every_failure_is_not_supported(api, monkeypatch, capsys, result):
+    monkeypatch.setattr(interpret_api, "display", lambda table: None)
+    monkeypatch.setattr(interpret_api, "sns", None)  # fails inside the plot, after its figure is made
+    api.experiment.interpret_result_dict["model"] = LLMs() if result == "failing plot" else result
+    if result == "absent":
+        del api.experiment.interpret_result_dict["model"]
+    else:
+        assert api.llm_df() is None
+    assert api.llm_violin() is None
+    assert capsys.readouterr().out.endswith("Not supported\n") and bool(plt.get_fignums()) == (result == "failing plot")
+
+
+@pytest.mark.parametrize("interrupt", [KeyboardInterrupt, SystemExit])
+def test_an_interrupt_is_not_a_refusal(api, monkeypatch, interrupt):
+    def violinplot(**kwargs):
+        raise interrupt
+
+    api.experiment.interpret_result_dict["model"] = LLMs()
+    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(violinplot=violinplot))
+    with pytest.raises(interrupt):
+        api.llm_violin()
 
 
 @pytest.mark.parametrize("n_features, max_show, dtype, height", [
@@ -99,14 +87,11 @@ def test_llm_violin_hands_on_the_four_arrays(api, llms, monkeypatch):
 ])
 def test_violin_frame_is_the_text_round_trip(violins, n_features, max_show, dtype, height):
     llms = LLMs(n_features, counts=(2, 0, 7, 1, 7, 3), dtype=dtype)
-    value = dict(vars(llms))
-    InterpretGraph.plot_llm_violin({"value": value}, max_show, figsize=(20, 20))
+    InterpretGraph.plot_llm_violin({"value": dict(vars(llms))}, max_show, figsize=(20, 20))
     [kwargs] = violins
-    expected = text_round_trip(llms.feature_names, llms.all_bias_weight, llms.count_llms, llms.feature_importance,
-                               max_show)
-    pd.testing.assert_frame_equal(kwargs.pop("data"), expected, check_exact=True)
-    order = kwargs.pop("order")
-    assert order.tolist() == [llms.feature_names[j] for j in np.argsort(llms.feature_importance)[-max_show:][::-1]]
+    pd.testing.assert_frame_equal(kwargs.pop("data"), text_round_trip(*vars(llms).values(), max_show), check_exact=True)
+    assert kwargs.pop("order").tolist() == [
+        llms.feature_names[j] for j in np.argsort(llms.feature_importance)[-max_show:][::-1]]
     assert kwargs == {"x": "Coefficient", "y": "features", "density_norm": "width", "inner": "box", "orient": "h"}
     assert tuple(plt.gcf().get_size_inches()) == (6, height)
     assert plt.gca().get_title() == "Violin Plot of LLM Coefficients"
@@ -124,15 +109,13 @@ def test_junk_arrays_raise_when_drawn_directly(violins, value, error):
 
 
 def test_violins_of_a_real_network(experiment, capsys, tmp_path):
-    api = interpret_api.InterpretAPI(experiment, "relu")
-    api.llm_violin(figsize=(3, 3))
-    assert capsys.readouterr().out == ""
+    interpret_api.InterpretAPI(experiment, "relu").llm_violin(figsize=(3, 3))
     figure = plt.gcf()
     figure.savefig(tmp_path / "violins.png")
     [axes] = figure.axes
     llms = experiment.interpret_result_dict["relu"]
     order = [llms.feature_names[j] for j in np.argsort(llms.feature_importance)[::-1]]
-    assert [t.get_text() for t in axes.get_yticklabels()] == order  # the most important on top
+    assert [t.get_text() for t in axes.get_yticklabels()] == order and capsys.readouterr().out == ""
     assert tuple(figure.get_size_inches()) == (6, 4.0) and axes.get_title() == "Violin Plot of LLM Coefficients"
     [zero] = [line for line in axes.get_lines() if line.get_linestyle() == "--"]
     assert list(zero.get_xdata()) == [0, 0]
