@@ -338,8 +338,8 @@ py::object or_not_supported(Body body) {
 
 // def llm_df(self):
 py::object llm_df(const Params<1>& args) {
-    auto [self] = args;
-    return or_not_supported([&] {
+    py::handle self = args[0];  // a name of its own: the guarded body is a lambda
+    return or_not_supported([self] {
         //     df = self.experiment.interpret_result_dict[self.model].summary()
         py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
         py::object df = call({py::object(results[self.attr("model"_n)]).attr("summary"_n)});
@@ -358,8 +358,8 @@ py::object llm_attribute(py::handle self, py::handle name) {
 
 // def llm_violin(self, figsize=(8, 6)):
 py::object llm_violin(const Params<2>& args) {
-    auto [self, figsize] = args;
-    return or_not_supported([&] {
+    py::handle self = args[0], figsize = args[1];  // names of their own: the guarded body is a lambda
+    return or_not_supported([self, figsize] {
         //     interpret_result = {'key': 'llm_violin', 'model': self.model, 'input': None,
         //                         'value': {'feature_names': <R>.feature_names,
         //                                   'all_bias_weight': <R>.all_bias_weight,
