@@ -214,6 +214,19 @@ inline py::object tail(py::handle seq, py::handle count) {
     return seq[py::slice(-py::reinterpret_borrow<py::object>(count), py::none(), py::none())];
 }
 
+// seq[::-1]
+inline py::object reversed(py::handle seq) { return seq[py::slice(py::none(), py::none(), py::int_(-1))]; }
+
+// A parameter declared as a tuple in a nested plotting function takes a tuple or None; anything else
+// is refused before the function does anything.
+inline void check_tuple_argument(const char* name, py::handle value) {
+    if (!value.is_none() && !PyTuple_Check(value.ptr())) {
+        PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name,
+                     "tuple", Py_TYPE(value.ptr())->tp_name);
+        throw py::error_already_set();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Records
 

@@ -7,10 +7,6 @@
 
 namespace vexo {
 
-// global_importance.cpp
-py::object reversed(py::handle seq);
-void check_tuple_argument(const char* name, py::handle value);
-
 namespace {
 
 py::handle builtin_float() { return reinterpret_cast<PyObject*>(&PyFloat_Type); }
