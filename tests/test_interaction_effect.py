@@ -1,7 +1,6 @@
 """Interaction effect: interaction_effect resolves the pair against what the experiment knows of the
 model and builds an "interaction_effect" record; plot_interaction_effect hands it to PlotHeatmap or
 draws the pair plot of a ReLU network's local linear models."""
-import copy
 import types
 
 import matplotlib.pyplot as plt
@@ -19,8 +18,9 @@ def ebm_explainer():
         return 1000 * X[:, 2] + X[:, 0]
 
     predicted = []
-    return types.SimpleNamespace(predicted=predicted,interaction_={"key ab": {"fidx": [2, 0], "predict_func": predict, "importance": 0.7}},
-                                 min_value_=[-1.0, 9, 0.0, 9], max_value_=[1.0, 9, 5.0, 9], n_features_in_=4)
+    return types.SimpleNamespace(
+        predicted=predicted, interaction_={"key ab": {"fidx": [2, 0], "predict_func": predict, "importance": 0.7}},
+        min_value_=[-1.0, 9, 0.0, 9], max_value_=[1.0, 9, 5.0, 9], n_features_in_=4)
 
 
 def interaction(class_name, explainer, *features, pairs=("a x b",), pair_names=None, **kwargs):
@@ -90,17 +90,11 @@ def test_relu_network_record_translates_the_names_and_holds_the_models_arrays(re
                            "count_llms", "all_biases", "feature_names", "feature_names_full"]
     assert value["feature_idx"] == [2, 1] and value["feature_names_full"][0] == "age_of_the_person"
     assert all(value[k] is getattr(llms, k) for k in list(value)[2:8])
-
-
-@pytest.mark.parametrize("features, error", [
-    (("age_of_the_person", "colour"), KeyError),  # a full name is not a 15-character name
-    (("colour", "age_of_the_pers"), IndexError),  # a name that the models do not know
-])
-def test_relu_network_names_it_cannot_translate_fail(records, features, error):
-    llms = llm_explainer()
     llms.feature_names = ["age_of_the", "body_mass_"]
-    with pytest.raises(error):
-        interaction("ReluDNNClassifier", llms, *features)
+    with pytest.raises(KeyError):  # a full name is not a 15-character name
+        interaction("ReluDNNClassifier", llms, "age_of_the_person", "colour")
+    with pytest.raises(IndexError):  # a name that the models do not know
+        interaction("ReluDNNClassifier", llms, "colour", "age_of_the_pers")
 
 
 def test_none_string_refuses_before_asking_and_the_none_object_fails_after(capsys):
@@ -122,7 +116,8 @@ def test_unsupported_model_gets_a_record_without_value_or_scaler(records):
 # plot_interaction_effect ---------------------------------------------------------------------
 
 @pytest.mark.parametrize("model_type, entries", [
-    ("ebm", {"ygrid": "Y", "extent": "E", "importance": "I"}), ("gami", {"outputs": "Y", "axis_extent": "E", "importance": "I"})])
+    ("ebm", {"ygrid": "Y", "extent": "E", "importance": "I"}),
+    ("gami", {"outputs": "Y", "axis_extent": "E", "importance": "I"})])
 def test_heat_map_gets_the_pair_and_its_surface(plot_calls, model_type, entries):
     record = {"scaler": "S", "model_type": model_type, "input": {"feature_combine": "P"}, "value": entries}
     assert InterpretGraph.plot_interaction_effect(record, figsize="F") is None
@@ -134,7 +129,8 @@ def test_heat_map_gets_the_pair_and_its_surface(plot_calls, model_type, entries)
 
 @pytest.mark.parametrize("record, printed", [
     ({"scaler": None, "value": None}, "Not supported\n"),
-    ({"scaler": None, "value": {}, "input": {"feature_combine": "None"}, "model_type": "ebm"}, "No interaction effect\n"),
+    ({"scaler": None, "value": {}, "input": {"feature_combine": "None"}, "model_type": "ebm"},
+     "No interaction effect\n"),
     ({"scaler": None, "value": {}, "input": None, "model_type": "others"}, ""),
     ({"scaler": None, "value": {}, "input": {}, "model_type": "others"}, ""),
 ])
@@ -175,8 +171,9 @@ def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
     (a, b), (d, e) = [fig.axes[:2], fig.axes[2:]]
     for diagonal, k in ((a, 0), (e, 2)):
         [trend] = [line for line in diagonal.get_lines() if line.get_color() == "red"]
-        assert trend.get_linestyle() == "--" and trend.get_xdata().tolist() == sorted(np.repeat(c[:, k], cnt))
-        assert trend.get_ydata().tolist() == (np.repeat(w[:, k], cnt)[np.argsort(np.repeat(c[:, k], cnt))] + 0.5).tolist()
+        order = np.argsort(np.repeat(c[:, k], cnt), kind="stable")
+        assert trend.get_linestyle() == "--" and trend.get_xdata().tolist() == np.repeat(c[:, k], cnt)[order].tolist()
+        assert trend.get_ydata().tolist() == (np.repeat(w[:, k], cnt)[order] + 0.5).tolist()
         assert scatter_offsets(diagonal).tolist() == np.column_stack([c[:, k], w[:, k]]).tolist()
     assert np.allclose(scatter_offsets(b)[:, 1], -0.5) and np.allclose(scatter_offsets(d)[:, 1], -0.5)
     assert [line.get_color() for line in b.get_lines()] == ["black"]  # the residuals have no trend
@@ -207,20 +204,6 @@ def test_pair_plot_puts_the_intercept_first_and_removes_it_from_the_callers_list
     assert [call["ax"] for call in ticks] == [diagonal]  # the intercept column keeps its model units
 
 
-@pytest.mark.parametrize("changes, message", [
-    ({"feature_idx": (1, 2)}, "Argument 'feature_idx' has incorrect type (expected list, got tuple)"),
-    ({"feature_idx": None}, "object of type 'NoneType' has no len()"),
-])
-def test_pair_plot_refuses_wrong_types(shows, changes, message):
-    record = pair_record(llm_explainer(), [1])
-    record["value"].update(changes)
-    with pytest.raises(TypeError) as raised:
-        InterpretGraph.plot_interaction_effect(record)
-    assert str(raised.value) == message and shows == []
-    with pytest.raises(TypeError, match=r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"):
-        InterpretGraph.plot_interaction_effect(pair_record(llm_explainer(), [1]), figsize=[8, 6])
-
-
 @pytest.mark.parametrize("pair", [("income_per_household", "age"), ("income_per_household", "colour")])
 def test_pair_plots_of_a_real_relu_network(experiment, shows, pair):
     names = experiment.dataset.truncated_columns_dict_15
@@ -239,3 +222,29 @@ def test_pair_plots_of_a_real_relu_network(experiment, shows, pair):
     record["value"]["feature_names_full"] = experiment.dataset.feature_names
     InterpretGraph.plot_interaction_effect(record, figsize=(9, 9))
     assert len(plt.gcf().axes) == 9 and plt.gcf().axes[0].get_ylabel() == "b0"
+
+
+def junk_pair(figsize=(8, 6), **changes):
+    record = pair_record(llm_explainer(), [1, 2])
+    record["value"].update(changes)
+    return lambda: InterpretGraph.plot_interaction_effect(record, figsize=figsize)
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (junk_pair(feature_idx=(1, 2)), TypeError,
+     r"^Argument 'feature_idx' has incorrect type \(expected list, got tuple\)$"),
+    (junk_pair(figsize=[8, 6]), TypeError, r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
+    (junk_pair(feature_idx=None), TypeError, r"^object of type 'NoneType' has no len\(\)$"),
+    (junk_pair(feature_idx=["a"]), IndexError, "only integers"),
+    (junk_pair(count_llms=np.zeros(6, dtype=int)), (RuntimeWarning, ValueError), ""),  # opacities not finite
+    (lambda: InterpretGraph.plot_interaction_effect([]), TypeError, "list indices"),
+    (lambda: InterpretGraph.plot_interaction_effect({"scaler": None, "value": 1, "input": {}}), KeyError, "model_type"),
+    (lambda: interaction("GAMINetRegressor", {}, "a", "b", pair_names=types.SimpleNamespace(
+        items=lambda: [("key", "a x b", "extra")])), ValueError, r"too many values to unpack \(expected 2\)"),
+    (lambda: interaction("GAMINetRegressor", {}, "a", "b", pair_names={"key": "other"}), KeyError, "a x b"),
+    (lambda: interaction("GAMINetRegressor", [], "a", "b"), TypeError, "list indices"),
+])
+def test_bad_input_gives_python_exceptions_and_draws_nothing(plot_calls, shows, call, error, message):
+    with pytest.raises(error, match=message or None):
+        call()
+    assert shows == [] and plot_calls.of("plot_interpret") == []

@@ -120,8 +120,8 @@ py::dict effect_record(const char* key, py::handle self, const char* model_type,
 // The trend line of a pair-plot panel, through the sorted smoother output.
 // ax.plot(xygrid[:, 0], xygrid[:, 1], linewidth=2, linestyle="--", c="red")
 void trend_line(py::handle ax, py::handle xygrid) {
-    call({ax.attr("plot"_n), at(xygrid, colon(), py::int_(0)), at(xygrid, colon(), py::int_(1)), kw("linewidth", py::int_(2)),
-          kw("linestyle", "--"), kw("c", "red")});
+    call({ax.attr("plot"_n), at(xygrid, colon(), py::int_(0)), at(xygrid, colon(), py::int_(1)),
+          kw("linewidth", py::int_(2)), kw("linestyle", "--"), kw("c", "red")});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -566,7 +566,8 @@ py::object interaction_effect(const Params<5>& args) {
     //     elif <ReLU network>:
     } else if (is_family(self, kReluDnn)) {
         //     inverse_dict = {v: k for k, v in self.experiment.dataset.truncated_columns_dict_15.items()}
-        py::dict inverse_dict = inverted(self.attr("experiment"_n).attr("dataset"_n).attr("truncated_columns_dict_15"_n));
+        py::dict inverse_dict =
+            inverted(self.attr("experiment"_n).attr("dataset"_n).attr("truncated_columns_dict_15"_n));
         //     feature0 = self.experiment.dataset.truncated_columns_dict_10[inverse_dict[feature0]]
         py::object names_10 = self.attr("experiment"_n).attr("dataset"_n).attr("truncated_columns_dict_10"_n);
         feature0 = names_10[inverse_dict[feature0]];
@@ -724,7 +725,8 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
             //     elif fidy == 0:
             //         ax.boxplot(all_weights[:nllms, fidx - 1])
             } else if (truthy(compare(fidy, zero, Py_EQ))) {
-                call({ax.attr("boxplot"_n), head_column(all_weights, nllms, py::reinterpret_borrow<py::object>(fidx) - one)});
+                py::object wts_column = py::reinterpret_borrow<py::object>(fidx) - one;
+                call({ax.attr("boxplot"_n), head_column(all_weights, nllms, wts_column)});
             //     elif fidx == fidy:
             } else if (truthy(compare(fidx, fidy, Py_EQ))) {
                 py::object wts_column = py::reinterpret_borrow<py::object>(fidx) - one;
