@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 from effect_doubles import EffectExperiment, llm_explainer, records, shows, ticks  # noqa: F401
+from recording import Log, Recorder
 from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
@@ -248,3 +249,17 @@ def test_bad_input_gives_python_exceptions_and_draws_nothing(plot_calls, shows, 
     with pytest.raises(error, match=message or None):
         call()
     assert shows == [] and plot_calls.of("plot_interpret") == []
+
+
+def test_experiment_is_asked_in_pythons_order(capsys):
+    log = Log()
+    self = Recorder(log, "self", {"pipeline": EffectExperiment("GAMINetRegressor", None).registered_pipeline["m"]})
+    InterpretAPI.interaction_effect(self, "a", "b")
+    pipeline = [("getattr", "self.pipeline")]
+    pairs = [("getattr", "self.experiment"), ("getattr", "self.experiment.act_inter_lis"), ("getattr", "self.model"),
+             ("getitem", "self.experiment.act_inter_lis[self.model]")]
+    assert log == [("getattr", "self.experiment"), ("getattr", "self.experiment.get_interpret"),
+                   ("getattr", "self.model"), ("call", "self.experiment.get_interpret", ("self.model",), ())] + \
+        pipeline * 2 + pairs + [("contains", "self.experiment.act_inter_lis[self.model]", "'a x b'")] + \
+        pairs + [("contains", "self.experiment.act_inter_lis[self.model]", "'b x a'")]
+    assert capsys.readouterr().out == "No this interaction effect\n"

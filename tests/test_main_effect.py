@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 from effect_doubles import EffectExperiment, llm_explainer, records, shows, ticks  # noqa: F401
+from recording import Log, Recorder
 from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
@@ -216,3 +217,21 @@ def test_profile_of_a_real_relu_network(experiment, shows):
     plt.gcf().canvas.draw()
     labels = [float(t.get_text().replace("\u2212", "-")) for t in lower.get_xticklabels() if t.get_text()]
     assert len(labels) >= 3 and 60 <= max(labels) <= 120  # ages, not model units
+
+
+def test_experiment_is_asked_in_pythons_order(records):
+    log = Log()
+    pipeline = Recorder(log, "pipeline", {"estimator": EffectExperiment("GAMRegressor", None).registered_pipeline[
+        "m"].estimator})
+    self = Recorder(log, "self", {"pipeline": pipeline, "model": "m"})
+    InterpretAPI.main_effect(self, "bmi", original_scale=Recorder(log, "original_scale"))
+    families = [("getattr", "self.pipeline"), ("getattr", "pipeline.estimator")] * 4
+    assert log == [("getattr", "self.experiment"), ("getattr", "self.experiment.get_interpret"),
+                   ("getattr", "self.model"), ("call", "self.experiment.get_interpret", ("'m'",), ())] + families + [
+        ("getitem", "self.experiment.get_interpret()['effect']"),
+        ("getitem", "self.experiment.get_interpret()['effect']['bmi']"),
+        ("getattr", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__"),
+        ("call", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__", ("{}",), ()),
+        ("getitem", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__()['feature_type']"),
+        ("getattr", "self.model"), ("bool", "original_scale"), ("getattr", "self.pipeline"),
+        ("getattr", "pipeline.transform_to_orignial_scale")]

@@ -3,6 +3,10 @@
 
 namespace vexo {
 
+// global_importance.cpp
+py::object reversed(py::handle seq);
+void check_tuple_argument(const char* name, py::handle value);
+
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -14,11 +18,12 @@ namespace {
     throw py::error_already_set();
 }
 
-// The check of a typed parameter (`tuple figsize=None`): the object must be of the type or None.
-void require(py::handle arg, bool of_type, const char* name, const char* type) {
-    if (!of_type && !arg.is_none()) {
+// A parameter declared as a list in a nested plotting function takes a list or None; anything else
+// is refused before the function does anything.
+void check_list_argument(const char* name, py::handle value) {
+    if (!value.is_none() && !PyList_Check(value.ptr())) {
         PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name,
-                     type, Py_TYPE(arg.ptr())->tp_name);
+                     "list", Py_TYPE(value.ptr())->tp_name);
         throw py::error_already_set();
     }
 }
@@ -50,18 +55,21 @@ py::object absolute(py::handle x) {
     return py::reinterpret_steal<py::object>(r);
 }
 
-// a, b = pair: exactly two items, with Python's messages for any other count.
+// a, b = pair: exactly two items, with the messages of the unpacking in the compiled Python; the
+// end is asked for once after the second item, no further.
 std::pair<py::object, py::object> unpack2(py::handle pair) {
     py::iterator it = py::iter(pair);
     py::object items[2];
-    for (std::size_t n = 0; n < 2; ++it, ++n) {
+    for (Py_ssize_t found = 0; found < 2; ++it, ++found) {
         if (it == py::iterator::sentinel()) {
-            throw py::value_error("not enough values to unpack (expected 2, got " + std::to_string(n) + ")");
+            PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found, found == 1 ? "" : "s");
+            throw py::error_already_set();
         }
-        items[n] = py::reinterpret_borrow<py::object>(*it);
+        items[found] = py::reinterpret_borrow<py::object>(*it);
     }
     if (it != py::iterator::sentinel()) {
-        throw py::value_error("too many values to unpack (expected 2)");
+        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t{2});
+        throw py::error_already_set();
     }
     return {std::move(items[0]), std::move(items[1])};
 }
@@ -82,10 +90,12 @@ py::object head_column(py::handle arr, py::handle stop, py::handle col) {
     return at(arr, py::slice(py::none(), stop, py::none()), col);
 }
 
-// np.where(np.array(names) == name)[0][0] + 1: the 1-based position of the first match.
-py::object position_of(py::handle names, py::handle name) {
+// np.where(np.array(names()) == name)[0][0] + 1: the 1-based position of the first match; the names
+// are read where Python reads them, after np.where and np.array.
+template <typename Names>
+py::object position_of(Names names, py::handle name) {
     py::object where = np().attr("where"_n);
-    py::object matches = compare(call({np().attr("array"_n), names}), name, Py_EQ);
+    py::object matches = compare(call({method(np(), "array"), names()}), name, Py_EQ);
     py::object first = call({where, matches})[py::int_(0)][py::int_(0)];
     return first + py::int_(1);
 }
@@ -93,7 +103,7 @@ py::object position_of(py::handle names, py::handle name) {
 // {v: k for k, v in mapping.items()}: a later key wins where two share a value.
 py::dict inverted(py::handle mapping) {
     py::dict inverse;
-    for (py::handle item : call({mapping.attr("items"_n)})) {
+    for (py::handle item : call({method(mapping, "items")})) {
         auto [k, v] = unpack2(item);
         inverse[v] = k;
     }
@@ -120,7 +130,7 @@ py::dict effect_record(const char* key, py::handle self, const char* model_type,
 // The trend line of a pair-plot panel, through the sorted smoother output.
 // ax.plot(xygrid[:, 0], xygrid[:, 1], linewidth=2, linestyle="--", c="red")
 void trend_line(py::handle ax, py::handle xygrid) {
-    call({ax.attr("plot"_n), at(xygrid, colon(), py::int_(0)), at(xygrid, colon(), py::int_(1)),
+    call({method(ax, "plot"), at(xygrid, colon(), py::int_(0)), at(xygrid, colon(), py::int_(1)),
           kw("linewidth", py::int_(2)), kw("linestyle", "--"), kw("c", "red")});
 }
 
@@ -132,7 +142,7 @@ py::object main_effect(const Params<4>& args) {
     auto [self, feature_arg, original_scale, figsize] = args;
     py::object feature = py::reinterpret_borrow<py::object>(feature_arg);
     //     exp = self.experiment.get_interpret(self.model)
-    py::object exp = call({self.attr("experiment"_n).attr("get_interpret"_n), self.attr("model"_n)});
+    py::object exp = call({method(self.attr("experiment"_n), "get_interpret"), self.attr("model"_n)});
     const char* model_type = kOthers;
     py::object value = py::none();
 
@@ -152,10 +162,10 @@ py::object main_effect(const Params<4>& args) {
             //                            exp.estimator.preprocessor_.col_mapping_[col].keys()])
             py::object mapping = exp.attr("estimator"_n).attr("preprocessor_"_n).attr("col_mapping_"_n)[col];
             py::list keys;
-            for (py::handle key : call({mapping.attr("keys"_n)})) {
+            for (py::handle key : call({method(mapping, "keys")})) {
                 keys.append(call({py::handle(reinterpret_cast<PyObject*>(&PyFloat_Type)), key}));
             }
-            py::object categories = call({np().attr("array"_n), keys});
+            py::object categories = call({method(np(), "array"), keys});
             //     value = {'feature': feature, 'feature_type': feature_type, 'categories': categories,
             //              'output': item}
             v["feature"_n] = feature;
@@ -165,9 +175,9 @@ py::object main_effect(const Params<4>& args) {
         } else {
             //     xgrid_input = np.zeros((100, exp.n_features_in_))
             py::object xgrid_input =
-                call({np().attr("zeros"_n), py::make_tuple(py::int_(100), exp.attr("n_features_in_"_n))});
+                call({method(np(), "zeros"), py::make_tuple(py::int_(100), exp.attr("n_features_in_"_n))});
             //     xgrid = np.linspace(exp.min_value_[col], exp.max_value_[col], 100)
-            py::object xgrid = call({np().attr("linspace"_n), exp.attr("min_value_"_n)[col],
+            py::object xgrid = call({method(np(), "linspace"), exp.attr("min_value_"_n)[col],
                                      exp.attr("max_value_"_n)[col], py::int_(100)});
             //     xgrid_input[:, col] = xgrid
             xgrid_input[py::make_tuple(colon(), col)] = xgrid;
@@ -200,9 +210,12 @@ py::object main_effect(const Params<4>& args) {
         feature = self.attr("experiment"_n).attr("dataset"_n).attr("truncated_columns_dict_10"_n)[feature];
         //     feature_id = np.where(np.array(
         //         self.experiment.interpret_result_dict[self.model].feature_names) == feature)[0][0] + 1
-        py::object llm_names =
-            self.attr("experiment"_n).attr("interpret_result_dict"_n)[self.attr("model"_n)].attr("feature_names"_n);
-        py::object feature_id = position_of(llm_names, feature);
+        py::object feature_id = position_of(
+            [&] {
+                py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
+                return py::object(results[self.attr("model"_n)].attr("feature_names"_n));
+            },
+            feature);
         //     value = {'feature': feature, 'feature_id': feature_id, 'n_features': exp.n_features,
         //              'nllms_top': exp.nllms_top, 'sample_idx_by_llms': exp.sample_idx_by_llms,
         //              'x': exp.x, 'all_weights': exp.all_weights, 'feature_names': exp.feature_names,
@@ -238,7 +251,7 @@ py::object main_effect(const Params<4>& args) {
     input["feature"_n] = feature;
     py::dict interpret_result = effect_record("main_effect", self, model_type, input, value, original_scale);
     //     InterpretGraph.plot_main_effect(interpret_result, figsize=figsize)
-    call({InterpretGraph().attr("plot_main_effect"_n), interpret_result, kw("figsize", figsize)});
+    call({method(InterpretGraph(), "plot_main_effect"), interpret_result, kw("figsize", figsize)});
     return py::none();
 }
 
@@ -250,7 +263,7 @@ py::object main_effect(const Params<4>& args) {
 void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms_top, py::handle sample_idx_by_llms,
                   py::handle x, py::handle all_weights, py::handle feature_names, py::handle feature_names_full,
                   py::handle feature_importance, py::handle figsize, py::handle scaler) {
-    require(figsize, PyTuple_Check(figsize.ptr()), "figsize", "tuple");
+    check_tuple_argument("figsize", figsize);
     py::int_ one(1);
     //     if (feature_id < 1) | (feature_id > n_features):
     //         raise ValueError("feature_id must within the range of [1, %s]." % n_features)
@@ -264,14 +277,14 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
     //     nllms = nllms_top if nllms_top < 30 else 30
     py::object nllms = at_most(nllms_top, py::int_(30));
     //     fig = plt.figure(figsize=figsize)
-    py::object fig = call({plt().attr("figure"_n), kw("figsize", figsize)});
+    py::object fig = call({method(plt(), "figure"), kw("figsize", figsize)});
     //     grid = gridspec.GridSpec(2, 1, wspace=0.1, hspace=0.1, height_ratios=[2, 1])
-    py::object grid = call({gridspec().attr("GridSpec"_n), py::int_(2), py::int_(1), kw("wspace", py::float_(0.1)),
+    py::object grid = call({method(gridspec(), "GridSpec"), py::int_(2), py::int_(1), kw("wspace", py::float_(0.1)),
                             kw("hspace", py::float_(0.1)), kw("height_ratios", list_of({2, 1}))});
     //     upper = plt.Subplot(fig, grid[0])
-    py::object upper = call({plt().attr("Subplot"_n), fig, grid[py::int_(0)]});
+    py::object upper = call({method(plt(), "Subplot"), fig, grid[py::int_(0)]});
     //     lower = plt.Subplot(fig, grid[1])
-    py::object lower = call({plt().attr("Subplot"_n), fig, grid[py::int_(1)]});
+    py::object lower = call({method(plt(), "Subplot"), fig, grid[py::int_(1)]});
     //     for i in range(nllms):
     for (py::handle i : call({global("range"), nllms})) {
         //     sample_idx = sample_idx_by_llms[i]
@@ -281,11 +294,11 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
         //     yy = xx * all_weights[i, feature_id - 1]
         py::object yy = xx * at(all_weights, i, col);
         //     yy = yy - np.mean(yy)
-        yy = yy - call({np().attr("mean"_n), yy});
+        yy = yy - call({method(np(), "mean"), yy});
         //     idx = np.argsort(xx)
-        py::object idx = call({np().attr("argsort"_n), xx});
+        py::object idx = call({method(np(), "argsort"), xx});
         //     if np.std(xx) < 1e-5: continue
-        if (truthy(compare(call({np().attr("std"_n), xx}), py::float_(1e-5), Py_LT))) {
+        if (truthy(compare(call({method(np(), "std"), xx}), py::float_(1e-5), Py_LT))) {
             continue;
         }
         //     try:
@@ -294,8 +307,8 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
         //     except Exception:
         //         pass
         try {
-            call({upper.attr("plot"_n), xx[idx], yy[idx], "-o"});
-            call({sns().attr("kdeplot"_n), xx, kw("warn_singular", py::bool_(false)), kw("ax", lower)});
+            call({method(upper, "plot"), xx[idx], yy[idx], "-o"});
+            call({method(sns(), "kdeplot"), xx, kw("warn_singular", py::bool_(false)), kw("ax", lower)});
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_Exception)) {
                 throw;
@@ -303,7 +316,7 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
         }
     }
     //     upper.axhline(0, linestyle='--', color='black')
-    call({upper.attr("axhline"_n), py::int_(0), kw("linestyle", "--"), kw("color", "black")});
+    call({method(upper, "axhline"), py::int_(0), kw("linestyle", "--"), kw("color", "black")});
     //     upper.set_title("LLM Feature Importance of " + feature_names[feature_id - 1] + ": "
     //                     + str(round(feature_importance[feature_id - 1], 2)) + "%", fontsize=15)
     py::object set_title = upper.attr("set_title"_n);
@@ -313,11 +326,11 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
     title = title + py::str("%");
     call({set_title, title, kw("fontsize", py::int_(15))});
     //     upper.tick_params(labelbottom=False)
-    call({upper.attr("tick_params"_n), kw("labelbottom", py::bool_(false))});
+    call({method(upper, "tick_params"), kw("labelbottom", py::bool_(false))});
     //     lower.sharex(upper)
-    call({lower.attr("sharex"_n), upper});
+    call({method(lower, "sharex"), upper});
     //     lower.autoscale()
-    call({lower.attr("autoscale"_n)});
+    call({method(lower, "autoscale")});
     //     if scaler is not None:
     //         scale_plot_ticks(ax=lower, feature=feature_names_full[feature_id - 1], scaler=scaler, axis=0)
     if (!scaler.is_none()) {
@@ -325,13 +338,13 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
               kw("axis", py::int_(0))});
     }
     //     fig.add_subplot(upper)
-    call({fig.attr("add_subplot"_n), upper});
+    call({method(fig, "add_subplot"), upper});
     //     fig.add_subplot(lower)
-    call({fig.attr("add_subplot"_n), lower});
+    call({method(fig, "add_subplot"), lower});
     //     grid.tight_layout(fig)
-    call({grid.attr("tight_layout"_n), fig});
+    call({method(grid, "tight_layout"), fig});
     //     plt.show()
-    call({plt().attr("show"_n)});
+    call({method(plt(), "show")});
 }
 
 // @staticmethod
@@ -364,7 +377,7 @@ py::object plot_main_effect(const Params<2>& args) {
             //         categories=value['categories'], height=output['values'],
             //         density_names=output['density']['names'], scores=output['density']['scores'],
             //         figsize=figsize, scaler=scaler)
-            call({main_effect_plot.attr("plot"_n), value["feature_type"_n], kw("importance", output["importance"_n]),
+            call({method(main_effect_plot, "plot"), value["feature_type"_n], kw("importance", output["importance"_n]),
                   kw("categories", value["categories"_n]), kw("height", output["values"_n]),
                   kw("density_names", output["density"_n]["names"_n]),
                   kw("scores", output["density"_n]["scores"_n]), kw("figsize", figsize), kw("scaler", scaler)});
@@ -372,7 +385,7 @@ py::object plot_main_effect(const Params<2>& args) {
             //     main_effect_plot.plot(value['feature_type'], importance=output['importance'],
             //         density_names=output['density']['names'], scores=output['density']['scores'],
             //         xgrid=value['xgrid'], ygrid=value['ygrid'], figsize=figsize, scaler=scaler)
-            call({main_effect_plot.attr("plot"_n), value["feature_type"_n], kw("importance", output["importance"_n]),
+            call({method(main_effect_plot, "plot"), value["feature_type"_n], kw("importance", output["importance"_n]),
                   kw("density_names", output["density"_n]["names"_n]),
                   kw("scores", output["density"_n]["scores"_n]), kw("xgrid", value["xgrid"_n]),
                   kw("ygrid", value["ygrid"_n]), kw("figsize", figsize), kw("scaler", scaler)});
@@ -387,7 +400,7 @@ py::object plot_main_effect(const Params<2>& args) {
             //         density_names=output['density']['names'], scores=output['density']['scores'],
             //         xticks=output['input_ticks'], xticks_label=output['input_labels'],
             //         figsize=figsize, scaler=scaler)
-            call({main_effect_plot.attr("plot"_n), value["feature_type"_n], kw("importance", output["importance"_n]),
+            call({method(main_effect_plot, "plot"), value["feature_type"_n], kw("importance", output["importance"_n]),
                   kw("categories", output["inputs"_n]), kw("height", output["outputs"_n]),
                   kw("density_names", output["density"_n]["names"_n]),
                   kw("scores", output["density"_n]["scores"_n]), kw("xticks", output["input_ticks"_n]),
@@ -397,7 +410,7 @@ py::object plot_main_effect(const Params<2>& args) {
             //     main_effect_plot.plot(value['feature_type'], importance=output['importance'],
             //         density_names=output['density']['names'], scores=output['density']['scores'],
             //         xgrid=output['inputs'], ygrid=output['outputs'], figsize=figsize, scaler=scaler)
-            call({main_effect_plot.attr("plot"_n), value["feature_type"_n], kw("importance", output["importance"_n]),
+            call({method(main_effect_plot, "plot"), value["feature_type"_n], kw("importance", output["importance"_n]),
                   kw("density_names", output["density"_n]["names"_n]),
                   kw("scores", output["density"_n]["scores"_n]), kw("xgrid", output["inputs"_n]),
                   kw("ygrid", output["outputs"_n]), kw("figsize", figsize), kw("scaler", scaler)});
@@ -421,7 +434,7 @@ py::object plot_main_effect(const Params<2>& args) {
         profile_plot(feature_id, n_features, nllms_top, sample_idx_by_llms, x, all_weights, feature_names,
                      feature_names_full, feature_importance, figsize, scaler);
         //     plt.show()
-        call({plt().attr("show"_n)});
+        call({method(plt(), "show")});
     //     elif model_type == 'gam':
     } else if (equals(model_type, "gam")) {
         py::object output = value["output"_n];
@@ -431,7 +444,7 @@ py::object plot_main_effect(const Params<2>& args) {
             //         categories=output['inputs'], height=output['outputs'],
             //         density_names=output['inputs'], scores=output['density']['scores'],
             //         figsize=figsize, scaler=scaler)
-            call({main_effect_plot.attr("plot"_n), value["feature_type"_n],
+            call({method(main_effect_plot, "plot"), value["feature_type"_n],
                   kw("importance", output["feature_importance"_n]), kw("categories", output["inputs"_n]),
                   kw("height", output["outputs"_n]), kw("density_names", output["inputs"_n]),
                   kw("scores", output["density"_n]["scores"_n]), kw("figsize", figsize), kw("scaler", scaler)});
@@ -440,7 +453,7 @@ py::object plot_main_effect(const Params<2>& args) {
             //     main_effect_plot.plot(value['feature_type'], importance=output['feature_importance'],
             //         density_names=output['density']['names'], scores=output['density']['scores'],
             //         xgrid=output['inputs'], ygrid=output['outputs'], figsize=figsize, scaler=scaler)
-            call({main_effect_plot.attr("plot"_n), value["feature_type"_n],
+            call({method(main_effect_plot, "plot"), value["feature_type"_n],
                   kw("importance", output["feature_importance"_n]),
                   kw("density_names", output["density"_n]["names"_n]),
                   kw("scores", output["density"_n]["scores"_n]), kw("xgrid", output["inputs"_n]),
@@ -457,19 +470,26 @@ py::object plot_main_effect(const Params<2>& args) {
 // if feature_combine_01 in self.experiment.act_inter_lis[self.model]: ...
 // elif feature_combine_10 in self.experiment.act_inter_lis[self.model]: ...
 py::object active_pair(py::handle self, py::handle feature_combine_01, py::handle feature_combine_10) {
-    if (contains(self.attr("experiment"_n).attr("act_inter_lis"_n)[self.attr("model"_n)], feature_combine_01)) {
-        return py::reinterpret_borrow<py::object>(feature_combine_01);
-    }
-    if (contains(self.attr("experiment"_n).attr("act_inter_lis"_n)[self.attr("model"_n)], feature_combine_10)) {
-        return py::reinterpret_borrow<py::object>(feature_combine_10);
+    for (py::handle feature_combine : {feature_combine_01, feature_combine_10}) {
+        py::object act_inter_lis = self.attr("experiment"_n).attr("act_inter_lis"_n);
+        if (contains(act_inter_lis[self.attr("model"_n)], feature_combine)) {
+            return py::reinterpret_borrow<py::object>(feature_combine);
+        }
     }
     return py::none();
+}
+
+// exp.<bounds>[item['fidx'][k]]: the bound of one feature of the pair.
+py::object bound_of(py::handle exp, py::handle bounds, py::handle item, int k) {
+    py::object values = exp.attr(bounds);
+    return values[item["fidx"_n][py::int_(k)]];
 }
 
 // inverse_dict = {v: k for k, v in self.experiment.inter_effect_trunc_dict[self.model].items()}
 // pair_key = inverse_dict[feature_combine]
 py::object pair_key_of(py::handle self, py::handle feature_combine) {
-    py::dict inverse_dict = inverted(self.attr("experiment"_n).attr("inter_effect_trunc_dict"_n)[self.attr("model"_n)]);
+    py::object inter_effect_trunc_dict = self.attr("experiment"_n).attr("inter_effect_trunc_dict"_n);
+    py::dict inverse_dict = inverted(inter_effect_trunc_dict[self.attr("model"_n)]);
     return inverse_dict[feature_combine];
 }
 
@@ -486,7 +506,7 @@ py::object interaction_effect(const Params<5>& args) {
         return py::none();
     }
     //     exp = self.experiment.get_interpret(self.model)
-    py::object exp = call({self.attr("experiment"_n).attr("get_interpret"_n), self.attr("model"_n)});
+    py::object exp = call({method(self.attr("experiment"_n), "get_interpret"), self.attr("model"_n)});
     //     feature_combine_01 = feature0 + " x " + feature1
     py::object feature_combine_01 = (feature0 + py::str(" x ")) + feature1;
     //     feature_combine_10 = feature1 + " x " + feature0
@@ -509,35 +529,35 @@ py::object interaction_effect(const Params<5>& args) {
         //         np.linspace(exp.min_value_[item['fidx'][0]], exp.max_value_[item['fidx'][0]], mesh_grid),
         //         np.linspace(exp.min_value_[item['fidx'][1]], exp.max_value_[item['fidx'][1]], mesh_grid)[::-1])
         py::object meshgrid = np().attr("meshgrid"_n);
-        py::object first = call({np().attr("linspace"_n), exp.attr("min_value_"_n)[item["fidx"_n][py::int_(0)]],
-                                 exp.attr("max_value_"_n)[item["fidx"_n][py::int_(0)]], mesh_grid});
-        py::object second = call({np().attr("linspace"_n), exp.attr("min_value_"_n)[item["fidx"_n][py::int_(1)]],
-                                  exp.attr("max_value_"_n)[item["fidx"_n][py::int_(1)]], mesh_grid});
-        second = second[py::slice(py::none(), py::none(), py::int_(-1))];
+        py::object first = call({method(np(), "linspace"), bound_of(exp, "min_value_"_n, item, 0),
+                                 bound_of(exp, "max_value_"_n, item, 0), mesh_grid});
+        py::object second = call({method(np(), "linspace"), bound_of(exp, "min_value_"_n, item, 1),
+                                  bound_of(exp, "max_value_"_n, item, 1), mesh_grid});
+        second = reversed(second);
         auto [x0, x1] = unpack2(call({meshgrid, first, second}));
         //     xgrid_input = np.zeros((mesh_grid * mesh_grid, exp.n_features_in_))
         py::object xgrid_input =
-            call({np().attr("zeros"_n), py::make_tuple(mesh_grid * mesh_grid, exp.attr("n_features_in_"_n))});
+            call({method(np(), "zeros"), py::make_tuple(mesh_grid * mesh_grid, exp.attr("n_features_in_"_n))});
         //     xgrid_input[:, [item['fidx'][0], item['fidx'][1]]] = np.hstack(
         //         [np.reshape(x0, [-1, 1]), np.reshape(x1, [-1, 1])])
         py::object hstack = np().attr("hstack"_n);
         py::list columns;
-        columns.append(call({np().attr("reshape"_n), x0, list_of({-1, 1})}));
-        columns.append(call({np().attr("reshape"_n), x1, list_of({-1, 1})}));
+        columns.append(call({method(np(), "reshape"), x0, list_of({-1, 1})}));
+        columns.append(call({method(np(), "reshape"), x1, list_of({-1, 1})}));
         py::object stacked = call({hstack, columns});
         py::list pair_columns;
         pair_columns.append(item["fidx"_n][py::int_(0)]);
         pair_columns.append(item["fidx"_n][py::int_(1)]);
         xgrid_input[py::make_tuple(colon(), pair_columns)] = stacked;
         //     ygrid = item['predict_func'](xgrid_input).reshape(mesh_grid, mesh_grid)
-        py::object ygrid = call({call({item["predict_func"_n], xgrid_input}).attr("reshape"_n), mesh_grid, mesh_grid});
+        py::object ygrid = call({method(call({item["predict_func"_n], xgrid_input}), "reshape"), mesh_grid, mesh_grid});
         //     extent = [exp.min_value_[item['fidx'][0]], exp.max_value_[item['fidx'][0]],
         //               exp.min_value_[item['fidx'][1]], exp.max_value_[item['fidx'][1]]]
         py::list extent;
-        extent.append(exp.attr("min_value_"_n)[item["fidx"_n][py::int_(0)]]);
-        extent.append(exp.attr("max_value_"_n)[item["fidx"_n][py::int_(0)]]);
-        extent.append(exp.attr("min_value_"_n)[item["fidx"_n][py::int_(1)]]);
-        extent.append(exp.attr("max_value_"_n)[item["fidx"_n][py::int_(1)]]);
+        extent.append(bound_of(exp, "min_value_"_n, item, 0));
+        extent.append(bound_of(exp, "max_value_"_n, item, 0));
+        extent.append(bound_of(exp, "min_value_"_n, item, 1));
+        extent.append(bound_of(exp, "max_value_"_n, item, 1));
         //     interpret_result = {..., 'model_type': 'ebm', 'input': {'feature_combine': pair_key},
         //                         'value': {'extent': extent, 'ygrid': ygrid,
         //                                   'importance': item['importance']}, 'scaler': ...}
@@ -575,9 +595,9 @@ py::object interaction_effect(const Params<5>& args) {
         names_10 = self.attr("experiment"_n).attr("dataset"_n).attr("truncated_columns_dict_10"_n);
         feature1 = names_10[inverse_dict[feature1]];
         //     ind1 = np.where(np.array(exp.feature_names) == feature0)[0][0] + 1
-        py::object ind1 = position_of(exp.attr("feature_names"_n), feature0);
+        py::object ind1 = position_of([&] { return py::object(exp.attr("feature_names"_n)); }, feature0);
         //     ind2 = np.where(np.array(exp.feature_names) == feature1)[0][0] + 1
-        py::object ind2 = position_of(exp.attr("feature_names"_n), feature1);
+        py::object ind2 = position_of([&] { return py::object(exp.attr("feature_names"_n)); }, feature1);
         //     interpret_result = {..., 'model_type': 'reludnn',
         //         'input': {'feature0': feature0, 'feature1': feature1},
         //         'value': {'feature_idx': [ind1, ind2], 'nllms_top': exp.nllms_top,
@@ -611,7 +631,7 @@ py::object interaction_effect(const Params<5>& args) {
         interpret_result = effect_record("interaction_effect", self, kOthers, input, py::none(), py::bool_(false));
     }
     //     InterpretGraph.plot_interaction_effect(interpret_result, figsize=figsize)
-    call({InterpretGraph().attr("plot_interaction_effect"_n), interpret_result, kw("figsize", figsize)});
+    call({method(InterpretGraph(), "plot_interaction_effect"), interpret_result, kw("figsize", figsize)});
     return py::none();
 }
 
@@ -633,8 +653,8 @@ struct PairPlotArgs {
 // once that trend is removed, against the centres along the other feature. `scaler` is the
 // enclosing plot's.
 py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
-    require(args.feature_idx, PyList_Check(args.feature_idx.ptr()), "feature_idx", "list");
-    require(args.figsize, PyTuple_Check(args.figsize.ptr()), "figsize", "tuple");
+    check_list_argument("feature_idx", args.feature_idx);
+    check_tuple_argument("figsize", args.figsize);
     py::object feature_idx = py::reinterpret_borrow<py::object>(args.feature_idx);
     py::handle count_llms = args.count_llms, all_bias_weight = args.all_bias_weight, all_weights = args.all_weights,
                center_llms = args.center_llms, all_biases = args.all_biases, feature_names = args.feature_names,
@@ -650,32 +670,32 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
     //         feature_idx.remove(0)
     //         feature_idx = [0] + feature_idx
     if (contains(feature_idx, zero)) {
-        call({feature_idx.attr("remove"_n), zero});
+        call({method(feature_idx, "remove"), zero});
         py::list intercept;
         intercept.append(zero);
         feature_idx = intercept + feature_idx;
     }
     //     fig = plt.figure(figsize=figsize)
-    py::object fig = call({plt().attr("figure"_n), kw("figsize", args.figsize)});
+    py::object fig = call({method(plt(), "figure"), kw("figsize", args.figsize)});
     //     gs = gridspec.GridSpec(row_length, row_length, wspace=0.2, hspace=0.2)
-    py::object gs = call({gridspec().attr("GridSpec"_n), py::int_(row_length), py::int_(row_length),
+    py::object gs = call({method(gridspec(), "GridSpec"), py::int_(row_length), py::int_(row_length),
                           kw("wspace", py::float_(0.2)), kw("hspace", py::float_(0.2))});
     //     rgba_colors = np.zeros((nllms, 4))
-    py::object rgba_colors = call({np().attr("zeros"_n), py::make_tuple(nllms, 4)});
+    py::object rgba_colors = call({method(np(), "zeros"), py::make_tuple(nllms, 4)});
     //     rgba_colors[:, 2] = 1.0
     rgba_colors[py::make_tuple(colon(), 2)] = py::float_(1.0);
     //     rgba_colors[:, 3] = count_llms[:nllms] / np.max(count_llms[:nllms])
     py::object counts = head(count_llms, nllms);
-    rgba_colors[py::make_tuple(colon(), 3)] = counts / call({np().attr("max"_n), head(count_llms, nllms)});
+    rgba_colors[py::make_tuple(colon(), 3)] = counts / call({method(np(), "max"), head(count_llms, nllms)});
 
     py::object xygrid_diag = py::none();
     //     for i, fidx in enumerate(feature_idx):
     std::size_t i = 0;
     for (py::handle fidx : feature_idx) {
         //     ymin = all_bias_weight[:nllms, fidx].min()
-        py::object ymin = call({head_column(all_bias_weight, nllms, fidx).attr("min"_n)});
+        py::object ymin = call({method(head_column(all_bias_weight, nllms, fidx), "min")});
         //     ymax = all_bias_weight[:nllms, fidx].max()
-        py::object ymax = call({head_column(all_bias_weight, nllms, fidx).attr("max"_n)});
+        py::object ymax = call({method(head_column(all_bias_weight, nllms, fidx), "max")});
         //     abs_range = 1.1 * max(abs(ymin), abs(ymax))
         py::object largest = absolute(ymin);
         py::object candidate = absolute(ymax);
@@ -690,9 +710,9 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
         if (truthy(compare(fidx, zero, Py_GT))) {
             py::object smoother = lowess();
             py::object column = py::reinterpret_borrow<py::object>(fidx) - one;
-            py::object endog = call({np().attr("repeat"_n), head_column(all_weights, nllms, column),
+            py::object endog = call({method(np(), "repeat"), head_column(all_weights, nllms, column),
                                      kw("repeats", head(count_llms, nllms))});
-            py::object exog = call({np().attr("repeat"_n), head_column(center_llms, nllms, column),
+            py::object exog = call({method(np(), "repeat"), head_column(center_llms, nllms, column),
                                     kw("repeats", head(count_llms, nllms))});
             xygrid_diag = call({smoother, endog, exog, kw("frac", frac), kw("return_sorted", py::bool_(false))});
         }
@@ -700,12 +720,12 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
         std::size_t j = 0;
         for (py::handle fidy : feature_idx) {
             //     ax = plt.Subplot(fig, gs[i * row_length + j])
-            py::object ax = call({plt().attr("Subplot"_n), fig, gs[py::int_(i * row_length + j)]});
+            py::object ax = call({method(plt(), "Subplot"), fig, gs[py::int_(i * row_length + j)]});
             const bool row_intercept = truthy(compare(fidx, zero, Py_EQ));
             //     if fidx == 0 and fidy == 0:
             //         ax.boxplot(all_biases[:nllms])
             if (row_intercept && truthy(compare(fidy, zero, Py_EQ))) {
-                call({ax.attr("boxplot"_n), head(all_biases, nllms)});
+                call({method(ax, "boxplot"), head(all_biases, nllms)});
             //     elif fidx == 0:
             } else if (row_intercept) {
                 py::object ctr_column = py::reinterpret_borrow<py::object>(fidy) - one;
@@ -713,20 +733,20 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
                 //                     np.repeat(center_llms[:nllms, fidy - 1], repeats=count_llms[:nllms]),
                 //                     frac=frac)
                 py::object smoother = lowess();
-                py::object endog = call({np().attr("repeat"_n), call({head(all_biases, nllms).attr("ravel"_n)}),
+                py::object endog = call({method(np(), "repeat"), call({method(head(all_biases, nllms), "ravel")}),
                                          kw("repeats", head(count_llms, nllms))});
-                py::object exog = call({np().attr("repeat"_n), head_column(center_llms, nllms, ctr_column),
+                py::object exog = call({method(np(), "repeat"), head_column(center_llms, nllms, ctr_column),
                                         kw("repeats", head(count_llms, nllms))});
                 py::object xygrid = call({smoother, endog, exog, kw("frac", frac)});
                 //     ax.scatter(center_llms[:nllms, fidy - 1], all_biases[:nllms].ravel(), color=rgba_colors)
-                call({ax.attr("scatter"_n), head_column(center_llms, nllms, ctr_column),
-                      call({head(all_biases, nllms).attr("ravel"_n)}), kw("color", rgba_colors)});
+                call({method(ax, "scatter"), head_column(center_llms, nllms, ctr_column),
+                      call({method(head(all_biases, nllms), "ravel")}), kw("color", rgba_colors)});
                 trend_line(ax, xygrid);
             //     elif fidy == 0:
             //         ax.boxplot(all_weights[:nllms, fidx - 1])
             } else if (truthy(compare(fidy, zero, Py_EQ))) {
                 py::object wts_column = py::reinterpret_borrow<py::object>(fidx) - one;
-                call({ax.attr("boxplot"_n), head_column(all_weights, nllms, wts_column)});
+                call({method(ax, "boxplot"), head_column(all_weights, nllms, wts_column)});
             //     elif fidx == fidy:
             } else if (truthy(compare(fidx, fidy, Py_EQ))) {
                 py::object wts_column = py::reinterpret_borrow<py::object>(fidx) - one;
@@ -735,13 +755,13 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
                 //                     np.repeat(center_llms[:nllms, fidy - 1], repeats=count_llms[:nllms]),
                 //                     frac=frac)
                 py::object smoother = lowess();
-                py::object endog = call({np().attr("repeat"_n), head_column(all_weights, nllms, wts_column),
+                py::object endog = call({method(np(), "repeat"), head_column(all_weights, nllms, wts_column),
                                          kw("repeats", head(count_llms, nllms))});
-                py::object exog = call({np().attr("repeat"_n), head_column(center_llms, nllms, ctr_column),
+                py::object exog = call({method(np(), "repeat"), head_column(center_llms, nllms, ctr_column),
                                         kw("repeats", head(count_llms, nllms))});
                 py::object xygrid = call({smoother, endog, exog, kw("frac", frac)});
                 //     ax.scatter(center_llms[:nllms, fidy - 1], all_weights[:nllms, fidx - 1], color=rgba_colors)
-                call({ax.attr("scatter"_n), head_column(center_llms, nllms, ctr_column),
+                call({method(ax, "scatter"), head_column(center_llms, nllms, ctr_column),
                       head_column(all_weights, nllms, wts_column), kw("color", rgba_colors)});
                 trend_line(ax, xygrid);
             } else {
@@ -749,15 +769,15 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
                 py::object ctr_column = py::reinterpret_borrow<py::object>(fidy) - one;
                 //     res = all_weights[:nllms, fidx - 1] - xygrid_diag[np.cumsum(count_llms[:nllms]) - 1]
                 py::object wts = head_column(all_weights, nllms, wts_column);
-                py::object last_copies = call({np().attr("cumsum"_n), head(count_llms, nllms)}) - one;
+                py::object last_copies = call({method(np(), "cumsum"), head(count_llms, nllms)}) - one;
                 py::object res = wts - xygrid_diag[last_copies];
                 //     a = np.repeat(center_llms[:nllms, fidy - 1], repeats=count_llms[:nllms])
-                py::object a = call({np().attr("repeat"_n), head_column(center_llms, nllms, ctr_column),
+                py::object a = call({method(np(), "repeat"), head_column(center_llms, nllms, ctr_column),
                                      kw("repeats", head(count_llms, nllms))});
                 //     b = np.repeat(res, repeats=count_llms[:nllms])
-                py::object b = call({np().attr("repeat"_n), res, kw("repeats", head(count_llms, nllms))});
+                py::object b = call({method(np(), "repeat"), res, kw("repeats", head(count_llms, nllms))});
                 //     ax.scatter(center_llms[:nllms, fidy - 1], res, color=rgba_colors)
-                call({ax.attr("scatter"_n), head_column(center_llms, nllms, ctr_column), res,
+                call({method(ax, "scatter"), head_column(center_llms, nllms, ctr_column), res,
                       kw("color", rgba_colors)});
                 //     if offdiagsmooth:
                 //         xygrid = lowess(b, a, frac=frac)
@@ -772,7 +792,7 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
             //         else: ax.set_ylabel("w(" + feature_names[fidx - 1] + ")", fontsize=13)
             if (j == 0) {
                 if (truthy(compare(fidx, zero, Py_EQ))) {
-                    call({ax.attr("set_ylabel"_n), "b0", kw("fontsize", py::int_(15))});
+                    call({method(ax, "set_ylabel"), "b0", kw("fontsize", py::int_(15))});
                 } else {
                     py::object set_ylabel = ax.attr("set_ylabel"_n);
                     py::object label = py::str("w(") + feature_names[py::reinterpret_borrow<py::object>(fidx) - one];
@@ -785,9 +805,9 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
             //         else: ax.set_title(feature_names[fidy - 1], fontsize=13)
             if (i == 0) {
                 if (truthy(compare(fidy, zero, Py_EQ))) {
-                    call({ax.attr("set_title"_n), "+1", kw("fontsize", py::int_(15))});
+                    call({method(ax, "set_title"), "+1", kw("fontsize", py::int_(15))});
                 } else {
-                    call({ax.attr("set_title"_n), feature_names[py::reinterpret_borrow<py::object>(fidy) - one],
+                    call({method(ax, "set_title"), feature_names[py::reinterpret_borrow<py::object>(fidy) - one],
                           kw("fontsize", py::int_(13))});
                 }
             }
@@ -797,7 +817,7 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
             //         scale_plot_ticks(ax=ax, feature=feature_names_full[fidy - 1], scaler=scaler, axis=0)
             // The intercept column has no feature whose units its ticks could take.
             if (i + 1 < row_length) {
-                call({ax.attr("axes"_n).attr("xaxis"_n).attr("set_ticklabels"_n), py::list()});
+                call({method(ax.attr("axes"_n).attr("xaxis"_n), "set_ticklabels"), py::list()});
             } else if (truthy(compare(fidy, zero, Py_GT)) && !scaler.is_none()) {
                 call({scale_plot_ticks(), kw("ax", ax),
                       kw("feature", feature_names_full[py::reinterpret_borrow<py::object>(fidy) - one]),
@@ -806,24 +826,24 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
             //     if j > 0:
             //         ax.axes.yaxis.set_ticklabels([])
             if (j > 0) {
-                call({ax.attr("axes"_n).attr("yaxis"_n).attr("set_ticklabels"_n), py::list()});
+                call({method(ax.attr("axes"_n).attr("yaxis"_n), "set_ticklabels"), py::list()});
             }
             //     ax.axhline(0, linestyle="--", color="black")
-            call({ax.attr("axhline"_n), zero, kw("linestyle", "--"), kw("color", "black")});
+            call({method(ax, "axhline"), zero, kw("linestyle", "--"), kw("color", "black")});
             //     ax.set_ylim(-abs_range, abs_range)
-            call({ax.attr("set_ylim"_n), -abs_range, abs_range});
+            call({method(ax, "set_ylim"), -abs_range, abs_range});
             //     ax.tick_params(axis="both", which="both", length=0)
-            call({ax.attr("tick_params"_n), kw("axis", "both"), kw("which", "both"), kw("length", zero)});
+            call({method(ax, "tick_params"), kw("axis", "both"), kw("which", "both"), kw("length", zero)});
             //     fig.add_subplot(ax)
-            call({fig.attr("add_subplot"_n), ax});
+            call({method(fig, "add_subplot"), ax});
             ++j;
         }
         ++i;
     }
     //     gs.tight_layout(fig)
-    call({gs.attr("tight_layout"_n), fig});
+    call({method(gs, "tight_layout"), fig});
     //     plt.show()
-    call({plt().attr("show"_n)});
+    call({method(plt(), "show")});
     //     return fig
     return fig;
 }
@@ -868,7 +888,7 @@ py::object plot_interaction_effect(const Params<2>& args) {
         //     heat_plot.plot_interpret(mat_value=interpret_result['value']['ygrid'],
         //         extent=interpret_result['value']['extent'], importance=interpret_result['value']['importance'],
         //         figsize=figsize, scaler=scaler)
-        call({heat_plot.attr("plot_interpret"_n), kw("mat_value", interpret_result["value"_n]["ygrid"_n]),
+        call({method(heat_plot, "plot_interpret"), kw("mat_value", interpret_result["value"_n]["ygrid"_n]),
               kw("extent", interpret_result["value"_n]["extent"_n]),
               kw("importance", interpret_result["value"_n]["importance"_n]), kw("figsize", figsize),
               kw("scaler", scaler)});
@@ -880,7 +900,7 @@ py::object plot_interaction_effect(const Params<2>& args) {
         //     heat_plot.plot_interpret(mat_value=interpret_result['value']['outputs'],
         //         extent=interpret_result['value']['axis_extent'],
         //         importance=interpret_result['value']['importance'], figsize=figsize, scaler=scaler)
-        call({heat_plot.attr("plot_interpret"_n), kw("mat_value", interpret_result["value"_n]["outputs"_n]),
+        call({method(heat_plot, "plot_interpret"), kw("mat_value", interpret_result["value"_n]["outputs"_n]),
               kw("extent", interpret_result["value"_n]["axis_extent"_n]),
               kw("importance", interpret_result["value"_n]["importance"_n]), kw("figsize", figsize),
               kw("scaler", scaler)});
@@ -907,7 +927,7 @@ py::object plot_interaction_effect(const Params<2>& args) {
                    feature_names, feature_names_full, nllms, 2.0 / 3.0, figsize, offdiagsmooth},
                   scaler);
         //     plt.show()
-        call({plt().attr("show"_n)});
+        call({method(plt(), "show")});
     }
     return py::none();
 }
