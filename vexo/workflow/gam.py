@@ -1,0 +1,372 @@
+"""Generalised additive models on penalised splines (pygam), with and without pairwise terms.
+
+``GAMRegressor`` / ``GAMClassifier`` model the response (the logit of the second class for a
+classifier) as an intercept plus one smooth function per feature: a penalised cubic spline of a
+numeric feature, one level per code of a categorical feature.
+
+``GAMINetRegressor`` / ``GAMINetClassifier`` add structured pairwise interactions in the way of
+GAMI-Net: the main effects are fitted first; then every feature pair is screened on what those
+main effects leave unexplained (an F test of a two-way table of binned residuals against its
+additive part, family-wise level ``screen_alpha``); at most ``interactions`` pairs that pass, the
+strongest first, join the main effects as tensor-product spline terms, and everything is refitted
+together. Each pair's surface is then purified: its averages along either feature over the
+training values of the other are moved into the main effects, so a main effect carries all of its
+feature's effect on average and a pair only what neither feature explains alone.
+
+All four take the input matrix of numbers; columns listed in ``categorical_features`` must hold
+integer codes 0, 1, ... . Every term is centred on the training rows, so that
+``intercept_ + eval_terms(X).sum(axis=1)`` is the prediction (the logit for a classifier).
+"""
+
+import numpy as np
+from scipy import stats
+from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
+from sklearn.utils.multiclass import check_classification_targets, type_of_target
+from sklearn.utils.validation import check_is_fitted, validate_data
+
+# Training values of the partner feature over which a pair surface is averaged in purification.
+_PURIFY_ROWS = 100
+# Smoothing penalties tried when lam is "auto".
+_LAM_GRID = np.logspace(-2, 3, 6)
+
+
+def _check_settings(est):
+    if isinstance(est.n_splines, bool) or not isinstance(est.n_splines, (int, np.integer)) \
+            or est.n_splines < 4:
+        raise ValueError("n_splines must be an integer of at least 4, got %r" % (est.n_splines,))
+    if isinstance(est.lam, str) and est.lam == "auto":
+        lam = None
+    else:
+        try:
+            lam = float(est.lam)
+        except (TypeError, ValueError):
+            raise ValueError('lam must be a positive number or "auto", got %r' % (est.lam,)) from None
+        if not np.isfinite(lam) or lam <= 0:
+            raise ValueError('lam must be a positive number or "auto", got %r' % (est.lam,))
+    if isinstance(est.max_iter, bool) or not isinstance(est.max_iter, (int, np.integer)) \
+            or est.max_iter < 1:
+        raise ValueError("max_iter must be a positive integer, got %r" % (est.max_iter,))
+    return lam
+
+
+def _check_categorical(est, X):
+    columns = []
+    for j in est.categorical_features:
+        if isinstance(j, bool) or not isinstance(j, (int, np.integer)) or not 0 <= j < X.shape[1]:
+            raise ValueError("categorical_features must be column positions below %d, got %r"
+                             % (X.shape[1], j))
+        codes = X[:, j]
+        if np.any(codes < 0) or np.any(codes != np.round(codes)):
+            raise ValueError("categorical column %d must hold integer codes 0, 1, ..., got %r"
+                             % (j, codes[(codes < 0) | (codes != np.round(codes))][0]))
+        columns.append(int(j))
+    return sorted(set(columns))
+
+
+class _AdditiveModel(BaseEstimator):
+    """What the additive models share: terms, centring, and the fitted pygam model."""
+
+    _pairs = False
+
+    def _terms(self, X, pairs):
+        from pygam import f, s, te
+        from pygam.terms import TermList
+
+        lam = 1.0 if self.lam == "auto" else float(self.lam)
+        terms = []
+        for j in range(X.shape[1]):
+            if j in self.categorical_columns_:
+                terms.append(f(j, lam=lam))
+            else:
+                terms.append(s(j, n_splines=self.n_splines, lam=lam))
+        for a, b in pairs:
+            dtype = ["categorical" if c in self.categorical_columns_ else "numerical"
+                     for c in (a, b)]
+            terms.append(te(a, b, n_splines=self.pair_splines, lam=lam, dtype=dtype))
+        return TermList(*terms)
+
+    def _gam(self, terms, X, target):
+        """The fitted pygam model; with lam "auto" one smoothing penalty for all terms,
+        chosen by generalised cross-validation (UBRE for a classifier) on a grid."""
+        from pygam import LinearGAM, LogisticGAM
+
+        cls = LogisticGAM if self._classifier else LinearGAM
+        gam = cls(terms, max_iter=self.max_iter, tol=self.tol)
+        # The extreme penalties of the grid can fit a class perfectly; pygam then divides by
+        # zero in its link's gradient for those candidates, which lose the search anyway.
+        with np.errstate(divide="ignore", invalid="ignore", over="ignore"):
+            if self.lam == "auto":
+                return gam.gridsearch(X, target, lam=_LAM_GRID, progress=False)
+            return gam.fit(X, target)
+
+    def _fit_target(self, y):
+        if not self._classifier:
+            y = np.asarray(y, dtype=float)
+            if not np.all(np.isfinite(y)):
+                raise ValueError("the target holds NaN or infinite values")
+            return y
+        check_classification_targets(y)
+        kind = type_of_target(y, input_name="y")
+        if kind != "binary":
+            raise ValueError("Only binary classification is supported. The type of the target "
+                             "is %s." % kind)
+        self.classes_ = np.unique(y)
+        return (y == self.classes_[1]).astype(float)
+
+    def fit(self, X, y):
+        _check_settings(self)
+        X, y = validate_data(self, X, y, dtype=float, y_numeric=not self._classifier)
+        if X.shape[0] < 2:
+            raise ValueError("%s needs at least 2 samples; got 1 sample" % type(self).__name__)
+        self.categorical_columns_ = _check_categorical(self, X)
+        target = self._fit_target(y)
+        constant = [j for j in range(X.shape[1]) if np.ptp(X[:, j]) == 0]
+        if constant:
+            raise ValueError("column(s) %s take a single value; drop them before fitting" % constant)
+
+        pairs = self._screen(X, target) if self._pairs else []
+        self.gam_ = self._gam(self._terms(X, pairs), X, target)
+        self.n_iter_ = len(self.gam_.logs_["deviance"])
+        self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
+        self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
+        self.pair_levels_ = np.zeros(len(self.term_features_))
+        for t in range(X.shape[1], len(self.term_features_)):
+            a = self.term_features_[t][0]
+            self.pair_levels_[t] = self._pair_average(t, self._background[:, a], True).mean()
+        self.term_means_ = np.zeros(len(self.term_features_))
+        self.term_means_ = self._raw_terms(X).mean(axis=0)
+        self.intercept_ = float(self.gam_.coef_[-1] + self.term_means_.sum())
+        return self
+
+    def _screen(self, X, target):
+        return []
+
+    def _at(self, columns, values):
+        """Rows of a typical training row with the given columns set to the given values."""
+        rows = np.repeat(self._background[:1], len(values[0]), axis=0)
+        for c, v in zip(columns, values):
+            rows[:, c] = v
+        return rows
+
+    def _pair(self, t, va, vb):
+        """The fitted pair surface at the points (va[i], vb[i])."""
+        return self.gam_.partial_dependence(term=t, X=self._at(self.term_features_[t], [va, vb]))
+
+    def _pair_average(self, t, values, first):
+        """The pair surface at each of `values` of one of its features (the first if `first`),
+        averaged over the background values of the other."""
+        a, b = self.term_features_[t]
+        other = self._background[:, b if first else a]
+        keep = np.repeat(np.asarray(values, dtype=float), len(other))
+        spread = np.tile(other, len(values))
+        surface = self._pair(t, keep, spread) if first else self._pair(t, spread, keep)
+        return surface.reshape(len(values), len(other)).mean(axis=1)
+
+    def _pairs_of(self, j):
+        return [t for t in range(self.n_features_in_, len(self.term_features_))
+                if j in self.term_features_[t]]
+
+    def main_curve(self, j, values):
+        """The centred main effect of feature j at the given values, with the share of its
+        pairs that depends on it alone."""
+        check_is_fitted(self, "gam_")
+        values = np.asarray(values, dtype=float)
+        curve = self.gam_.partial_dependence(term=j, X=self._at([j], [values]))
+        for t in self._pairs_of(j):
+            curve = curve + self._pair_average(t, values, self.term_features_[t][0] == j) \
+                - self.pair_levels_[t]
+        return curve - self.term_means_[j]
+
+    def pair_grid(self, t, va, vb):
+        """The centred, purified pair term t on the grid va x vb: (len(vb), len(va)), row r at
+        vb[r], column c at va[c]."""
+        check_is_fitted(self, "gam_")
+        va, vb = np.asarray(va, dtype=float), np.asarray(vb, dtype=float)
+        surface = self._pair(t, np.tile(va, len(vb)), np.repeat(vb, len(va)))
+        surface = surface.reshape(len(vb), len(va))
+        surface = surface - self._pair_average(t, va, True)[None, :] \
+            - self._pair_average(t, vb, False)[:, None] + 2 * self.pair_levels_[t]
+        return surface - self.term_means_[t]
+
+    def _raw_terms(self, X):
+        """Term values before centring; pair surfaces purified into their main effects."""
+        parts = np.empty((X.shape[0], len(self.term_features_)))
+        for j in range(X.shape[1]):
+            parts[:, j] = self.gam_.partial_dependence(term=j, X=self._at([j], [X[:, j]]))
+        for t in range(X.shape[1], len(self.term_features_)):
+            a, b = self.term_features_[t]
+            along_a = self._pair_average(t, X[:, a], True)
+            along_b = self._pair_average(t, X[:, b], False)
+            level = self.pair_levels_[t]
+            parts[:, a] += along_a - level
+            parts[:, b] += along_b - level
+            parts[:, t] = self._pair(t, X[:, a], X[:, b]) - along_a - along_b + 2 * level
+        return parts
+
+    def eval_terms(self, X):
+        """Each term's centred contribution for the rows of X, (n, number of terms)."""
+        check_is_fitted(self, "gam_")
+        X = validate_data(self, X, dtype=float, reset=False)
+        return self._raw_terms(X) - self.term_means_
+
+    def _predictor(self, X):
+        """The additive predictor: the prediction of a regressor, the logit of ``classes_[1]``
+        for a classifier."""
+        check_is_fitted(self, "gam_")
+        return self.intercept_ + self.eval_terms(X).sum(axis=1)
+
+    def __sklearn_tags__(self):
+        tags = super().__sklearn_tags__()
+        tags.input_tags.allow_nan = False
+        tags.target_tags.required = True
+        return tags
+
+
+class _RegressorMixin(RegressorMixin):
+    _classifier = False
+
+    def predict(self, X):
+        return self._predictor(X)
+
+
+class _ClassifierMixin(ClassifierMixin):
+    _classifier = True
+
+    def decision_function(self, X):
+        """The logit of ``classes_[1]`` for each row of X."""
+        return self._predictor(X)
+
+    def predict_proba(self, X):
+        p = 1.0 / (1.0 + np.exp(-self.decision_function(X)))
+        return np.column_stack([1 - p, p])
+
+    def predict(self, X):
+        positive = self.decision_function(X) > 0
+        return self.classes_[positive.astype(int)]
+
+    def __sklearn_tags__(self):
+        tags = super().__sklearn_tags__()
+        tags.classifier_tags.multi_class = False
+        return tags
+
+
+class _GAM(_AdditiveModel):
+
+    def __init__(self, n_splines=10, lam="auto", categorical_features=(), max_iter=100, tol=1e-4):
+        self.n_splines = n_splines
+        self.lam = lam
+        self.categorical_features = categorical_features
+        self.max_iter = max_iter
+        self.tol = tol
+
+
+class GAMRegressor(_RegressorMixin, _GAM):
+    """Penalised spline GAM for a numeric target: intercept + one smooth term per feature.
+
+    n_splines: basis functions per numeric feature; lam: smoothing penalty of every term;
+    categorical_features: positions of the columns of integer codes.
+    """
+
+
+class GAMClassifier(_ClassifierMixin, _GAM):
+    """Penalised spline GAM of the logit of a binary target: intercept + one smooth term per
+    feature. Settings as ``GAMRegressor``."""
+
+
+class _GAMINet(_AdditiveModel):
+    _pairs = True
+
+    def __init__(self, interactions=10, n_splines=10, pair_splines=5, lam="auto",
+                 screen_bins=5, screen_alpha=0.05, categorical_features=(), max_iter=100,
+                 tol=1e-4):
+        self.interactions = interactions
+        self.n_splines = n_splines
+        self.pair_splines = pair_splines
+        self.lam = lam
+        self.screen_bins = screen_bins
+        self.screen_alpha = screen_alpha
+        self.categorical_features = categorical_features
+        self.max_iter = max_iter
+        self.tol = tol
+
+    def _screen(self, X, target):
+        """The pairs that the main effects leave something to explain, strongest first."""
+        for name, low in (("interactions", 0), ("pair_splines", 3), ("screen_bins", 2)):
+            value = getattr(self, name)
+            if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < low:
+                raise ValueError("%s must be an integer of at least %d, got %r" % (name, low, value))
+        if not 0 < self.screen_alpha < 1:
+            raise ValueError("screen_alpha must lie between 0 and 1, got %r" % (self.screen_alpha,))
+        if self.interactions == 0 or X.shape[1] < 2:
+            return []
+        main = self._gam(self._terms(X, []), X, target)
+        residual = target - (main.predict_proba(X) if self._classifier else main.predict(X))
+        bins = [self._bins(X[:, j], j) for j in range(X.shape[1])]
+        n_pairs = X.shape[1] * (X.shape[1] - 1) // 2
+        # Forward selection: once a pair is taken, what it explains is taken out of the
+        # residuals, so that its neighbours are not taken for its echo.
+        chosen, candidates = [], [(a, b) for a in range(X.shape[1])
+                                  for b in range(a + 1, X.shape[1])]
+        while candidates and len(chosen) < self.interactions:
+            tested = [(_pair_test(residual, bins[a], bins[b]), (a, b)) for a, b in candidates]
+            passed = [(fit[0], pair, fit[2]) for fit, pair in tested
+                      if fit[1] < self.screen_alpha / n_pairs]
+            if not passed:
+                break
+            gain, pair, interaction = max(passed, key=lambda item: item[0])
+            chosen.append(pair)
+            candidates.remove(pair)
+            residual = residual - interaction
+        self.screened_pairs_ = chosen
+        return chosen
+
+    def _bins(self, column, j):
+        if j in self.categorical_columns_:
+            return np.unique(column, return_inverse=True)[1].ravel()
+        edges = np.quantile(column, np.linspace(0, 1, self.screen_bins + 1)[1:-1])
+        return np.searchsorted(np.unique(edges), column, side="right")
+
+
+def _pair_test(residual, rows, cols):
+    """(gain, p-value, interaction): how much a two-way table of residual means improves on the
+    best additive row-plus-column fit (F test), and that improvement at each row."""
+    n_r, n_c = rows.max() + 1, cols.max() + 1
+    cell = rows * n_c + cols
+    counts = np.bincount(cell, minlength=n_r * n_c)
+    sums = np.bincount(cell, weights=residual, minlength=n_r * n_c)
+    used = counts > 0
+    means = np.where(used, sums / np.maximum(counts, 1), 0.0)
+    sse_cell = float(np.sum((residual - means[cell]) ** 2))
+    # The additive fit, by backfitting row and column effects.
+    row_eff, col_eff = np.zeros(n_r), np.zeros(n_c)
+    row_n = np.maximum(np.bincount(rows, minlength=n_r), 1)
+    col_n = np.maximum(np.bincount(cols, minlength=n_c), 1)
+    for _ in range(20):
+        row_eff = np.bincount(rows, weights=residual - col_eff[cols], minlength=n_r) / row_n
+        col_eff = np.bincount(cols, weights=residual - row_eff[rows], minlength=n_c) / col_n
+    additive = row_eff[rows] + col_eff[cols]
+    sse_add = float(np.sum((residual - additive) ** 2))
+    df_pair = int(used.sum()) - n_r - n_c + 1
+    df_rest = len(residual) - int(used.sum())
+    gain = max(sse_add - sse_cell, 0.0)
+    interaction = means[cell] - additive
+    if df_pair < 1 or df_rest < 1 or sse_cell <= 0:
+        return gain, 1.0, interaction
+    f_value = (gain / df_pair) / (sse_cell / df_rest)
+    return gain, float(stats.f.sf(f_value, df_pair, df_rest)), interaction
+
+
+class GAMINetRegressor(_RegressorMixin, _GAMINet):
+    """GAM with structured pairwise interactions for a numeric target (see the module text):
+    main effects first, then at most ``interactions`` screened pairs as tensor-product terms.
+
+    n_splines / pair_splines: basis functions per feature of a main / pair term; lam: smoothing
+    penalty; screen_bins: quantile bins per numeric feature in the screening table;
+    screen_alpha: family-wise level of the screening test; categorical_features: positions of
+    the columns of integer codes.
+    """
+
+
+class GAMINetClassifier(_ClassifierMixin, _GAMINet):
+    """GAM with structured pairwise interactions of the logit of a binary target; settings as
+    ``GAMINetRegressor``. Pairs are screened on the residual probabilities of the main effects."""
