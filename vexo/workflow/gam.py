@@ -6,8 +6,9 @@ numeric feature, one level per code of a categorical feature.
 
 ``GAMINetRegressor`` / ``GAMINetClassifier`` add structured pairwise interactions in the way of
 GAMI-Net: the main effects are fitted first; then every feature pair is screened on what those
-main effects leave unexplained (an F test of a two-way table of binned residuals against its
-additive part, family-wise level ``screen_alpha``); at most ``interactions`` pairs that pass, the
+main effects leave unexplained (an F test of the products of low-order terms of the two features
+on the residuals, the working residuals of the logit for a classifier, at the family-wise level
+``screen_alpha``, taking the strongest pair and its part out before the next); at most ``interactions`` pairs that pass, the
 strongest first, join the main effects as tensor-product spline terms, and everything is refitted
 together. Each pair's surface is then purified: its averages along either feature over the
 training values of the other are moved into the main effects, so a main effect carries all of its
@@ -23,6 +24,7 @@ from scipy import stats
 from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
 from sklearn.utils.validation import check_is_fitted, validate_data
+from threadpoolctl import threadpool_limits
 
 # Training values of the partner feature over which a pair surface is averaged in purification.
 _PURIFY_ROWS = 100
@@ -65,8 +67,6 @@ def _check_categorical(est, X):
 
 class _AdditiveModel(BaseEstimator):
     """What the additive models share: terms, centring, and the fitted pygam model."""
-
-    _pairs = False
 
     def _terms(self, X, pairs):
         from pygam import f, s, te
@@ -114,6 +114,11 @@ class _AdditiveModel(BaseEstimator):
         return (y == self.classes_[1]).astype(float)
 
     def fit(self, X, y):
+        # The matrices are small: a threaded linear algebra library only fights over the cores.
+        with threadpool_limits(limits=1, user_api="blas"):
+            return self._fit(X, y)
+
+    def _fit(self, X, y):
         _check_settings(self)
         X, y = validate_data(self, X, y, dtype=float, y_numeric=not self._classifier)
         if X.shape[0] < 2:
@@ -124,7 +129,7 @@ class _AdditiveModel(BaseEstimator):
         if constant:
             raise ValueError("column(s) %s take a single value; drop them before fitting" % constant)
 
-        pairs = self._screen(X, target) if self._pairs else []
+        pairs = self._screen(X, target)
         self.gam_ = self._gam(self._terms(X, pairs), X, target)
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
@@ -139,6 +144,7 @@ class _AdditiveModel(BaseEstimator):
         return self
 
     def _screen(self, X, target):
+        """The feature pairs to fit beside the main effects: none."""
         return []
 
     def _at(self, columns, values):
@@ -274,95 +280,123 @@ class GAMClassifier(_ClassifierMixin, _GAM):
 
 
 class _GAMINet(_AdditiveModel):
-    _pairs = True
 
     def __init__(self, interactions=10, n_splines=10, pair_splines=5, lam="auto",
-                 screen_bins=5, screen_alpha=0.05, categorical_features=(), max_iter=100,
-                 tol=1e-4):
+                 screen_alpha=0.05, categorical_features=(), max_iter=100, tol=1e-4):
         self.interactions = interactions
         self.n_splines = n_splines
         self.pair_splines = pair_splines
         self.lam = lam
-        self.screen_bins = screen_bins
         self.screen_alpha = screen_alpha
         self.categorical_features = categorical_features
         self.max_iter = max_iter
         self.tol = tol
 
     def _screen(self, X, target):
-        """The pairs that the main effects leave something to explain, strongest first."""
-        for name, low in (("interactions", 0), ("pair_splines", 3), ("screen_bins", 2)):
+        """The pairs that the main effects leave something to explain, strongest first; or
+        the pairs given in ``interactions``."""
+        if not isinstance(self.interactions, (int, np.integer)):
+            self.screened_pairs_ = self._given_pairs(X.shape[1])
+            return self.screened_pairs_
+        for name, low in (("interactions", 0), ("pair_splines", 4)):
             value = getattr(self, name)
             if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < low:
                 raise ValueError("%s must be an integer of at least %d, got %r" % (name, low, value))
         if not 0 < self.screen_alpha < 1:
             raise ValueError("screen_alpha must lie between 0 and 1, got %r" % (self.screen_alpha,))
         if self.interactions == 0 or X.shape[1] < 2:
+            self.screened_pairs_ = []
             return []
         main = self._gam(self._terms(X, []), X, target)
-        residual = target - (main.predict_proba(X) if self._classifier else main.predict(X))
-        bins = [self._bins(X[:, j], j) for j in range(X.shape[1])]
+        if self._classifier:
+            # The working residuals and weights of the logistic fit: a pair's gain on them
+            # is its score for the logit.
+            p = np.clip(main.predict_mu(X), 1e-6, 1 - 1e-6)
+            weights = p * (1 - p)
+            residual = (target - p) / weights
+        else:
+            weights = np.ones(len(target))
+            residual = target - main.predict(X)
+        bases = [self._basis(X[:, j], j) for j in range(X.shape[1])]
         n_pairs = X.shape[1] * (X.shape[1] - 1) // 2
         # Forward selection: once a pair is taken, what it explains is taken out of the
         # residuals, so that its neighbours are not taken for its echo.
         chosen, candidates = [], [(a, b) for a in range(X.shape[1])
                                   for b in range(a + 1, X.shape[1])]
         while candidates and len(chosen) < self.interactions:
-            tested = [(_pair_test(residual, bins[a], bins[b]), (a, b)) for a, b in candidates]
+            tested = [(_pair_test(residual, weights, bases[a], bases[b], self._classifier),
+                       (a, b)) for a, b in candidates]
             passed = [(fit[0], pair, fit[2]) for fit, pair in tested
                       if fit[1] < self.screen_alpha / n_pairs]
             if not passed:
                 break
-            gain, pair, interaction = max(passed, key=lambda item: item[0])
+            _, pair, explained = max(passed, key=lambda item: item[0])
             chosen.append(pair)
             candidates.remove(pair)
-            residual = residual - interaction
+            residual = residual - explained
         self.screened_pairs_ = chosen
         return chosen
 
-    def _bins(self, column, j):
+    def _given_pairs(self, n_features):
+        try:
+            pairs = [tuple(sorted(int(j) for j in pair)) for pair in self.interactions]
+        except (TypeError, ValueError):
+            pairs = None
+        if pairs is None or isinstance(self.interactions, (str, bool)) or any(
+                len(p) != 2 or p[0] == p[1] or p[0] < 0 or p[1] >= n_features for p in pairs):
+            raise ValueError("interactions must be a number of pairs or a list of pairs of "
+                             "distinct column positions below %d, got %r"
+                             % (n_features, self.interactions))
+        return list(dict.fromkeys(pairs))
+
+    def _basis(self, column, j):
+        """Centred low-order columns of one feature for the screening: indicators of the
+        levels but the first for a categorical feature, a quadratic for a numeric one."""
         if j in self.categorical_columns_:
-            return np.unique(column, return_inverse=True)[1].ravel()
-        edges = np.quantile(column, np.linspace(0, 1, self.screen_bins + 1)[1:-1])
-        return np.searchsorted(np.unique(edges), column, side="right")
+            levels = np.unique(column)
+            basis = (column[:, None] == levels[None, 1:]).astype(float)
+        else:
+            z = (column - column.mean()) / (column.std() or 1.0)
+            basis = np.column_stack([z, z ** 2])
+        return basis - basis.mean(axis=0)
 
 
-def _pair_test(residual, rows, cols):
-    """(gain, p-value, interaction): how much a two-way table of residual means improves on the
-    best additive row-plus-column fit (F test), and that improvement at each row."""
-    n_r, n_c = rows.max() + 1, cols.max() + 1
-    cell = rows * n_c + cols
-    counts = np.bincount(cell, minlength=n_r * n_c)
-    sums = np.bincount(cell, weights=residual, minlength=n_r * n_c)
-    used = counts > 0
-    means = np.where(used, sums / np.maximum(counts, 1), 0.0)
-    sse_cell = float(np.sum((residual - means[cell]) ** 2))
-    # The additive fit, by backfitting row and column effects.
-    row_eff, col_eff = np.zeros(n_r), np.zeros(n_c)
-    row_n = np.maximum(np.bincount(rows, minlength=n_r), 1)
-    col_n = np.maximum(np.bincount(cols, minlength=n_c), 1)
-    for _ in range(20):
-        row_eff = np.bincount(rows, weights=residual - col_eff[cols], minlength=n_r) / row_n
-        col_eff = np.bincount(cols, weights=residual - row_eff[rows], minlength=n_c) / col_n
-    additive = row_eff[rows] + col_eff[cols]
-    sse_add = float(np.sum((residual - additive) ** 2))
-    df_pair = int(used.sum()) - n_r - n_c + 1
-    df_rest = len(residual) - int(used.sum())
-    gain = max(sse_add - sse_cell, 0.0)
-    interaction = means[cell] - additive
-    if df_pair < 1 or df_rest < 1 or sse_cell <= 0:
-        return gain, 1.0, interaction
-    f_value = (gain / df_pair) / (sse_cell / df_rest)
-    return gain, float(stats.f.sf(f_value, df_pair, df_rest)), interaction
+def _pair_test(residual, weights, basis_a, basis_b, known_scale=False):
+    """(gain, p-value, explained): how much the products of two features' screening columns
+    add to a weighted least-squares fit of the residuals on the columns themselves, and the
+    products' part of the fit at each row. The gain is tested with an F test, or with a
+    chi-square test where the scale is known (working residuals of a logit, whose weights are
+    their inverse variances)."""
+    products = (basis_a[:, :, None] * basis_b[:, None, :]).reshape(len(residual), -1)
+    main = np.column_stack([np.ones(len(residual)), basis_a, basis_b])
+    root = np.sqrt(weights)
+
+    def fit(design):
+        coef = np.linalg.lstsq(design * root[:, None], residual * root, rcond=None)[0]
+        return coef, float(np.sum(weights * (residual - design @ coef) ** 2))
+
+    _, sse_main = fit(main)
+    coef, sse_full = fit(np.column_stack([main, products]))
+    df_pair = products.shape[1]
+    df_rest = len(residual) - main.shape[1] - df_pair
+    gain = max(sse_main - sse_full, 0.0)
+    explained = products @ coef[main.shape[1]:]
+    if known_scale:
+        return gain, float(stats.chi2.sf(gain, df_pair)), explained
+    if df_pair < 1 or df_rest < 1 or sse_full <= 0:
+        return gain, 1.0, explained
+    f_value = (gain / df_pair) / (sse_full / df_rest)
+    return gain, float(stats.f.sf(f_value, df_pair, df_rest)), explained
 
 
 class GAMINetRegressor(_RegressorMixin, _GAMINet):
     """GAM with structured pairwise interactions for a numeric target (see the module text):
     main effects first, then at most ``interactions`` screened pairs as tensor-product terms.
 
+    interactions: at most this many pairs are screened in; or a list of pairs of column
+    positions, fitted without screening.
     n_splines / pair_splines: basis functions per feature of a main / pair term; lam: smoothing
-    penalty; screen_bins: quantile bins per numeric feature in the screening table;
-    screen_alpha: family-wise level of the screening test; categorical_features: positions of
+    penalty; screen_alpha: family-wise level of the screening test; categorical_features: positions of
     the columns of integer codes.
     """
 
