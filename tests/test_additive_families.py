@@ -93,6 +93,11 @@ def test_gami_takes_only_the_true_pair(known):
 @pytest.mark.parametrize("family", FAMILIES)
 def test_intercept_and_contributions_make_the_response(known, family):
     expected = response(known, family)
+    if known.task == "classification":
+        pipeline = known.registered_pipeline[family]
+        probability = pipeline.predict_proba(known.dataset.data)[:, 1]
+        assert np.allclose(1 / (1 + np.exp(-expected)), probability)
+        assert "logit of yes" in known.interpret_local_effect(family, 3)["title"]
     ei = known.interpret_ei(family)
     for row in (0, 17, 450):
         local = known.interpret_local_effect(family, row)
@@ -113,17 +118,6 @@ def test_intercept_and_contributions_make_the_response(known, family):
         train_mean = expected[known.dataset.train_index].mean()
         assert sum(centred["y"]) == pytest.approx(expected[row] - train_mean)
         assert np.all(centred["stem0"] <= centred["stem1"])
-
-
-def test_classifier_logit_makes_its_probability(known):
-    if known.task != "classification":
-        pytest.skip("a regression has no logit")
-    for family in FAMILIES:
-        pipeline = known.registered_pipeline[family]
-        X = pipeline.transform(known.dataset.data)
-        logit = pipeline.estimator.decision_function(X)
-        assert np.allclose(1 / (1 + np.exp(-logit)), pipeline.estimator.predict_proba(X)[:, 1])
-        assert "logit of yes" in known.interpret_local_effect(family, 3)["title"]
 
 
 def test_ebm_explainer_is_read_from_the_fitted_terms(known):

@@ -19,9 +19,14 @@ integer codes 0, 1, ... . Every term is centred on the training rows, so that
 ``intercept_ + eval_terms(X).sum(axis=1)`` is the prediction (the logit for a classifier).
 """
 
+import contextlib
+import io
+import warnings
+
 import numpy as np
 from scipy import stats
 from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
+from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
 from sklearn.utils.validation import check_is_fitted, validate_data
 from threadpoolctl import threadpool_limits
@@ -29,7 +34,9 @@ from threadpoolctl import threadpool_limits
 # Training values of the partner feature over which a pair surface is averaged in purification.
 _PURIFY_ROWS = 100
 # Smoothing penalties tried when lam is "auto".
-_LAM_GRID = np.logspace(-2, 3, 6)
+_LAM_GRID = np.logspace(-1, 3, 5)
+# Ridge penalty on the spline coefficients of every numeric main effect.
+_RIDGE = 0.1
 
 
 def _check_settings(est):
@@ -68,36 +75,54 @@ def _check_categorical(est, X):
 class _AdditiveModel(BaseEstimator):
     """What the additive models share: terms, centring, and the fitted pygam model."""
 
-    def _terms(self, X, pairs):
+    def _terms(self, X, pairs, lam):
         from pygam import f, s, te
         from pygam.terms import TermList
 
-        lam = 1.0 if self.lam == "auto" else float(self.lam)
         terms = []
         for j in range(X.shape[1]):
             if j in self.categorical_columns_:
                 terms.append(f(j, lam=lam))
             else:
-                terms.append(s(j, n_splines=self.n_splines, lam=lam))
+                # The smoothing penalty leaves straight lines free; the small ridge keeps a
+                # logit finite where a feature separates the classes.
+                terms.append(s(j, n_splines=self.n_splines, lam=[lam, _RIDGE],
+                               penalties=["derivative", "l2"]))
         for a, b in pairs:
             dtype = ["categorical" if c in self.categorical_columns_ else "numerical"
                      for c in (a, b)]
             terms.append(te(a, b, n_splines=self.pair_splines, lam=lam, dtype=dtype))
         return TermList(*terms)
 
-    def _gam(self, terms, X, target):
-        """The fitted pygam model; with lam "auto" one smoothing penalty for all terms,
-        chosen by generalised cross-validation (UBRE for a classifier) on a grid."""
+    def _gam(self, X, target, pairs):
+        """The fitted pygam model; with lam "auto" the one smoothing penalty of all terms
+        that minimises generalised cross-validation (UBRE for a classifier) on a grid."""
         from pygam import LinearGAM, LogisticGAM
 
         cls = LogisticGAM if self._classifier else LinearGAM
-        gam = cls(terms, max_iter=self.max_iter, tol=self.tol)
-        # The extreme penalties of the grid can fit a class perfectly; pygam then divides by
-        # zero in its link's gradient for those candidates, which lose the search anyway.
-        with np.errstate(divide="ignore", invalid="ignore", over="ignore"):
-            if self.lam == "auto":
-                return gam.gridsearch(X, target, lam=_LAM_GRID, progress=False)
-            return gam.fit(X, target)
+        score = "UBRE" if self._classifier else "GCV"
+        best = None
+        for lam in (_LAM_GRID if self.lam == "auto" else [float(self.lam)]):
+            gam = cls(self._terms(X, pairs, lam), max_iter=self.max_iter, tol=self.tol)
+            # pygam prints "did not converge" itself; that is reported below as a warning.
+            with contextlib.redirect_stdout(io.StringIO()), \
+                    np.errstate(divide="ignore", invalid="ignore", over="ignore"):
+                try:
+                    gam.fit(X, target)
+                except ValueError:
+                    # An extreme penalty of the grid may diverge; another one wins then.
+                    if self.lam != "auto":
+                        raise
+                    continue
+            if best is None or gam.statistics_[score] < best.statistics_[score]:
+                best = gam
+        if best is None:
+            raise ValueError("the fit diverged for every smoothing penalty of %s"
+                             % list(_LAM_GRID))
+        if len(best.logs_["deviance"]) >= self.max_iter:
+            warnings.warn("%s did not converge in max_iter=%d iterations"
+                          % (type(self).__name__, self.max_iter), ConvergenceWarning)
+        return best
 
     def _fit_target(self, y):
         if not self._classifier:
@@ -130,7 +155,7 @@ class _AdditiveModel(BaseEstimator):
             raise ValueError("column(s) %s take a single value; drop them before fitting" % constant)
 
         pairs = self._screen(X, target)
-        self.gam_ = self._gam(self._terms(X, pairs), X, target)
+        self.gam_ = self._gam(X, target, pairs)
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
@@ -307,7 +332,7 @@ class _GAMINet(_AdditiveModel):
         if self.interactions == 0 or X.shape[1] < 2:
             self.screened_pairs_ = []
             return []
-        main = self._gam(self._terms(X, []), X, target)
+        main = self._gam(X, target, [])
         if self._classifier:
             # The working residuals and weights of the logistic fit: a pair's gain on them
             # is its score for the logit.
