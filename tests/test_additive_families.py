@@ -156,3 +156,19 @@ def test_gami_pair_surface_is_laid_out_for_the_heat_map(known):
     on_rows = estimator.eval_terms(train)[:, t]
     assert abs(on_rows.mean()) < 1e-9
     assert np.corrcoef(on_rows, (train[:, 2] - 0.5) * (train[:, 3] - 0.5))[0, 1] > 0.95
+
+
+@pytest.mark.parametrize("family", FAMILIES)
+def test_explainers_are_looked_up_by_name_and_are_no_tree_dictionary(known, family):
+    from collections.abc import Mapping
+
+    explainer = known.get_interpret(family)
+    assert explainer is known.interpret_result_dict[family]
+    # A tree's stored result is a dictionary of its entries; an explainer must not pass for one.
+    assert not isinstance(explainer, Mapping)
+    if family == "gam":
+        assert sorted(explainer["effect"]) == ["noise", "x0", "x1", "x2", "x3"]
+    elif family == "gami":
+        assert sorted(explainer) == ["noise", "x0", "x1", "x2", "x2 x x3", "x3"]
+        with pytest.raises(KeyError):
+            explainer["x0 x x1"]

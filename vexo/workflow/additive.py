@@ -199,9 +199,42 @@ def _main_effect(estimator, terms, t, column, categorical):
     return inputs, estimator.main_curve(j, inputs), density
 
 
+class Explainer:
+    """Entries looked up by name (``explainer[name]``), read only. Not a mapping on purpose: an
+    explainer is told apart from the plain dictionary that describes a tree."""
+
+    def __init__(self, entries):
+        self._entries = dict(entries)
+
+    def __getitem__(self, name):
+        return self._entries[name]
+
+    def __contains__(self, name):
+        return name in self._entries
+
+    def __iter__(self):
+        return iter(self._entries)
+
+    def __len__(self):
+        return len(self._entries)
+
+    def keys(self):
+        return self._entries.keys()
+
+    def items(self):
+        return self._entries.items()
+
+    def __repr__(self):
+        return "%s(%s)" % (type(self).__name__, ", ".join(map(repr, self._entries)))
+
+
+class GAMEffects(Explainer):
+    """The explainer of a fitted GAM: ["effect"][feature] is {"feature_type",
+    "feature_importance", "inputs", "outputs", "density"}."""
+
+
 def gam_effects(estimator, terms, train_inputs, feature_names):
-    """{"effect": {feature: {"feature_type", "feature_importance", "inputs", "outputs",
-    "density"}}} of a fitted GAM."""
+    """The ``GAMEffects`` of a fitted GAM."""
     effects = {}
     for t, term in enumerate(terms.features):
         j = term[0]
@@ -212,10 +245,10 @@ def gam_effects(estimator, terms, train_inputs, feature_names):
             "feature_type": "categorical" if categorical else "continuous",
             "feature_importance": float(terms.importance[t]),
             "inputs": inputs, "outputs": outputs, "density": density}
-    return {"effect": effects}
+    return GAMEffects({"effect": effects})
 
 
-class GAMINetEffects(dict):
+class GAMINetEffects(Explainer):
     """The terms of a fitted GAMINet by name.
 
     [feature]: "type" ("continuous" or "categorical"), "importance", "inputs", "outputs",
@@ -227,7 +260,7 @@ class GAMINetEffects(dict):
     """
 
     def __init__(self, estimator, terms, train_inputs, feature_names, categories):
-        super().__init__()
+        super().__init__({})
         for t, term in enumerate(terms.features):
             if len(term) == 1:
                 j = term[0]
@@ -243,7 +276,7 @@ class GAMINetEffects(dict):
                     item["input_labels"] = [labels[int(c)] if labels is not None
                                             and int(c) < len(labels) else "%g" % c
                                             for c in inputs]
-                self[feature_names[j]] = item
+                self._entries[feature_names[j]] = item
                 continue
             a, b = term
             grids = []
@@ -251,7 +284,7 @@ class GAMINetEffects(dict):
                 column = train_inputs[:, j]
                 grids.append(_codes(column) if j in estimator.categorical_columns_
                              else np.linspace(column.min(), column.max(), GRID))
-            self[terms.names[t]] = {
+            self._entries[terms.names[t]] = {
                 "type": "pairwise", "importance": float(terms.importance[t]),
                 "input1": grids[0], "input2": grids[1],
                 "outputs": estimator.pair_grid(t, grids[0], grids[1][::-1]),

@@ -48,7 +48,7 @@ class Experiment:
     interpret_result_dict : dict, model name -> the model's stored explanation (its
         explainer) once computed: a dictionary describing the tree for "tree",
         ``LocalLinearModels`` for "reludnn", ``additive.EBMExplainer`` for "ebm",
-        {"effect": {feature: effect}} for "gam", ``additive.GAMINetEffects`` for "gami",
+        ``additive.GAMEffects`` for "gam", ``additive.GAMINetEffects`` for "gami",
         None for the other families
     act_inter_lis : dict, model name -> the display names of the model's pair terms, each
         two 15-character display names joined by " x " (empty for models without pairs)
