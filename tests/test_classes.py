@@ -20,6 +20,21 @@ METHOD_TABLE = {
                                     "original_scale=False, figsize=(8, 6)",
     "InterpretAPI.fi": "self, return_data=False, figsize=(8, 6)",
     "InterpretGraph.plot_fi": "interpret_result, max_show=10, figsize=(8, 6)",
+    "InterpretAPI.ei": "self, figsize=(8, 6)",
+    "InterpretAPI.coef": "self, show_feature='Numeric', figsize=(8, 6)",
+    "InterpretAPI.ei_local": "self, idx, original_scale=False, figsize=(8, 6)",
+    "InterpretAPI.fi_local": "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)",
+    "InterpretAPI.llm_df": "self",
+    "InterpretAPI.llm_violin": "self, figsize=(8, 6)",
+    "InterpretGraph.plot_coef": "interpret_result, show_feature=None, max_show=10, figsize=(8, 6)",
+    "InterpretGraph.plot_ei": "interpret_result, max_show=10, figsize=(8, 6)",
+    "InterpretGraph.plot_ei_local": "interpret_result, max_show=10, figsize=(8, 6)",
+    "InterpretGraph.plot_fi_local": "interpret_result, max_show=10, figsize=(8, 6)",
+    "InterpretGraph.plot_llm_violin": "interpret_result, max_show=10, figsize=(8, 6)",
+    "InterpretAPI.main_effect": "self, feature, original_scale=False, figsize=(8, 6)",
+    "InterpretAPI.interaction_effect": "self, feature0, feature1=None, original_scale=False, figsize=(8, 6)",
+    "InterpretGraph.plot_main_effect": "interpret_result, figsize=(8, 6)",
+    "InterpretGraph.plot_interaction_effect": "interpret_result, figsize=(8, 6)",
 }
 API_METHODS = [qualname.split(".")[1] for qualname in METHOD_TABLE if qualname.startswith("InterpretAPI.")]
 GRAPH_FUNCTIONS = [qualname.split(".")[1] for qualname in METHOD_TABLE if qualname.startswith("InterpretGraph.")]

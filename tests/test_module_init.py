@@ -110,6 +110,79 @@ sys.modules[plots.__name__] = plots
 print(json.dumps([failures, importlib.import_module(name).PlotHBar is plots.PlotHBar]))
 """, ()
 
+# The first exception that ever passes through the module is a RecursionError, raised deep in a
+# cycle of native calls: the process must survive it.
+SCRIPTS["recursion first"] = """
+import functools, json
+from vexo.workflow.interpret_api import InterpretAPI
+
+class Experiment:
+    registered_pipeline, interpret_result_dict = {"m": None}, {"m": None}
+
+def inside():
+    api = InterpretAPI(Experiment(), "m")
+    api.fi = functools.partial(api.model_interpret, "global_fi")
+    try:
+        api.model_interpret("global_fi")
+    except RecursionError as e:
+        return type(e).__name__
+
+print(json.dumps(inside()))
+""", ()
+
+# A sub-interpreter imports first: refused before anything is imported, and the main interpreter
+# still gets the module afterwards.
+SCRIPTS["sub-interpreter first"] = """
+import _xxsubinterpreters as interpreters, json
+interp = interpreters.create()
+try:
+    interpreters.run_string(interp, "import vexo.workflow.interpret_api")
+except interpreters.RunFailedError as e:
+    refusal = str(e)
+interpreters.destroy(interp)
+import vexo.workflow.interpret_api
+print(json.dumps([refusal, vexo.workflow.interpret_api.InterpretAPI.__name__]))
+""", ()
+
+# Two threads read a method's signature for the first time while making it lets the other run:
+# both get the one that was stored first.
+SCRIPTS["signature race"] = """
+import inspect, json, threading, time
+from vexo.workflow.interpret_api import InterpretGraph
+real = inspect.Signature
+
+def slow(*args, **kwargs):
+    time.sleep(0.05)
+    return real(*args, **kwargs)
+
+inspect.Signature = slow
+got = []
+threads = [threading.Thread(target=lambda: got.append(InterpretGraph.plot_fi.__signature__)) for _ in range(2)]
+for t in threads:
+    t.start()
+for t in threads:
+    t.join()
+print(json.dumps([len(got), got[0] is got[1], got[0] is InterpretGraph.plot_fi.__signature__]))
+""", ()
+
+# from X import Y: a missing name is an ImportError; anything else that the lookup raises is
+# the import's error, unchanged.
+SCRIPTS["from-import"] = """
+import importlib, json, sys, types
+import vexo.workflow.plots as plots
+found = []
+for attribute in ({}, {"__getattr__": lambda name: 1 / 0}):
+    stand_in = types.ModuleType(plots.__name__)
+    stand_in.__dict__.update(attribute)
+    sys.modules[plots.__name__] = stand_in
+    try:
+        importlib.import_module("vexo.workflow.interpret_api")
+    except Exception as e:
+        found.append([type(e).__name__, str(e)])
+sys.modules[plots.__name__] = plots
+print(json.dumps([found, importlib.import_module("vexo.workflow.interpret_api").PlotHBar is plots.PlotHBar]))
+""", ()
+
 # The build's major.minor against the running interpreter's, read from sys.version at import.
 VERSION_CHECK = """
 import json, sys, traceback, warnings
@@ -181,3 +254,26 @@ MISMATCH = (f"compiletime version {RUNNING} of module 'vexo.workflow.interpret_a
 ])
 def test_version_mismatch_warns_and_only_a_warning_turned_error_fails_the_import(fresh, script, findings):
     assert fresh(script) == findings
+
+
+def test_a_recursion_error_as_the_first_exception_does_not_kill_the_process(fresh):
+    assert fresh("recursion first") == "RecursionError"
+
+
+def test_a_sub_interpreter_importing_first_is_refused_and_the_main_interpreter_imports(fresh):
+    refusal, class_name = fresh("sub-interpreter first")
+    assert "ImportError" in refusal
+    assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in refusal
+    assert class_name == "InterpretAPI"
+
+
+def test_racing_first_reads_of_a_signature_share_the_first_one_stored(fresh):
+    assert fresh("signature race") == [2, True, True]
+
+
+def test_from_import_of_a_missing_name_is_an_import_error_and_other_lookup_errors_propagate(fresh):
+    found, imported = fresh("from-import")
+    assert found == [
+        ["ImportError", "cannot import name 'PlotHeatmap' from 'vexo.workflow.plots' (unknown location)"],
+        ["ZeroDivisionError", "division by zero"]]
+    assert imported

@@ -132,9 +132,9 @@ py::object init(const Params<3>& args) {
     self.attr("pipeline"_n) = registered[self.attr("model"_n)];
     //     if self.model not in self.experiment.interpret_result_dict.keys():
     py::object model_now = self.attr("model"_n);
-    if (!contains(call({self.attr("experiment"_n).attr("interpret_result_dict"_n).attr("keys"_n)}), model_now)) {
+    if (!contains(call({method(self.attr("experiment"_n).attr("interpret_result_dict"_n), "keys")}), model_now)) {
         //     self.experiment.interpret_single(self.model)
-        call({self.attr("experiment"_n).attr("interpret_single"_n), self.attr("model"_n)});
+        call({method(self.attr("experiment"_n), "interpret_single"), self.attr("model"_n)});
     }
     return py::none();
 }
@@ -149,7 +149,7 @@ py::object model_interpret(const Params<11>& args) {
     //         res = self.fi(return_data=return_data, figsize=figsize)
     //         if return_data: return res
     if (equals(show, "global_fi")) {
-        py::object res = call({self.attr("fi"_n), kw("return_data", return_data), kw("figsize", figsize)});
+        py::object res = call({method(self, "fi"), kw("return_data", return_data), kw("figsize", figsize)});
         return truthy(return_data) ? res : py::none();
     }
     //     elif show == "global_ei":
@@ -159,7 +159,7 @@ py::object model_interpret(const Params<11>& args) {
         if (is_family(self, kReluDnn)) {
             print("Not supported");
         } else {
-            call({self.attr("ei"_n), kw("figsize", figsize)});
+            call({method(self, "ei"), kw("figsize", figsize)});
         }
         return py::none();
     }
@@ -167,12 +167,12 @@ py::object model_interpret(const Params<11>& args) {
     if (equals(show, "global_effect_plot")) {
         if (bi_features.is_none()) {
             //     self.main_effect(uni_feature, original_scale=original_scale, figsize=figsize)
-            call({self.attr("main_effect"_n), uni_feature, kw("original_scale", original_scale),
+            call({method(self, "main_effect"), uni_feature, kw("original_scale", original_scale),
                   kw("figsize", figsize)});
         } else if (uni_feature.is_none()) {
             //     self.interaction_effect(bi_features[0], bi_features[1], original_scale=original_scale,
             //                             figsize=figsize)
-            call({self.attr("interaction_effect"_n), bi_features[py::int_(0)], bi_features[py::int_(1)],
+            call({method(self, "interaction_effect"), bi_features[py::int_(0)], bi_features[py::int_(1)],
                   kw("original_scale", original_scale), kw("figsize", figsize)});
         } else {
             print("Cannot input both uni_feature and bi_features");
@@ -184,7 +184,7 @@ py::object model_interpret(const Params<11>& args) {
     //                             original_scale=original_scale, figsize=figsize)
     //         if return_data: return res
     if (equals(show, "local_fi")) {
-        py::object res = call({self.attr("fi_local"_n), sample_id, kw("centered", centered),
+        py::object res = call({method(self, "fi_local"), sample_id, kw("centered", centered),
                                kw("return_data", return_data), kw("original_scale", original_scale),
                                kw("figsize", figsize)});
         return truthy(return_data) ? res : py::none();
@@ -192,17 +192,17 @@ py::object model_interpret(const Params<11>& args) {
     //     elif show == "local_ei":
     //         self.ei_local(sample_id, original_scale=original_scale, figsize=figsize)
     if (equals(show, "local_ei")) {
-        call({self.attr("ei_local"_n), sample_id, kw("original_scale", original_scale), kw("figsize", figsize)});
+        call({method(self, "ei_local"), sample_id, kw("original_scale", original_scale), kw("figsize", figsize)});
         return py::none();
     }
     //     elif show == "llm_summary": self.llm_df()
     if (equals(show, "llm_summary")) {
-        call({self.attr("llm_df"_n)});
+        call({method(self, "llm_df")});
         return py::none();
     }
     //     elif show == "llm_violin": self.llm_violin()
     if (equals(show, "llm_violin")) {
-        call({self.attr("llm_violin"_n)});
+        call({method(self, "llm_violin")});
         return py::none();
     }
     //     elif show == "llm_pc":
@@ -212,23 +212,23 @@ py::object model_interpret(const Params<11>& args) {
         if (!is_family(self, kReluDnn)) {
             print("Not supported");
         } else {
-            call({self.attr("ei"_n), kw("figsize", figsize)});
+            call({method(self, "ei"), kw("figsize", figsize)});
         }
         return py::none();
     }
     //     elif show == "tree_global": self.get_tree(root, depth, original_scale=original_scale)
     if (equals(show, "tree_global")) {
-        call({self.attr("get_tree"_n), root, depth, kw("original_scale", original_scale)});
+        call({method(self, "get_tree"), root, depth, kw("original_scale", original_scale)});
         return py::none();
     }
     //     elif show == "tree_local": self.get_local_tree(sample_id, original_scale=original_scale)
     if (equals(show, "tree_local")) {
-        call({self.attr("get_local_tree"_n), sample_id, kw("original_scale", original_scale)});
+        call({method(self, "get_local_tree"), sample_id, kw("original_scale", original_scale)});
         return py::none();
     }
     //     elif show == "glm_coef": self.coef(uni_feature)
     if (equals(show, "glm_coef")) {
-        call({self.attr("coef"_n), uni_feature});
+        call({method(self, "coef"), uni_feature});
     }
     return py::none();
 }

@@ -1,27 +1,118 @@
 // How the views reach Python: interned names, the module's globals, and calls through the
 // vectorcall protocol. Written on the C API; the caches here keep their references for the life of
 // the process, as the module itself lives.
+#include "capi.h"
 #include "compat.h"
 #include "interpret_api.h"
 
 #include <cstring>
-#include <unordered_map>
+#include <cstdint>
+#include <utility>
 
 namespace vexo {
 
+namespace {
+
+// An open-addressing table keyed by address, for caches that are read on every call and grow
+// only while new call sites run for the first time. Entries live as long as the process.
+template <typename Key, typename Value, std::size_t Size>
+class AddressTable {
+public:
+    // The slot of `key`: found, or the empty one where it belongs.
+    std::pair<Key, Value>& slot(std::size_t hash, const Key& key) {
+        for (std::size_t i = 0; i < Size; ++i) {
+            std::pair<Key, Value>& entry = entries_[(hash + i) & (Size - 1)];
+            if (entry.second == nullptr || entry.first == key) {
+                return entry;
+            }
+        }
+        throw std::logic_error("vexo.workflow.interpret_api: more call sites than its caches hold");
+    }
+
+private:
+    static_assert((Size & (Size - 1)) == 0, "a power of two");
+    std::pair<Key, Value> entries_[Size] = {};
+};
+
+std::size_t address_hash(const void* address) {
+    return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(address) * 0x9E3779B97F4A7C15ull) >> 40);
+}
+
+}  // namespace
+
 py::handle interned(const char* text) {
     // Keyed by the literal's address: the same name may be cached twice, which costs nothing.
-    static std::unordered_map<const char*, PyObject*> cache;
-    auto found = cache.find(text);
-    if (found != cache.end()) {
-        return found->second;
+    static AddressTable<const char*, PyObject*, 8192> cache;
+    std::pair<const char*, PyObject*>& entry = cache.slot(address_hash(text), text);
+    if (entry.second == nullptr) {
+        PyObject* name = PyUnicode_InternFromString(text);
+        if (name == nullptr) {
+            throw py::error_already_set();
+        }
+        entry = {text, name};
     }
-    PyObject* name = PyUnicode_InternFromString(text);
-    if (name == nullptr) {
+    return entry.second;
+}
+
+namespace {
+
+// Where a global was found when the namespace (and the builtins) had these versions. Every change
+// of a dictionary gives it a new version, unique in the process, so while both are unchanged the
+// borrowed value is still the one that a lookup would find.
+struct GlobalSlot {
+    std::uint64_t ns_version;
+    PyObject* builtins;  // the builtins dictionary the value came from, or null: from the namespace
+    std::uint64_t builtins_version;
+    PyObject* value;
+};
+
+std::uint64_t version(PyObject* dict) {
+#if PY_VERSION_HEX < 0x030C0000
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#else
+    (void)dict;
+    return 0;  // no versions to trust: every lookup is made afresh
+#endif
+}
+
+}  // namespace
+
+py::object global(const char* name) {
+    PyObject* ns = module_dict();
+    const py::handle key = interned(name);
+    static AddressTable<const char*, GlobalSlot*, 1024> cache;
+    std::pair<const char*, GlobalSlot*>& entry = cache.slot(address_hash(name), name);
+    GlobalSlot* slot = entry.second;
+    if (slot != nullptr && slot->value != nullptr && version(ns) != 0 && slot->ns_version == version(ns) &&
+        (slot->builtins == nullptr || slot->builtins_version == version(slot->builtins))) {
+        return py::reinterpret_borrow<py::object>(slot->value);
+    }
+    if (slot == nullptr) {
+        slot = new GlobalSlot{};
+        entry = {name, slot};
+    }
+    slot->value = nullptr;
+    PyObject* found = PyDict_GetItemWithError(ns, key.ptr());
+    PyObject* builtins = nullptr;
+    if (found == nullptr && !PyErr_Occurred()) {
+        builtins = PyDict_GetItemWithError(ns, interned("__builtins__").ptr());
+        if (builtins != nullptr && PyModule_Check(builtins)) {
+            builtins = PyModule_GetDict(builtins);
+        }
+        if (builtins != nullptr && PyDict_Check(builtins)) {
+            found = PyDict_GetItemWithError(builtins, key.ptr());
+        } else {
+            builtins = nullptr;
+        }
+    }
+    if (found == nullptr) {
+        if (!PyErr_Occurred()) {
+            PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.ptr());
+        }
         throw py::error_already_set();
     }
-    cache.emplace(text, name);
-    return name;
+    *slot = {version(ns), builtins, builtins != nullptr ? version(builtins) : 0, found};
+    return py::reinterpret_borrow<py::object>(found);
 }
 
 Arg::Arg(const char* text) : value(py::reinterpret_borrow<py::object>(interned(text))) {}
@@ -33,59 +124,69 @@ constexpr std::size_t kMaxArgs = 24;
 // The keyword names of one call site, as the addresses of their literals.
 struct KeywordSite {
     const char* names[kMaxArgs];
-    std::size_t size;
+    std::size_t size = 0;
 
     bool operator==(const KeywordSite& other) const {
         return size == other.size && std::memcmp(names, other.names, size * sizeof(const char*)) == 0;
     }
 };
 
-struct KeywordSiteHash {
-    std::size_t operator()(const KeywordSite& site) const {
-        std::size_t h = site.size;
-        for (std::size_t i = 0; i < site.size; ++i) {
-            h = h * 1000003u ^ reinterpret_cast<std::uintptr_t>(site.names[i]);
-        }
-        return h;
+std::size_t keyword_site_hash(const KeywordSite& site) {
+    std::size_t h = site.size;
+    for (std::size_t i = 0; i < site.size; ++i) {
+        h = h * 31 + address_hash(site.names[i]);
     }
-};
+    return h;
+}
 
 // The tuple of interned keyword names of a call site, made at its first call.
 PyObject* keyword_names(const KeywordSite& site) {
-    static std::unordered_map<KeywordSite, PyObject*, KeywordSiteHash> cache;
-    auto found = cache.find(site);
-    if (found != cache.end()) {
-        return found->second;
+    static AddressTable<KeywordSite, PyObject*, 1024> cache;
+    std::pair<KeywordSite, PyObject*>& entry = cache.slot(keyword_site_hash(site), site);
+    if (entry.second == nullptr) {
+        PyObject* names = PyTuple_New(static_cast<Py_ssize_t>(site.size));
+        if (names == nullptr) {
+            throw py::error_already_set();
+        }
+        for (std::size_t i = 0; i < site.size; ++i) {
+            PyObject* name = interned(site.names[i]).ptr();
+            Py_INCREF(name);
+            PyTuple_SET_ITEM(names, static_cast<Py_ssize_t>(i), name);
+        }
+        entry = {site, names};
     }
-    PyObject* names = PyTuple_New(static_cast<Py_ssize_t>(site.size));
-    if (names == nullptr) {
-        throw py::error_already_set();
-    }
-    for (std::size_t i = 0; i < site.size; ++i) {
-        PyObject* name = interned(site.names[i]).ptr();
-        Py_INCREF(name);
-        PyTuple_SET_ITEM(names, static_cast<Py_ssize_t>(i), name);
-    }
-    cache.emplace(site, names);
-    return names;
+    return entry.second;
 }
 
 }  // namespace
+
+Arg method(py::handle obj, const char* name) {
+    PyObject* found = nullptr;
+    const int unbound = _PyObject_GetMethod(obj.ptr(), interned(name).ptr(), &found);
+    if (found == nullptr) {
+        throw py::error_already_set();
+    }
+    Arg callee(py::reinterpret_steal<py::object>(found));
+    if (unbound) {
+        callee.bound_self = py::reinterpret_borrow<py::object>(obj);
+    }
+    return callee;
+}
 
 py::object call(std::initializer_list<Arg> items) {
     const std::size_t nargs = items.size() - 1;
     if (items.size() == 0 || nargs > kMaxArgs) {
         throw std::logic_error("call() takes a callee and at most 24 arguments");
     }
-    // Slot 0 stays free for the callee's use (PY_VECTORCALL_ARGUMENTS_OFFSET): a bound method puts
-    // its self there instead of copying the arguments.
-    PyObject* stack[kMaxArgs + 1];
-    KeywordSite site;
-    site.size = 0;
-    std::size_t npositional = 0;
+    PyObject* stack[kMaxArgs + 2];
+    const Arg& callee = *items.begin();
+    const std::size_t first = callee.bound_self ? 2 : 1;
+    stack[1] = callee.bound_self.ptr();  // overwritten by the first argument when there is no self
+    KeywordSite site{};
+    std::size_t npositional = first - 1;
     const Arg* arg = items.begin() + 1;
     for (std::size_t i = 0; i < nargs; ++i, ++arg) {
-        stack[i + 1] = arg->value.ptr();
+        stack[i + first] = arg->value.ptr();
         if (arg->keyword != nullptr) {
             site.names[site.size++] = arg->keyword;
         } else if (site.size != 0) {
@@ -95,8 +196,9 @@ py::object call(std::initializer_list<Arg> items) {
         }
     }
     PyObject* kwnames = site.size != 0 ? keyword_names(site) : nullptr;
-    PyObject* result = vectorcall(items.begin()->value.ptr(), stack + 1, npositional | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                  kwnames);
+    // Slot 0 stays free for the callee's use (PY_VECTORCALL_ARGUMENTS_OFFSET): a bound method puts
+    // its self there instead of copying the arguments.
+    PyObject* result = vectorcall(callee.value.ptr(), stack + 1, npositional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
     if (result == nullptr) {
         throw py::error_already_set();
     }

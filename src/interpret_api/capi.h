@@ -11,4 +11,7 @@ void restore_error();
 // Makes the native function type once per process; -1 with the error set on failure.
 int ready_function_type();
 
+// The namespace of the executed module (borrowed); std::logic_error before initialisation.
+PyObject* module_dict();
+
 }  // namespace vexo

@@ -126,6 +126,8 @@ inline py::object InterpretGraph() { return global("InterpretGraph"); }
 //     # hbar.plot(X=names[-max_show:], figsize=figsize)
 //     call({hbar.attr("plot"_n), kw("X", tail(names, max_show)), kw("figsize", figsize)});
 //
+// or, faster where the callee is a method of the object, call({method(hbar, "plot"), ...}).
+//
 // Positional arguments come before keywords, as in Python. The call goes through the vectorcall
 // protocol, with the keyword names of each call site kept as one tuple of interned strings.
 
@@ -138,6 +140,7 @@ struct Arg {
 
     const char* keyword = nullptr;
     py::object value;
+    py::object bound_self;  // of a callee made by method(): passed first
 };
 
 // name=value in a call; `name` must be a literal.
@@ -145,6 +148,12 @@ inline Arg kw(const char* name, Arg arg) {
     arg.keyword = name;
     return arg;
 }
+
+// obj.name as the callee of a call (`name` a literal), looked up as Python looks up a method that
+// it is about to call: a function found on the type is called with obj first, and no bound method
+// is made.
+//     call({method(hbar, "plot"), kw("X", names)})
+Arg method(py::handle obj, const char* name);
 
 // callee(*positional, **keywords): items[0] is the callee.
 py::object call(std::initializer_list<Arg> items);
@@ -173,8 +182,14 @@ inline py::object compare(py::handle a, py::handle b, int op) {
     return py::reinterpret_steal<py::object>(r);
 }
 
-// if obj == text: no identity shortcut, and an array's ambiguous truth raises, as in Python.
-inline bool equals(py::handle obj, const char* text) { return truthy(compare(obj, interned(text), Py_EQ)); }
+// if obj == text: a rich comparison and the truth test of its result, so that an array's ambiguous
+// truth raises, as in Python. A str compares as str's own == does, without the detour.
+inline bool equals(py::handle obj, const char* text) {
+    if (PyUnicode_CheckExact(obj.ptr())) {
+        return PyUnicode_Compare(obj.ptr(), interned(text).ptr()) == 0;
+    }
+    return truthy(compare(obj, interned(text), Py_EQ));
+}
 
 // item in container
 inline bool contains(py::handle container, py::handle item) {
@@ -199,6 +214,19 @@ inline py::object tail(py::handle seq, py::handle count) {
     return seq[py::slice(-py::reinterpret_borrow<py::object>(count), py::none(), py::none())];
 }
 
+// seq[::-1]
+inline py::object reversed(py::handle seq) { return seq[py::slice(py::none(), py::none(), py::int_(-1))]; }
+
+// A parameter declared as a tuple in a nested plotting function takes a tuple or None; anything else
+// is refused before the function does anything.
+inline void check_tuple_argument(const char* name, py::handle value) {
+    if (!value.is_none() && !PyTuple_Check(value.ptr())) {
+        PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name,
+                     "tuple", Py_TYPE(value.ptr())->tp_name);
+        throw py::error_already_set();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Records
 
@@ -214,10 +242,13 @@ inline constexpr const char* scaler = "scaler";
 // {'key': key, 'model': model, 'input': input, 'value': value}
 inline py::dict record(const char* key, py::handle model, py::handle input, py::handle value) {
     py::dict r;
-    r[interned(keys::key)] = interned(key);
-    r[interned(keys::model)] = model;
-    r[interned(keys::input)] = input;
-    r[interned(keys::value)] = value;
+    const std::pair<const char*, py::handle> entries[] = {
+        {keys::key, interned(key)}, {keys::model, model}, {keys::input, input}, {keys::value, value}};
+    for (const auto& [name, item] : entries) {
+        if (PyDict_SetItem(r.ptr(), interned(name).ptr(), item.ptr()) < 0) {
+            throw py::error_already_set();
+        }
+    }
     return r;
 }
 

@@ -20,31 +20,12 @@ int64_t g_interpreter_id = -1;
 
 }  // namespace
 
-py::object global(const char* name) {
+PyObject* module_dict() {
     if (g_module == nullptr) {
         throw std::logic_error("vexo.workflow.interpret_api is not initialised");
     }
-    const py::handle key = interned(name);
-    PyObject* ns = PyModule_GetDict(g_module);
-    PyObject* found = PyDict_GetItemWithError(ns, key.ptr());
-    if (found == nullptr && !PyErr_Occurred()) {
-        PyObject* builtins = PyDict_GetItemString(ns, "__builtins__");
-        if (builtins != nullptr && PyModule_Check(builtins)) {
-            builtins = PyModule_GetDict(builtins);
-        }
-        if (builtins != nullptr && PyDict_Check(builtins)) {
-            found = PyDict_GetItemWithError(builtins, key.ptr());
-        }
-    }
-    if (found == nullptr) {
-        if (!PyErr_Occurred()) {
-            PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.ptr());
-        }
-        throw py::error_already_set();
-    }
-    return py::reinterpret_borrow<py::object>(found);
+    return PyModule_GetDict(g_module);
 }
-
 
 namespace {
 

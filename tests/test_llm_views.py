@@ -1,0 +1,121 @@
+"""llm_df displays the summary of a network's local linear models, llm_violin draws their coefficients
+as violins; both report every failure as "Not supported"."""
+import types
+
+import matplotlib.pyplot as plt
+import numpy as np
+import pandas as pd
+import pytest
+
+from vexo.workflow import interpret_api
+from vexo.workflow.interpret_api import InterpretGraph
+
+
+class LLMs:
+    def __init__(self, n_features=4, counts=(3, 0, 1, 5, 3), dtype=float):
+        rng = np.random.default_rng(0)
+        self.feature_names = [f"feature {j}" for j in range(n_features)]
+        self.all_bias_weight = (rng.normal(size=(len(counts), 1 + n_features)) * 10).astype(dtype)
+        self.count_llms = np.array(counts)
+        self.feature_importance = rng.permutation(n_features) * 1.5
+
+    def summary(self):
+        return "the summary table"
+
+
+@pytest.fixture
+def violins(monkeypatch):
+    """seaborn's violin plot replaced by a recorder of its keywords."""
+    calls = []
+    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(violinplot=lambda **kw: calls.append(kw)))
+    return calls
+
+
+def text_round_trip(names, all_bias_weight, count_llms, feature_importance, max_show):
+    """The long-form frame as joining numbers and names into one array of text made it."""
+    show_idx = np.argsort(feature_importance)[-max_show:][::-1]
+    df_b = np.concatenate([np.repeat(all_bias_weight[i, 1 + show_idx].reshape(1, -1), count_llms[i], axis=0)
+                           for i in range(all_bias_weight.shape[0])], 0)
+    df_c = np.repeat(np.array(names)[show_idx].reshape(1, -1), df_b.shape[0], axis=0)
+    df_b = df_b.flatten().reshape(-1, 1).astype(str)  # numpy 1 did this when joining
+    df = pd.DataFrame(np.concatenate([df_b, np.concatenate(df_c, 0).reshape(-1, 1)], 1),
+                      columns=["Coefficient", "features"])
+    df.Coefficient = df.Coefficient.astype(float)
+    return df
+
+
+def test_llm_df_displays_the_summary_and_llm_violin_hands_on_four_arrays(api, monkeypatch, capsys):
+    api.experiment.interpret_result_dict["model"] = llms = LLMs()
+    seen = []
+    monkeypatch.setattr(interpret_api, "display", lambda *args: seen.append(args))
+    monkeypatch.setattr(InterpretGraph, "plot_llm_violin", staticmethod(lambda *a, **k: seen.append((a, k))))
+    assert (api.llm_df(), api.model_interpret(show="llm_summary"), api.llm_violin(figsize=(1, 2))) == (None,) * 3
+    [shown, again, ((record,), kwargs)] = seen
+    assert shown == again == ("the summary table",) and capsys.readouterr().out == ""
+    assert kwargs == {"figsize": (1, 2)} and list(record) == ["key", "model", "input", "value"]
+    assert (record["key"], record["model"], record["input"]) == ("llm_violin", "model", None)
+    assert list(record["value"]) == ["feature_names", "all_bias_weight", "count_llms", "feature_importance"]
+    assert all(record["value"][name] is getattr(llms, name) for name in record["value"])
+
+
+@pytest.mark.parametrize("result", [None, object(), "absent", "failing plot"])
+def test_every_failure_is_not_supported(api, monkeypatch, capsys, result):
+    monkeypatch.setattr(interpret_api, "display", lambda table: None)
+    monkeypatch.setattr(interpret_api, "sns", None)  # fails inside the plot, after its figure is made
+    api.experiment.interpret_result_dict["model"] = LLMs() if result == "failing plot" else result
+    if result == "absent":
+        del api.experiment.interpret_result_dict["model"]
+    else:
+        assert api.llm_df() is None
+    assert api.llm_violin() is None
+    assert capsys.readouterr().out.endswith("Not supported\n") and bool(plt.get_fignums()) == (result == "failing plot")
+
+
+@pytest.mark.parametrize("interrupt", [KeyboardInterrupt, SystemExit])
+def test_an_interrupt_is_not_a_refusal(api, monkeypatch, interrupt):
+    def violinplot(**kwargs):
+        raise interrupt
+
+    api.experiment.interpret_result_dict["model"] = LLMs()
+    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(violinplot=violinplot))
+    with pytest.raises(interrupt):
+        api.llm_violin()
+
+
+@pytest.mark.parametrize("n_features, max_show, dtype, height", [
+    (4, 10, float, 3.5), (12, 10, float, 7.5), (13, 3, int, 8.0), (13, 0, np.float32, 8.0), (5, -2, float, 4.0),
+])
+def test_violin_frame_is_the_text_round_trip(violins, n_features, max_show, dtype, height):
+    llms = LLMs(n_features, counts=(2, 0, 7, 1, 7, 3), dtype=dtype)
+    InterpretGraph.plot_llm_violin({"value": dict(vars(llms))}, max_show, figsize=(20, 20))
+    [kwargs] = violins
+    pd.testing.assert_frame_equal(kwargs.pop("data"), text_round_trip(*vars(llms).values(), max_show), check_exact=True)
+    assert kwargs.pop("order").tolist() == [
+        llms.feature_names[j] for j in np.argsort(llms.feature_importance)[-max_show:][::-1]]
+    assert kwargs == {"x": "Coefficient", "y": "features", "density_norm": "width", "inner": "box", "orient": "h"}
+    assert tuple(plt.gcf().get_size_inches()) == (6, height)
+    assert plt.gca().get_title() == "Violin Plot of LLM Coefficients"
+
+
+@pytest.mark.parametrize("value, error", [
+    ({}, KeyError), ({"feature_names": 3}, TypeError),
+    (dict(vars(LLMs()), all_bias_weight=[[0.0] * 5] * 5), AttributeError),
+    (dict(vars(LLMs()), count_llms=[1, 2]), ValueError),
+    (dict(vars(LLMs()), all_bias_weight=np.empty((0, 5))), ValueError),
+])
+def test_junk_arrays_raise_when_drawn_directly(violins, value, error):
+    with pytest.raises(error):
+        InterpretGraph.plot_llm_violin({"value": value})
+
+
+def test_violins_of_a_real_network(experiment, capsys, tmp_path):
+    interpret_api.InterpretAPI(experiment, "relu").llm_violin(figsize=(3, 3))
+    figure = plt.gcf()
+    figure.savefig(tmp_path / "violins.png")
+    [axes] = figure.axes
+    llms = experiment.interpret_result_dict["relu"]
+    order = [llms.feature_names[j] for j in np.argsort(llms.feature_importance)[::-1]]
+    assert [t.get_text() for t in axes.get_yticklabels()] == order and capsys.readouterr().out == ""
+    assert tuple(figure.get_size_inches()) == (6, 4.0) and axes.get_title() == "Violin Plot of LLM Coefficients"
+    [zero] = [line for line in axes.get_lines() if line.get_linestyle() == "--"]
+    assert list(zero.get_xdata()) == [0, 0]

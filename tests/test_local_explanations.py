@@ -1,0 +1,140 @@
+"""One sample explained: ei_local relabels each term's values, fi_local rounds the feature values
+(in original units on request, labels kept); both draw signed bars, fi_local stems when given."""
+import matplotlib.pyplot as plt
+import numpy as np
+import pytest
+from matplotlib.colors import to_hex
+
+from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
+
+TERMS = ["a", "AB", "c x d", "Intercept", "e"]
+INTERCEPT = [7.5]
+
+
+def plus_one(converted, parts=lambda t: (t, "numeric")):
+    """A back-transformation into 'original units' that adds 1, or gives the label of "colour"."""
+    def transform(name, values):
+        converted.append((name, values.dtype, values.tolist()))
+        return parts(np.array(["blue"]) if name == "colour" else values + 1)
+    return transform
+
+
+@pytest.fixture
+def local(api, experiment_double):
+    """Serves a local result to ei_local and fi_local; keeps what they asked and converted."""
+    experiment_double.inter_effect_trunc_dict = {"model": {"old x one": "AB", "a x b": "AB", "z x y": "Z"}}
+    api.pipeline.transform_to_orignial_scale = plus_one(converted := [])
+
+    def serve(result):
+        experiment_double.interpret_local_effect = experiment_double.interpret_local_fi = (
+            lambda **kwargs: serve.asked.append(kwargs) or result)
+        return result
+    serve.asked, serve.converted = [], converted
+    return serve
+
+
+def effects():
+    return {"x": list(TERMS), "value": [[0.123456], [0.123456, 2.0], [1.0, 2.0], INTERCEPT, [3]],
+            "y": [0.5, -0.2, 0.1, 1.0, -0.3], "title": "Sample 4", "extra": "kept"}
+
+
+@pytest.mark.parametrize("original_scale, labels, converted", [
+    (False, ["0.1235", "0.1235 x 2.0", "1.0 x 2.0", INTERCEPT, "3"], []),
+    (True, [1.123456, "1.123456 x 3.0", "2.0 x 3.0", INTERCEPT, 4.0],
+     [("a", [[0.123456]]), ("a", [0.123456]), ("b", [2.0]), ("c", [1.0]), ("d", [2.0]), ("e", [[3.0]])]),
+])
+def test_term_values_are_relabelled_in_place(api, local, plot_calls, original_scale, labels, converted):
+    result = local(effects())
+    assert api.ei_local(4, original_scale=original_scale, figsize=(3, 3)) is None
+    assert local.asked == [{"model": "model", "sample_index": 4}]
+    value = result["value"]
+    assert type(value) is np.ndarray and value.dtype == object and value.tolist() == labels
+    assert value[3] is INTERCEPT and all(isinstance(v, float if original_scale else str) for v in value[[0, 4]])
+    assert [(name, v) for name, dtype, v in local.converted if dtype == float] == converted
+    assert sorted(result) == ["extra", "title", "value", "x", "y"] and result["x"] == TERMS
+    [(_, kwargs)] = plot_calls.of("plot")
+    assert kwargs.pop("value").tolist() == labels and kwargs == {
+        "X": TERMS, "height": result["y"], "title": "Sample 4", "mid_center": True, "pos_color": "#e74c3c",
+        "neg_color": "#27ae60", "figsize": (3, 3)}
+
+
+@pytest.mark.parametrize("x, parts, message", [
+    (["AB"], lambda t: (t,), "need more than 1 value to unpack"),
+    (["AB"], lambda t: iter(()), "need more than 0 values to unpack"),
+    (["AB"], lambda t: iter([t, 1, 2]), "too many values to unpack (expected 2)"),
+    (["a x b x c"], None, "too many values to unpack (expected 2)"),
+    (["ab"], None, "need more than 1 value to unpack"),
+])
+def test_unpacking_a_transformation_or_an_interaction_name(api, local, plot_calls, x, parts, message):
+    if parts:
+        api.pipeline.transform_to_orignial_scale = plus_one([], parts)
+    result = local({"x": x, "value": [[0.5, 1.0]], "y": [1.0], "title": ""})
+    with pytest.raises(ValueError) as raised:
+        api.ei_local(0, original_scale=True)
+    assert str(raised.value) == message and result["value"] == [[0.5, 1.0]] and plot_calls == []
+
+
+def test_no_local_effects_are_refused_with_the_sample_recorded(api, local, monkeypatch, plot_calls, capsys):
+    local(None)
+    api.ei_local("row 3", original_scale=True)
+    assert capsys.readouterr().out == "Not supported\n" and plot_calls == [] and local.converted == []
+    monkeypatch.setattr(InterpretGraph, "plot_ei_local", staticmethod(lambda r, **k: plot_calls.append(r)))
+    api.ei_local("row 3")
+    assert plot_calls == [{"key": "local_ei", "model": "model", "input": {"idx": "row 3"}, "value": None}]
+
+
+@pytest.mark.parametrize("x, original_scale, values, dtype", [
+    (["age", "colour", "noise"], False, [0.1235, 2.0, 3.0], float),
+    (["age", "colour", "noise"], True, [1.1235, "blue", 4.0], object),
+    (["age", "income", "noise"], True, [1.1235, 3.0, 4.0], float),
+])
+def test_feature_values_are_rounded_and_labels_kept(api, local, plot_calls, x, original_scale, values, dtype):
+    result = local({"x": x, "y": np.array([0.5, -1.0, 0.25]), "value": [0.123456, 2, 3.00004], "title": "S"})
+    record = api.fi_local(7, centered="c", return_data=True, original_scale=original_scale)
+    assert local.asked == [{"model": "model", "sample_index": 7, "centered": "c"}]
+    assert list(record.items()) == [("key", "local_fi"), ("model", "model"), ("input", {"idx": 7}), ("value", result)]
+    assert result["value"].tolist() == values and result["value"].dtype == dtype and len(result) == 4
+    assert [(name, v) for name, _, v in local.converted] == (
+        list(zip(x, [[0.123456], [2.0], [3.00004]])) if original_scale else [])
+    assert plot_calls.of("plot")[0][1]["value"].tolist() == values
+
+
+@pytest.mark.parametrize("stems, max_show, shown", [(False, 10, 3), (False, 0, 3), (False, -1, 2), (True, 2, 2)])
+def test_bars_or_stems_of_the_last_max_show_features(plot_calls, stems, max_show, shown):
+    v = {"x": ["a", "b", "c"], "y": [1, -2, 3], "value": [4, 5, 6], "title": "T"}
+    v.update({"stem0": [0, 1, 2], "stem1": [3, 4, 5]} if stems else {})
+    InterpretGraph.plot_fi_local({"value": v}, max_show, (2, 2))
+    [(_, kwargs)] = plot_calls.of("plot_stem" if stems else "plot")
+    cut = {key: v[name][3 - shown:] for key, name in [("X", "x"), ("height", "y"), ("value", "value")]}
+    cut.update({"stem_value0": v["stem0"][3 - shown:], "stem_value1": v["stem1"][3 - shown:]} if stems else {})
+    rest = {"title": "T", "mid_center": True, "pos_color": "#e74c3c", "neg_color": "#27ae60", "figsize": (2, 2)}
+    assert kwargs == {**cut, **rest} and list(kwargs) == [*cut, *rest]
+
+
+@pytest.mark.parametrize("view, result, error", [
+    ("fi_local", None, TypeError), ("fi_local", {"x": []}, KeyError),
+    ("fi_local", {"x": [], "y": [], "value": ["a"], "title": ""}, ValueError),
+    ("fi_local", {"x": [], "y": [], "value": [], "title": "", "note": 5}, KeyError),  # stems without stems
+    ("ei_local", {"x": ["a"], "value": 5, "y": [1.0], "title": ""}, TypeError),
+    ("ei_local", {"x": ["a", "b"], "value": [[1]], "y": [1.0], "title": ""}, IndexError),
+    ("plot_ei_local", {"value": {"value": 3}}, TypeError), ("plot_fi_local", "text", TypeError),
+])
+def test_junk_local_results_and_records_raise(api, local, plot_calls, view, result, error):
+    local(result)
+    with pytest.raises(error):
+        getattr(api, view)(0) if view in ("fi_local", "ei_local") else getattr(InterpretGraph, view)(result)
+
+
+def test_signed_bars_of_a_real_sample_in_original_units(experiment, tmp_path):
+    record = InterpretAPI(experiment, "tree").fi_local(17, original_scale=True, return_data=True, figsize=(6, 4))
+    figure, v = plt.gcf(), record["value"]
+    figure.savefig(tmp_path / "fi_local.png")
+    [axes] = figure.axes
+    assert tuple(figure.get_size_inches()) == (6, 4)
+    assert axes.get_title().replace("\n", " ") == v["title"]  # wrapped to the width
+    assert [t.get_text() for t in axes.get_yticklabels()] == v["x"]
+    [bars] = axes.containers
+    assert [to_hex(b.get_facecolor()) for b in bars] == ["#e74c3c" if h >= 0 else "#27ae60" for h in v["y"]]
+    colour = v["value"][v["x"].index("colour")]
+    assert colour in {"blue", "green", "red"} and colour in {t.get_text() for t in axes.texts}
+    assert v["value"][v["x"].index("age")] == round(float(experiment.dataset.data.iloc[17]["age"]), 4)
