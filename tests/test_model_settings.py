@@ -86,3 +86,11 @@ def test_every_family_is_found_by_its_estimator_classes():
             assert family_of(type(class_name, (), {})()) == name
     assert family_of(object()) == "generic"
     assert {"ebm", "gam", "gami"} <= set(FAMILIES)
+
+
+def test_a_model_whose_terms_cannot_be_read_is_not_registered(small):
+    # The boosting machine can fit a term of three features, which no view draws.
+    with pytest.raises(ValueError, match="only main effects and pairs.*3 features"), \
+            pytest.warns(UserWarning, match="3 or more terms"):
+        small.register("triple", "ebm", interactions=[(0, 1, 2)], outer_bags=1)
+    assert "triple" not in small.registered_pipeline and "triple" not in small.act_inter_lis

@@ -110,7 +110,14 @@ class Experiment:
             table.pop(name, None)
         self.registered_pipeline[name] = pipeline
         self._inputs[name] = inputs
-        pairs = FAMILIES[kind].interactions(self, name)
+        try:
+            pairs = FAMILIES[kind].interactions(self, name)
+        except BaseException:
+            # A model whose terms cannot be read is not left half registered.
+            for table in (self.registered_pipeline, self._inputs, self._derived,
+                          self.act_inter_lis, self.inter_effect_trunc_dict):
+                table.pop(name, None)
+            raise
         self.act_inter_lis[name] = list(pairs.values())
         self.inter_effect_trunc_dict[name] = pairs
         return pipeline
