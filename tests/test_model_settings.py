@@ -92,5 +92,7 @@ def test_a_model_whose_terms_cannot_be_read_is_not_registered(small):
     # The boosting machine can fit a term of three features, which no view draws.
     with pytest.raises(ValueError, match="only main effects and pairs.*3 features"), \
             pytest.warns(UserWarning, match="3 or more terms"):
-        small.register("triple", "ebm", interactions=[(0, 1, 2)], outer_bags=1)
+        small.register("triple", "ebm", interactions=[(0, 1, 2)], outer_bags=1, max_rounds=10,
+                       smoothing_rounds=0, interaction_smoothing_rounds=0,
+                       max_interaction_bins=4)
     assert "triple" not in small.registered_pipeline and "triple" not in small.act_inter_lis
