@@ -49,10 +49,12 @@ def test_bad_data_is_a_value_error_naming_the_column(cls):
 
 
 @pytest.mark.parametrize("cls", [GAMClassifier, GAMINetClassifier])
-def test_a_classifier_refuses_more_than_two_classes(cls):
+def test_a_classifier_refuses_other_than_two_classes(cls):
     X = np.linspace(0, 1, 30)[:, None]
     with pytest.raises(ValueError, match="Only binary classification is supported.*multiclass"):
         cls().fit(X, np.arange(30) % 3)
+    with pytest.raises(ValueError, match="needs samples of two classes.*one class, a$"):
+        cls().fit(X, np.array(["a"] * 30))
 
 
 @pytest.mark.parametrize("cls", OURS)

@@ -136,6 +136,9 @@ class _AdditiveModel(BaseEstimator):
             raise ValueError("Only binary classification is supported. The type of the target "
                              "is %s." % kind)
         self.classes_ = np.unique(y)
+        if len(self.classes_) < 2:
+            raise ValueError("%s needs samples of two classes; the target has one class, %s"
+                             % (type(self).__name__, self.classes_[0]))
         return (y == self.classes_[1]).astype(float)
 
     def fit(self, X, y):
