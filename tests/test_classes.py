@@ -20,6 +20,10 @@ METHOD_TABLE = {
                                     "original_scale=False, figsize=(8, 6)",
     "InterpretAPI.fi": "self, return_data=False, figsize=(8, 6)",
     "InterpretGraph.plot_fi": "interpret_result, max_show=10, figsize=(8, 6)",
+    "InterpretAPI.get_tree": "self, root=0, depth=3, original_scale=False, figsize=(20, 10)",
+    "InterpretAPI.get_local_tree": "self, idx, original_scale=False, figsize=(20, 10)",
+    "InterpretGraph.plot_tree_diag": "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)",
+    "InterpretGraph.plot_local_tree": "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)",
 }
 API_METHODS = [qualname.split(".")[1] for qualname in METHOD_TABLE if qualname.startswith("InterpretAPI.")]
 GRAPH_FUNCTIONS = [qualname.split(".")[1] for qualname in METHOD_TABLE if qualname.startswith("InterpretGraph.")]
