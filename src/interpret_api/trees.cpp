@@ -162,6 +162,34 @@ std::vector<std::pair<std::size_t, std::size_t>> level_pairs(const std::vector<d
 // ---------------------------------------------------------------------------------------------
 // Reading Python values
 
+// The names that the loops over all boxes use, interned once: a tree has a box per node.
+struct BoxNames {
+    py::handle text = "_text"_n;
+    py::handle x = "_x"_n;
+    py::handle y = "_y"_n;
+    py::handle xy = "xy"_n;
+    py::handle replace = "replace"_n;
+    py::handle set_visible = "set_visible"_n;
+    py::handle get_bbox_patch = "get_bbox_patch"_n;
+};
+
+const BoxNames& names() {
+    static const BoxNames cached;
+    return cached;
+}
+
+// obj.name(arg, ...) for the calls made once per box: like call({obj.attr(name), arg, ...}), but
+// the interpreter looks the method up without making a bound method object first, as Python code
+// calling a method does. The arguments are objects at hand, so nothing is evaluated out of order.
+template <typename... Args>
+py::object call_method(py::handle obj, py::handle name, Args... args) {
+    PyObject* result = PyObject_CallMethodObjArgs(obj.ptr(), name.ptr(), py::handle(args).ptr()..., nullptr);
+    if (result == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::object>(result);
+}
+
 // operator.index(obj) as a node id; ids beyond the range of long long saturate (and are then no
 // node of any tree).
 NodeId node_id(py::handle obj) {
@@ -241,7 +269,7 @@ struct Drawing {
 Drawing sort_artists(py::handle artists) {
     Drawing drawing;
     for (py::handle artist : py::reinterpret_borrow<py::iterable>(artists)) {
-        if (call({artist.attr("get_bbox_patch"_n)}).is_none()) {
+        if (call_method(artist, names().get_bbox_patch).is_none()) {
             drawing.labels.emplace_back(py::reinterpret_borrow<py::object>(artist),
                                         static_cast<long long>(drawing.boxes.size()) - 1);
         } else {
@@ -265,31 +293,37 @@ const py::object& box_at(const Drawing& drawing, NodeId i) {
 }
 
 void move_box(py::handle artist, const Place& place) {
-    artist.attr("_x"_n) = py::float_(place.at.x);
-    artist.attr("_y"_n) = py::float_(place.at.y);
-    artist.attr("xy"_n) = py::make_tuple(place.arrow.x, place.arrow.y);
+    artist.attr(names().x) = py::float_(place.at.x);
+    artist.attr(names().y) = py::float_(place.at.y);
+    artist.attr(names().xy) = py::make_tuple(place.arrow.x, place.arrow.y);
 }
 
 // An edge label at the middle of its child's arrow, as plot_tree puts it.
 void label_arrow(py::handle label, Point at, Point arrow) {
-    label.attr("_x"_n) = py::float_((arrow.x + at.x) / 2);
-    label.attr("_y"_n) = py::float_((arrow.y + at.y) / 2);
+    label.attr(names().x) = py::float_((arrow.x + at.x) / 2);
+    label.attr(names().y) = py::float_((arrow.y + at.y) / 2);
 }
 
-void hide(py::handle artist) { call({artist.attr("set_visible"_n), py::bool_(false)}); }
+void hide(py::handle artist) { call_method(artist, names().set_visible, py::handle(Py_False)); }
 
 // ---------------------------------------------------------------------------------------------
 // Box texts
 
+py::handle criterion_word() {
+    static const py::handle word = interned("criterion");
+    return word;
+}
+
 // artist._text = artist._text.replace(criterion, "criterion")
 void rename_criterion(py::handle artist, py::handle criterion) {
-    artist.attr("_text"_n) = call({artist.attr("_text"_n).attr("replace"_n), criterion, "criterion"});
+    py::object text = artist.attr(names().text);
+    artist.attr(names().text) = call_method(text, names().replace, criterion, criterion_word());
 }
 
 // artist._text = artist._text + "\n(none-leaf-node)"
 void mark_inner(py::handle artist) {
-    py::object text = artist.attr("_text"_n);
-    artist.attr("_text"_n) = text + py::str("\n(none-leaf-node)");
+    py::object text = artist.attr(names().text);
+    artist.attr(names().text) = text + py::str("\n(none-leaf-node)");
 }
 
 // The split line of a box, line `at` of a text of `lines` lines, rewritten into the feature's
@@ -297,7 +331,7 @@ void mark_inner(py::handle artist) {
 void rewrite_split(py::handle artist, std::size_t lines, std::size_t at, py::handle feature_names_trunc,
                    py::handle feature_names_full, py::handle pipeline) {
     // a_splits = artist._text.split("\n")
-    py::object a_splits = call({artist.attr("_text"_n).attr("split"_n), "\n"});
+    py::object a_splits = call({artist.attr(names().text).attr("split"_n), "\n"});
     // if len(a_splits) == n:
     if (py::len(a_splits) != lines) {
         return;
@@ -326,8 +360,8 @@ void rewrite_split(py::handle artist, std::size_t lines, std::size_t at, py::han
     // feature_cut_split_t = feature + " <= " + cut_t
     py::object feature_cut_split_t = py::str(feature) + py::str(" <= ") + cut_t;
     // artist._text = artist._text.replace(feature_cut_split, feature_cut_split_t)
-    artist.attr("_text"_n) =
-        call({artist.attr("_text"_n).attr("replace"_n), feature_cut_split, feature_cut_split_t});
+    artist.attr(names().text) =
+        call({artist.attr(names().text).attr(names().replace), feature_cut_split, feature_cut_split_t});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -446,14 +480,14 @@ py::object plot_tree_diag(const Params<4>& args) {
     //     x_mid, y_ini = artists[0]._x, artists[0]._y; if y_ini > 1: y_ini = 72 * (height - 1)
     //     x_max = np.max([artist._x for artist in artists])
     SlotFrame frame{};
-    frame.x_mid = number(drawing.boxes[0].attr("_x"_n));
-    frame.y_ini = number(drawing.boxes[0].attr("_y"_n));
+    frame.x_mid = number(drawing.boxes[0].attr(names().x));
+    frame.y_ini = number(drawing.boxes[0].attr(names().y));
     if (frame.y_ini > 1) {
         frame.y_ini = 72 * (height - 1);
     }
     frame.x_max = -HUGE_VAL;
     for (const py::object& box : drawing.boxes) {
-        frame.x_max = std::max(frame.x_max, number(box.attr("_x"_n)));
+        frame.x_max = std::max(frame.x_max, number(box.attr(names().x)));
     }
     frame.height = height;
 
@@ -560,14 +594,14 @@ py::object plot_local_tree(const Params<4>& args) {
     std::vector<double> node_y;
     std::vector<double> node_x;
     for (NodeId i : related) {
-        node_y.push_back(number(box_at(drawing, i).attr("_y"_n)));
+        node_y.push_back(number(box_at(drawing, i).attr(names().y)));
     }
     for (NodeId i : related) {
-        node_x.push_back(number(box_at(drawing, i).attr("_x"_n)));
+        node_x.push_back(number(box_at(drawing, i).attr(names().x)));
     }
 
     //     mid_x = artists[0]._x; length = figsize[0]
-    const double mid_x = number(drawing.boxes[0].attr("_x"_n));
+    const double mid_x = number(drawing.boxes[0].attr(names().x));
     const double length = number(figsize[py::int_(0)]);
     const double standard_dis = standard_distance(mid_x, length);
     // The pairs of one level move apart to standard_dis: the box on the right to the right; the
@@ -614,13 +648,13 @@ py::object plot_local_tree(const Params<4>& args) {
         }
         //     if c in change_dict.keys(): artist._x = artist._x + change_dict[c]
         if (auto found = change_dict.find(c); found != change_dict.end()) {
-            artist.attr("_x"_n) = py::float_(number(artist.attr("_x"_n)) + found->second);
+            artist.attr(names().x) = py::float_(number(artist.attr(names().x)) + found->second);
         }
         //     if c in change_xy_dict.keys(): artist.xy = (artist.xy[0] + change_xy_dict[c], artist.xy[1])
         if (auto found = change_xy_dict.find(c); found != change_xy_dict.end()) {
-            py::object xy = artist.attr("xy"_n);
+            py::object xy = artist.attr(names().xy);
             py::object x = py::float_(number(xy[py::int_(0)]) + found->second);
-            artist.attr("xy"_n) = py::make_tuple(x, xy[py::int_(1)]);
+            artist.attr(names().xy) = py::make_tuple(x, xy[py::int_(1)]);
         }
         //     if c not in v['node_related']: artist.set_visible(False)
         if (related_set.count(c) == 0) {
@@ -632,7 +666,7 @@ py::object plot_local_tree(const Params<4>& args) {
         }
         //     if c in v['node_index']: artist.get_bbox_patch().set_facecolor("yellow")
         if (path.count(c) != 0) {
-            call({call({artist.attr("get_bbox_patch"_n)}).attr("set_facecolor"_n), "yellow"});
+            call({call({artist.attr(names().get_bbox_patch)}).attr("set_facecolor"_n), "yellow"});
         }
     }
 
@@ -643,8 +677,8 @@ py::object plot_local_tree(const Params<4>& args) {
             continue;
         }
         const py::object& box = drawing.boxes[static_cast<std::size_t>(child)];
-        py::object xy = box.attr("xy"_n);
-        label_arrow(label, {number(box.attr("_x"_n)), number(box.attr("_y"_n))},
+        py::object xy = box.attr(names().xy);
+        label_arrow(label, {number(box.attr(names().x)), number(box.attr(names().y))},
                     {number(xy[py::int_(0)]), number(xy[py::int_(1)])});
     }
 
