@@ -5,10 +5,9 @@ import contextlib
 import copy
 
 import matplotlib.pyplot as plt
-import numpy as np
 import pytest
 
-from tree_doubles import FULL, SHORT, Box, Experiment, Scaler, boxes_of, fitted, tree_result
+from tree_doubles import FULL, SHORT, Box, Experiment, Scaler, boxes_of, drawn, tree_result  # noqa: F401 (a fixture)
 from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
@@ -44,21 +43,6 @@ def slots(left, right, root, depth):
     return pos, [n for n in level if n != -1 and left[n] != right[n]]
 
 
-@pytest.fixture
-def drawn(monkeypatch):
-    """The real plot_tree, watched: its artists and where it put the boxes."""
-    seen = {}
-
-    def spy(*args, **kwargs):
-        artists = real(*args, **kwargs)
-        seen.update(artists=artists, kwargs=kwargs, start=[(b._x, b._y) for b in boxes_of(artists)])
-        return artists
-
-    real = interpret_api.plot_tree
-    monkeypatch.setattr(interpret_api, "plot_tree", spy)
-    return seen
-
-
 def draw(result, root=0, depth=3, **kwargs):
     # With no level below root the figure is 0.3 inches high, too low for matplotlib to lay out.
     low = depth == 0 and result["max_depth"] > 0
@@ -73,12 +57,10 @@ def draw(result, root=0, depth=3, **kwargs):
 def test_shown_boxes_sit_on_their_grid_slots_and_the_rest_is_hidden(drawn, kind, tree_depth, root, depth):
     result = tree_result(kind, tree_depth)
     draw(result, root, depth)
-    left, right = result["children_left"], result["children_right"]
-    shown = min(depth, tree_depth)
-    height = plt.gcf().get_size_inches()[1]
+    left, right, tree = result["children_left"], result["children_right"], result["tree"].tree_
     (x_mid, y_ini), xs = drawn["start"][0], [x for x, _ in drawn["start"]]
-    x_list, y_list, xy_list = grid(x_mid, y_ini, max(xs), height, tree_depth)
-    pos, unfinished = slots(left, right, root, shown)
+    x_list, y_list, xy_list = grid(x_mid, y_ini, max(xs), plt.gcf().get_size_inches()[1], tree_depth)
+    pos, unfinished = slots(left, right, root, min(depth, tree_depth))
     boxes = boxes_of(drawn["artists"])
     assert len(boxes) == len(left) and [b.get_visible() for b in boxes] == [k in pos for k in range(len(boxes))]
     for k, box in enumerate(boxes):
@@ -86,8 +68,16 @@ def test_shown_boxes_sit_on_their_grid_slots_and_the_rest_is_hidden(drawn, kind,
             assert (box._x, box._y, tuple(box.xy)) == (x_list[pos[k]], y_list[pos[k]], xy_list[pos[k]])
         assert box._text.endswith(MARK) == (k in unfinished)
         assert result["criterion"] not in box._text and box._text.count("criterion = ") == 1
+        if left[k] != -1:  # the split line stays in model units
+            assert box._text.split("\n")[1] == "%s <= %s" % (SHORT[FULL[tree.feature[k]]], round(tree.threshold[k], 3))
     assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "node_ids": True, "filled": True,
                                "fontsize": 12}
+    # The edge labels "True" and "False" go beside the children of the box on top.
+    for label, child in zip([a for a in drawn["artists"] if a.get_bbox_patch() is None], (left[root], right[root])):
+        assert label.get_visible() == (child in pos and child != root)
+        if label.get_visible():
+            box = boxes[child]
+            assert (label._x, label._y) == pytest.approx(((box._x + box.xy[0]) / 2, (box._y + box.xy[1]) / 2))
 
 
 @pytest.mark.parametrize("tree_depth, depth, figsize, size", [
@@ -99,36 +89,21 @@ def test_figure_height_follows_the_levels_shown(tree_depth, depth, figsize, size
     assert tuple(plt.gcf().get_size_inches()) == pytest.approx(size)
 
 
-@pytest.mark.parametrize("root, depth", [(0, 1), (0, 3), (2, 2), (1, 0), (4, 3)])
-def test_edge_labels_sit_beside_the_children_of_the_top_box(drawn, root, depth):
-    result = tree_result("classifier", 4)
-    draw(result, root, depth)
-    boxes = boxes_of(drawn["artists"])
-    labels = [a for a in drawn["artists"] if a.get_bbox_patch() is None]
-    assert [label.get_text().strip() for label in labels] == ["True", "False"]
-    for label, child in zip(labels, (result["children_left"][root], result["children_right"][root])):
-        if child == -1 or depth == 0:
-            assert not label.get_visible()
-        else:
-            box = boxes[child]
-            assert label.get_visible() and (label._x, label._y) == pytest.approx(
-                ((box._x + box.xy[0]) / 2, (box._y + box.xy[1]) / 2))
-
-
-def test_a_deep_chain_is_laid_out_to_every_level_asked(drawn):
-    result = tree_result("regressor", 23)
-    draw(result, 0, 22)
+@pytest.mark.parametrize("tree_depth, depth", [(22, 22), (23, 22), (23, 30)])
+def test_a_deep_chain_is_laid_out_to_every_level_asked(drawn, tree_depth, depth):
+    result = tree_result("regressor", tree_depth)
+    draw(result, 0, depth)
     boxes, (x_mid, y_ini) = boxes_of(drawn["artists"]), drawn["start"][0]
     x_max, height = max(x for x, _ in drawn["start"]), plt.gcf().get_size_inches()[1]
-    assert height == pytest.approx(10 * 22 / 5 + 0.3)
+    shown = min(depth, tree_depth)
+    assert height == pytest.approx(10 * shown / 5 + 0.3)
     left, right, node, x = result["children_left"], result["children_right"], 0, x_mid
-    for level in range(1, 23):  # each split cuts off the largest sample, a leaf; follow the other child
-        on_right = left[right[node]] != -1
+    for level in range(1, shown + 1):  # each split cuts off the largest sample, a leaf; follow the other
+        on_right = right[node] != -1 and left[right[node]] != -1
         node, x = (right if on_right else left)[node], x + (1 if on_right else -1) * x_max / 2 ** (level + 1)
-        y = y_ini - y_ini * 0.9 * 1.9 / height * level
-        assert (boxes[node]._x, boxes[node]._y) == (x, y) and boxes[node].get_visible()
-    assert boxes[node]._text.endswith(MARK)  # level 22 of 23
-    assert sum(b.get_visible() for b in boxes) == 1 + 2 * 22
+        assert (boxes[node]._x, boxes[node]._y) == (x, y_ini - y_ini * 0.9 * 1.9 / height * level)
+    assert boxes[node]._text.endswith(MARK) == (tree_depth > shown)
+    assert sum(b.get_visible() for b in boxes) == 1 + 2 * shown
     plt.gcf().canvas.draw()
 
 
@@ -162,49 +137,47 @@ def test_split_lines_are_rewritten_into_original_units(drawn):
     experiment.registered_pipeline["tree"] = scaler
     InterpretAPI(experiment, "tree").get_tree(0, 2, original_scale=True)
     tree = result["tree"].tree_
-    splits = [k for k in range(tree.node_count) if tree.children_left[k] != -1]
-    assert [name for name, _ in scaler.calls] == [FULL[tree.feature[k]] for k in splits]  # hidden boxes too
-    for k, (name, values) in zip(splits, scaler.calls):
-        cut = round(float(tree.threshold[k]), 3)
-        assert values == [cut]
-        text = boxes_of(drawn["artists"])[k]._text.split("\n")
-        expected = np.array(["blue", "green", "red"])[int(np.clip(cut, 0, 2))] if name == "colour" else str(cut * 10 + 1)
-        assert text[1] == "%s <= %s" % (SHORT[name], expected)
-
-
-def test_without_original_scale_split_lines_stay(drawn):
-    result = tree_result("classifier", 4)
-    draw(result, 0, 4, original_scale=0)
-    tree = result["tree"].tree_
-    for k, box in enumerate(boxes_of(drawn["artists"])):
-        if tree.children_left[k] != -1:
-            assert box._text.split("\n")[1] == "%s <= %s" % (SHORT[FULL[tree.feature[k]]], round(tree.threshold[k], 3))
-
-
-def answer(*artists):
-    return lambda *args, **kwargs: list(artists)
+    splits = [k for k in range(tree.node_count) if tree.children_left[k] != -1]  # hidden boxes too
+    assert scaler.calls == [(FULL[tree.feature[k]], [round(float(tree.threshold[k]), 3)]) for k in splits]
+    assert [boxes_of(drawn["artists"])[k]._text.split("\n")[1] for k in splits] == [
+        "%s <= %s" % (SHORT[FULL[tree.feature[k]]], round(float(tree.threshold[k]), 3) * 10 + 1) for k in splits]
 
 
 @pytest.mark.parametrize("change, error", [
-    (dict(children_left=[1, 0, -1], children_right=[2, -1, -1], max_depth=5), ValueError),  # a cycle
-    (dict(children_left=[1, -1, -1], children_right=[7, -1, -1]), IndexError),
-    (dict(children_left=[1, -1, -1], children_right=[-5, -1, -1]), IndexError),
-    (dict(children_left=None), TypeError), (dict(children_right=[2.5, -1, -1]), TypeError),
+    ({"children_left": [1, 0, -1], "max_depth": 5}, ValueError),  # a cycle
+    ({"children_right": [7, -1, -1]}, IndexError), ({"children_right": [-5, -1, -1]}, IndexError),
+    ({"children_left": None}, TypeError), ({"children_right": [2.5, -1, -1]}, TypeError),
     ({"root": 3}, IndexError), ({"root": -1}, IndexError), ({"root": "0"}, TypeError), ({"depth": 0.5}, TypeError),
-    ({"max_depth": None}, TypeError), ({"artists": ()}, IndexError), ({"artists": (object(),)}, AttributeError),
-    ({"artists": (Box("0.5", 0.9),)}, TypeError), ({"text": "node #0\nage\nx\ny\nz"}, ValueError),
-    ({"text": "node #0\nheight <= 1\nx\ny\nz"}, ValueError), ({"text": "node #0\nage <= one\nx\ny\nz"}, ValueError),
-    ({"pipeline": None}, AttributeError), ({"missing": "criterion"}, KeyError), ({"missing": "tree"}, KeyError),
+    ({"max_depth": None}, TypeError), ({"artists": []}, IndexError), ({"artists": [object()]}, AttributeError),
+    ({"artists": [Box("0.5", 0.9)]}, TypeError), ({"text": "node #0\nage\nx\ny\nz"}, ValueError),
+    ({"text": "node #0\nheight <= 1\nx\ny\nz"}, ValueError), ({"pipeline": None}, AttributeError),
+    ({"criterion": KeyError}, KeyError),
 ])
 def test_bad_input_gives_an_exception(monkeypatch, change, error):
-    change = dict(change)
     value = {"tree": None, "feature_names": ["age"], "feature_names_full": ["age_full"], "max_depth": 1,
              "children_left": [1, -1, -1], "children_right": [2, -1, -1], "criterion": "gini"}
-    value.update({k: v for k, v in change.items() if k in value})
-    value.pop(change.get("missing"), None)
-    text = change.get("text", "node #0\nage <= 1.5\nx\ny\nz")
-    boxes = change.get("artists", (Box(0.5, 0.9, text), Box(0.25, 0.5), Box(0.75, 0.5)))
-    monkeypatch.setattr(interpret_api, "plot_tree", answer(*boxes))
+    value = {k: change.get(k, v) for k, v in value.items() if change.get(k) is not KeyError}
+    boxes = change.get("artists", [Box(0.5, 0.9, change.get("text", "node #0\nage <= 1.5\nx\ny\nz")), Box(0.2, 0.5),
+                                   Box(0.8, 0.5)])
+    monkeypatch.setattr(interpret_api, "plot_tree", lambda *args, **kwargs: boxes)
     record = {"value": value, "input": {"depth": change.get("depth", 3), "root": change.get("root", 0)}}
     with pytest.raises(error):
         InterpretGraph.plot_tree_diag(record, change.get("pipeline", Scaler()), True)
+
+
+@pytest.mark.parametrize("original_scale", [False, True])
+def test_a_fitted_experiment_tree_shows_its_splits_in_model_or_data_units(experiment, original_scale):
+    InterpretAPI(experiment, "tree").get_tree(0, 4, original_scale=original_scale)
+    dataset = experiment.dataset
+    feature_of = {dataset.truncated_columns_dict_10[name]: name for name in dataset.feature_names}
+    lines = [t.get_text().split("\n") for t in plt.gca().texts if t.get_bbox_patch() is not None and t.get_visible()]
+    splits = [line[1].split(" <= ") for line in lines if " <= " in line[1]]
+    assert len(splits) >= 7 and all(line[1 + (" <= " in line[1])].startswith("criterion = ") for line in lines)
+    for name, cut in splits:
+        feature = feature_of[name]
+        if not original_scale:
+            assert 0 <= float(cut) <= len(dataset.categories.get(feature, [0, 1]))
+        elif feature in dataset.categories:
+            assert cut in list(dataset.categories[feature])  # a label, not a code
+        else:
+            assert dataset.data[feature].min() <= float(cut) <= dataset.data[feature].max()

@@ -2,9 +2,10 @@
 import types
 
 import numpy as np
+import pytest
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
-from vexo.workflow import explain
+from vexo.workflow import explain, interpret_api
 
 FULL = ["age_in_years_at_entry", "income", "colour"]
 SHORT = {"age_in_years_at_entry": "age_in_yea", "income": "income", "colour": "colour"}
@@ -50,15 +51,13 @@ class Experiment:
 
 
 class Scaler:
-    """A pipeline double: model scale times 10 plus 1, or a label per code; records its calls."""
+    """A pipeline double: original units are model units times 10 plus 1; records its calls."""
 
     def __init__(self):
         self.calls = []
 
     def transform_to_orignial_scale(self, name, values):
         self.calls.append((name, values.tolist()))
-        if name == "colour":
-            return np.array(["blue", "green", "red"], dtype=object)[np.clip(values, 0, 2).astype(int)], "categorical"
         return values * 10 + 1, "numeric"
 
 
@@ -81,3 +80,18 @@ class Box:
 
 def boxes_of(artists):
     return [a for a in artists if a.get_bbox_patch() is not None]
+
+
+@pytest.fixture
+def drawn(monkeypatch):
+    """The real plot_tree, watched: its artists, its keywords and where it put the boxes."""
+    seen = {}
+
+    def spy(*args, **kwargs):
+        artists = real(*args, **kwargs)
+        seen.update(artists=artists, kwargs=kwargs, start=[(b._x, b._y) for b in boxes_of(artists)])
+        return artists
+
+    real = interpret_api.plot_tree
+    monkeypatch.setattr(interpret_api, "plot_tree", spy)
+    return seen

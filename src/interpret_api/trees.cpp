@@ -53,9 +53,9 @@ struct SlotFrame {
 
 // The top slot sits at (x_mid, y_ini). Level `level` below it (1 for the top's children) lies
 // y_ini * 0.9 * 1.9 / height lower per level, and a child sits x_max / 2 ** (level + 1) left
-// (slot 2s + 1) or right (slot 2s + 2) of its parent s. Evaluated exactly as the grid of all slots
-// was once built level by level, so that the places are the same to the last bit; but only the
-// slots of shown nodes are computed, at any depth.
+// (slot 2s + 1) or right (slot 2s + 2) of its parent s. Evaluated in the order in which a grid of
+// every slot, built level by level, would evaluate it, so the places agree to the last bit; but
+// only the slots of shown nodes are computed, at any depth.
 double level_offset(const SlotFrame& frame, long long level) {
     const int exponent = static_cast<int>(std::min<long long>(level + 1, 4096));
     return frame.x_max / std::ldexp(1.0, exponent);
@@ -390,12 +390,12 @@ bool is_tree_result(py::handle result) {
 void add_display_names(py::handle self, py::dict interpret_result, py::handle res) {
     py::object full = res["feature_names"_n];
     interpret_result["value"_n]["feature_names_full"_n] = full;
-    py::list names;
+    py::list short_names;
     py::object feature_names = res["feature_names"_n];
     for (py::handle name : py::reinterpret_borrow<py::iterable>(feature_names)) {
-        names.append(self.attr("experiment"_n).attr("dataset"_n).attr("truncated_columns_dict_10"_n)[name]);
+        short_names.append(self.attr("experiment"_n).attr("dataset"_n).attr("truncated_columns_dict_10"_n)[name]);
     }
-    interpret_result["value"_n]["feature_names"_n] = names;
+    interpret_result["value"_n]["feature_names"_n] = short_names;
 }
 
 // What both drawings read first: the record's tree result and its two lists of feature names. A
@@ -495,7 +495,8 @@ py::object plot_tree_diag(const Params<4>& args) {
     // have children below it.
     const std::vector<NodeId> left = node_ids(v["children_left"_n]);
     const std::vector<NodeId> right = node_ids(v["children_right"_n]);
-    const SubtreeLayout layout = lay_out_subtree(left, right, node_id(root), node_id(depth), frame);
+    const NodeId top = node_id(root);
+    const SubtreeLayout layout = lay_out_subtree(left, right, top, node_id(depth), frame);
     std::vector<char> unfinished(layout.place_of.size(), 0);
     for (NodeId node : layout.unfinished) {
         unfinished[static_cast<std::size_t>(node)] = 1;
@@ -525,19 +526,20 @@ py::object plot_tree_diag(const Params<4>& args) {
         }
     }
 
-    // The edge labels of the top node's children go to the children of the node shown on top.
-    const NodeId top = layout.places.empty() ? kNoNode : node_id(root);
+    // The edge labels that plot_tree drew beside the children of node 0 go beside the children of
+    // the node shown on top (top is a node, so the arrays are not empty).
     for (const auto& [label, child] : drawing.labels) {
-        const bool of_top = child >= 0 && !left.empty() && !right.empty();
-        const NodeId side = !of_top ? kNoNode : child == left[0] ? left[static_cast<std::size_t>(top)]
-                                            : child == right[0] ? right[static_cast<std::size_t>(top)]
-                                                                : kNoNode;
-        if (side < 0 || static_cast<std::size_t>(side) >= layout.place_of.size() ||
-            layout.place_of[static_cast<std::size_t>(side)] == kNotShown) {
+        NodeId side = kNoNode;
+        if (child >= 0 && child == left[0]) {
+            side = left[static_cast<std::size_t>(top)];
+        } else if (child >= 0 && child == right[0]) {
+            side = right[static_cast<std::size_t>(top)];
+        }
+        const auto j = static_cast<std::size_t>(side);
+        if (side < 0 || j >= layout.place_of.size() || layout.place_of[j] == kNotShown) {
             hide(label);
         } else {
-            const Place& place = layout.places[layout.place_of[static_cast<std::size_t>(side)]];
-            label_arrow(label, place.at, place.arrow);
+            label_arrow(label, layout.places[layout.place_of[j]].at, layout.places[layout.place_of[j]].arrow);
         }
     }
 
