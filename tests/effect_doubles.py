@@ -77,7 +77,7 @@ def shows(monkeypatch):
     import matplotlib.pyplot as plt
 
     shown = []
-    monkeypatch.setattr(plt, "show", lambda *args, **kwargs: shown.append(plt.gcf()))
+    monkeypatch.setattr(plt, "show", lambda *args, **kwargs: shown.append(plt.get_fignums()))
     return shown
 
 

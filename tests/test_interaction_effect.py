@@ -48,7 +48,6 @@ def test_boosting_machine_is_evaluated_on_a_100_by_100_grid(records):
     assert (X[:, 0].reshape(100, 100) == np.linspace(-1, 1, 100)[::-1, None]).all()
     ygrid = value["ygrid"]
     assert ygrid.shape == (100, 100) and (ygrid.ravel() == 1000 * X[:, 2] + X[:, 0]).all()
-    assert (ygrid[0][0], ygrid[99][99]) == (1000 * 0.0 + 1.0, 1000 * 5.0 - 1.0)
 
 
 @pytest.mark.parametrize("pairs, chosen", [
@@ -91,20 +90,11 @@ def test_relu_network_record_translates_the_names_and_holds_the_models_arrays(re
                            "count_llms", "all_biases", "feature_names", "feature_names_full"]
     assert value["feature_idx"] == [2, 1] and value["feature_names_full"][0] == "age_of_the_person"
     assert all(value[k] is getattr(llms, k) for k in list(value)[2:8])
-    llms.feature_names = ["age_of_the", "body_mass_"]
-    with pytest.raises(KeyError):  # a full name is not a 15-character name
-        interaction("ReluDNNClassifier", llms, "age_of_the_person", "colour")
-    with pytest.raises(IndexError):  # a name that the models do not know
-        interaction("ReluDNNClassifier", llms, "colour", "age_of_the_pers")
 
 
-def test_none_string_refuses_before_asking_and_the_none_object_fails_after(capsys):
+def test_none_string_refuses_before_asking(capsys):
     experiment = interaction("ExplainableBoostingRegressor", None, "None", "b")
     assert experiment.calls == [] and capsys.readouterr().out == "No interaction effect\n"
-    with pytest.raises(TypeError, match="unsupported operand"):
-        interaction("ExplainableBoostingRegressor", None, None, "b")
-    with pytest.raises(TypeError, match="can only concatenate str"):
-        interaction("ExplainableBoostingRegressor", None, "a")
 
 
 def test_unsupported_model_gets_a_record_without_value_or_scaler(records):
@@ -244,6 +234,12 @@ def junk_pair(figsize=(8, 6), **changes):
         items=lambda: [("key", "a x b", "extra")])), ValueError, r"too many values to unpack \(expected 2\)"),
     (lambda: interaction("GAMINetRegressor", {}, "a", "b", pair_names={"key": "other"}), KeyError, "a x b"),
     (lambda: interaction("GAMINetRegressor", [], "a", "b"), TypeError, "list indices"),
+    (lambda: interaction("ExplainableBoostingRegressor", None, None, "b"), TypeError, "unsupported operand"),
+    (lambda: interaction("ExplainableBoostingRegressor", None, "a"), TypeError, "can only concatenate str"),
+    (lambda: interaction("ReluDNNClassifier", llm_explainer(), "age_of_the_person", "colour"), KeyError,
+     "age_of_the_person"),  # a full name is not a 15-character name
+    (lambda: interaction("ReluDNNClassifier", types.SimpleNamespace(feature_names=["age_of_the", "body_mass_"]),
+                         "colour", "age_of_the_pers"), IndexError, ""),  # a name that the models do not know
 ])
 def test_bad_input_gives_python_exceptions_and_draws_nothing(plot_calls, shows, call, error, message):
     with pytest.raises(error, match=message or None):

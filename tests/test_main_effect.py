@@ -44,13 +44,9 @@ def test_boosting_machine_is_evaluated_on_a_100_point_grid_of_the_feature(record
     assert (value["xgrid"][0], value["xgrid"][-1]) == (-2.0, 3.0) and len(set(value["xgrid"])) == 100
 
 
-@pytest.mark.parametrize("mapping, categories", [
-    ({2: "c", 0: "a", 1: "b"}, [2.0, 0.0, 1.0]), ({"0": "a", "1.5": "b"}, [0.0, 1.5]), ({"red": 0}, ValueError)])
+@pytest.mark.parametrize("mapping, categories", [({2: "c", 0: "a", 1: "b"}, [2.0, 0.0, 1.0]),
+                                                ({"0": "a", "1.5": "b"}, [0.0, 1.5])])
 def test_boosting_machine_categories_are_the_mapping_keys_as_floats_in_its_order(records, mapping, categories):
-    if categories is ValueError:
-        with pytest.raises(ValueError, match="could not convert"):
-            main_effect("ExplainableBoostingClassifier", ebm_explainer("categorical", mapping))
-        return
     main_effect("ExplainableBoostingClassifier", ebm_explainer("categorical", mapping))
     value = records[0][0]["value"]
     assert list(value) == ["feature", "feature_type", "categories", "output"]
@@ -86,8 +82,6 @@ def test_relu_network_record_holds_the_truncated_name_and_1_based_position(recor
                            "all_weights", "feature_names", "feature_names_full", "feature_importance"]
     assert (value["feature"], value["feature_id"], first["value"]["feature_id"]) == ("body_mass_", 2, 1)
     assert all(value[key] is getattr(llms, key) for key in ("sample_idx_by_llms", "x", "feature_importance"))
-    with pytest.raises(IndexError):  # a display name that the models do not know
-        main_effect("ReluDNNRegressor", types.SimpleNamespace(feature_names=["other"]), feature="colour")
 
 
 @pytest.mark.parametrize("original_scale", [False, 0, None, "", True, "yes"])
@@ -132,11 +126,9 @@ def test_effect_plot_gets_the_family_fields_in_order(plot_calls, model_type, fea
         assert list(plot_calls.of("plot")[0][1]) == list(keywords) + ["figsize", "scaler"]
 
 
-def test_record_without_value_prints_not_supported_and_without_scaler_fails(capsys, plot_calls):
+def test_record_without_value_prints_not_supported(capsys, plot_calls):
     assert InterpretGraph.plot_main_effect({"scaler": None, "value": None}) is None
     assert capsys.readouterr().out == "Not supported\n" and plot_calls == []
-    with pytest.raises(KeyError, match="scaler"):
-        InterpretGraph.plot_main_effect({"value": None})
 
 
 # The profile of the local linear models ---------------------------------------------------------
@@ -198,13 +190,18 @@ def test_failing_density_leaves_the_line_and_the_loop_goes_on(shows, monkeypatch
      r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
     (lambda: profile(llm_explainer(), x="junk"), TypeError, "string indices"),
     (lambda: InterpretGraph.plot_main_effect(None), TypeError, "not subscriptable"),
+    (lambda: InterpretGraph.plot_main_effect({"value": None}), KeyError, "scaler"),
     (lambda: InterpretGraph.plot_main_effect({"scaler": None, "value": {"feature": "f"}}), KeyError, "model_type"),
     (lambda: main_effect("ExplainableBoostingRegressor", object()), AttributeError, "main_effect_"),
     (lambda: main_effect("GAMINetRegressor", ["not", "a", "mapping"]), TypeError, "list indices"),
     (lambda: main_effect("GAMRegressor", {"effect": {}}), KeyError, "bmi"),
+    (lambda: main_effect("ExplainableBoostingClassifier", ebm_explainer("categorical", {"red": 0})), ValueError,
+     "could not convert"),
+    (lambda: main_effect("ReluDNNRegressor", types.SimpleNamespace(feature_names=["other"]), feature="colour"),
+     IndexError, ""),  # a display name that the models do not know
 ])
 def test_bad_input_gives_python_exceptions_and_draws_nothing(plot_calls, shows, call, error, message):
-    with pytest.raises(error, match=message):
+    with pytest.raises(error, match=message or None):
         call()
     assert shows == [] and plot_calls.of("plot") == []
 

@@ -29,32 +29,27 @@ def small():
     ("gami", {"interactions": [(0, 0)]}, "pairs of distinct column positions"),
     ("gami", {"screen_alpha": 2}, "screen_alpha must lie between 0 and 1"),
     ("glm", {"depth": 2}, "LinearRegression has no setting.*'depth'"),
-], ids=["ebm bags", "ebm unknown", "gam splines", "gam lam", "gam categorical",
-        "gami interactions", "gami pair", "gami alpha", "glm unknown"])
+])
 def test_a_bad_setting_is_a_value_error_naming_it(small, family, settings, message):
     with pytest.raises(ValueError, match=message):
         small.register("bad", family, **settings)
     assert "bad" not in small.registered_pipeline
 
 
-@pytest.mark.parametrize("cls", [GAMRegressor, GAMINetRegressor])
-def test_bad_data_is_a_value_error_naming_the_column(cls):
-    X = np.column_stack([np.linspace(0, 1, 30), np.tile([0.0, 1.0, 2.5], 10)])
-    with pytest.raises(ValueError, match="categorical column 1 must hold integer codes.*2.5"):
-        cls(categorical_features=[1]).fit(X, X[:, 0])
-    with pytest.raises(ValueError, match=r"column\(s\) \[1\] take a single value"):
-        cls().fit(np.column_stack([X[:, 0], np.ones(30)]), X[:, 0])
-    with pytest.raises(ValueError, match="NaN"):
-        cls().fit(np.where(X == 1.0, np.nan, X), X[:, 0])
+X = np.column_stack([np.linspace(0, 1, 30), np.tile([0.0, 1.0, 2.5], 10)])
+BAD_DATA = [({"categorical_features": [1]}, X, "categorical column 1 must hold integer codes.*2.5"),
+            ({}, np.column_stack([X[:, 0], np.ones(30)]), r"column\(s\) \[1\] take a single value"),
+            ({}, np.where(X == 1.0, np.nan, X), "NaN")]
+BAD_CLASSES = [(np.arange(30) % 3, "Only binary classification is supported.*multiclass"),
+               (np.array(["a"] * 30), "needs samples of two classes.*one class, a$")]
 
 
-@pytest.mark.parametrize("cls", [GAMClassifier, GAMINetClassifier])
-def test_a_classifier_refuses_other_than_two_classes(cls):
-    X = np.linspace(0, 1, 30)[:, None]
-    with pytest.raises(ValueError, match="Only binary classification is supported.*multiclass"):
-        cls().fit(X, np.arange(30) % 3)
-    with pytest.raises(ValueError, match="needs samples of two classes.*one class, a$"):
-        cls().fit(X, np.array(["a"] * 30))
+@pytest.mark.parametrize("cls, settings, X, y, message", [
+    (cls, settings, X, X[:, 0] > 0.5, message) for cls in OURS[:4] for settings, X, message in BAD_DATA] + [
+    (cls, {}, X, y, message) for cls in (GAMClassifier, GAMINetClassifier) for y, message in BAD_CLASSES])
+def test_bad_data_is_a_value_error_naming_it(cls, settings, X, y, message):
+    with pytest.raises(ValueError, match=message):
+        cls(**settings).fit(X, y)
 
 
 @pytest.mark.parametrize("cls", OURS)
@@ -71,23 +66,15 @@ def test_estimators_refuse_to_answer_before_fitting(cls):
 
 @pytest.mark.parametrize("cls", OURS)
 def test_tags_say_binary_classifiers_and_no_missing_values(cls):
-    tags = cls().__sklearn_tags__()
-    if cls.__name__.endswith("Classifier"):
-        assert tags.estimator_type == "classifier"
-        assert not tags.classifier_tags.multi_class
-    else:
-        assert tags.estimator_type == "regressor"
-        assert not hasattr(cls, "decision_function")
-    if cls.__name__.startswith("GAM"):
-        assert not tags.input_tags.allow_nan
+    tags, classifier = cls().__sklearn_tags__(), cls.__name__.endswith("Classifier")
+    assert tags.estimator_type == ("classifier" if classifier else "regressor")
+    assert not tags.classifier_tags.multi_class if classifier else not hasattr(cls, "decision_function")
+    assert not tags.input_tags.allow_nan or not cls.__name__.startswith("GAM")
 
 
 def test_every_family_is_found_by_its_estimator_classes():
-    for name, family in FAMILIES.items():
-        for class_name in family.class_names:
-            assert family_of(type(class_name, (), {})()) == name
-    assert family_of(object()) == "generic"
-    assert {"ebm", "gam", "gami"} <= set(FAMILIES)
+    assert all(family_of(type(c, (), {})()) == name for name, family in FAMILIES.items() for c in family.class_names)
+    assert family_of(object()) == "generic" and {"ebm", "gam", "gami"} <= set(FAMILIES)
 
 
 def test_a_model_whose_terms_cannot_be_read_is_not_registered(small):

@@ -6,16 +6,10 @@ from matplotlib.colors import to_hex
 from matplotlib.image import AxesImage
 from matplotlib.patches import Rectangle
 
-from vexo.workflow.plots import PlotEffect, PlotHBar, PlotHeatmap
+from effect_doubles import shows  # noqa: F401 (a fixture)
+from vexo.workflow.plots import PlotEffect, PlotHBar, PlotHeatmap, scale_plot_ticks
 
 POS, NEG = "#e74c3c", "#27ae60"
-
-
-@pytest.fixture
-def shows(monkeypatch):
-    calls = []
-    monkeypatch.setattr(plt, "show", lambda *a, **k: calls.append(a))
-    return calls
 
 
 def the_figure(shows):
@@ -49,10 +43,8 @@ def test_plain_bars_keep_order_labels_title_and_size(shows, X):
     fig = the_figure(shows)
     ax = fig.axes[0]
     assert [p.get_width() for p in bars(ax)] == pytest.approx([0.1, 0.5, 0.3])
-    assert labels(ax.get_yticklabels()) == ["a", "b", "a"]
-    assert ax.get_title() == "Feature Importance"
-    assert tuple(fig.get_size_inches()) == (7, 5)
-    assert len({to_hex(p.get_facecolor()) for p in bars(ax)}) == 1
+    assert labels(ax.get_yticklabels()) == ["a", "b", "a"] and ax.get_title() == "Feature Importance"
+    assert tuple(fig.get_size_inches()) == (7, 5) and len({to_hex(p.get_facecolor()) for p in bars(ax)}) == 1
 
 
 def test_signed_bars_take_colour_by_sign_and_show_their_values(shows):
@@ -75,9 +67,8 @@ def test_stems_run_between_their_endpoints_and_are_labelled_at_the_outer_end(sho
     ax = the_figure(shows).axes[0]
     [stems] = [c for c in ax.collections if c.get_gid() == "stem"]
     np.testing.assert_allclose([seg[:, 0] for seg in stems.get_segments()], np.column_stack([s0, s1]))
-    markers = {ln.get_gid(): ln for ln in ax.lines if ln.get_gid()}
-    assert list(markers["stem_value0"].get_xdata()) == pytest.approx(s0)
-    assert list(markers["stem_value1"].get_xdata()) == pytest.approx(s1)
+    markers = {ln.get_gid(): list(ln.get_xdata()) for ln in ax.lines if ln.get_gid()}
+    assert (markers["stem_value0"], markers["stem_value1"]) == (pytest.approx(s0), pytest.approx(s1))
     assert labels(ax.texts) == ["1.5", "2.5", "3.5"]
     for text, row in zip(ax.texts, zip(h, s0, s1)):
         assert text.xy[0] == pytest.approx(max(row) if row[0] >= 0 else min(row))
@@ -96,9 +87,8 @@ def test_categorical_effect_draws_bars_over_categories_with_density_strip(shows,
     drawn = sorted((p.get_x() + p.get_width() / 2, p.get_height()) for p in top.patches)
     assert np.allclose(drawn, [(0, 0.2), (1, -0.1), (2, 0.3)])
     assert sorted(p.get_height() for p in strip.patches if p.get_gid() == "density") == [2, 5, 9]
-    assert top.get_title() == "Main Effect of region (Importance: 0.1235)"
+    assert top.get_title() == "Main Effect of region (Importance: 0.1235)" and tuple(fig.get_size_inches()) == (6, 4)
     assert labels(strip.get_xticklabels()) == tick_labels
-    assert tuple(fig.get_size_inches()) == (6, 4)
 
 
 def test_continuous_effect_draws_the_line_over_a_histogram_in_original_units(shows):
@@ -113,9 +103,8 @@ def test_continuous_effect_draws_the_line_over_a_histogram_in_original_units(sho
     assert [p.get_x() for p in hist] == pytest.approx(edges[:-1])
     assert [p.get_width() for p in hist] == pytest.approx(np.diff(edges))
     pairs = tick_pairs(strip.xaxis)
-    assert len(pairs) >= 3
-    assert all(label == pytest.approx(loc * 10 + 5) for loc, label in pairs)
-    assert all(label == round(label) for _, label in pairs)
+    assert len(pairs) >= 3 and all(label == pytest.approx(loc * 10 + 5) and label == round(label)
+                                for loc, label in pairs)
 
 
 def test_heatmap_draws_the_matrix_over_its_extent_with_a_colour_bar_each_axis_in_its_units(shows):
@@ -129,11 +118,9 @@ def test_heatmap_draws_the_matrix_over_its_extent_with_a_colour_bar_each_axis_in
     ax, bar = fig.axes
     [image] = [a for a in ax.get_children() if isinstance(a, AxesImage)]
     assert np.array_equal(image.get_array(), mat) and list(image.get_extent()) == [0, 3, -1, 1]
-    assert image.norm.vmin == -image.norm.vmax == -2
-    assert bar.get_ylabel() == "Effect"
+    assert image.norm.vmin == -image.norm.vmax == -2 and bar.get_ylabel() == "Effect"
     assert ax.get_title() == "Interaction Effect of age x income (Importance: 0.25)"
-    assert (ax.get_xlabel(), ax.get_ylabel()) == ("age", "income")
-    assert tuple(fig.get_size_inches()) == (7, 5)
+    assert (ax.get_xlabel(), ax.get_ylabel(), tuple(fig.get_size_inches())) == ("age", "income", (7, 5))
     assert all(label == pytest.approx(loc * 10) for loc, label in tick_pairs(ax.xaxis))
     assert all(label == pytest.approx(loc + 100) for loc, label in tick_pairs(ax.yaxis))
 
@@ -178,8 +165,6 @@ def test_bad_input_raises_before_any_figure_exists(shows, draw, message):
 
 
 def test_category_codes_get_one_tick_per_level_in_view():
-    from vexo.workflow.plots import scale_plot_ticks
-
     levels = np.array(["blue", "green", "red"])
 
     def to_labels(feature, codes):  # a code beyond the levels comes back as the nearest level
@@ -188,5 +173,4 @@ def test_category_codes_get_one_tick_per_level_in_view():
     ax = plt.figure().add_subplot()
     ax.set_xlim(-1.4, 3.3)
     scale_plot_ticks(ax=ax, feature="colour", scaler=to_labels, axis=0)
-    assert list(ax.get_xticks()) == [0, 1, 2]
-    assert labels(ax.get_xticklabels()) == ["blue", "green", "red"]
+    assert list(ax.get_xticks()) == [0, 1, 2] and labels(ax.get_xticklabels()) == ["blue", "green", "red"]

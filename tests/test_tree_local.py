@@ -4,17 +4,13 @@ import matplotlib.pyplot as plt
 import numpy as np
 import pytest
 
-from tree_doubles import FULL, SHORT, Box, Experiment, Scaler, boxes_of, drawn, fitted  # noqa: F401 (a fixture)
+from tree_doubles import FULL, MARK, SHORT, Box, Experiment, Scaler, boxes_of, drawn, fitted  # noqa: F401
 from vexo.workflow import explain, interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
-MARK = "\n(none-leaf-node)"
-
 
 def local_result(kind, depth, row=0):
-    tree = fitted(kind, depth)
-    x = np.random.default_rng(1).normal(size=(50, 3))
-    return explain.tree_local(tree, FULL, x[row])
+    return explain.tree_local(fitted(kind, depth), FULL, np.random.default_rng(1).normal(size=(50, 3))[row])
 
 
 @pytest.mark.parametrize("kind, depth, row, original_scale", [

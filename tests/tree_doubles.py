@@ -9,6 +9,7 @@ from vexo.workflow import explain, interpret_api
 
 FULL = ["age_in_years_at_entry", "income", "colour"]
 SHORT = {"age_in_years_at_entry": "age_in_yea", "income": "income", "colour": "colour"}
+MARK = "\n(none-leaf-node)"  # ends the text of a shown box whose children are left out
 
 
 def fitted(kind, depth):
@@ -62,14 +63,11 @@ class Scaler:
 
 
 class Box:
-    """A node box as plot_tree draws it (unboxed: an edge label)."""
+    """A node box as plot_tree draws it."""
 
-    def __init__(self, x, y, text="samples = 1", xy=None, boxed=True):
+    def __init__(self, x, y, text="samples = 1", xy=None):
         self._x, self._y, self._text, self.xy = x, y, text, xy if xy is not None else (x, y)
-        self.visible = True
-        self.patch = types.SimpleNamespace(facecolor=None) if boxed else None
-        if boxed:
-            self.patch.set_facecolor = lambda colour: setattr(self.patch, "facecolor", colour)
+        self.patch = types.SimpleNamespace(set_facecolor=lambda colour: None)
 
     def set_visible(self, visible):
         self.visible = visible
@@ -95,3 +93,4 @@ def drawn(monkeypatch):
     real = interpret_api.plot_tree
     monkeypatch.setattr(interpret_api, "plot_tree", spy)
     return seen
+
