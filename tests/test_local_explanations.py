@@ -130,9 +130,8 @@ def test_signed_bars_of_a_real_sample_in_original_units(experiment):
     figure, v = plt.gcf(), record["value"]
     figure.canvas.draw()
     [axes] = figure.axes
-    assert tuple(figure.get_size_inches()) == (6, 4)
     assert axes.get_title().replace("\n", " ") == v["title"]  # wrapped to the width
-    assert [t.get_text() for t in axes.get_yticklabels()] == v["x"]
+    assert [t.get_text() for t in axes.get_yticklabels()] == v["x"] and tuple(figure.get_size_inches()) == (6, 4)
     [bars] = axes.containers
     assert [to_hex(b.get_facecolor()) for b in bars] == ["#e74c3c" if h >= 0 else "#27ae60" for h in v["y"]]
     colour = v["value"][v["x"].index("colour")]
