@@ -414,7 +414,8 @@ py::object get_tree(const Params<5>& args) {
     //     res = deepcopy(self.experiment.interpret_result_dict[self.model])
     // A model without a tree has no tree result (None, or another family's explainer): its record
     // carries None, which the drawing refuses.
-    py::object found = self.attr("experiment"_n).attr("interpret_result_dict"_n)[self.attr("model"_n)];
+    py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
+    py::object found = results[self.attr("model"_n)];
     py::object res = is_tree_result(found) ? call({deepcopy(), found}) : py::none();
     //     interpret_result = {'key': 'global_tree', 'model': self.model,
     //                         'input': {'depth': depth, 'root': root}, 'value': res}
