@@ -31,6 +31,10 @@ METHOD_TABLE = {
     "InterpretGraph.plot_ei_local": "interpret_result, max_show=10, figsize=(8, 6)",
     "InterpretGraph.plot_fi_local": "interpret_result, max_show=10, figsize=(8, 6)",
     "InterpretGraph.plot_llm_violin": "interpret_result, max_show=10, figsize=(8, 6)",
+    "InterpretAPI.main_effect": "self, feature, original_scale=False, figsize=(8, 6)",
+    "InterpretAPI.interaction_effect": "self, feature0, feature1=None, original_scale=False, figsize=(8, 6)",
+    "InterpretGraph.plot_main_effect": "interpret_result, figsize=(8, 6)",
+    "InterpretGraph.plot_interaction_effect": "interpret_result, figsize=(8, 6)",
 }
 API_METHODS = [qualname.split(".")[1] for qualname in METHOD_TABLE if qualname.startswith("InterpretAPI.")]
 GRAPH_FUNCTIONS = [qualname.split(".")[1] for qualname in METHOD_TABLE if qualname.startswith("InterpretGraph.")]

@@ -34,6 +34,8 @@ VIEWS = [
      only("relu", DRAW)),
     ("global_effect_plot", {"uni_feature": "age", "original_scale": True}, "main_effect",
      only("relu", DRAW)),
+    ("global_effect_plot", {"uni_feature": "colour", "original_scale": True}, "main_effect",
+     only("relu", DRAW)),
     ("global_effect_plot", {"bi_features": "pair"}, "interaction_effect", only("relu", DRAW)),
     ("global_effect_plot", {"bi_features": "pair", "original_scale": True},
      "interaction_effect", only("relu", DRAW)),

@@ -1,0 +1,237 @@
+"""Main effect: main_effect adapts the explainer's entry for the model family into a "main_effect"
+record; plot_main_effect hands it to PlotEffect or draws the profile of a ReLU network's local
+linear models."""
+import copy
+import types
+
+import matplotlib.pyplot as plt
+import numpy as np
+import pytest
+
+from effect_doubles import EffectExperiment, llm_explainer, records, shows, ticks  # noqa: F401
+from recording import Log, Recorder
+from vexo.workflow import interpret_api
+from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
+
+
+def ebm_explainer(feature_type, mapping=None):
+    entry = {"fidx": [1], "predict_func": lambda X: np.column_stack([X, X.sum(axis=1)]), "nested": [[1.0]]}
+    return types.SimpleNamespace(
+        main_effect_={"bmi": entry}, n_features_in_=3, min_value_=[9, -2.0, 9], max_value_=[9, 3.0, 9],
+        estimator=types.SimpleNamespace(feature_types=["continuous", feature_type, "continuous"],
+                                        preprocessor_=types.SimpleNamespace(col_mapping_=[None, mapping])))
+
+
+def main_effect(class_name, explainer, feature="bmi", **kwargs):
+    experiment = EffectExperiment(class_name, explainer)
+    InterpretAPI(experiment, "m").main_effect(feature, **kwargs)
+    return experiment
+
+
+@pytest.mark.parametrize("feature_type", ["continuous", "ordinal"])
+def test_boosting_machine_is_evaluated_on_a_100_point_grid_of_the_feature(records, feature_type):
+    experiment = main_effect("ExplainableBoostingRegressor", ebm_explainer(feature_type), figsize=(3, 2))
+    [(record, kwargs)] = records
+    assert experiment.calls == [("get_interpret", "m")] and kwargs == {"figsize": (3, 2)}
+    assert list(record.items())[:4] == [("key", "main_effect"), ("model", "m"), ("model_type", "ebm"),
+                                        ("input", {"feature": "bmi"})]
+    assert list(record)[4:] == ["value", "scaler"] and record["scaler"] is None
+    value = record["value"]
+    assert list(value) == ["feature", "feature_type", "xgrid", "ygrid", "output"]
+    assert value["feature_type"] == feature_type
+    X = value["ygrid"][:, :3]  # the double hands back what it was given, and its row sums
+    assert X.shape == (100, 3) and not X[:, [0, 2]].any() and (X[:, 1] == value["xgrid"]).all()
+    assert (value["xgrid"][0], value["xgrid"][-1]) == (-2.0, 3.0) and len(set(value["xgrid"])) == 100
+
+
+@pytest.mark.parametrize("mapping, categories", [
+    ({2: "c", 0: "a", 1: "b"}, [2.0, 0.0, 1.0]), ({"0": "a", "1.5": "b"}, [0.0, 1.5]), ({"red": 0}, ValueError)])
+def test_boosting_machine_categories_are_the_mapping_keys_as_floats_in_its_order(records, mapping, categories):
+    if categories is ValueError:
+        with pytest.raises(ValueError, match="could not convert"):
+            main_effect("ExplainableBoostingClassifier", ebm_explainer("categorical", mapping))
+        return
+    main_effect("ExplainableBoostingClassifier", ebm_explainer("categorical", mapping))
+    value = records[0][0]["value"]
+    assert list(value) == ["feature", "feature_type", "categories", "output"]
+    assert value["categories"].dtype == float and value["categories"].tolist() == categories
+
+
+@pytest.mark.parametrize("class_name, explainer, entry, feature_type", [
+    ("ExplainableBoostingRegressor", lambda e: ebm_explainer("continuous"), lambda x: x.main_effect_["bmi"], None),
+    ("GAMINetClassifier", lambda e: {"bmi": e}, lambda x: x["bmi"], "continuous"),
+    ("GAMRegressor", lambda e: {"effect": {"bmi": e}}, lambda x: x["effect"]["bmi"], "categorical"),
+])
+def test_additive_families_store_a_deep_copy_of_the_explainers_entry(records, class_name, explainer, entry,
+                                                                     feature_type):
+    x = explainer({"type": "continuous", "feature_type": "categorical", "nested": [[1.0]]})
+    before = copy.deepcopy(entry(x))
+    main_effect(class_name, x)
+    value = records[0][0]["value"]
+    assert value["output"] == before and value["output"] is not entry(x)
+    value["output"]["nested"][0].append(2.0)
+    assert entry(x) == before
+    if feature_type:  # the type as the family's entry names it
+        assert list(value) == ["feature", "feature_type", "output"] and value["feature_type"] == feature_type
+
+
+def test_relu_network_record_holds_the_truncated_name_and_1_based_position(records):
+    llms = llm_explainer()
+    main_effect("ReluDNNClassifier", llms, feature="body_mass_index_kg_m2")
+    main_effect("ReluDNNRegressor", llms, feature="age_of_the_person")
+    (record, _), (first, _) = records
+    value = record["value"]
+    assert record["model_type"] == "reludnn" and record["input"] == {"feature": "body_mass_"}
+    assert list(value) == ["feature", "feature_id", "n_features", "nllms_top", "sample_idx_by_llms", "x",
+                           "all_weights", "feature_names", "feature_names_full", "feature_importance"]
+    assert (value["feature"], value["feature_id"], first["value"]["feature_id"]) == ("body_mass_", 2, 1)
+    assert all(value[key] is getattr(llms, key) for key in ("sample_idx_by_llms", "x", "feature_importance"))
+    with pytest.raises(IndexError):  # a display name that the models do not know
+        main_effect("ReluDNNRegressor", types.SimpleNamespace(feature_names=["other"]), feature="colour")
+
+
+@pytest.mark.parametrize("original_scale", [False, 0, None, "", True, "yes"])
+@pytest.mark.parametrize("class_name", ["GAMINetRegressor", "LinearRegression"])
+def test_scaler_is_looked_up_only_for_the_original_scale(records, class_name, original_scale):
+    experiment = main_effect(class_name, {"bmi": {"type": "continuous"}}, original_scale=original_scale)
+    record = records[0][0]
+    assert experiment.calls[0] == ("get_interpret", "m")  # also for a model it cannot explain
+    if original_scale:
+        assert record["scaler"] == experiment.registered_pipeline["m"]._to_original
+    else:
+        assert record["scaler"] is None and experiment.calls == [("get_interpret", "m")]
+    if class_name == "LinearRegression":
+        assert (record["model_type"], record["value"]) == ("others", None)
+
+
+# plot_main_effect ------------------------------------------------------------------------------
+
+D = {"names": [0.0, 1.0], "scores": [3.0]}
+VALUE = {"feature": "f", "categories": 8, "xgrid": 9, "ygrid": 10, "output": {
+    "importance": 1, "feature_importance": 2, "values": 3, "inputs": 4, "outputs": 5, "density": D,
+    "input_ticks": 6, "input_labels": 7}}
+DENSITY = dict(density_names=D["names"], scores=D["scores"])
+
+
+@pytest.mark.parametrize("model_type, feature_type, keywords", [
+    ("ebm", "categorical", dict(importance=1, categories=8, height=3, **DENSITY)),
+    ("ebm", "ordinal", dict(importance=1, **DENSITY, xgrid=9, ygrid=10)),
+    ("gami", "categorical", dict(importance=1, categories=4, height=5, **DENSITY, xticks=6, xticks_label=7)),
+    ("gami", "continuous", dict(importance=1, **DENSITY, xgrid=4, ygrid=5)),
+    ("gam", "categorical", dict(importance=2, categories=4, height=5, density_names=4, scores=D["scores"])),
+    ("gam", "continuous", dict(importance=2, **DENSITY, xgrid=4, ygrid=5)),
+    ("gami", "ordinal", None), ("gam", "ordinal", None), ("others", "categorical", None),
+])
+def test_effect_plot_gets_the_family_fields_in_order(plot_calls, model_type, feature_type, keywords):
+    record = {"scaler": "S", "model_type": model_type, "value": dict(VALUE, feature_type=feature_type)}
+    assert InterpretGraph.plot_main_effect(record, figsize="F") is None
+    assert plot_calls[0] == ("PlotEffect", "__init__", (), {"feature": "f"})
+    assert plot_calls.of("plot") == ([] if keywords is None else [
+        ((feature_type,), dict(keywords, figsize="F", scaler="S"))])
+    if keywords:
+        assert list(plot_calls.of("plot")[0][1]) == list(keywords) + ["figsize", "scaler"]
+
+
+def test_record_without_value_prints_not_supported_and_without_scaler_fails(capsys, plot_calls):
+    assert InterpretGraph.plot_main_effect({"scaler": None, "value": None}) is None
+    assert capsys.readouterr().out == "Not supported\n" and plot_calls == []
+    with pytest.raises(KeyError, match="scaler"):
+        InterpretGraph.plot_main_effect({"value": None})
+
+
+# The profile of the local linear models ---------------------------------------------------------
+
+def profile(llms, feature_id=1, scaler=None, figsize=(8, 6), **changes):
+    value = dict(feature="age", feature_id=feature_id, feature_names=["age", "bmi", "colour"],
+                 feature_names_full=["age full", "bmi full", "colour full"], **{k: getattr(llms, k) for k in (
+                     "n_features", "nllms_top", "sample_idx_by_llms", "x", "all_weights", "feature_importance")})
+    value.update(changes)
+    InterpretGraph.plot_main_effect({"scaler": scaler, "model_type": "reludnn", "value": value}, figsize=figsize)
+    upper, lower = plt.gcf().axes
+    return upper, lower, upper.get_lines()[:-1]  # the last line is the zero line
+
+
+def test_profile_draws_one_centred_line_per_model_over_a_shared_axis(plot_calls, shows, ticks):
+    llms = llm_explainer()
+    llms.x[llms.sample_idx_by_llms[2], 0] = 0.5  # no spread along the feature: left out, as is the last
+    upper, lower, lines = profile(llms, figsize=(5, 4))  # model, which stands for one sample
+    assert plot_calls == [("PlotEffect", "__init__", (), {"feature": "age"})] and ticks == []
+    assert len(shows) == 2 and tuple(plt.gcf().get_size_inches()) == (5, 4)
+    assert len(lines) == 4 and len(lower.get_lines()) == 4
+    for line, k in zip(lines, [0, 1, 3, 4]):
+        assert line.get_xdata().tolist() == sorted(llms.x[llms.sample_idx_by_llms[k], 0])
+        assert np.allclose(np.diff(line.get_ydata()) / np.diff(line.get_xdata()), llms.all_weights[k, 0])
+        assert abs(line.get_ydata().mean()) < 1e-12
+    assert upper.get_title() == "LLM Feature Importance of age: 12.35%"
+    assert upper.get_shared_x_axes().joined(upper, lower) and upper.get_xlim() == lower.get_xlim()
+    plt.gcf().canvas.draw()
+    assert not any(t.get_text() for t in upper.get_xticklabels()) and all(t.get_text() for t in lower.get_xticklabels())
+
+
+@pytest.mark.parametrize("nllms_top, drawn", [(3, 3), (100, 30)])
+def test_profile_draws_at_most_30_models_and_rounds_as_python(shows, ticks, nllms_top, drawn):
+    llms = llm_explainer(nllms=40, counts=[3] * 40)
+    llms.nllms_top, llms.feature_importance = nllms_top, np.array([0.0, 0.125, 0.0])
+    upper, lower, lines = profile(llms, feature_id=np.int64(2), scaler=len)
+    assert len(lines) == drawn and upper.get_title().endswith("bmi: 0.12%")
+    assert ticks == [{"ax": lower, "feature": "bmi full", "scaler": len, "axis": 0}]
+
+
+def test_failing_density_leaves_the_line_and_the_loop_goes_on(shows, monkeypatch):
+    calls, failures = [], [ValueError("no density"), KeyboardInterrupt()]
+
+    def kdeplot(xx, warn_singular, ax):
+        calls.append(warn_singular)
+        if len(calls) in (2, 7):
+            raise failures.pop(0)
+
+    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(kdeplot=kdeplot))
+    assert len(profile(llm_explainer())[2]) == 5 and calls == [False] * 5
+    with pytest.raises(KeyboardInterrupt):  # errors are swallowed, an interrupt is not
+        profile(llm_explainer())
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: profile(llm_explainer(), feature_id=0), ValueError, r"^feature_id must within the range of \[1, 3\]\.$"),
+    (lambda: profile(llm_explainer(), feature_id=4), ValueError, r"^feature_id must within the range of \[1, 3\]\.$"),
+    (lambda: profile(llm_explainer(), figsize=[8, 6]), TypeError,
+     r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
+    (lambda: profile(llm_explainer(), x="junk"), TypeError, "string indices"),
+    (lambda: InterpretGraph.plot_main_effect(None), TypeError, "not subscriptable"),
+    (lambda: InterpretGraph.plot_main_effect({"scaler": None, "value": {"feature": "f"}}), KeyError, "model_type"),
+    (lambda: main_effect("ExplainableBoostingRegressor", object()), AttributeError, "main_effect_"),
+    (lambda: main_effect("GAMINetRegressor", ["not", "a", "mapping"]), TypeError, "list indices"),
+    (lambda: main_effect("GAMRegressor", {"effect": {}}), KeyError, "bmi"),
+])
+def test_bad_input_gives_python_exceptions_and_draws_nothing(plot_calls, shows, call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+    assert shows == [] and plot_calls.of("plot") == []
+
+
+def test_profile_of_a_real_relu_network(experiment, shows):
+    InterpretAPI(experiment, "relu").main_effect("age", original_scale=True, figsize=(7, 5))
+    upper, lower = plt.gcf().axes
+    assert upper.get_title().startswith("LLM Feature Importance of age: ") and upper.get_title().endswith("%")
+    assert 1 <= len(upper.get_lines()) - 1 <= 30 and lower.get_lines()
+    plt.gcf().canvas.draw()
+    labels = [float(t.get_text().replace("\u2212", "-")) for t in lower.get_xticklabels() if t.get_text()]
+    assert len(labels) >= 3 and 60 <= max(labels) <= 120  # ages, not model units
+
+
+def test_experiment_is_asked_in_pythons_order(records):
+    log = Log()
+    pipeline = Recorder(log, "pipeline", {"estimator": EffectExperiment("GAMRegressor", None).registered_pipeline[
+        "m"].estimator})
+    self = Recorder(log, "self", {"pipeline": pipeline, "model": "m"})
+    InterpretAPI.main_effect(self, "bmi", original_scale=Recorder(log, "original_scale"))
+    families = [("getattr", "self.pipeline"), ("getattr", "pipeline.estimator")] * 4
+    assert log == [("getattr", "self.experiment"), ("getattr", "self.experiment.get_interpret"),
+                   ("getattr", "self.model"), ("call", "self.experiment.get_interpret", ("'m'",), ())] + families + [
+        ("getitem", "self.experiment.get_interpret()['effect']"),
+        ("getitem", "self.experiment.get_interpret()['effect']['bmi']"),
+        ("getattr", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__"),
+        ("call", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__", ("{}",), ()),
+        ("getitem", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__()['feature_type']"),
+        ("getattr", "self.model"), ("bool", "original_scale"), ("getattr", "self.pipeline"),
+        ("getattr", "pipeline.transform_to_orignial_scale")]
