@@ -224,7 +224,7 @@ def make_experiment(frame, target, task, seed=0):
 
 def tour(experiment, out, progress=True):
     """Fit every family and draw every view into ``out``; returns the gallery's sections:
-    (model, entries) per model."""
+    (model, estimator class name, entries) per model."""
     import matplotlib
 
     matplotlib.use("Agg")
@@ -248,24 +248,28 @@ def tour(experiment, out, progress=True):
                 bar.set_postfix_str("%s: %s" % (family, view.slug))
                 entries.append(run_view(api, family, view, choices, out))
                 bar.update()
-            sections.append((family, entries))
+            estimator = type(experiment.registered_pipeline[family].estimator).__name__
+            sections.append((family, estimator, entries))
     return sections
 
 
 # Gallery ---------------------------------------------------------------------------------
 
 STYLE = """
-body { font: 15px/1.4 system-ui, sans-serif; margin: 2em auto; max-width: 1400px; color: #262626; }
+body { font: 15px/1.4 system-ui, sans-serif; margin: 2em auto; max-width: 1500px; padding: 0 1em;
+       color: #262626; }
 h1 { font-size: 1.6em; margin-bottom: 0.2em; }
+h2 small { font-weight: normal; color: #5f5f5f; }
 nav a { margin-right: 1em; }
 section { border-top: 1px solid #ddd; margin-top: 2em; }
-.views { display: flex; flex-wrap: wrap; gap: 1.5em; }
-figure { margin: 0; max-width: 640px; }
-figure.wide { max-width: 100%; }
+.views { display: grid; grid-template-columns: repeat(auto-fill, minmax(440px, 1fr));
+         gap: 1.5em; align-items: start; }
+figure { margin: 0; }
+figure.wide { grid-column: 1 / -1; }
 figcaption { font-weight: 600; margin: 0.6em 0; }
 figure img { max-width: 100%; border: 1px solid #eee; }
-.refused { color: #5f5f5f; font-style: italic; }
-.error { color: #b00020; font-family: monospace; }
+.refused { color: #5f5f5f; font-style: italic; background: #f6f6f6; padding: 0.6em 1em; margin: 0; }
+.error { color: #b00020; font-family: monospace; background: #fdf0f2; padding: 0.6em 1em; margin: 0; }
 table { border-collapse: collapse; font-size: 13px; }
 th, td { padding: 2px 8px; border-bottom: 1px solid #eee; text-align: right; }
 """
@@ -296,10 +300,11 @@ def entry_html(model, entry):
 def write_gallery(out, title, summary, sections):
     e = html.escape
     body = ["<h1>%s</h1>" % e(title), "<p>%s</p>" % e(summary),
-            "<nav>%s</nav>" % "".join('<a href="#%s">%s</a>' % (e(m), e(m)) for m, _ in sections)]
-    for model, entries in sections:
-        body.append('<section id="%s"><h2>%s</h2><div class="views">%s</div></section>' % (
-            e(model), e(model), "\n".join(entry_html(model, entry) for entry in entries)))
+            "<nav>%s</nav>" % "".join('<a href="#%s">%s</a>' % (e(m), e(m)) for m, _, _ in sections)]
+    for model, estimator, entries in sections:
+        body.append('<section id="%s"><h2>%s <small>%s</small></h2><div class="views">%s</div>'
+                    '</section>' % (e(model), e(model), e(estimator),
+                                    "\n".join(entry_html(model, entry) for entry in entries)))
     page = ('<!DOCTYPE html>\n<html lang="en"><head><meta charset="utf-8"><title>%s</title>'
             '<style>%s</style></head><body>\n%s\n</body></html>\n'
             % (e(title), STYLE, "\n".join(body)))
@@ -335,7 +340,7 @@ def main(argv=None):
         warnings.simplefilter("ignore")
         sections = tour(experiment, out)
     seconds = time.perf_counter() - start
-    entries = [entry for _, models in sections for entry in models]
+    entries = [entry for _, _, models in sections for entry in models]
     figures = sum(len(entry.files) for entry in entries)
     failed = [entry for entry in entries if entry.error]
     summary = "%s: %d rows, target %r (%s); %d models fitted and %d figures drawn in %.0f s." % (
