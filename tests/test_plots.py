@@ -175,3 +175,18 @@ def test_bad_input_raises_before_any_figure_exists(shows, draw, message):
     with pytest.raises(ValueError, match=message):
         draw()
     assert not plt.get_fignums() and not shows
+
+
+def test_category_codes_get_one_tick_per_level_in_view():
+    from vexo.workflow.plots import scale_plot_ticks
+
+    levels = np.array(["blue", "green", "red"])
+
+    def to_labels(feature, codes):  # a code beyond the levels comes back as the nearest level
+        return levels[np.clip(np.round(np.asarray(codes, dtype=float)), 0, 2).astype(int)], "categorical"
+
+    ax = plt.figure().add_subplot()
+    ax.set_xlim(-1.4, 3.3)
+    scale_plot_ticks(ax=ax, feature="colour", scaler=to_labels, axis=0)
+    assert list(ax.get_xticks()) == [0, 1, 2]
+    assert labels(ax.get_xticklabels()) == ["blue", "green", "red"]

@@ -3,10 +3,6 @@
 
 namespace vexo {
 
-// global_importance.cpp
-py::object reversed(py::handle seq);
-void check_tuple_argument(const char* name, py::handle value);
-
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -16,16 +12,6 @@ namespace {
 [[noreturn]] void raise(const py::object& exception) {
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
     throw py::error_already_set();
-}
-
-// A parameter declared as a list in a nested plotting function takes a list or None; anything else
-// is refused before the function does anything.
-void check_list_argument(const char* name, py::handle value) {
-    if (!value.is_none() && !PyList_Check(value.ptr())) {
-        PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name,
-                     "list", Py_TYPE(value.ptr())->tp_name);
-        throw py::error_already_set();
-    }
 }
 
 // a % b
@@ -53,25 +39,6 @@ py::object absolute(py::handle x) {
         throw py::error_already_set();
     }
     return py::reinterpret_steal<py::object>(r);
-}
-
-// a, b = pair: exactly two items, with the messages of the unpacking in the compiled Python; the
-// end is asked for once after the second item, no further.
-std::pair<py::object, py::object> unpack2(py::handle pair) {
-    py::iterator it = py::iter(pair);
-    py::object items[2];
-    for (Py_ssize_t found = 0; found < 2; ++it, ++found) {
-        if (it == py::iterator::sentinel()) {
-            PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found, found == 1 ? "" : "s");
-            throw py::error_already_set();
-        }
-        items[found] = py::reinterpret_borrow<py::object>(*it);
-    }
-    if (it != py::iterator::sentinel()) {
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t{2});
-        throw py::error_already_set();
-    }
-    return {std::move(items[0]), std::move(items[1])};
 }
 
 // The `:` of a subscription.
@@ -104,7 +71,7 @@ py::object position_of(Names names, py::handle name) {
 py::dict inverted(py::handle mapping) {
     py::dict inverse;
     for (py::handle item : call({method(mapping, "items")})) {
-        auto [k, v] = unpack2(item);
+        auto [k, v] = unpack_two(item);
         inverse[v] = k;
     }
     return inverse;
@@ -534,7 +501,7 @@ py::object interaction_effect(const Params<5>& args) {
         py::object second = call({method(np(), "linspace"), bound_of(exp, "min_value_"_n, item, 1),
                                   bound_of(exp, "max_value_"_n, item, 1), mesh_grid});
         second = reversed(second);
-        auto [x0, x1] = unpack2(call({meshgrid, first, second}));
+        auto [x0, x1] = unpack_two(call({meshgrid, first, second}));
         //     xgrid_input = np.zeros((mesh_grid * mesh_grid, exp.n_features_in_))
         py::object xgrid_input =
             call({method(np(), "zeros"), py::make_tuple(mesh_grid * mesh_grid, exp.attr("n_features_in_"_n))});

@@ -217,15 +217,60 @@ inline py::object tail(py::handle seq, py::handle count) {
 // seq[::-1]
 inline py::object reversed(py::handle seq) { return seq[py::slice(py::none(), py::none(), py::int_(-1))]; }
 
-// A parameter declared as a tuple in a nested plotting function takes a tuple or None; anything else
-// is refused before the function does anything.
-inline void check_tuple_argument(const char* name, py::handle value) {
-    if (!value.is_none() && !PyTuple_Check(value.ptr())) {
+// A parameter declared as a tuple or a list in a nested plotting function takes one (or None);
+// anything else is refused before the function does anything.
+inline void check_argument_type(const char* name, py::handle value, PyTypeObject* type) {
+    if (!value.is_none() && !PyObject_TypeCheck(value.ptr(), type)) {
         PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name,
-                     "tuple", Py_TYPE(value.ptr())->tp_name);
+                     type->tp_name, Py_TYPE(value.ptr())->tp_name);
         throw py::error_already_set();
     }
 }
+inline void check_tuple_argument(const char* name, py::handle value) { check_argument_type(name, value, &PyTuple_Type); }
+inline void check_list_argument(const char* name, py::handle value) { check_argument_type(name, value, &PyList_Type); }
+
+// a, b = pair: an exact tuple or list by its size, anything else by iterating it, with the messages
+// of the unpacking in the compiled Python.
+inline std::pair<py::object, py::object> unpack_two(py::handle pair) {
+    PyObject* items = pair.ptr();
+    if (PyTuple_CheckExact(items) || PyList_CheckExact(items)) {
+        const Py_ssize_t size = Py_SIZE(items);
+        if (size == 2) {
+            py::sequence seq = py::reinterpret_borrow<py::sequence>(pair);
+            return {seq[0], seq[1]};
+        }
+        if (size > 2) {
+            PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t{2});
+        } else {
+            PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", size, size == 1 ? "" : "s");
+        }
+        throw py::error_already_set();
+    }
+    // Each item is asked for once, and the end once after the second: no further next() on an
+    // exhausted iterator.
+    py::iterator it = py::iter(pair);
+    auto next = [&it]() {
+        py::object item = py::reinterpret_steal<py::object>(PyIter_Next(it.ptr()));
+        if (!item && PyErr_Occurred()) {
+            throw py::error_already_set();
+        }
+        return item;
+    };
+    py::object parts[2];
+    for (Py_ssize_t found = 0; found < 2; ++found) {
+        parts[found] = next();
+        if (!parts[found]) {
+            PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found, found == 1 ? "" : "s");
+            throw py::error_already_set();
+        }
+    }
+    if (next()) {
+        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t{2});
+        throw py::error_already_set();
+    }
+    return {std::move(parts[0]), std::move(parts[1])};
+}
+
 
 // ---------------------------------------------------------------------------------------------
 // Records

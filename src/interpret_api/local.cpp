@@ -11,48 +11,6 @@ namespace {
 
 py::handle builtin_float() { return reinterpret_cast<PyObject*>(&PyFloat_Type); }
 
-// a, b = pair: an exact tuple or list by its size, anything else by iterating it, with the messages
-// of the unpacking in the compiled Python.
-std::pair<py::object, py::object> unpack_two(py::handle pair) {
-    PyObject* items = pair.ptr();
-    if (PyTuple_CheckExact(items) || PyList_CheckExact(items)) {
-        const Py_ssize_t size = Py_SIZE(items);
-        if (size == 2) {
-            py::sequence seq = py::reinterpret_borrow<py::sequence>(pair);
-            return {seq[0], seq[1]};
-        }
-        if (size > 2) {
-            PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t{2});
-        } else {
-            PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", size, size == 1 ? "" : "s");
-        }
-        throw py::error_already_set();
-    }
-    // Each item is asked for once, and the end once after the second: no further next() on an
-    // exhausted iterator.
-    py::iterator it = py::iter(pair);
-    auto next = [&it]() {
-        py::object item = py::reinterpret_steal<py::object>(PyIter_Next(it.ptr()));
-        if (!item && PyErr_Occurred()) {
-            throw py::error_already_set();
-        }
-        return item;
-    };
-    py::object parts[2];
-    for (Py_ssize_t found = 0; found < 2; ++found) {
-        parts[found] = next();
-        if (!parts[found]) {
-            PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found, found == 1 ? "" : "s");
-            throw py::error_already_set();
-        }
-    }
-    if (next()) {
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t{2});
-        throw py::error_already_set();
-    }
-    return {std::move(parts[0]), std::move(parts[1])};
-}
-
 // pl.transform_to_orignial_scale(name, values) unpacked as `t, _`: the values in original units.
 py::object original_scale_of(py::handle pl, py::handle name, py::handle values) {
     return unpack_two(call({pl.attr("transform_to_orignial_scale"_n), name, values})).first;

@@ -272,7 +272,8 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
     """Label the ticks of ax's x axis (axis 0) or y axis (axis 1) in the original units of feature.
 
     A numeric, strictly monotonic scaler gets round tick values in original units placed where
-    they fall; any other scaler has the present ticks relabelled with what it returns.
+    they fall; a scaler that returns labels gets one tick per whole-number code in view; any other
+    scaler has the present ticks relabelled with what it returns.
     """
     if scaler is None:
         return None
@@ -308,6 +309,20 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
                 return None
 
     eps = 1e-9 * (hi - lo)
+    if orig is None:
+        # labels of a categorical feature's codes: one tick at each code that the axis shows, since
+        # a tick between two codes would repeat the label of the nearer one
+        codes = np.arange(np.ceil(lo - eps), np.floor(hi + eps) + 1)
+        if 0 < len(codes) <= 60:
+            labels = [_fmt(v) for v in _original_values(scaler, feature, codes)]
+            # codes outside the feature's levels come back as the nearest level: drop the repeats
+            first, last = 0, len(labels) - 1
+            while first < last and labels[first] == labels[first + 1]:
+                first += 1
+            while last > first and labels[last] == labels[last - 1]:
+                last -= 1
+            target.set_ticks(codes[first:last + 1], labels[first:last + 1])
+            return None
     locs = [t for t in target.get_majorticklocs() if lo - eps <= t <= hi + eps]
     if locs:
         values = _original_values(scaler, feature, locs)
