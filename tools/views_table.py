@@ -31,7 +31,7 @@ def cell(outcome, table):
     if outcome == table.SHOW:
         return "table"
     if outcome == table.REFUSE:
-        return "-"
+        return "refuses"
     return "raises %s" % getattr(outcome, "__name__", outcome)
 
 
