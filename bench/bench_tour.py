@@ -31,8 +31,9 @@ from vexo.workflow import tour  # noqa: E402
 from vexo.workflow.figures import capture  # noqa: E402
 from vexo.workflow.interpret_api import InterpretAPI  # noqa: E402
 
+# What the module calls of scikit-learn directly is plot_tree (behind a parameter check).
 PLOTTING = ("matplotlib", "seaborn", os.path.join("vexo", "workflow", "plots.py"),
-            os.path.join("sklearn", "tree", "_export.py"), "statsmodels")
+            "sklearn" + os.sep, "statsmodels")
 EXPERIMENT = os.path.join("vexo", "workflow") + os.sep
 
 

@@ -45,13 +45,20 @@ def make_frame(task="regression", n=300, seed=0):
 
 @pytest.fixture(scope="session", params=["regression", "classification"])
 def experiment(request):
-    """An experiment of each task with the models "glm", "tree" and "relu" registered."""
+    """An experiment of each task with a model of every family registered: "glm", "tree",
+    "relu", "ebm", "gam" and "gami"."""
     from vexo.workflow.experiment import Experiment
 
     exp = Experiment(make_frame(request.param), "y", task=request.param)
     exp.register("glm", "glm")
     exp.register("tree", "tree", max_depth=4)
     exp.register("relu", "reludnn", hidden_layer_sizes=(8, 8))
+    # The views draw the pair of incomes; the data has no interaction for screening to find,
+    # so the interaction families are given it.
+    incomes = [(1, 2)]
+    exp.register("ebm", "ebm", outer_bags=2, interactions=incomes)
+    exp.register("gam", "gam")
+    exp.register("gami", "gami", interactions=incomes)
     return exp
 
 

@@ -66,6 +66,6 @@ def test_predictions_are_in_the_data_units(experiment):
 def test_an_unregistered_model_is_a_key_error_naming_the_registered_ones(experiment):
     from vexo.workflow.interpret_api import InterpretAPI
 
-    with pytest.raises(KeyError, match=r"no model is registered as 'nope'; registered are \['glm', 'tree', 'relu'\]"):
+    with pytest.raises(KeyError, match=r"no model is registered as 'nope'; registered are \['glm', 'tree', 'relu', 'ebm', 'gam', 'gami'\]"):
         InterpretAPI(experiment, "nope")
     assert "nope" not in experiment.registered_pipeline  # asking registered nothing

@@ -11,34 +11,44 @@ DRAW, REFUSE, SHOW = "draws", "refuses", "shows a table"
 # interpreter's TypeError for None, which is documented, not a refusal.
 RAISE = TypeError
 REFUSALS = {"Not supported", "No interaction effect", "No this interaction effect"}
-MODELS = ("glm", "tree", "relu")
+MODELS = ("glm", "tree", "relu", "ebm", "gam", "gami")
+ADDITIVE = ("ebm", "gam", "gami")
 
 
 def only(model, outcome):
     return {m: outcome if m == model else REFUSE for m in MODELS}
 
 
+def drawn_by(*models):
+    return {m: DRAW if m in models else REFUSE for m in MODELS}
+
+
 EVERY = {m: DRAW for m in MODELS}
-NONE = {m: REFUSE for m in MODELS}
 PAIR = ("income_per_household", "income_per_capita_usd")
 
 # show, arguments, method reached (per model where the dispatcher decides), outcome per model
 VIEWS = [
     ("global_fi", {}, "fi", EVERY),
     ("global_fi", {"return_data": True}, "fi", EVERY),
-    ("global_ei", {}, {"glm": "ei", "tree": "ei", "relu": None}, NONE),
-    ("llm_pc", {}, {"glm": None, "tree": None, "relu": "ei"}, only("relu", DRAW)),
-    ("glm_coef", {"uni_feature": "Numeric"}, "coef", {"glm": DRAW, "tree": RAISE, "relu": REFUSE}),
-    ("glm_coef", {"uni_feature": "colour"}, "coef", {"glm": DRAW, "tree": RAISE, "relu": REFUSE}),
+    ("global_ei", {}, {"glm": "ei", "tree": "ei", "relu": None, "ebm": "ei", "gam": "ei",
+                       "gami": "ei"}, drawn_by(*ADDITIVE)),
+    ("llm_pc", {}, {"glm": None, "tree": None, "relu": "ei", "ebm": None, "gam": None,
+                    "gami": None}, only("relu", DRAW)),
+    ("glm_coef", {"uni_feature": "Numeric"}, "coef", dict(only("glm", DRAW), tree=RAISE)),
+    ("glm_coef", {"uni_feature": "colour"}, "coef", dict(only("glm", DRAW), tree=RAISE)),
     ("global_effect_plot", {"uni_feature": "income_per_household"}, "main_effect",
-     only("relu", DRAW)),
+     drawn_by("relu", *ADDITIVE)),
     ("global_effect_plot", {"uni_feature": "age", "original_scale": True}, "main_effect",
-     only("relu", DRAW)),
+     drawn_by("relu", *ADDITIVE)),
+    ("global_effect_plot", {"uni_feature": "colour"}, "main_effect",
+     drawn_by("relu", *ADDITIVE)),
     ("global_effect_plot", {"uni_feature": "colour", "original_scale": True}, "main_effect",
-     only("relu", DRAW)),
-    ("global_effect_plot", {"bi_features": "pair"}, "interaction_effect", only("relu", DRAW)),
+     drawn_by("relu", *ADDITIVE)),
+    # A GAM has no pairs: the interaction view does not know its family.
+    ("global_effect_plot", {"bi_features": "pair"}, "interaction_effect",
+     drawn_by("relu", "ebm", "gami")),
     ("global_effect_plot", {"bi_features": "pair", "original_scale": True},
-     "interaction_effect", only("relu", DRAW)),
+     "interaction_effect", drawn_by("relu", "ebm", "gami")),
     ("local_fi", {"sample_id": 17}, "fi_local", EVERY),
     ("local_fi", {"sample_id": 17, "centered": False, "return_data": True}, "fi_local", EVERY),
     ("local_fi", {"sample_id": 17, "original_scale": True}, "fi_local", EVERY),
@@ -46,7 +56,8 @@ VIEWS = [
     ("local_fi", {"sample_id": 17, "original_scale": True, "return_data": True}, "fi_local", EVERY),
     ("local_fi", {"sample_id": 5, "centered": False, "original_scale": False, "return_data": True},
      "fi_local", EVERY),
-    ("local_ei", {"sample_id": 17}, "ei_local", NONE),
+    ("local_ei", {"sample_id": 17}, "ei_local", drawn_by(*ADDITIVE)),
+    ("local_ei", {"sample_id": 17, "original_scale": True}, "ei_local", drawn_by(*ADDITIVE)),
     ("llm_summary", {}, "llm_df", only("relu", SHOW)),
     ("llm_violin", {}, "llm_violin", only("relu", DRAW)),
     ("tree_global", {"depth": 2}, "get_tree", only("tree", DRAW)),

@@ -34,3 +34,14 @@ def test_the_table_of_views_by_family_is_the_generated_one():
     spec.loader.exec_module(views_table)
     generated = views_table.replaced(README, views_table.render())
     assert generated == README, "README's table is stale: run python tools/views_table.py"
+
+
+def test_the_api_tour_runs_as_written(tmp_path, monkeypatch, capsys):
+    pytest.importorskip("vexo.workflow.interpret_api")
+    tour = "\n".join(re.findall(r"```python\n(.*?)\n```", README, re.S))
+    monkeypatch.chdir(tmp_path)
+    namespace = {}
+    exec(compile(tour, "README.md", "exec"), namespace)
+    assert sorted(namespace["table"]) == ["feature_names", "importance"]
+    assert (tmp_path / "importance.png").stat().st_size > 10_000
+    assert "Not supported" not in capsys.readouterr().out

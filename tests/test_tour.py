@@ -14,6 +14,7 @@ import pytest
 
 pytest.importorskip("vexo.workflow.interpret_api")
 from test_experiment_views import DRAW, MODELS, REFUSALS, SHOW, VIEWS as TABLE  # noqa: E402
+from test_experiment_views import REFUSE  # noqa: E402
 
 from vexo.workflow import tour  # noqa: E402
 
@@ -22,9 +23,14 @@ FAMILY = {"relu": "reludnn"}
 DISTINCT = ("uni_feature", "bi_features", "original_scale")
 
 
-def table_outcome(view, family):
-    """What the view table says the tour's view does for a family."""
-    keys = {k for k in view.arguments(tour.Choices("f", ("f", "g"), 0)) if k in DISTINCT}
+def table_outcome(view, family, experiment):
+    """What the view table says the tour's view does for a family. The test experiment's
+    additive models are given their pair; a model that found none refuses the pair it is
+    shown."""
+    if (view.slug == "interaction" and family != "reludnn"
+            and not experiment.act_inter_lis[family]):
+        return REFUSE
+    keys = {k for k in view.arguments(tour.Choices("f", ("f", "g"), ("f", "g"), 0)) if k in DISTINCT}
     model = next(m for m in MODELS if FAMILY.get(m, m) == family)
     for show, arguments, _, outcome in TABLE:
         if show == view.show and keys == {k for k in arguments if k in DISTINCT}:
@@ -67,12 +73,17 @@ class Gallery(HTMLParser):
 @pytest.fixture(scope="module")
 def gallery(tmp_path_factory):
     out = tmp_path_factory.mktemp("tour") / "gallery"
-    printed = io.StringIO()
-    with contextlib.redirect_stdout(printed), contextlib.redirect_stderr(io.StringIO()):
-        status = tour.main(["--rows", "150", "--out", str(out)])
+    printed, made = io.StringIO(), []
+    make_experiment = tour.make_experiment
+    tour.make_experiment = lambda *args: made.append(make_experiment(*args)) or made[0]
+    try:
+        with contextlib.redirect_stdout(printed), contextlib.redirect_stderr(io.StringIO()):
+            status = tour.main(["--rows", "150", "--out", str(out)])
+    finally:
+        tour.make_experiment = make_experiment
     parser = Gallery()
     parser.feed((out / "index.html").read_text(encoding="utf-8"))
-    return status, printed.getvalue(), out, parser
+    return status, printed.getvalue(), out, parser, made[0]
 
 
 def test_every_show_value_of_the_view_table_is_in_the_tour():
@@ -80,7 +91,7 @@ def test_every_show_value_of_the_view_table_is_in_the_tour():
 
 
 def test_the_gallery_agrees_with_the_view_table(gallery):
-    status, printed, out, parsed = gallery
+    status, printed, out, parsed, experiment = gallery
     assert status == 0
     assert printed.splitlines()[-1] == "Gallery: %s" % (out / "index.html")
     families = tour.model_families()
@@ -88,8 +99,12 @@ def test_the_gallery_agrees_with_the_view_table(gallery):
     for family in families:
         for view in tour.VIEWS:
             figure = parsed.figures["%s-%s" % (family, view.slug)]
-            expected = table_outcome(view, family)
-            assert figure["caption"] and not figure["error"], (family, view.slug, figure)
+            expected = table_outcome(view, family, experiment)
+            assert figure["caption"], (family, view.slug)
+            if expected not in (DRAW, SHOW, REFUSE):
+                assert figure["error"].startswith(expected.__name__ + ": ") and not figure["img"]
+                continue
+            assert not figure["error"], (family, view.slug, figure)
             if expected == DRAW:
                 assert figure["img"] == ["%s-%s.png" % (family, view.slug)], (family, view.slug)
             elif expected == SHOW:
@@ -99,7 +114,7 @@ def test_the_gallery_agrees_with_the_view_table(gallery):
 
 
 def test_every_link_resolves_to_a_drawn_image(gallery):
-    _, _, out, parsed = gallery
+    _, _, out, parsed, _ = gallery
     images = {src for figure in parsed.figures.values() for src in figure["img"]}
     assert images and set(parsed.links) - {"#" + f for f in tour.model_families()} == images
     assert {name for name in os.listdir(out) if name.endswith(".png")} == images
@@ -110,7 +125,7 @@ def test_every_link_resolves_to_a_drawn_image(gallery):
 
 
 def test_the_summary_table_is_html(gallery):
-    _, _, out, parsed = gallery
+    _, _, out, parsed, _ = gallery
     page = (out / "index.html").read_text(encoding="utf-8")
     assert parsed.figures["reludnn-llm-summary"]["tables"] == 1
     assert "<th>Count</th>" in page

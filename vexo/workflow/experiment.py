@@ -5,6 +5,7 @@ explanations, in the form that ``vexo.workflow.interpret_api`` draws.
     exp.register("glm", "glm")
     exp.register("tree", "tree", max_depth=3)
     exp.register("relu", "reludnn", hidden_layer_sizes=(16, 8))
+    exp.register("boost", "ebm", interactions=5)
     exp.interpret_fi("tree")                  # permutation importance on the test split
     exp.interpret_local_fi("glm", 17)         # why row 17 of `frame` got its prediction
 
@@ -15,13 +16,9 @@ import numpy as np
 from sklearn.base import clone
 from sklearn.inspection import permutation_importance
 
-from . import explain
 from .dataset import Dataset
-from .local_linear import LocalLinearModels
-from .pipeline import ModelPipeline, check_estimator_task, family_of, make_estimator
-
-# Background rows for the contributions of models that have no decomposition of their own.
-_BACKGROUND_ROWS = 200
+from .families import FAMILIES, family_of, make_estimator
+from .pipeline import ModelPipeline, check_estimator_task
 
 
 class Registered(dict):
@@ -48,11 +45,14 @@ class Experiment:
     dataset : the validated table (``vexo.workflow.dataset.Dataset``)
     registered_pipeline : dict, model name -> ``ModelPipeline``; an unknown name raises a
         ``KeyError`` that lists the registered ones
-    interpret_result_dict : dict, model name -> the model's stored explanation once computed:
-        a dictionary describing the tree for "tree", ``LocalLinearModels`` for "reludnn",
+    interpret_result_dict : dict, model name -> the model's stored explanation (its
+        explainer) once computed: a dictionary describing the tree for "tree",
+        ``LocalLinearModels`` for "reludnn", ``additive.EBMExplainer`` for "ebm",
+        ``additive.GAMEffects`` for "gam", ``additive.GAMINetEffects`` for "gami",
         None for the other families
-    act_inter_lis, inter_effect_trunc_dict : dict, model name -> the model's interaction
-        terms (a list of "a x b" names) and their display names; empty for every family here
+    act_inter_lis : dict, model name -> the display names of the model's pair terms, each
+        two 15-character display names joined by " x " (empty for models without pairs)
+    inter_effect_trunc_dict : dict, model name -> {full pair name "a x b": display name}
     """
 
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0):
@@ -66,6 +66,8 @@ class Experiment:
         self.inter_effect_trunc_dict = {}
         self._inputs = {}
         self._importance = {}
+        # Model name -> what a family derives from the fitted model once (its terms, ...).
+        self._derived = {}
 
     def __repr__(self):
         return "Experiment(%d rows, target=%r, task=%r, models=%r)" % (
@@ -77,9 +79,10 @@ class Experiment:
     def register(self, name, family, replace=False, **params):
         """Fit a model on the training split and file it under ``name``.
 
-        ``family`` is "glm", "tree" or "reludnn" (``params`` go to the model's constructor),
-        or an unfitted scikit-learn estimator, which is cloned and fitted. A name that is
-        taken is refused unless ``replace`` is true; replacing drops the old explanations.
+        ``family`` is the name of a family of ``families.FAMILIES`` ("glm", "tree",
+        "reludnn", "ebm", "gam", "gami"; ``params`` override the family's settings of the
+        model), or an unfitted scikit-learn estimator, which is cloned and fitted. A name that
+        is taken is refused unless ``replace`` is true; replacing drops the old explanations.
         Returns the fitted ``ModelPipeline``.
         """
         if not isinstance(name, str) or not name:
@@ -103,16 +106,27 @@ class Experiment:
         train = self.dataset.train_index
         estimator.fit(inputs[train], self.dataset.encoded_target(train))
 
-        for table in (self.interpret_result_dict, self._importance):
+        for table in (self.interpret_result_dict, self._importance, self._derived):
             table.pop(name, None)
         self.registered_pipeline[name] = pipeline
         self._inputs[name] = inputs
-        self.act_inter_lis[name] = []
-        self.inter_effect_trunc_dict[name] = {}
+        try:
+            pairs = FAMILIES[kind].interactions(self, name)
+        except BaseException:
+            # A model whose terms cannot be read is not left half registered.
+            for table in (self.registered_pipeline, self._inputs, self._derived,
+                          self.act_inter_lis, self.inter_effect_trunc_dict):
+                table.pop(name, None)
+            raise
+        self.act_inter_lis[name] = list(pairs.values())
+        self.inter_effect_trunc_dict[name] = pairs
         return pipeline
 
     def _pipeline(self, model):
         return self.registered_pipeline[model]
+
+    def _family(self, model):
+        return FAMILIES[self._pipeline(model).family]
 
     def _sample(self, model, sample_index):
         """The pipeline, the row position and the sample's input row."""
@@ -124,20 +138,9 @@ class Experiment:
 
     def interpret_single(self, model):
         """Compute the model's stored explanation (once) and return it."""
-        pipeline = self._pipeline(model)
+        family = self._family(model)
         if model not in self.interpret_result_dict:
-            train = self.dataset.train_index
-            if pipeline.family == "tree":
-                result = explain.tree_result(pipeline.estimator, self.dataset.feature_names)
-            elif pipeline.family == "reludnn":
-                result = LocalLinearModels(
-                    pipeline.estimator.relu_layers(), self._inputs[model][train],
-                    [self.dataset.truncated_columns_dict_10[f]
-                     for f in self.dataset.feature_names],
-                    sample_index=train)
-            else:
-                result = None
-            self.interpret_result_dict[model] = result
+            self.interpret_result_dict[model] = family.explainer(self, model)
         return self.interpret_result_dict[model]
 
     def get_interpret(self, model):
@@ -183,101 +186,74 @@ class Experiment:
         range, or from the reference level to the level.
         "reludnn": {"type": "llm", "ystd_llms", "all_bias_weight", "feature_importance",
         "n_features", "feature_names"} of its local linear models.
+        "ebm", "gam", "gami": {"type": "effect", "value": (names, importances)}, one entry
+        per main effect (the feature's name) and pair (its display name), least important
+        first; a term's importance is its share of the mean absolute contribution over the
+        training rows.
         """
-        pipeline = self._pipeline(model)
-        if pipeline.family == "glm":
-            intercept, _ = explain.linear_parts(pipeline.estimator)
-            terms = explain.linear_terms(pipeline.estimator, self.dataset)
-            terms.append(("Intercept", "Intercept", intercept))
-            terms.sort(key=lambda term: abs(term[2]))
-            names, groups, values = zip(*terms)
-            return {"type": "coefficient", "feature_hier": np.array(groups, dtype=object),
-                    "feature_names": np.array(names, dtype=object),
-                    "importance": np.array(values, dtype=float)}
-        if pipeline.family == "reludnn":
-            llms = self.interpret_single(model)
-            return {"type": "llm", "ystd_llms": llms.ystd_llms,
-                    "all_bias_weight": llms.all_bias_weight,
-                    "feature_importance": llms.feature_importance,
-                    "n_features": llms.n_features, "feature_names": llms.feature_names}
-        return None
+        return self._family(model).effect_importance(self, model)
 
     def interpret_local_effect(self, model, sample_index):
-        """None: none of these families has effect terms of its own (main effects and
-        interactions), which is what the local effect view explains a sample by."""
-        self._sample(model, sample_index)
-        return None
+        """How the model's terms make up its response for one row, or None for a model without
+        effect terms (only "ebm", "gam" and "gami" have them).
+
+        {"x": term names (a feature's name for a main effect, the display name of a pair, and
+        "Intercept"), "value": per term the row's values of its features in model scale (an
+        array of one tuple per term; the intercept's is empty), "y": per term its
+        contribution, "title"}, smallest magnitude first. The contributions, intercept
+        included, add up to the response (the logit for a classifier).
+        """
+        _, row, x_row = self._sample(model, sample_index)
+        return self._family(model).local_effect(self, model, row, x_row)
 
     def interpret_local_fi(self, model, sample_index, centered=True):
         """Each feature's contribution to the model's response for one row, smallest magnitude
         first: {"x" (full names), "y" (contributions), "value" (the row in model scale),
-        "title"}. For "glm" and "reludnn" also "stem0" and "stem1": the 5th and 95th
+        "title"}. Where the model's contributions over the training rows are known ("glm",
+        "reludnn", "ebm", "gam", "gami") also "stem0" and "stem1": the 5th and 95th
         percentile of the feature's contribution over the training rows, to show how unusual
         the row's contribution is.
 
-        ``centered`` measures every value from its training mean, so the contributions add up
-        to the response minus the response at the mean; otherwise from 0, so they add up to
-        the response minus the intercept. A tree's contributions are always measured from the
-        training mean, and another model's from the average over the feature's training
-        values.
+        What the contributions add up to, by family:
+        - "glm": the response (the logit for a classifier) minus the mean training response
+          when ``centered`` (every value measured from its training mean), minus the intercept
+          otherwise;
+        - "reludnn": with the weights of the row's own local linear model, the response minus
+          that linear model at the training mean when ``centered``, minus its intercept
+          otherwise (not the response at the mean: another sample's linear model differs);
+        - "ebm", "gam", "gami": a feature's contribution is its main effect plus half of each
+          of its pairs; they add up to the response (the logit for a classifier) minus the
+          mean training response when ``centered``, minus the intercept otherwise;
+        - "tree": the leaf's mean (probability) minus the training mean, whatever ``centered``;
+        - any other model: per feature the response (probability) minus its average when the
+          feature alone takes its training values; these need not add up to anything.
         """
-        pipeline, row, x_row = self._sample(model, sample_index)
-        train_inputs = self._inputs[model][self.dataset.train_index]
-        estimator, family = pipeline.estimator, pipeline.family
-        spread = None
-        if family == "glm":
-            train_parts = explain.linear_contributions(estimator, self.dataset, train_inputs)
-            parts = explain.linear_contributions(estimator, self.dataset, x_row[None, :])[0]
-            if centered:
-                baseline = train_parts.mean(axis=0)
-                parts, train_parts = parts - baseline, train_parts - baseline
-            spread = train_parts
-            response = explain.linear_response(estimator, x_row[None, :])[0]
-        elif family == "reludnn":
-            llms = self.interpret_single(model)
-            weights, _ = llms.local_model(x_row)
-            parts = weights * (x_row - llms.x.mean(axis=0) if centered else x_row)
-            spread = llms.contributions(np.arange(llms.x.shape[0]), centered=centered)
-            response = explain.linear_response(estimator, x_row[None, :])[0]
-        elif family == "tree":
-            parts = explain.tree_contributions(estimator, x_row[None, :])[0]
-            response = explain.model_response(estimator, x_row[None, :])[0]
-        else:
-            spaced = np.linspace(0, len(train_inputs) - 1,
-                                 min(len(train_inputs), _BACKGROUND_ROWS)).astype(int)
-            background = train_inputs[spaced]
-            parts = explain.occlusion_contributions(
-                lambda X: explain.model_response(estimator, X), x_row, background)
-            response = explain.model_response(estimator, x_row[None, :])[0]
-
+        _, row, x_row = self._sample(model, sample_index)
+        family = self._family(model)
+        parts, spread, response = family.local_contributions(self, model, x_row, centered)
         order = np.argsort(np.abs(parts), kind="stable")
         result = {
             "x": [self.dataset.feature_names[j] for j in order],
             "y": parts[order],
             "value": x_row[order].copy(),
-            "title": self._local_title(pipeline, row, response, centered),
+            "title": "Sample %d: %s, contributions %s" % (
+                row, self._response_text(model, response), family.relative_to(centered)),
         }
         if spread is not None:
             low, high = np.percentile(spread, [5, 95], axis=0)
             result["stem0"], result["stem1"] = low[order], high[order]
         return result
 
-    def _local_title(self, pipeline, row, response, centered):
+    def _response_text(self, model, response):
+        """What the response of the model is, and its value."""
         if self.task == "regression":
-            what = "prediction %.4g" % response
-        else:
-            positive = self.dataset.classes[1]
-            if pipeline.family in ("glm", "reludnn"):
-                what = "logit of %s %.4g" % (positive, response)
-            elif hasattr(pipeline.estimator, "predict_proba"):
-                what = "P(%s) %.3f" % (positive, response)
-            else:
-                what = "score of %s %.4g" % (positive, response)
-        if centered or pipeline.family in ("tree", "generic"):
-            base = "relative to the training mean"
-        else:
-            base = "relative to the intercept"
-        return "Sample %d: %s, contributions %s" % (row, what, base)
+            return "prediction %.4g" % response
+        positive = self.dataset.classes[1]
+        if self._family(model).logit:
+            return "logit of %s %.4g" % (positive, response)
+        if hasattr(self._pipeline(model).estimator, "predict_proba"):
+            return "P(%s) %.3f" % (positive, response)
+        return "score of %s %.4g" % (positive, response)
 
     def interpret_local_tree(self, model, sample_index):
         """A tree model's drawing of one row (a new dictionary on every call), or None for
@@ -286,7 +262,5 @@ class Experiment:
         draw: the root and both children of every split on the path, level by level) and
         "node_other" (the drawn branches that the row does not take and that are not leaves;
         their subtrees are left out)."""
-        pipeline, _, x_row = self._sample(model, sample_index)
-        if pipeline.family != "tree":
-            return None
-        return explain.tree_local(pipeline.estimator, self.dataset.feature_names, x_row)
+        _, _, x_row = self._sample(model, sample_index)
+        return self._family(model).local_tree(self, model, x_row)

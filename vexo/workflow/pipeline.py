@@ -2,66 +2,12 @@
 
 Every model sees the same input matrix: numeric features scaled to [0, 1] by the range of the
 training split, categorical features as integer codes (a label's code is its position in
-``Dataset.categories``). ``make_estimator`` builds the model of each family on that matrix.
+``Dataset.categories``). The families of ``families`` build their models on that matrix.
 """
 
 import numpy as np
 import pandas as pd
 from sklearn.base import is_classifier, is_regressor
-from sklearn.compose import ColumnTransformer
-from sklearn.linear_model import LinearRegression, LogisticRegression
-from sklearn.pipeline import Pipeline
-from sklearn.preprocessing import OneHotEncoder
-from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
-
-from .relu_dnn import ReluDNNClassifier, ReluDNNRegressor
-
-FAMILIES = ("glm", "tree", "reludnn")
-
-
-def make_estimator(family, dataset, random_state=0, **params):
-    """An unfitted estimator of a family for the dataset's task; ``params`` go to the model.
-
-    "glm" is linear (regression) or logistic (classification) regression on the scaled
-    numeric features and one indicator per level of each categorical feature except its first
-    (the reference level); "tree" a decision tree, depth 5 and 5 samples per leaf unless
-    ``params`` say otherwise; "reludnn" a ReLU network, two hidden layers of 20 by default.
-    """
-    classification = dataset.task == "classification"
-    if family == "glm":
-        if classification:
-            params.setdefault("max_iter", 1000)
-            model = LogisticRegression(**params)
-        else:
-            model = LinearRegression(**params)
-        columns = [dataset.feature_names.index(name) for name in dataset.categorical_features]
-        levels = OneHotEncoder(
-            categories=[np.arange(len(dataset.categories[name]), dtype=float)
-                        for name in dataset.categorical_features],
-            drop="first", sparse_output=False)
-        design = ColumnTransformer([("levels", levels, columns)] if columns else [],
-                                   remainder="passthrough")
-        return Pipeline([("design", design), ("linear", model)])
-    if family == "tree":
-        params.setdefault("max_depth", 5)
-        params.setdefault("min_samples_leaf", 5)
-        params.setdefault("random_state", random_state)
-        return (DecisionTreeClassifier if classification else DecisionTreeRegressor)(**params)
-    if family == "reludnn":
-        params.setdefault("random_state", random_state)
-        return (ReluDNNClassifier if classification else ReluDNNRegressor)(**params)
-    raise ValueError("unknown model family %r; the families are %s, or pass an unfitted "
-                     "scikit-learn estimator" % (family, ", ".join(map(repr, FAMILIES))))
-
-
-def family_of(estimator):
-    """The family whose views suit an estimator: decided by its class, as the views do."""
-    name = type(estimator).__name__
-    if name in ("ReluDNNRegressor", "ReluDNNClassifier"):
-        return "reludnn"
-    if name in ("DecisionTreeRegressor", "DecisionTreeClassifier"):
-        return "tree"
-    return "generic"
 
 
 def check_estimator_task(estimator, task):
@@ -82,7 +28,8 @@ class ModelPipeline:
     Attributes
     ----------
     name : the name under which the model is registered
-    family : "glm", "tree", "reludnn" or "generic"
+    family : the name of the model's family in ``families.FAMILIES`` ("generic" for an
+        estimator of no family)
     estimator : the fitted model, which takes the matrix of ``transform``
     task, feature_names, classes (the two target labels of a classification, else None)
     """

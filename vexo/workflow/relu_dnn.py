@@ -9,6 +9,7 @@ the regressor, the logit for the classifier), so that the local linear models ar
 
 import numpy as np
 from sklearn.neural_network import MLPClassifier, MLPRegressor
+from sklearn.utils.validation import check_is_fitted
 
 
 class _ReluMLP:
@@ -26,6 +27,10 @@ class _ReluMLP:
 
 class ReluDNNRegressor(_ReluMLP, MLPRegressor):
 
+    def predict(self, X):
+        check_is_fitted(self, "y_scale_")
+        return super().predict(X) * self.y_scale_ + self.y_mean_
+
     def fit(self, X, y):
         y = np.asarray(y, dtype=float)
         self.y_mean_ = float(y.mean())
@@ -33,11 +38,9 @@ class ReluDNNRegressor(_ReluMLP, MLPRegressor):
         self.y_scale_ = float(y.std()) or 1.0
         return super().fit(X, (y - self.y_mean_) / self.y_scale_)
 
-    def predict(self, X):
-        return super().predict(X) * self.y_scale_ + self.y_mean_
-
     def relu_layers(self):
         """[(weights, biases), ...] of every layer, the last one mapping to the prediction."""
+        check_is_fitted(self, "y_scale_")
         layers = [(w, b) for w, b in zip(self.coefs_, self.intercepts_)]
         w, b = layers[-1]
         layers[-1] = (w * self.y_scale_, b * self.y_scale_ + self.y_mean_)
@@ -55,11 +58,18 @@ class ReluDNNClassifier(_ReluMLP, MLPClassifier):
 
     def relu_layers(self):
         """[(weights, biases), ...] of every layer, the last one mapping to the logit."""
+        check_is_fitted(self, "coefs_")
         return [(w, b) for w, b in zip(self.coefs_, self.intercepts_)]
 
     def decision_function(self, X):
         """The logit of ``classes_[1]`` for each row of X."""
         return relu_forward(self.relu_layers(), np.asarray(X, dtype=float))[0]
+
+    def __sklearn_tags__(self):
+        tags = super().__sklearn_tags__()
+        tags.classifier_tags.multi_class = False
+        tags.classifier_tags.multi_label = False
+        return tags
 
 
 def relu_forward(layers, X):

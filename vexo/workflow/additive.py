@@ -1,0 +1,292 @@
+"""Explanations of additive models: an intercept plus one term per feature and per feature pair.
+
+Every fitted additive model here offers ``term_features_`` (the feature positions of each term),
+``intercept_`` and ``eval_terms(X)`` (each term's contribution for the rows of X, centred on the
+training rows); the intercept plus a row's contributions is the model's prediction (the logit
+for a classifier). The explainable boosting machines of interpret and the GAMs of ``gam`` both
+do. ``AdditiveTerms`` turns that into importances and local explanations; the three explainer
+builders give each family's view of its terms.
+"""
+
+import numpy as np
+
+# Grid points of a main-effect curve and of each side of a pair surface.
+GRID = 100
+# Bars of the sample density strip under a numeric main effect.
+DENSITY_BINS = 20
+
+
+def pair_name(a, b):
+    return a + " x " + b
+
+
+class AdditiveTerms:
+    """The terms of a fitted additive model, evaluated on the training rows.
+
+    names: full term names (a feature's name, "a x b" for a pair); labels: display names (a
+    pair as its two 15-character display names); importance: each term's share of the mean
+    absolute contribution over the training rows (they add up to 1).
+    """
+
+    def __init__(self, estimator, train_inputs, feature_names, display_names):
+        self.estimator = estimator
+        self.intercept = float(np.ravel(estimator.intercept_)[0])
+        self.features = [tuple(int(j) for j in term) for term in estimator.term_features_]
+        if any(len(term) not in (1, 2) for term in self.features):
+            raise ValueError("only main effects and pairs can be explained; the model has a "
+                             "term of %d features" % max(len(t) for t in self.features))
+        self.names = [pair_name(*(feature_names[j] for j in term)) if len(term) == 2
+                      else feature_names[term[0]] for term in self.features]
+        self.labels = [pair_name(*(display_names[feature_names[j]] for j in term))
+                       if len(term) == 2 else feature_names[term[0]] for term in self.features]
+        self.train = self.contributions(train_inputs)
+        self.train_mean = self.train.mean(axis=0)
+        mean_abs = np.abs(self.train - self.train_mean).mean(axis=0)
+        total = mean_abs.sum()
+        self.importance = mean_abs / total if total > 0 else np.zeros(len(self.features))
+        # Term -> feature: a main effect is its feature's, a pair is split evenly between its two.
+        self.to_features = np.zeros((len(self.features), len(feature_names)))
+        for t, term in enumerate(self.features):
+            self.to_features[t, list(term)] = 1.0 / len(term)
+
+    def contributions(self, X):
+        return np.asarray(self.estimator.eval_terms(X), dtype=float).reshape(len(X), -1)
+
+    def pairs(self):
+        """Full name -> display name of every pair term, in the model's order."""
+        return {name: label for name, label, term in zip(self.names, self.labels, self.features)
+                if len(term) == 2}
+
+    def effect_importance(self):
+        order = np.argsort(self.importance, kind="stable")
+        return {"type": "effect",
+                "value": ([self.labels[t] for t in order], self.importance[order])}
+
+    def local_effect(self, x_row):
+        """Term names (display; "Intercept" first before sorting), each term's input values of
+        the row, its contribution; smallest magnitude first."""
+        parts = self.contributions(x_row[None, :])[0]
+        names = ["Intercept"] + self.labels
+        values = [()] + [tuple(float(x_row[j]) for j in term) for term in self.features]
+        effects = np.concatenate([[self.intercept], parts])
+        order = np.argsort(np.abs(effects), kind="stable")
+        ordered = np.empty(len(order), dtype=object)
+        for position, k in enumerate(order):
+            ordered[position] = values[k]
+        return [names[k] for k in order], ordered, effects[order]
+
+    def feature_contributions(self, X, centered):
+        """Each feature's part of the response for the rows of X: its main effect plus half of
+        each of its pairs, measured from the terms' training means when centred."""
+        parts = self.contributions(X)
+        if centered:
+            parts = parts - self.train_mean
+        return parts @ self.to_features
+
+    def train_feature_contributions(self, centered):
+        parts = self.train - self.train_mean if centered else self.train
+        return parts @ self.to_features
+
+
+def _density(values):
+    scores, edges = np.histogram(values, bins=DENSITY_BINS)
+    return {"names": edges, "scores": scores / max(len(values), 1)}
+
+
+def _codes(column):
+    return np.arange(int(np.max(column)) + 1, dtype=float)
+
+
+def _code_density(column, codes):
+    counts = np.array([np.sum(column == c) for c in codes], dtype=float)
+    return {"names": codes.copy(), "scores": counts / max(len(column), 1)}
+
+
+# Explainable boosting machines ----------------------------------------------------------
+
+class EBMInputs:
+    """How an explainable boosting machine reads its input columns: ``feature_types`` (each
+    column "categorical" or "continuous") and ``preprocessor_.col_mapping_`` (a categorical
+    column's category code, as text, to the position of its score in the term; None for a
+    continuous column)."""
+
+    class Preprocessor:
+        def __init__(self, col_mapping):
+            self.col_mapping_ = col_mapping
+
+    def __init__(self, feature_types, col_mapping):
+        self.feature_types = feature_types
+        self.preprocessor_ = EBMInputs.Preprocessor(col_mapping)
+
+
+class EBMExplainer:
+    """The terms of a fitted explainable boosting machine, by name.
+
+    main_effect_[feature] / interaction_["a x b"]: "fidx" (the term's column positions),
+    "predict_func" (the term's contribution for rows of the model's input), "importance",
+    "values" (the term's score of each bin), "density" ("names", "scores") for a main effect.
+    min_value_ / max_value_: each column's training range (codes for a categorical column).
+    """
+
+    def __init__(self, ebm, terms, feature_names):
+        self.n_features_in_ = int(ebm.n_features_in_)
+        kinds = list(ebm.feature_types_in_)
+        self.min_value_ = np.zeros(self.n_features_in_)
+        self.max_value_ = np.zeros(self.n_features_in_)
+        types, mapping = [], []
+        for j, kind in enumerate(kinds):
+            if kind == "continuous":
+                types.append("continuous")
+                mapping.append(None)
+                self.min_value_[j], self.max_value_[j] = ebm.feature_bounds_[j]
+            else:
+                types.append("categorical")
+                levels = dict(ebm.bins_[j][0])
+                mapping.append(levels)
+                codes = [float(key) for key in levels]
+                self.min_value_[j], self.max_value_[j] = min(codes), max(codes)
+        self.estimator = EBMInputs(types, mapping)
+        self.main_effect_, self.interaction_ = {}, {}
+        for t, term in enumerate(terms.features):
+            item = {"fidx": list(term), "predict_func": self._term_function(ebm, t),
+                    "importance": float(terms.importance[t])}
+            scores = np.asarray(ebm.term_scores_[t], dtype=float)
+            if len(term) == 2:
+                item["values"] = scores[1:-1, 1:-1].copy()
+                self.interaction_[terms.names[t]] = item
+                continue
+            j = term[0]
+            weights = np.asarray(ebm.bin_weights_[t], dtype=float)
+            if types[j] == "categorical":
+                positions = list(mapping[j].values())
+                item["values"] = scores[positions]
+                item["density"] = {"names": np.array([float(k) for k in mapping[j]]),
+                                   "scores": weights[positions] / weights.sum()}
+            else:
+                item["values"] = scores[1:-1].copy()
+                counts = np.asarray(ebm.histogram_weights_[j], dtype=float)[1:-1]
+                item["density"] = {"names": np.asarray(ebm.histogram_edges_[j], dtype=float),
+                                   "scores": counts / max(counts.sum(), 1.0)}
+            self.main_effect_[feature_names[j]] = item
+
+    def _term_function(self, ebm, t):
+        categorical = [j for j in ebm.term_features_[t]
+                       if self.estimator.feature_types[j] == "categorical"]
+        low, high = self.min_value_.copy(), self.max_value_.copy()
+
+        # A closure, not a bound method: deep copies of the entry keep the one model.
+        def predict_func(X):
+            X = np.array(X, dtype=float)
+            for j in categorical:
+                # Grids run between codes; a point between two codes takes the nearer one.
+                X[:, j] = np.clip(np.round(X[:, j]), low[j], high[j])
+            return np.asarray(ebm.eval_terms(X), dtype=float).reshape(len(X), -1)[:, t]
+
+        return predict_func
+
+
+# GAMs ----------------------------------------------------------------------------------
+
+def _main_effect(estimator, terms, t, column, categorical):
+    """inputs, outputs and density of main effect t on the training column."""
+    j = terms.features[t][0]
+    if categorical:
+        inputs = _codes(column)
+        density = _code_density(column, inputs)
+    else:
+        inputs = np.linspace(column.min(), column.max(), GRID)
+        density = _density(column)
+    return inputs, estimator.main_curve(j, inputs), density
+
+
+class Explainer:
+    """Entries looked up by name (``explainer[name]``), read only. Not a mapping on purpose: an
+    explainer is told apart from the plain dictionary that describes a tree."""
+
+    def __init__(self, entries):
+        self._entries = dict(entries)
+
+    def __getitem__(self, name):
+        return self._entries[name]
+
+    def __contains__(self, name):
+        return name in self._entries
+
+    def __iter__(self):
+        return iter(self._entries)
+
+    def __len__(self):
+        return len(self._entries)
+
+    def keys(self):
+        return self._entries.keys()
+
+    def items(self):
+        return self._entries.items()
+
+    def __repr__(self):
+        return "%s(%s)" % (type(self).__name__, ", ".join(map(repr, self._entries)))
+
+
+class GAMEffects(Explainer):
+    """The explainer of a fitted GAM: ["effect"][feature] is {"feature_type",
+    "feature_importance", "inputs", "outputs", "density"}."""
+
+
+def gam_effects(estimator, terms, train_inputs, feature_names):
+    """The ``GAMEffects`` of a fitted GAM."""
+    effects = {}
+    for t, term in enumerate(terms.features):
+        j = term[0]
+        categorical = j in estimator.categorical_columns_
+        inputs, outputs, density = _main_effect(estimator, terms, t, train_inputs[:, j],
+                                                categorical)
+        effects[feature_names[j]] = {
+            "feature_type": "categorical" if categorical else "continuous",
+            "feature_importance": float(terms.importance[t]),
+            "inputs": inputs, "outputs": outputs, "density": density}
+    return GAMEffects({"effect": effects})
+
+
+class GAMINetEffects(Explainer):
+    """The terms of a fitted GAMINet by name.
+
+    [feature]: "type" ("continuous" or "categorical"), "importance", "inputs", "outputs",
+    "density" ("names", "scores"); a categorical feature also "input_ticks" (its codes) and
+    "input_labels" (its labels).
+    ["a x b"]: "type" "pairwise", "importance", "input1" and "input2" (the grid of each
+    feature), "outputs" (the surface: row r at the r-th largest value of b, column c at the c-th
+    smallest value of a) and "axis_extent" ([a min, a max, b min, b max]).
+    """
+
+    def __init__(self, estimator, terms, train_inputs, feature_names, categories):
+        super().__init__({})
+        for t, term in enumerate(terms.features):
+            if len(term) == 1:
+                j = term[0]
+                categorical = j in estimator.categorical_columns_
+                inputs, outputs, density = _main_effect(estimator, terms, t,
+                                                        train_inputs[:, j], categorical)
+                item = {"type": "categorical" if categorical else "continuous",
+                        "importance": float(terms.importance[t]),
+                        "inputs": inputs, "outputs": outputs, "density": density}
+                if categorical:
+                    labels = categories.get(feature_names[j])
+                    item["input_ticks"] = inputs.copy()
+                    item["input_labels"] = [labels[int(c)] if labels is not None
+                                            and int(c) < len(labels) else "%g" % c
+                                            for c in inputs]
+                self._entries[feature_names[j]] = item
+                continue
+            a, b = term
+            grids = []
+            for j in term:
+                column = train_inputs[:, j]
+                grids.append(_codes(column) if j in estimator.categorical_columns_
+                             else np.linspace(column.min(), column.max(), GRID))
+            self._entries[terms.names[t]] = {
+                "type": "pairwise", "importance": float(terms.importance[t]),
+                "input1": grids[0], "input2": grids[1],
+                "outputs": estimator.pair_grid(t, grids[0], grids[1][::-1]),
+                "axis_extent": [float(grids[0][0]), float(grids[0][-1]),
+                                float(grids[1][0]), float(grids[1][-1])]}

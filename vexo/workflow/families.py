@@ -1,0 +1,370 @@
+"""The model families of an experiment, one object each, in one registry.
+
+A family knows its estimator classes (by which a fitted model is recognised), builds an
+unfitted model for a dataset with its fitting defaults (every one of which ``params`` may
+override), and explains a fitted model in the experiment's terms: its stored explanation (the
+explainer), effect importance, local effects and local contributions, and its interactions.
+Adding a family means adding one object to ``FAMILIES``.
+"""
+
+import numpy as np
+from sklearn.compose import ColumnTransformer
+from sklearn.linear_model import LinearRegression, LogisticRegression
+from sklearn.pipeline import Pipeline
+from sklearn.preprocessing import OneHotEncoder
+from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
+
+from . import additive, explain
+from .gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
+from .local_linear import LocalLinearModels
+from .relu_dnn import ReluDNNClassifier, ReluDNNRegressor
+
+# Background rows for the contributions of models that have no decomposition of their own.
+_BACKGROUND_ROWS = 200
+
+
+class Family:
+    """A model that the experiment only predicts with: contributions by occlusion, nothing
+    else explained. Subclasses override what their models explain better.
+
+    name: the family's name in ``register``; class_names: the estimator classes (regressor,
+    classifier) that belong to it; logit: whether a classifier's response is its logit (else
+    its probability of the positive class).
+    """
+
+    name = "generic"
+    class_names = ()
+    logit = False
+
+    def __repr__(self):
+        return "<model family %r>" % self.name
+
+    # Building ----------------------------------------------------------------------------
+
+    def classes(self):
+        """(regressor class, classifier class)."""
+        raise ValueError("family %r builds no models; register an estimator instead" % self.name)
+
+    def defaults(self, dataset, random_state):
+        return {}
+
+    def build(self, dataset, random_state, params):
+        """An unfitted model for the dataset's task: the defaults, overridden by params."""
+        regressor, classifier = self.classes()
+        cls = classifier if dataset.task == "classification" else regressor
+        settings = self.defaults(dataset, random_state)
+        unknown = sorted(set(params) - set(cls().get_params()))
+        if unknown:
+            raise ValueError("%s has no setting(s) %s; its settings are %s" % (
+                cls.__name__, ", ".join(map(repr, unknown)),
+                ", ".join(sorted(cls().get_params()))))
+        settings.update(params)
+        return self.wrap(cls(**settings), dataset)
+
+    def wrap(self, model, dataset):
+        return model
+
+    # Explaining --------------------------------------------------------------------------
+
+    def explainer(self, experiment, model):
+        """The stored explanation of a fitted model (``interpret_result_dict[model]``)."""
+        return None
+
+    def interactions(self, experiment, model):
+        """Full name "a x b" -> display name of each pair term of the model."""
+        return {}
+
+    def effect_importance(self, experiment, model):
+        return None
+
+    def local_effect(self, experiment, model, row, x_row):
+        return None
+
+    def local_contributions(self, experiment, model, x_row, centered):
+        """(contributions, their training spread or None, response) of one row in model
+        scale: the response minus its average over each feature's training values."""
+        estimator = experiment.registered_pipeline[model].estimator
+        train_inputs = experiment._inputs[model][experiment.dataset.train_index]
+        spaced = np.linspace(0, len(train_inputs) - 1,
+                             min(len(train_inputs), _BACKGROUND_ROWS)).astype(int)
+        parts = explain.occlusion_contributions(
+            lambda X: explain.model_response(estimator, X), x_row, train_inputs[spaced])
+        return parts, None, explain.model_response(estimator, x_row[None, :])[0]
+
+    def relative_to(self, centered):
+        """What the contributions of ``local_contributions`` are measured from."""
+        return "relative to the training mean"
+
+    def local_tree(self, experiment, model, x_row):
+        return None
+
+
+class LinearFamily(Family):
+    """Linear (regression) or logistic (classification) regression on the scaled numeric
+    features and one indicator per level of each categorical feature except its first (the
+    reference level)."""
+
+    name = "glm"
+    logit = True
+
+    def classes(self):
+        return LinearRegression, LogisticRegression
+
+    def defaults(self, dataset, random_state):
+        return {"max_iter": 1000} if dataset.task == "classification" else {}
+
+    def wrap(self, model, dataset):
+        columns = [dataset.feature_names.index(name) for name in dataset.categorical_features]
+        levels = OneHotEncoder(
+            categories=[np.arange(len(dataset.categories[name]), dtype=float)
+                        for name in dataset.categorical_features],
+            drop="first", sparse_output=False)
+        design = ColumnTransformer([("levels", levels, columns)] if columns else [],
+                                   remainder="passthrough")
+        return Pipeline([("design", design), ("linear", model)])
+
+    def effect_importance(self, experiment, model):
+        estimator = experiment.registered_pipeline[model].estimator
+        intercept, _ = explain.linear_parts(estimator)
+        terms = explain.linear_terms(estimator, experiment.dataset)
+        terms.append(("Intercept", "Intercept", intercept))
+        terms.sort(key=lambda term: abs(term[2]))
+        names, groups, values = zip(*terms)
+        return {"type": "coefficient", "feature_hier": np.array(groups, dtype=object),
+                "feature_names": np.array(names, dtype=object),
+                "importance": np.array(values, dtype=float)}
+
+    def local_contributions(self, experiment, model, x_row, centered):
+        estimator = experiment.registered_pipeline[model].estimator
+        train_inputs = experiment._inputs[model][experiment.dataset.train_index]
+        train_parts = explain.linear_contributions(estimator, experiment.dataset, train_inputs)
+        parts = explain.linear_contributions(estimator, experiment.dataset, x_row[None, :])[0]
+        if centered:
+            baseline = train_parts.mean(axis=0)
+            parts, train_parts = parts - baseline, train_parts - baseline
+        return parts, train_parts, explain.linear_response(estimator, x_row[None, :])[0]
+
+    def relative_to(self, centered):
+        return "relative to the training mean" if centered else "relative to the intercept"
+
+
+class TreeFamily(Family):
+    """A decision tree, depth 5 and 5 samples per leaf unless the settings say otherwise."""
+
+    name = "tree"
+    class_names = ("DecisionTreeRegressor", "DecisionTreeClassifier")
+
+    def classes(self):
+        return DecisionTreeRegressor, DecisionTreeClassifier
+
+    def defaults(self, dataset, random_state):
+        return {"max_depth": 5, "min_samples_leaf": 5, "random_state": random_state}
+
+    def explainer(self, experiment, model):
+        return explain.tree_result(experiment.registered_pipeline[model].estimator,
+                                   experiment.dataset.feature_names)
+
+    def local_contributions(self, experiment, model, x_row, centered):
+        estimator = experiment.registered_pipeline[model].estimator
+        return (explain.tree_contributions(estimator, x_row[None, :])[0], None,
+                explain.model_response(estimator, x_row[None, :])[0])
+
+    def local_tree(self, experiment, model, x_row):
+        return explain.tree_local(experiment.registered_pipeline[model].estimator,
+                                  experiment.dataset.feature_names, x_row)
+
+
+class ReluFamily(Family):
+    """A ReLU network, two hidden layers of 20 by default."""
+
+    name = "reludnn"
+    class_names = ("ReluDNNRegressor", "ReluDNNClassifier")
+    logit = True
+
+    def classes(self):
+        return ReluDNNRegressor, ReluDNNClassifier
+
+    def defaults(self, dataset, random_state):
+        return {"random_state": random_state}
+
+    def explainer(self, experiment, model):
+        dataset = experiment.dataset
+        return LocalLinearModels(
+            experiment.registered_pipeline[model].estimator.relu_layers(),
+            experiment._inputs[model][dataset.train_index],
+            [dataset.truncated_columns_dict_10[f] for f in dataset.feature_names],
+            sample_index=dataset.train_index)
+
+    def effect_importance(self, experiment, model):
+        llms = experiment.interpret_single(model)
+        return {"type": "llm", "ystd_llms": llms.ystd_llms,
+                "all_bias_weight": llms.all_bias_weight,
+                "feature_importance": llms.feature_importance,
+                "n_features": llms.n_features, "feature_names": llms.feature_names}
+
+    def local_contributions(self, experiment, model, x_row, centered):
+        llms = experiment.interpret_single(model)
+        weights, _ = llms.local_model(x_row)
+        parts = weights * (x_row - llms.x.mean(axis=0) if centered else x_row)
+        spread = llms.contributions(np.arange(llms.x.shape[0]), centered=centered)
+        estimator = experiment.registered_pipeline[model].estimator
+        return parts, spread, explain.linear_response(estimator, x_row[None, :])[0]
+
+    def relative_to(self, centered):
+        if centered:
+            return "relative to the sample's own linear model at the training mean"
+        return "relative to the sample's own intercept"
+
+
+class AdditiveFamily(Family):
+    """Models that are an intercept plus main effects and pair terms (``additive``)."""
+
+    logit = True
+
+    def terms(self, experiment, model):
+        """The model's ``AdditiveTerms`` on its training rows, computed once."""
+        cache = experiment._derived.setdefault(model, {})
+        if "terms" not in cache:
+            dataset = experiment.dataset
+            cache["terms"] = additive.AdditiveTerms(
+                experiment.registered_pipeline[model].estimator,
+                experiment._inputs[model][dataset.train_index], dataset.feature_names,
+                dataset.truncated_columns_dict_15)
+        return cache["terms"]
+
+    def categorical_positions(self, dataset):
+        return [dataset.feature_names.index(name) for name in dataset.categorical_features]
+
+    def interactions(self, experiment, model):
+        return self.terms(experiment, model).pairs()
+
+    def effect_importance(self, experiment, model):
+        return self.terms(experiment, model).effect_importance()
+
+    def local_effect(self, experiment, model, row, x_row):
+        terms = self.terms(experiment, model)
+        names, values, effects = terms.local_effect(x_row)
+        return {"x": names, "value": values, "y": effects,
+                "title": "Sample %d: %s, intercept plus effects"
+                % (row, experiment._response_text(model, effects.sum()))}
+
+    def local_contributions(self, experiment, model, x_row, centered):
+        terms = self.terms(experiment, model)
+        parts = terms.feature_contributions(x_row[None, :], centered)[0]
+        response = terms.intercept + terms.contributions(x_row[None, :])[0].sum()
+        return parts, terms.train_feature_contributions(centered), response
+
+    def relative_to(self, centered):
+        return "relative to the training mean" if centered else "relative to the intercept"
+
+
+class EBMFamily(AdditiveFamily):
+    """Explainable boosting machines of interpret, with pairwise interactions. The defaults
+    trade a little accuracy for speed (the library's take minutes on two cores): 4 outer bags,
+    one job, a higher learning rate, fewer bins and rounds than the library's, at most 10
+    pairs."""
+
+    name = "ebm"
+    class_names = ("ExplainableBoostingRegressor", "ExplainableBoostingClassifier")
+
+    def classes(self):
+        try:
+            from interpret.glassbox import (ExplainableBoostingClassifier,
+                                            ExplainableBoostingRegressor)
+        except ImportError:
+            raise ValueError("family 'ebm' needs the package interpret-core, which is not "
+                             "installed") from None
+        return ExplainableBoostingRegressor, ExplainableBoostingClassifier
+
+    def defaults(self, dataset, random_state):
+        return {
+            "feature_names": list(dataset.feature_names),
+            "feature_types": ["nominal" if dataset.is_categorical(f) else "continuous"
+                              for f in dataset.feature_names],
+            "interactions": 10, "outer_bags": 4, "n_jobs": 1, "learning_rate": 0.1,
+            "max_bins": 256, "max_interaction_bins": 32, "max_rounds": 1000,
+            "early_stopping_rounds": 50, "smoothing_rounds": 50,
+            "interaction_smoothing_rounds": 50,
+            "random_state": random_state,
+        }
+
+    def explainer(self, experiment, model):
+        return additive.EBMExplainer(experiment.registered_pipeline[model].estimator,
+                                     self.terms(experiment, model),
+                                     experiment.dataset.feature_names)
+
+
+class GAMFamily(AdditiveFamily):
+    """Penalised spline GAMs (``gam.GAMRegressor`` / ``GAMClassifier``)."""
+
+    name = "gam"
+    class_names = ("GAMRegressor", "GAMClassifier")
+
+    def classes(self):
+        return GAMRegressor, GAMClassifier
+
+    def defaults(self, dataset, random_state):
+        return {"categorical_features": self.categorical_positions(dataset)}
+
+    def explainer(self, experiment, model):
+        dataset = experiment.dataset
+        return additive.gam_effects(experiment.registered_pipeline[model].estimator,
+                                    self.terms(experiment, model),
+                                    experiment._inputs[model][dataset.train_index],
+                                    dataset.feature_names)
+
+
+class GAMINetFamily(AdditiveFamily):
+    """GAMs with screened pairwise interactions (``gam.GAMINetRegressor`` /
+    ``GAMINetClassifier``)."""
+
+    name = "gami"
+    class_names = ("GAMINetRegressor", "GAMINetClassifier")
+
+    def classes(self):
+        return GAMINetRegressor, GAMINetClassifier
+
+    def defaults(self, dataset, random_state):
+        return {"categorical_features": self.categorical_positions(dataset)}
+
+    def explainer(self, experiment, model):
+        dataset = experiment.dataset
+        return additive.GAMINetEffects(experiment.registered_pipeline[model].estimator,
+                                       self.terms(experiment, model),
+                                       experiment._inputs[model][dataset.train_index],
+                                       dataset.feature_names, dataset.categories)
+
+
+FAMILIES = {}
+
+
+def add_family(family):
+    FAMILIES[family.name] = family
+    return family
+
+
+for _family in (LinearFamily(), TreeFamily(), ReluFamily(), EBMFamily(), GAMFamily(),
+                GAMINetFamily(), Family()):
+    add_family(_family)
+
+
+def family_named(name):
+    if name not in FAMILIES or name == "generic":
+        raise ValueError("unknown model family %r; the families are %s, or pass an unfitted "
+                         "scikit-learn estimator" % (name, ", ".join(
+                             repr(f) for f in FAMILIES if f != "generic")))
+    return FAMILIES[name]
+
+
+def make_estimator(family, dataset, random_state=0, **params):
+    """An unfitted estimator of a family for the dataset's task; ``params`` go to the model."""
+    return family_named(family).build(dataset, random_state, params)
+
+
+def family_of(estimator):
+    """The family whose views suit an estimator: decided by its class, as the views do."""
+    name = type(estimator).__name__
+    for family in FAMILIES.values():
+        if name in family.class_names:
+            return family.name
+    return "generic"

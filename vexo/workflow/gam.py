@@ -1,0 +1,434 @@
+"""Generalised additive models on penalised splines (pygam), with and without pairwise terms.
+
+``GAMRegressor`` / ``GAMClassifier`` model the response (the logit of the second class for a
+classifier) as an intercept plus one smooth function per feature: a penalised cubic spline of a
+numeric feature, one level per code of a categorical feature.
+
+``GAMINetRegressor`` / ``GAMINetClassifier`` add structured pairwise interactions in the way of
+GAMI-Net: the main effects are fitted first; then every feature pair is screened on what those
+main effects leave unexplained (an F test of the products of low-order terms of the two features
+on the residuals, the working residuals of the logit for a classifier, at the family-wise level
+``screen_alpha``, taking the strongest pair and its part out before the next); at most ``interactions`` pairs that pass, the
+strongest first, join the main effects as tensor-product spline terms, and everything is refitted
+together. Each pair's surface is then purified: its averages along either feature over the
+training values of the other are moved into the main effects, so a main effect carries all of its
+feature's effect on average and a pair only what neither feature explains alone.
+
+All four take the input matrix of numbers; columns listed in ``categorical_features`` must hold
+integer codes 0, 1, ... . Every term is centred on the training rows, so that
+``intercept_ + eval_terms(X).sum(axis=1)`` is the prediction (the logit for a classifier).
+"""
+
+import contextlib
+import io
+import warnings
+
+import numpy as np
+from scipy import stats
+from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
+from sklearn.exceptions import ConvergenceWarning
+from sklearn.utils.multiclass import check_classification_targets, type_of_target
+from sklearn.utils.validation import check_is_fitted, validate_data
+from threadpoolctl import threadpool_limits
+
+# Training values of the partner feature over which a pair surface is averaged in purification.
+_PURIFY_ROWS = 100
+# Smoothing penalties tried when lam is "auto".
+_LAM_GRID = np.logspace(-1, 3, 5)
+# Ridge penalty on the spline coefficients of every numeric main effect.
+_RIDGE = 0.1
+
+
+def _check_settings(est):
+    if isinstance(est.n_splines, bool) or not isinstance(est.n_splines, (int, np.integer)) \
+            or est.n_splines < 4:
+        raise ValueError("n_splines must be an integer of at least 4, got %r" % (est.n_splines,))
+    if isinstance(est.lam, str) and est.lam == "auto":
+        lam = None
+    else:
+        try:
+            lam = float(est.lam)
+        except (TypeError, ValueError):
+            raise ValueError('lam must be a positive number or "auto", got %r' % (est.lam,)) from None
+        if not np.isfinite(lam) or lam <= 0:
+            raise ValueError('lam must be a positive number or "auto", got %r' % (est.lam,))
+    if isinstance(est.max_iter, bool) or not isinstance(est.max_iter, (int, np.integer)) \
+            or est.max_iter < 1:
+        raise ValueError("max_iter must be a positive integer, got %r" % (est.max_iter,))
+    return lam
+
+
+def _check_categorical(est, X):
+    columns = []
+    for j in est.categorical_features:
+        if isinstance(j, bool) or not isinstance(j, (int, np.integer)) or not 0 <= j < X.shape[1]:
+            raise ValueError("categorical_features must be column positions below %d, got %r"
+                             % (X.shape[1], j))
+        codes = X[:, j]
+        if np.any(codes < 0) or np.any(codes != np.round(codes)):
+            raise ValueError("categorical column %d must hold integer codes 0, 1, ..., got %r"
+                             % (j, codes[(codes < 0) | (codes != np.round(codes))][0]))
+        columns.append(int(j))
+    return sorted(set(columns))
+
+
+class _AdditiveModel(BaseEstimator):
+    """What the additive models share: terms, centring, and the fitted pygam model."""
+
+    def _terms(self, X, pairs, lam):
+        from pygam import f, s, te
+        from pygam.terms import TermList
+
+        terms = []
+        for j in range(X.shape[1]):
+            if j in self.categorical_columns_:
+                terms.append(f(j, lam=lam))
+            else:
+                # The smoothing penalty leaves straight lines free; the small ridge keeps a
+                # logit finite where a feature separates the classes.
+                terms.append(s(j, n_splines=self.n_splines, lam=[lam, _RIDGE],
+                               penalties=["derivative", "l2"]))
+        for a, b in pairs:
+            dtype = ["categorical" if c in self.categorical_columns_ else "numerical"
+                     for c in (a, b)]
+            terms.append(te(a, b, n_splines=self.pair_splines, lam=lam, dtype=dtype))
+        return TermList(*terms)
+
+    def _gam(self, X, target, pairs):
+        """The fitted pygam model; with lam "auto" the one smoothing penalty of all terms
+        that minimises generalised cross-validation (UBRE for a classifier) on a grid."""
+        from pygam import LinearGAM, LogisticGAM
+
+        cls = LogisticGAM if self._classifier else LinearGAM
+        score = "UBRE" if self._classifier else "GCV"
+        best = None
+        for lam in (_LAM_GRID if self.lam == "auto" else [float(self.lam)]):
+            gam = cls(self._terms(X, pairs, lam), max_iter=self.max_iter, tol=self.tol)
+            # pygam prints "did not converge" itself; that is reported below as a warning.
+            with contextlib.redirect_stdout(io.StringIO()), \
+                    np.errstate(divide="ignore", invalid="ignore", over="ignore"):
+                try:
+                    gam.fit(X, target)
+                except ValueError:
+                    # An extreme penalty of the grid may diverge; another one wins then.
+                    if self.lam != "auto":
+                        raise
+                    continue
+            if best is None or gam.statistics_[score] < best.statistics_[score]:
+                best = gam
+        if best is None:
+            raise ValueError("the fit diverged for every smoothing penalty of %s"
+                             % list(_LAM_GRID))
+        if len(best.logs_["deviance"]) >= self.max_iter:
+            warnings.warn("%s did not converge in max_iter=%d iterations"
+                          % (type(self).__name__, self.max_iter), ConvergenceWarning)
+        return best
+
+    def _fit_target(self, y):
+        if not self._classifier:
+            y = np.asarray(y, dtype=float)
+            if not np.all(np.isfinite(y)):
+                raise ValueError("the target holds NaN or infinite values")
+            return y
+        check_classification_targets(y)
+        kind = type_of_target(y, input_name="y")
+        if kind != "binary":
+            raise ValueError("Only binary classification is supported. The type of the target "
+                             "is %s." % kind)
+        self.classes_ = np.unique(y)
+        if len(self.classes_) < 2:
+            raise ValueError("%s needs samples of two classes; the target has one class, %s"
+                             % (type(self).__name__, self.classes_[0]))
+        return (y == self.classes_[1]).astype(float)
+
+    def fit(self, X, y):
+        # The matrices are small: a threaded linear algebra library only fights over the cores.
+        with threadpool_limits(limits=1, user_api="blas"):
+            return self._fit(X, y)
+
+    def _fit(self, X, y):
+        _check_settings(self)
+        X, y = validate_data(self, X, y, dtype=float, y_numeric=not self._classifier)
+        if X.shape[0] < 2:
+            raise ValueError("%s needs at least 2 samples; got 1 sample" % type(self).__name__)
+        self.categorical_columns_ = _check_categorical(self, X)
+        target = self._fit_target(y)
+        constant = [j for j in range(X.shape[1]) if np.ptp(X[:, j]) == 0]
+        if constant:
+            raise ValueError("column(s) %s take a single value; drop them before fitting" % constant)
+
+        pairs = self._screen(X, target)
+        self.gam_ = self._gam(X, target, pairs)
+        self.n_iter_ = len(self.gam_.logs_["deviance"])
+        self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
+        self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
+        self.pair_levels_ = np.zeros(len(self.term_features_))
+        for t in range(X.shape[1], len(self.term_features_)):
+            a = self.term_features_[t][0]
+            self.pair_levels_[t] = self._pair_average(t, self._background[:, a], True).mean()
+        self.term_means_ = np.zeros(len(self.term_features_))
+        self.term_means_ = self._raw_terms(X).mean(axis=0)
+        self.intercept_ = float(self.gam_.coef_[-1] + self.term_means_.sum())
+        return self
+
+    def _screen(self, X, target):
+        """The feature pairs to fit beside the main effects: none."""
+        return []
+
+    def _at(self, columns, values):
+        """Rows of a typical training row with the given columns set to the given values."""
+        rows = np.repeat(self._background[:1], len(values[0]), axis=0)
+        for c, v in zip(columns, values):
+            rows[:, c] = v
+        return rows
+
+    def _pair(self, t, va, vb):
+        """The fitted pair surface at the points (va[i], vb[i])."""
+        return self.gam_.partial_dependence(term=t, X=self._at(self.term_features_[t], [va, vb]))
+
+    def _pair_average(self, t, values, first):
+        """The pair surface at each of `values` of one of its features (the first if `first`),
+        averaged over the background values of the other."""
+        a, b = self.term_features_[t]
+        other = self._background[:, b if first else a]
+        keep = np.repeat(np.asarray(values, dtype=float), len(other))
+        spread = np.tile(other, len(values))
+        surface = self._pair(t, keep, spread) if first else self._pair(t, spread, keep)
+        return surface.reshape(len(values), len(other)).mean(axis=1)
+
+    def _pairs_of(self, j):
+        return [t for t in range(self.n_features_in_, len(self.term_features_))
+                if j in self.term_features_[t]]
+
+    def main_curve(self, j, values):
+        """The centred main effect of feature j at the given values, with the share of its
+        pairs that depends on it alone."""
+        check_is_fitted(self, "gam_")
+        values = np.asarray(values, dtype=float)
+        curve = self.gam_.partial_dependence(term=j, X=self._at([j], [values]))
+        for t in self._pairs_of(j):
+            curve = curve + self._pair_average(t, values, self.term_features_[t][0] == j) \
+                - self.pair_levels_[t]
+        return curve - self.term_means_[j]
+
+    def pair_grid(self, t, va, vb):
+        """The centred, purified pair term t on the grid va x vb: (len(vb), len(va)), row r at
+        vb[r], column c at va[c]."""
+        check_is_fitted(self, "gam_")
+        va, vb = np.asarray(va, dtype=float), np.asarray(vb, dtype=float)
+        surface = self._pair(t, np.tile(va, len(vb)), np.repeat(vb, len(va)))
+        surface = surface.reshape(len(vb), len(va))
+        surface = surface - self._pair_average(t, va, True)[None, :] \
+            - self._pair_average(t, vb, False)[:, None] + 2 * self.pair_levels_[t]
+        return surface - self.term_means_[t]
+
+    def _raw_terms(self, X):
+        """Term values before centring; pair surfaces purified into their main effects."""
+        parts = np.empty((X.shape[0], len(self.term_features_)))
+        for j in range(X.shape[1]):
+            parts[:, j] = self.gam_.partial_dependence(term=j, X=self._at([j], [X[:, j]]))
+        for t in range(X.shape[1], len(self.term_features_)):
+            a, b = self.term_features_[t]
+            along_a = self._pair_average(t, X[:, a], True)
+            along_b = self._pair_average(t, X[:, b], False)
+            level = self.pair_levels_[t]
+            parts[:, a] += along_a - level
+            parts[:, b] += along_b - level
+            parts[:, t] = self._pair(t, X[:, a], X[:, b]) - along_a - along_b + 2 * level
+        return parts
+
+    def eval_terms(self, X):
+        """Each term's centred contribution for the rows of X, (n, number of terms)."""
+        check_is_fitted(self, "gam_")
+        X = validate_data(self, X, dtype=float, reset=False)
+        return self._raw_terms(X) - self.term_means_
+
+    def _predictor(self, X):
+        """The additive predictor: the prediction of a regressor, the logit of ``classes_[1]``
+        for a classifier."""
+        check_is_fitted(self, "gam_")
+        return self.intercept_ + self.eval_terms(X).sum(axis=1)
+
+    def __sklearn_tags__(self):
+        tags = super().__sklearn_tags__()
+        tags.input_tags.allow_nan = False
+        tags.target_tags.required = True
+        return tags
+
+
+class _RegressorMixin(RegressorMixin):
+    _classifier = False
+
+    def predict(self, X):
+        return self._predictor(X)
+
+
+class _ClassifierMixin(ClassifierMixin):
+    _classifier = True
+
+    def decision_function(self, X):
+        """The logit of ``classes_[1]`` for each row of X."""
+        return self._predictor(X)
+
+    def predict_proba(self, X):
+        p = 1.0 / (1.0 + np.exp(-self.decision_function(X)))
+        return np.column_stack([1 - p, p])
+
+    def predict(self, X):
+        positive = self.decision_function(X) > 0
+        return self.classes_[positive.astype(int)]
+
+    def __sklearn_tags__(self):
+        tags = super().__sklearn_tags__()
+        tags.classifier_tags.multi_class = False
+        return tags
+
+
+class _GAM(_AdditiveModel):
+
+    def __init__(self, n_splines=10, lam="auto", categorical_features=(), max_iter=100, tol=1e-4):
+        self.n_splines = n_splines
+        self.lam = lam
+        self.categorical_features = categorical_features
+        self.max_iter = max_iter
+        self.tol = tol
+
+
+class GAMRegressor(_RegressorMixin, _GAM):
+    """Penalised spline GAM for a numeric target: intercept + one smooth term per feature.
+
+    n_splines: basis functions per numeric feature; lam: smoothing penalty of every term;
+    categorical_features: positions of the columns of integer codes.
+    """
+
+
+class GAMClassifier(_ClassifierMixin, _GAM):
+    """Penalised spline GAM of the logit of a binary target: intercept + one smooth term per
+    feature. Settings as ``GAMRegressor``."""
+
+
+class _GAMINet(_AdditiveModel):
+
+    def __init__(self, interactions=10, n_splines=10, pair_splines=5, lam="auto",
+                 screen_alpha=0.05, categorical_features=(), max_iter=100, tol=1e-4):
+        self.interactions = interactions
+        self.n_splines = n_splines
+        self.pair_splines = pair_splines
+        self.lam = lam
+        self.screen_alpha = screen_alpha
+        self.categorical_features = categorical_features
+        self.max_iter = max_iter
+        self.tol = tol
+
+    def _screen(self, X, target):
+        """The pairs that the main effects leave something to explain, strongest first; or
+        the pairs given in ``interactions``."""
+        if not isinstance(self.interactions, (int, np.integer)):
+            self.screened_pairs_ = self._given_pairs(X.shape[1])
+            return self.screened_pairs_
+        for name, low in (("interactions", 0), ("pair_splines", 4)):
+            value = getattr(self, name)
+            if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < low:
+                raise ValueError("%s must be an integer of at least %d, got %r" % (name, low, value))
+        if not 0 < self.screen_alpha < 1:
+            raise ValueError("screen_alpha must lie between 0 and 1, got %r" % (self.screen_alpha,))
+        if self.interactions == 0 or X.shape[1] < 2:
+            self.screened_pairs_ = []
+            return []
+        main = self._gam(X, target, [])
+        if self._classifier:
+            # The working residuals and weights of the logistic fit: a pair's gain on them
+            # is its score for the logit.
+            p = np.clip(main.predict_mu(X), 1e-6, 1 - 1e-6)
+            weights = p * (1 - p)
+            residual = (target - p) / weights
+        else:
+            weights = np.ones(len(target))
+            residual = target - main.predict(X)
+        bases = [self._basis(X[:, j], j) for j in range(X.shape[1])]
+        n_pairs = X.shape[1] * (X.shape[1] - 1) // 2
+        # Forward selection: once a pair is taken, what it explains is taken out of the
+        # residuals, so that its neighbours are not taken for its echo.
+        chosen, candidates = [], [(a, b) for a in range(X.shape[1])
+                                  for b in range(a + 1, X.shape[1])]
+        while candidates and len(chosen) < self.interactions:
+            tested = [(_pair_test(residual, weights, bases[a], bases[b], self._classifier),
+                       (a, b)) for a, b in candidates]
+            passed = [(fit[0], pair, fit[2]) for fit, pair in tested
+                      if fit[1] < self.screen_alpha / n_pairs]
+            if not passed:
+                break
+            _, pair, explained = max(passed, key=lambda item: item[0])
+            chosen.append(pair)
+            candidates.remove(pair)
+            residual = residual - explained
+        self.screened_pairs_ = chosen
+        return chosen
+
+    def _given_pairs(self, n_features):
+        try:
+            pairs = [tuple(sorted(int(j) for j in pair)) for pair in self.interactions]
+        except (TypeError, ValueError):
+            pairs = None
+        if pairs is None or isinstance(self.interactions, (str, bool)) or any(
+                len(p) != 2 or p[0] == p[1] or p[0] < 0 or p[1] >= n_features for p in pairs):
+            raise ValueError("interactions must be a number of pairs or a list of pairs of "
+                             "distinct column positions below %d, got %r"
+                             % (n_features, self.interactions))
+        return list(dict.fromkeys(pairs))
+
+    def _basis(self, column, j):
+        """Centred low-order columns of one feature for the screening: indicators of the
+        levels but the first for a categorical feature, a quadratic for a numeric one."""
+        if j in self.categorical_columns_:
+            levels = np.unique(column)
+            basis = (column[:, None] == levels[None, 1:]).astype(float)
+        else:
+            z = (column - column.mean()) / (column.std() or 1.0)
+            basis = np.column_stack([z, z ** 2])
+        return basis - basis.mean(axis=0)
+
+
+def _pair_test(residual, weights, basis_a, basis_b, known_scale=False):
+    """(gain, p-value, explained): how much the products of two features' screening columns
+    add to a weighted least-squares fit of the residuals on the columns themselves, and the
+    products' part of the fit at each row. The gain is tested with an F test, or with a
+    chi-square test where the scale is known (working residuals of a logit, whose weights are
+    their inverse variances)."""
+    products = (basis_a[:, :, None] * basis_b[:, None, :]).reshape(len(residual), -1)
+    main = np.column_stack([np.ones(len(residual)), basis_a, basis_b])
+    root = np.sqrt(weights)
+
+    def fit(design):
+        coef = np.linalg.lstsq(design * root[:, None], residual * root, rcond=None)[0]
+        return coef, float(np.sum(weights * (residual - design @ coef) ** 2))
+
+    _, sse_main = fit(main)
+    coef, sse_full = fit(np.column_stack([main, products]))
+    df_pair = products.shape[1]
+    df_rest = len(residual) - main.shape[1] - df_pair
+    gain = max(sse_main - sse_full, 0.0)
+    explained = products @ coef[main.shape[1]:]
+    if known_scale:
+        return gain, float(stats.chi2.sf(gain, df_pair)), explained
+    if df_pair < 1 or df_rest < 1 or sse_full <= 0:
+        return gain, 1.0, explained
+    f_value = (gain / df_pair) / (sse_full / df_rest)
+    return gain, float(stats.f.sf(f_value, df_pair, df_rest)), explained
+
+
+class GAMINetRegressor(_RegressorMixin, _GAMINet):
+    """GAM with structured pairwise interactions for a numeric target (see the module text):
+    main effects first, then at most ``interactions`` screened pairs as tensor-product terms.
+
+    interactions: at most this many pairs are screened in; or a list of pairs of column
+    positions, fitted without screening.
+    n_splines / pair_splines: basis functions per feature of a main / pair term; lam: smoothing
+    penalty; screen_alpha: family-wise level of the screening test; categorical_features: positions of
+    the columns of integer codes.
+    """
+
+
+class GAMINetClassifier(_ClassifierMixin, _GAMINet):
+    """GAM with structured pairwise interactions of the logit of a binary target; settings as
+    ``GAMINetRegressor``. Pairs are screened on the residual probabilities of the main effects."""
