@@ -173,3 +173,24 @@ def test_a_table_of_ones_own_is_toured_into_a_new_folder(tmp_path):
     assert os.path.basename(os.path.dirname(folder)).startswith("vexo-tour-mine_csv-")
     assert "mine.csv: 80 rows, target 'label' (classification)" in done.stdout
     assert any(name.endswith("importance.png") for name in os.listdir(os.path.dirname(folder)))
+
+
+def test_the_pair_shown_is_the_strongest_term_by_its_full_and_display_names():
+    from types import SimpleNamespace
+
+    names = ["age", "income x region", "region", "a_very_long_feature_name"]
+    dataset = SimpleNamespace(feature_names=names, test_index=np.array([7, 9]),
+                              truncated_columns_dict_15={n: n[:15] for n in names})
+    terms = ["age x region", "income x region x a_very_long_feature_name"]
+    display = {terms[0]: "age x region", terms[1]: "income x regi x a_very_long_fe"}
+    experiment = SimpleNamespace(
+        dataset=dataset, act_inter_lis={"m": terms}, inter_effect_trunc_dict={"m": display},
+        interpret_fi=lambda model: {"feature_names": ["region", "age"]},
+        interpret_ei=lambda model: {"type": "effect", "value": (
+            ["age x region", "region", "income x regi x a_very_long_fe", "age"], None)})
+    chosen = tour.choose(experiment, "m")
+    assert chosen == tour.Choices("age", ("income x region", "a_very_long_feature_name"),
+                                  ("income x region", "a_very_long_fea"), 7)
+
+    experiment.act_inter_lis = {"m": []}
+    assert tour.choose(experiment, "m").pair == ("age", "region")
