@@ -35,6 +35,10 @@ METHOD_TABLE = {
     "InterpretAPI.interaction_effect": "self, feature0, feature1=None, original_scale=False, figsize=(8, 6)",
     "InterpretGraph.plot_main_effect": "interpret_result, figsize=(8, 6)",
     "InterpretGraph.plot_interaction_effect": "interpret_result, figsize=(8, 6)",
+    "InterpretAPI.get_tree": "self, root=0, depth=3, original_scale=False, figsize=(20, 10)",
+    "InterpretAPI.get_local_tree": "self, idx, original_scale=False, figsize=(20, 10)",
+    "InterpretGraph.plot_tree_diag": "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)",
+    "InterpretGraph.plot_local_tree": "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)",
 }
 API_METHODS = [qualname.split(".")[1] for qualname in METHOD_TABLE if qualname.startswith("InterpretAPI.")]
 GRAPH_FUNCTIONS = [qualname.split(".")[1] for qualname in METHOD_TABLE if qualname.startswith("InterpretGraph.")]

@@ -62,9 +62,12 @@ VIEWS = [
     ("llm_violin", {}, "llm_violin", only("relu", DRAW)),
     ("tree_global", {"depth": 2}, "get_tree", only("tree", DRAW)),
     ("tree_global", {"original_scale": True}, "get_tree", only("tree", DRAW)),
+    ("tree_global", {"root": 2, "depth": 2, "original_scale": False}, "get_tree", only("tree", DRAW)),
+    ("tree_global", {"root": 1, "depth": 9, "original_scale": True}, "get_tree", only("tree", DRAW)),
     ("tree_local", {"sample_id": 17}, "get_local_tree", only("tree", DRAW)),
     ("tree_local", {"sample_id": 17, "original_scale": True}, "get_local_tree",
      only("tree", DRAW)),
+    ("tree_local", {"sample_id": 250, "original_scale": False}, "get_local_tree", only("tree", DRAW)),
 ]
 
 

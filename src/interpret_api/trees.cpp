@@ -1,8 +1,695 @@
-// Trees: the model's decision tree, drawn whole and along one sample's path.
+// Trees: the model's decision tree, drawn whole below any node and along one sample's path.
+//
+// scikit-learn's plot_tree draws every node as a boxed annotation and, beside the two children of
+// the top node, the unboxed edge labels "True" and "False". The views pick the boxes out by their
+// bbox patch, so that box k is node k, and keep the edge labels beside the children of the node
+// drawn on top (hidden when that child is not drawn).
+//
+// The layout itself (slots of the complete binary tree below the shown top node, the spreading of
+// crowded pairs of boxes) is plain arithmetic over plain data, at the top of this file.
 #include "interpret_api.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace vexo {
 
-Rows tree_rows() { return {}; }
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Layout arithmetic
+
+using NodeId = long long;
+constexpr NodeId kNoNode = -1;  // scikit-learn's mark of a missing child
+constexpr std::size_t kNotShown = static_cast<std::size_t>(-1);
+
+struct Point {
+    double x;
+    double y;
+};
+
+// Where a shown box goes: its text at `at`, its arrow ending at `arrow` (the parent's place; the
+// top's own place for the top).
+struct Place {
+    Point at;
+    Point arrow;
+};
+
+// The frame of the slot layout: the top box's place, the widest x of the drawing and the figure
+// height in inches.
+struct SlotFrame {
+    double x_mid;
+    double y_ini;
+    double x_max;
+    double height;
+};
+
+// The top slot sits at (x_mid, y_ini). Level `level` below it (1 for the top's children) lies
+// y_ini * 0.9 * 1.9 / height lower per level, and a child sits x_max / 2 ** (level + 1) left
+// (slot 2s + 1) or right (slot 2s + 2) of its parent s. Evaluated in the order in which a grid of
+// every slot, built level by level, would evaluate it, so the places agree to the last bit; but
+// only the slots of shown nodes are computed, at any depth.
+double level_offset(const SlotFrame& frame, long long level) {
+    const int exponent = static_cast<int>(std::min<long long>(level + 1, 4096));
+    return frame.x_max / std::ldexp(1.0, exponent);
+}
+
+double level_y(const SlotFrame& frame, long long level) {
+    return frame.y_ini - frame.y_ini * 0.9 * 1.9 / frame.height * static_cast<double>(level);
+}
+
+// The subtree below `top`, `depth` levels deep, laid out on the slots of a complete binary tree.
+struct SubtreeLayout {
+    std::vector<std::size_t> place_of;  // node id -> index into `places`, kNotShown if hidden
+    std::vector<Place> places;          // the shown nodes in level order, the top first
+    std::vector<NodeId> unfinished;     // nodes of the last shown level that have children
+};
+
+// left[j], right[j]: the children of node j, kNoNode where there is none. Cost linear in the nodes
+// shown (plus one flag per node). A child id outside the arrays, or a node reached twice, means
+// that the arrays do not describe a tree: IndexError or ValueError.
+SubtreeLayout lay_out_subtree(const std::vector<NodeId>& left, const std::vector<NodeId>& right, NodeId top,
+                              long long depth, const SlotFrame& frame) {
+    const std::size_t n = std::min(left.size(), right.size());
+    SubtreeLayout layout;
+    layout.place_of.assign(n, kNotShown);
+    auto check = [n](NodeId node) {
+        if (node < 0 || static_cast<unsigned long long>(node) >= n) {
+            throw py::index_error("node " + std::to_string(node) + " is not a node of the tree (ids 0 to " +
+                                  std::to_string(static_cast<long long>(n) - 1) + ")");
+        }
+    };
+    auto place = [&layout](NodeId node, Place where) {
+        std::size_t& slot = layout.place_of[static_cast<std::size_t>(node)];
+        if (slot != kNotShown) {
+            throw py::value_error("node " + std::to_string(node) +
+                                  " is reached twice: children_left and children_right do not describe a tree");
+        }
+        slot = layout.places.size();
+        layout.places.push_back(where);
+    };
+
+    check(top);
+    place(top, {{frame.x_mid, frame.y_ini}, {frame.x_mid, frame.y_ini}});
+    std::vector<NodeId> level{top};
+    for (long long i = 1; i <= depth && !level.empty(); ++i) {
+        const double offset = level_offset(frame, i);
+        const double y = level_y(frame, i);
+        std::vector<NodeId> next;
+        for (NodeId parent : level) {
+            const Point from = layout.places[layout.place_of[static_cast<std::size_t>(parent)]].at;
+            const auto j = static_cast<std::size_t>(parent);
+            for (const auto& [child, x] : {std::pair{left[j], from.x - offset}, std::pair{right[j], from.x + offset}}) {
+                if (child == kNoNode) {
+                    continue;
+                }
+                check(child);
+                place(child, {{x, y}, from});
+                next.push_back(child);
+            }
+        }
+        level = std::move(next);
+    }
+    for (NodeId node : level) {
+        const auto j = static_cast<std::size_t>(node);
+        if (left[j] != right[j]) {
+            layout.unfinished.push_back(node);
+        }
+    }
+    return layout;
+}
+
+// The distance that two boxes of one level should at least keep: an eighth of the figure width in
+// points when plot_tree places boxes in points (top box beyond 1), else an eighth of the axes.
+double standard_distance(double mid_x, double width) { return mid_x > 1 ? 0.125 * (72 * width) : 0.125; }
+
+// How far each of two boxes at x `a` and `b` moves apart so that they end `standard` apart; 0 when
+// they are that far apart already.
+double spread_change(double a, double b, double standard) {
+    const double dis = std::abs(a - b);
+    return dis < standard ? (standard - dis) / 2 : 0.0;
+}
+
+// The positions (into `heights`) of the pairs of boxes that are the only two at their height, in
+// the order in which the heights first appear.
+std::vector<std::pair<std::size_t, std::size_t>> level_pairs(const std::vector<double>& heights) {
+    std::unordered_map<double, std::vector<std::size_t>> at;
+    std::vector<double> order;
+    for (std::size_t i = 0; i < heights.size(); ++i) {
+        std::vector<std::size_t>& positions = at[heights[i]];
+        if (positions.empty()) {
+            order.push_back(heights[i]);
+        }
+        positions.push_back(i);
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (double y : order) {
+        const std::vector<std::size_t>& positions = at[y];
+        if (positions.size() == 2 && !std::isnan(y)) {
+            pairs.emplace_back(positions[0], positions[1]);
+        }
+    }
+    return pairs;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading Python values
+
+// The names that the loops over all boxes use, interned once: a tree has a box per node.
+struct BoxNames {
+    py::handle text = "_text"_n;
+    py::handle x = "_x"_n;
+    py::handle y = "_y"_n;
+    py::handle xy = "xy"_n;
+};
+
+const BoxNames& names() {
+    static const BoxNames cached;
+    return cached;
+}
+
+// operator.index(obj) as a node id; ids beyond the range of long long saturate (and are then no
+// node of any tree).
+NodeId node_id(py::handle obj) {
+    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(obj.ptr()));
+    if (!index) {
+        throw py::error_already_set();
+    }
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow != 0) {
+        return overflow > 0 ? LLONG_MAX : LLONG_MIN;
+    }
+    if (value == -1 && PyErr_Occurred()) {
+        throw py::error_already_set();
+    }
+    return value;
+}
+
+// float(obj)
+double number(py::handle obj) {
+    const double value = PyFloat_AsDouble(obj.ptr());
+    if (value == -1.0 && PyErr_Occurred()) {
+        throw py::error_already_set();
+    }
+    return value;
+}
+
+template <typename T>
+void copy_ids(const py::buffer_info& info, std::vector<NodeId>& out) {
+    const auto* base = static_cast<const char*>(info.ptr);
+    for (py::ssize_t i = 0; i < info.shape[0]; ++i) {
+        T value;
+        std::memcpy(&value, base + i * info.strides[0], sizeof(T));
+        out.push_back(static_cast<NodeId>(value));
+    }
+}
+
+// The node ids of a sequence, as numpy arrays of signed integers hold them in a buffer, or item by
+// item through operator.index.
+std::vector<NodeId> node_ids(py::handle seq) {
+    std::vector<NodeId> out;
+    if (PyObject_CheckBuffer(seq.ptr())) {
+        py::buffer_info info = py::reinterpret_borrow<py::buffer>(seq).request();
+        const std::string& f = info.format;
+        const char code = f.size() == 1 ? f[0] : (f.size() == 2 && (f[0] == '@' || f[0] == '=') ? f[1] : '\0');
+        if (info.ndim == 1) {
+            out.reserve(static_cast<std::size_t>(info.shape[0]));
+            switch (code) {
+                case 'b': copy_ids<signed char>(info, out); return out;
+                case 'h': copy_ids<short>(info, out); return out;
+                case 'i': copy_ids<int>(info, out); return out;
+                case 'l': copy_ids<long>(info, out); return out;
+                case 'q': copy_ids<long long>(info, out); return out;
+                default: break;
+            }
+        }
+    }
+    for (py::handle item : py::reinterpret_borrow<py::iterable>(seq)) {
+        out.push_back(node_id(item));
+    }
+    return out;
+}
+
+// The node ids of a sequence as a set, for membership tests.
+std::unordered_set<NodeId> node_set(py::handle seq) {
+    std::vector<NodeId> ids = node_ids(seq);
+    return {ids.begin(), ids.end()};
+}
+
+// What plot_tree returned: the node boxes in order (box k is node k) and the unboxed edge labels,
+// each with the index of the box drawn just before it (the child it labels), -1 if none.
+struct Drawing {
+    std::vector<py::object> boxes;
+    std::vector<std::pair<py::object, long long>> labels;
+};
+
+Drawing sort_artists(py::handle artists) {
+    Drawing drawing;
+    for (py::handle artist : py::reinterpret_borrow<py::iterable>(artists)) {
+        if (call({method(artist, "get_bbox_patch")}).is_none()) {
+            drawing.labels.emplace_back(py::reinterpret_borrow<py::object>(artist),
+                                        static_cast<long long>(drawing.boxes.size()) - 1);
+        } else {
+            drawing.boxes.push_back(py::reinterpret_borrow<py::object>(artist));
+        }
+    }
+    if (drawing.boxes.empty()) {
+        throw py::index_error("list index out of range");
+    }
+    return drawing;
+}
+
+// artists[i] with Python's list indexing
+const py::object& box_at(const Drawing& drawing, NodeId i) {
+    const auto n = static_cast<NodeId>(drawing.boxes.size());
+    const NodeId k = i < 0 ? i + n : i;
+    if (k < 0 || k >= n) {
+        throw py::index_error("list index out of range");
+    }
+    return drawing.boxes[static_cast<std::size_t>(k)];
+}
+
+void move_box(py::handle artist, const Place& place) {
+    artist.attr(names().x) = py::float_(place.at.x);
+    artist.attr(names().y) = py::float_(place.at.y);
+    artist.attr(names().xy) = py::make_tuple(place.arrow.x, place.arrow.y);
+}
+
+// An edge label at the middle of its child's arrow, as plot_tree puts it.
+void label_arrow(py::handle label, Point at, Point arrow) {
+    label.attr(names().x) = py::float_((arrow.x + at.x) / 2);
+    label.attr(names().y) = py::float_((arrow.y + at.y) / 2);
+}
+
+void hide(py::handle artist) { call({method(artist, "set_visible"), py::handle(Py_False)}); }
+
+// ---------------------------------------------------------------------------------------------
+// Box texts
+
+py::handle criterion_word() {
+    static const py::handle word = interned("criterion");
+    return word;
+}
+
+// artist._text = artist._text.replace(criterion, "criterion")
+void rename_criterion(py::handle artist, py::handle criterion) {
+    py::object text = artist.attr(names().text);
+    artist.attr(names().text) = call({method(text, "replace"), criterion, criterion_word()});
+}
+
+// artist._text = artist._text + "\n(none-leaf-node)"
+void mark_inner(py::handle artist) {
+    py::object text = artist.attr(names().text);
+    artist.attr(names().text) = text + py::str("\n(none-leaf-node)");
+}
+
+// The split line of a box, line `at` of a text of `lines` lines, rewritten into the feature's
+// original units; a text of another length is not a split node's and stays.
+void rewrite_split(py::handle artist, std::size_t lines, std::size_t at, py::handle feature_names_trunc,
+                   py::handle feature_names_full, py::handle pipeline) {
+    // a_splits = artist._text.split("\n")
+    py::object a_splits = call({artist.attr(names().text).attr("split"_n), "\n"});
+    // if len(a_splits) == n:
+    if (py::len(a_splits) != lines) {
+        return;
+    }
+    // feature_cut_split = a_splits[s]
+    py::object feature_cut_split = a_splits[py::int_(at)];
+    // feature, cut = feature_cut_split.split(" <= ")
+    py::list parts(call({feature_cut_split.attr("split"_n), " <= "}));
+    if (parts.size() != 2) {
+        throw py::value_error(parts.size() < 2 ? "not enough values to unpack (expected 2, got " +
+                                                     std::to_string(parts.size()) + ")"
+                                               : std::string("too many values to unpack (expected 2)"));
+    }
+    py::object feature = parts[0];
+    py::object cut = parts[1];
+    // feature_full_name = feature_names_full[feature_names_trunc.index(feature)]
+    py::object feature_full_name = feature_names_full[call({feature_names_trunc.attr("index"_n), feature})];
+    // cut = float(cut)
+    py::list cuts;
+    cuts.append(py::float_(cut));
+    // cut_t = str(pipeline.transform_to_orignial_scale(feature_full_name,
+    //                                                  np.array([cut]).round(decimals=3))[0][0])
+    py::object scaled = call({pipeline.attr("transform_to_orignial_scale"_n), feature_full_name,
+                              call({call({np().attr("array"_n), cuts}).attr("round"_n), kw("decimals", py::int_(3))})});
+    py::str cut_t(scaled[py::int_(0)][py::int_(0)]);
+    // feature_cut_split_t = feature + " <= " + cut_t
+    py::object feature_cut_split_t = py::str(feature) + py::str(" <= ") + cut_t;
+    // artist._text = artist._text.replace(feature_cut_split, feature_cut_split_t)
+    artist.attr(names().text) =
+        call({method(artist.attr(names().text), "replace"), feature_cut_split, feature_cut_split_t});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Views
+
+// Whether an experiment's result is a tree's: a mapping of its entries. The other families have
+// None there, or an explainer object of their own.
+bool is_tree_result(py::handle result) {
+    if (result.is_none()) {
+        return false;
+    }
+    if (PyDict_Check(result.ptr())) {
+        return true;
+    }
+    py::object mapping = py::module_::import("collections.abc").attr("Mapping");
+    const int r = PyObject_IsInstance(result.ptr(), mapping.ptr());
+    if (r < 0) {
+        throw py::error_already_set();
+    }
+    return r != 0;
+}
+
+// interpret_result['value']['feature_names_full'] = res['feature_names']
+// interpret_result['value']['feature_names'] = [self.experiment.dataset.truncated_columns_dict_10[name]
+//                                               for name in res['feature_names']]
+void add_display_names(py::handle self, py::dict interpret_result, py::handle res) {
+    py::object full = res["feature_names"_n];
+    interpret_result["value"_n]["feature_names_full"_n] = full;
+    py::list short_names;
+    py::object feature_names = res["feature_names"_n];
+    for (py::handle name : py::reinterpret_borrow<py::iterable>(feature_names)) {
+        short_names.append(self.attr("experiment"_n).attr("dataset"_n).attr("truncated_columns_dict_10"_n)[name]);
+    }
+    interpret_result["value"_n]["feature_names"_n] = short_names;
+}
+
+// What both drawings read first: the record's tree result and its two lists of feature names. A
+// record without a tree result is refused.
+//     if interpret_result['value'] is None: print("Not supported"); return
+//     feature_names_trunc = interpret_result['value']['feature_names']
+//     feature_names_full = interpret_result['value']['feature_names_full']
+struct TreeValue {
+    py::object v;
+    py::object feature_names_trunc;
+    py::object feature_names_full;
+};
+
+std::optional<TreeValue> tree_value(py::handle interpret_result) {
+    py::object v = interpret_result["value"_n];
+    if (v.is_none()) {
+        print("Not supported");
+        return std::nullopt;
+    }
+    py::object trunc = v["feature_names"_n];
+    py::object full = v["feature_names_full"_n];
+    return TreeValue{v, trunc, full};
+}
+
+// def get_tree(self, root=0, depth=3, original_scale=False, figsize=(20, 10)):
+py::object get_tree(const Params<5>& args) {
+    auto [self, root, depth, original_scale, figsize] = args;
+    py::dict input;
+    input["depth"_n] = depth;
+    input["root"_n] = root;
+    //     res = deepcopy(self.experiment.interpret_result_dict[self.model])
+    // A model without a tree has no tree result (None, or another family's explainer): its record
+    // carries None, which the drawing refuses.
+    py::object found = self.attr("experiment"_n).attr("interpret_result_dict"_n)[self.attr("model"_n)];
+    py::object res = is_tree_result(found) ? call({deepcopy(), found}) : py::none();
+    //     interpret_result = {'key': 'global_tree', 'model': self.model,
+    //                         'input': {'depth': depth, 'root': root}, 'value': res}
+    py::dict interpret_result = record("global_tree", self.attr("model"_n), input, res);
+    if (!res.is_none()) {
+        add_display_names(self, interpret_result, res);
+    }
+    //     InterpretGraph.plot_tree_diag(interpret_result, self.pipeline, original_scale, figsize=figsize)
+    call({InterpretGraph().attr("plot_tree_diag"_n), interpret_result, self.attr("pipeline"_n), original_scale,
+          kw("figsize", figsize)});
+    return py::none();
+}
+
+// @staticmethod
+// def plot_tree_diag(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
+py::object plot_tree_diag(const Params<4>& args) {
+    auto [interpret_result, pipeline, original_scale, figsize_arg] = args;
+    const std::optional<TreeValue> tree = tree_value(interpret_result);
+    if (!tree) {
+        return py::none();
+    }
+    const auto& [v, feature_names_trunc, feature_names_full] = *tree;
+    py::object max_depth = v["max_depth"_n];
+    py::object input = interpret_result["input"_n];
+    py::object requested = input["depth"_n];
+    py::object root = input["root"_n];
+    //     depth = max_depth if max_depth < depth else depth
+    py::object depth = truthy(compare(max_depth, requested, Py_LT)) ? max_depth : requested;
+
+    //     if max_depth == 0: figsize = (figsize[0], 2)
+    //     else: figsize = (figsize[0], figsize[1] * depth / 5 + 0.3)
+    py::object width = figsize_arg[py::int_(0)];
+    py::object tall = truthy(compare(max_depth, py::int_(0), Py_EQ))
+                          ? py::object(py::int_(2))
+                          : py::object(py::object(figsize_arg[py::int_(1)]) * depth / py::int_(5) + py::float_(0.3));
+    py::tuple figsize = py::make_tuple(width, tall);
+    const double height = number(tall);
+
+    //     plt.figure(figsize=figsize)
+    call({plt().attr("figure"_n), kw("figsize", figsize)});
+    //     artists = plot_tree(v['tree'], feature_names=feature_names_trunc, node_ids=True, filled=True,
+    //                         fontsize=12)
+    py::object artists = call({plot_tree(), v["tree"_n], kw("feature_names", feature_names_trunc),
+                               kw("node_ids", py::bool_(true)), kw("filled", py::bool_(true)),
+                               kw("fontsize", py::int_(12))});
+    const Drawing drawing = sort_artists(artists);
+
+    //     x_mid, y_ini = artists[0]._x, artists[0]._y; if y_ini > 1: y_ini = 72 * (height - 1)
+    //     x_max = np.max([artist._x for artist in artists])
+    SlotFrame frame{};
+    frame.x_mid = number(drawing.boxes[0].attr(names().x));
+    frame.y_ini = number(drawing.boxes[0].attr(names().y));
+    if (frame.y_ini > 1) {
+        frame.y_ini = 72 * (height - 1);
+    }
+    frame.x_max = -HUGE_VAL;
+    for (const py::object& box : drawing.boxes) {
+        frame.x_max = std::max(frame.x_max, number(box.attr(names().x)));
+    }
+    frame.height = height;
+
+    // The slots of the shown nodes, level by level from root, and the nodes of the last level that
+    // have children below it.
+    const std::vector<NodeId> left = node_ids(v["children_left"_n]);
+    const std::vector<NodeId> right = node_ids(v["children_right"_n]);
+    const NodeId top = node_id(root);
+    const SubtreeLayout layout = lay_out_subtree(left, right, top, node_id(depth), frame);
+    std::vector<char> unfinished(layout.place_of.size(), 0);
+    for (NodeId node : layout.unfinished) {
+        unfinished[static_cast<std::size_t>(node)] = 1;
+    }
+
+    //     for artist in artists:
+    py::object criterion = v["criterion"_n];
+    for (std::size_t c = 0; c < drawing.boxes.size(); ++c) {
+        const py::object& artist = drawing.boxes[c];
+        //     artist._text = artist._text.replace(v['criterion'], "criterion")
+        rename_criterion(artist, criterion);
+        //     if original_scale: <the split line, line 1 of 5, in original units>
+        if (truthy(original_scale)) {
+            rewrite_split(artist, 5, 1, feature_names_trunc, feature_names_full, pipeline);
+        }
+        //     if c not in show_list: artist.set_visible(False)
+        //     else: artist._x, artist._y, artist.xy = x_list[pos[c]], y_list[pos[c]], xy_list[pos[c]]
+        const bool known = c < layout.place_of.size();
+        if (!known || layout.place_of[c] == kNotShown) {
+            hide(artist);
+        } else {
+            move_box(artist, layout.places[layout.place_of[c]]);
+        }
+        //     if c in none_finished: artist._text = artist._text + "\n(none-leaf-node)"
+        if (known && unfinished[c] != 0) {
+            mark_inner(artist);
+        }
+    }
+
+    // The edge labels that plot_tree drew beside the children of node 0 go beside the children of
+    // the node shown on top (top is a node, so the arrays are not empty).
+    for (const auto& [label, child] : drawing.labels) {
+        NodeId side = kNoNode;
+        if (child >= 0 && child == left[0]) {
+            side = left[static_cast<std::size_t>(top)];
+        } else if (child >= 0 && child == right[0]) {
+            side = right[static_cast<std::size_t>(top)];
+        }
+        const auto j = static_cast<std::size_t>(side);
+        if (side < 0 || j >= layout.place_of.size() || layout.place_of[j] == kNotShown) {
+            hide(label);
+        } else {
+            label_arrow(label, layout.places[layout.place_of[j]].at, layout.places[layout.place_of[j]].arrow);
+        }
+    }
+
+    //     plt.tight_layout(); plt.show()
+    call({plt().attr("tight_layout"_n)});
+    call({plt().attr("show"_n)});
+    return py::none();
+}
+
+// def get_local_tree(self, idx, original_scale=False, figsize=(20, 10)):
+py::object get_local_tree(const Params<4>& args) {
+    auto [self, idx, original_scale, figsize] = args;
+    //     res = self.experiment.interpret_local_tree(self.model, idx)
+    py::object res = call({self.attr("experiment"_n).attr("interpret_local_tree"_n), self.attr("model"_n), idx});
+    //     interpret_result = {'key': 'global_tree', 'model': self.model, 'input': {'idx': idx}, 'value': res}
+    py::dict input;
+    input["idx"_n] = idx;
+    // A model without a tree has no local tree: its record carries None, which the drawing refuses.
+    const bool tree = is_tree_result(res);
+    py::dict interpret_result = record("global_tree", self.attr("model"_n), input, tree ? res : py::none());
+    py::object size = py::reinterpret_borrow<py::object>(figsize);
+    if (tree) {
+        //     height = len(res['node_related'])
+        py::int_ height = length(res["node_related"_n]);
+        add_display_names(self, interpret_result, res);
+        size = py::make_tuple(20, height);
+    }
+    //     InterpretGraph.plot_local_tree(interpret_result, self.pipeline, original_scale, figsize=(20, height))
+    call({InterpretGraph().attr("plot_local_tree"_n), interpret_result, self.attr("pipeline"_n), original_scale,
+          kw("figsize", size)});
+    return py::none();
+}
+
+// @staticmethod
+// def plot_local_tree(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
+py::object plot_local_tree(const Params<4>& args) {
+    auto [interpret_result, pipeline, original_scale, figsize] = args;
+    const std::optional<TreeValue> tree = tree_value(interpret_result);
+    if (!tree) {
+        return py::none();
+    }
+    const auto& [v, feature_names_trunc, feature_names_full] = *tree;
+    //     plt.figure(figsize=figsize)
+    call({plt().attr("figure"_n), kw("figsize", figsize)});
+    //     artists = plot_tree(v['tree'], feature_names=feature_names_trunc, filled=False, fontsize=12)
+    py::object artists = call({plot_tree(), v["tree"_n], kw("feature_names", feature_names_trunc),
+                               kw("filled", py::bool_(false)), kw("fontsize", py::int_(12))});
+    const Drawing drawing = sort_artists(artists);
+
+    //     node_y = [artists[i]._y for i in v['node_related']]
+    //     node_x = [artists[i]._x for i in v['node_related']]
+    py::object node_related = v["node_related"_n];
+    const std::vector<NodeId> related = node_ids(node_related);
+    std::vector<double> node_y;
+    std::vector<double> node_x;
+    for (NodeId i : related) {
+        node_y.push_back(number(box_at(drawing, i).attr(names().y)));
+    }
+    for (NodeId i : related) {
+        node_x.push_back(number(box_at(drawing, i).attr(names().x)));
+    }
+
+    //     mid_x = artists[0]._x; length = figsize[0]
+    const double mid_x = number(drawing.boxes[0].attr(names().x));
+    const double length = number(figsize[py::int_(0)]);
+    const double standard_dis = standard_distance(mid_x, length);
+    // The pairs of one level move apart to standard_dis: the box on the right to the right; the
+    // arrows of the first one's children by minus the change, of the second one's by plus.
+    std::unordered_map<NodeId, double> change_dict;
+    std::unordered_map<NodeId, double> change_xy_dict;
+    for (const auto& [p0, p1] : level_pairs(node_y)) {
+        const double x_change = spread_change(node_x[p0], node_x[p1], standard_dis);
+        if (x_change == 0.0) {
+            continue;
+        }
+        const NodeId a = related[p0];
+        const NodeId b = related[p1];
+        if (node_x[p0] > node_x[p1]) {
+            change_dict[a] = x_change;
+            change_dict[b] = -x_change;
+        } else {
+            change_dict[b] = x_change;
+            change_dict[a] = -x_change;
+        }
+        for (const auto& [node, shift] : {std::pair{a, -x_change}, std::pair{b, x_change}}) {
+            const py::int_ key(node);
+            for (py::handle side : {"children_left"_n, "children_right"_n}) {
+                py::object child = v[side][key];
+                if (truthy(compare(child, py::int_(-1), Py_NE))) {
+                    change_xy_dict[node_id(child)] = shift;
+                }
+            }
+        }
+    }
+
+    const std::unordered_set<NodeId> related_set(related.begin(), related.end());
+    const std::unordered_set<NodeId> other = node_set(v["node_other"_n]);
+    const std::unordered_set<NodeId> path = node_set(v["node_index"_n]);
+    py::object criterion = v["criterion"_n];
+    //     for artist in artists:
+    for (std::size_t i = 0; i < drawing.boxes.size(); ++i) {
+        const py::object& artist = drawing.boxes[i];
+        const auto c = static_cast<NodeId>(i);
+        rename_criterion(artist, criterion);
+        //     if original_scale: <the split line, line 0 of 4, in original units>
+        if (truthy(original_scale)) {
+            rewrite_split(artist, 4, 0, feature_names_trunc, feature_names_full, pipeline);
+        }
+        //     if c in change_dict.keys(): artist._x = artist._x + change_dict[c]
+        if (auto found = change_dict.find(c); found != change_dict.end()) {
+            artist.attr(names().x) = py::float_(number(artist.attr(names().x)) + found->second);
+        }
+        //     if c in change_xy_dict.keys(): artist.xy = (artist.xy[0] + change_xy_dict[c], artist.xy[1])
+        if (auto found = change_xy_dict.find(c); found != change_xy_dict.end()) {
+            py::object xy = artist.attr(names().xy);
+            py::object x = py::float_(number(xy[py::int_(0)]) + found->second);
+            artist.attr(names().xy) = py::make_tuple(x, xy[py::int_(1)]);
+        }
+        //     if c not in v['node_related']: artist.set_visible(False)
+        if (related_set.count(c) == 0) {
+            hide(artist);
+        }
+        //     if c in v['node_other']: artist._text = artist._text + "\n(none-leaf-node)"
+        if (other.count(c) != 0) {
+            mark_inner(artist);
+        }
+        //     if c in v['node_index']: artist.get_bbox_patch().set_facecolor("yellow")
+        if (path.count(c) != 0) {
+            call({method(call({method(artist, "get_bbox_patch")}), "set_facecolor"), "yellow"});
+        }
+    }
+
+    // The edge labels stay at the middle of their child's arrow, wherever the child moved.
+    for (const auto& [label, child] : drawing.labels) {
+        if (child < 0 || related_set.count(child) == 0) {
+            hide(label);
+            continue;
+        }
+        const py::object& box = drawing.boxes[static_cast<std::size_t>(child)];
+        py::object xy = box.attr(names().xy);
+        label_arrow(label, {number(box.attr(names().x)), number(box.attr(names().y))},
+                    {number(xy[py::int_(0)]), number(xy[py::int_(1)])});
+    }
+
+    //     plt.tight_layout(); plt.show()
+    call({plt().attr("tight_layout"_n)});
+    call({plt().attr("show"_n)});
+    return py::none();
+}
+
+}  // namespace
+
+Rows tree_rows() {
+    return {
+        {
+            method<get_tree>("get_tree", "self, root=0, depth=3, original_scale=False, figsize=(20, 10)"),
+            method<get_local_tree>("get_local_tree", "self, idx, original_scale=False, figsize=(20, 10)"),
+        },
+        {
+            method<plot_tree_diag>("plot_tree_diag", "interpret_result, pipeline=None, original_scale=False, "
+                                                     "figsize=(20, 10)"),
+            method<plot_local_tree>("plot_local_tree", "interpret_result, pipeline=None, original_scale=False, "
+                                                       "figsize=(20, 10)"),
+        },
+    };
+}
 
 }  // namespace vexo
