@@ -142,7 +142,13 @@ def main():
                                         "drawing ms", "of which render ms", "total ms", "result"])
     print("%s data, %d rows; %s" % (name, len(frame), machine()))
     print(table.to_string(index=False, float_format="%.1f"))
-    print("total %.1f s" % (table["total ms"].sum() / 1e3))
+    # per family, fitting and the importance that picks the choices included
+    columns = ["experiment ms", "module ms", "drawing ms", "total ms"]
+    families = table.groupby("family", sort=False)[columns].sum()
+    families["figures"] = table[table["result"] == "drawn"].groupby("family", sort=False).size()
+    families.loc["all"] = families.sum()
+    print()
+    print(families.to_string(float_format="%.0f"))
 
 
 if __name__ == "__main__":
