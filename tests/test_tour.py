@@ -150,6 +150,7 @@ def test_mistakes_in_the_command_end_with_one_line_and_status_2(tmp_path):
         (("--csv", "table.csv"), "--csv needs --target COLUMN"),
         (("--rows", "0"), "--rows must be a positive number"),
         (("--data", "iris"), "argument --data: invalid choice"),
+        (("--rows", "40", "--out", "table.csv"), "cannot make the folder table.csv"),
     ]
     for args, message in cases:
         done = run_tour(*args, cwd=tmp_path)

@@ -354,10 +354,14 @@ def main(argv=None):
         name, frame, target = load_table(args)
         start = time.perf_counter()
         experiment = make_experiment(frame, target, args.task, args.seed)
+        out = args.out or default_out(name)
+        try:
+            os.makedirs(out, exist_ok=True)
+        except OSError as error:
+            raise UsageError("cannot make the folder %s: %s" % (out, error.strerror or error))
     except UsageError as error:
         print("%s: error: %s" % (PROG, error), file=sys.stderr)
         return 2
-    out = args.out or default_out(name)
     with warnings.catch_warnings():
         # Warnings of the fits and plots would break the progress bar; the gallery shows what
         # each view gave.
