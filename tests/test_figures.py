@@ -32,17 +32,6 @@ def test_show_is_restored_after_an_exception_and_the_figures_are_closed():
     assert len(figures) == 2 and not plt.get_fignums()
 
 
-def test_nested_blocks_each_get_their_own_figures():
-    show = plt.show
-    with capture() as outer:
-        a = plt.figure()
-        with capture() as inner:
-            b = plt.figure()
-            plt.show()
-        plt.show()
-    assert (outer, inner) == ([a], [b]) and plt.show is show
-
-
 def test_a_view_draws_into_the_capture_and_keeps_its_result_and_refusals(experiment, capsys):
     api = pytest.importorskip("vexo.workflow.interpret_api")
     view = api.InterpretAPI(experiment, "glm")
