@@ -80,11 +80,13 @@ py::dict inverted(py::handle mapping) {
 // The two effect views build one record shape:
 // {'key': key, 'model': self.model, 'model_type': model_type, 'input': input, 'value': value,
 //  'scaler': self.pipeline.transform_to_orignial_scale if original_scale else None}
-py::dict effect_record(const char* key, py::handle self, const char* model_type, py::handle input,
-                       py::handle value, py::handle original_scale) {
+// `model` is self.model, read by the caller where the literal reads it: before anything that `value`
+// still reads.
+py::dict effect_record(const char* key, py::handle model, py::handle self, const char* model_type,
+                       py::handle input, py::handle value, py::handle original_scale) {
     py::dict r;
     r[interned(keys::key)] = interned(key);
-    r[interned(keys::model)] = self.attr("model"_n);
+    r[interned(keys::model)] = model;
     r[interned(keys::model_type)] = interned(model_type);
     r[interned(keys::input)] = input;
     r[interned(keys::value)] = value;
@@ -216,7 +218,8 @@ py::object main_effect(const Params<4>& args) {
     //                         'input': {'feature': feature}, 'value': value, 'scaler': ...}
     py::dict input;
     input["feature"_n] = feature;
-    py::dict interpret_result = effect_record("main_effect", self, model_type, input, value, original_scale);
+    py::dict interpret_result =
+        effect_record("main_effect", self.attr("model"_n), self, model_type, input, value, original_scale);
     //     InterpretGraph.plot_main_effect(interpret_result, figsize=figsize)
     call({method(InterpretGraph(), "plot_main_effect"), interpret_result, kw("figsize", figsize)});
     return py::none();
@@ -528,13 +531,14 @@ py::object interaction_effect(const Params<5>& args) {
         //     interpret_result = {..., 'model_type': 'ebm', 'input': {'feature_combine': pair_key},
         //                         'value': {'extent': extent, 'ygrid': ygrid,
         //                                   'importance': item['importance']}, 'scaler': ...}
+        py::object model = self.attr("model"_n);
         py::dict input;
         input["feature_combine"_n] = pair_key;
         py::dict value;
         value["extent"_n] = extent;
         value["ygrid"_n] = ygrid;
         value["importance"_n] = item["importance"_n];
-        interpret_result = effect_record("interaction_effect", self, kEbm.code, input, value, original_scale);
+        interpret_result = effect_record("interaction_effect", model, self, kEbm.code, input, value, original_scale);
     //     elif <GAMI network>:
     } else if (is_family(self, kGami)) {
         py::object feature_combine = active_pair(self, feature_combine_01, feature_combine_10);
@@ -549,7 +553,8 @@ py::object interaction_effect(const Params<5>& args) {
         //                         'value': item, 'scaler': ...}
         py::dict input;
         input["feature_combine"_n] = pair_key;
-        interpret_result = effect_record("interaction_effect", self, kGami.code, input, item, original_scale);
+        interpret_result = effect_record("interaction_effect", self.attr("model"_n), self, kGami.code, input, item,
+                                         original_scale);
     //     elif <ReLU network>:
     } else if (is_family(self, kReluDnn)) {
         //     inverse_dict = {v: k for k, v in self.experiment.dataset.truncated_columns_dict_15.items()}
@@ -589,13 +594,15 @@ py::object interaction_effect(const Params<5>& args) {
         value["all_biases"_n] = exp.attr("all_biases"_n);
         value["feature_names"_n] = exp.attr("feature_names"_n);
         value["feature_names_full"_n] = self.attr("experiment"_n).attr("dataset"_n).attr("feature_names"_n);
-        interpret_result = effect_record("interaction_effect", self, kReluDnn.code, input, value, original_scale);
+        interpret_result = effect_record("interaction_effect", self.attr("model"_n), self, kReluDnn.code, input, value,
+                                         original_scale);
     } else {
         //     interpret_result = {..., 'model_type': 'others', 'input': {'feature_combine': None},
         //                         'value': None, 'scaler': None}
         py::dict input;
         input["feature_combine"_n] = py::none();
-        interpret_result = effect_record("interaction_effect", self, kOthers, input, py::none(), py::bool_(false));
+        interpret_result = effect_record("interaction_effect", self.attr("model"_n), self, kOthers, input, py::none(),
+                                         py::bool_(false));
     }
     //     InterpretGraph.plot_interaction_effect(interpret_result, figsize=figsize)
     call({method(InterpretGraph(), "plot_interaction_effect"), interpret_result, kw("figsize", figsize)});

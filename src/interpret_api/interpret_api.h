@@ -130,6 +130,9 @@ inline py::object InterpretGraph() { return global("InterpretGraph"); }
 //
 // Positional arguments come before keywords, as in Python. The call goes through the vectorcall
 // protocol, with the keyword names of each call site kept as one tuple of interned strings.
+//
+// pybind11's accessors are lazy: in `a.attr("x"_n)[self.attr("model"_n)]` the key is read before
+// `a.x`, where Python reads `a.x` first. Materialise the container into a py::object first.
 
 struct Arg {
     Arg(py::handle h) : value(py::reinterpret_borrow<py::object>(h)) {}

@@ -202,14 +202,20 @@ double number(py::handle obj) {
     return value;
 }
 
+// Copies the ids when the buffer's items are T's size (a standard-size format may differ from the
+// native one); false leaves them to be read item by item.
 template <typename T>
-void copy_ids(const py::buffer_info& info, std::vector<NodeId>& out) {
+bool copy_ids(const py::buffer_info& info, std::vector<NodeId>& out) {
+    if (info.itemsize != static_cast<py::ssize_t>(sizeof(T))) {
+        return false;
+    }
     const auto* base = static_cast<const char*>(info.ptr);
     for (py::ssize_t i = 0; i < info.shape[0]; ++i) {
         T value;
         std::memcpy(&value, base + i * info.strides[0], sizeof(T));
         out.push_back(static_cast<NodeId>(value));
     }
+    return true;
 }
 
 // The node ids of a sequence, as numpy arrays of signed integers hold them in a buffer, or item by
@@ -222,13 +228,12 @@ std::vector<NodeId> node_ids(py::handle seq) {
         const char code = f.size() == 1 ? f[0] : (f.size() == 2 && (f[0] == '@' || f[0] == '=') ? f[1] : '\0');
         if (info.ndim == 1) {
             out.reserve(static_cast<std::size_t>(info.shape[0]));
-            switch (code) {
-                case 'b': copy_ids<signed char>(info, out); return out;
-                case 'h': copy_ids<short>(info, out); return out;
-                case 'i': copy_ids<int>(info, out); return out;
-                case 'l': copy_ids<long>(info, out); return out;
-                case 'q': copy_ids<long long>(info, out); return out;
-                default: break;
+            const bool copied = (code == 'b' && copy_ids<signed char>(info, out)) ||
+                                (code == 'h' && copy_ids<short>(info, out)) || (code == 'i' && copy_ids<int>(info, out)) ||
+                                (code == 'l' && copy_ids<long>(info, out)) ||
+                                (code == 'q' && copy_ids<long long>(info, out));
+            if (copied) {
+                return out;
             }
         }
     }
@@ -414,7 +419,8 @@ py::object get_tree(const Params<5>& args) {
     //     res = deepcopy(self.experiment.interpret_result_dict[self.model])
     // A model without a tree has no tree result (None, or another family's explainer): its record
     // carries None, which the drawing refuses.
-    py::object found = self.attr("experiment"_n).attr("interpret_result_dict"_n)[self.attr("model"_n)];
+    py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
+    py::object found = results[self.attr("model"_n)];
     py::object res = is_tree_result(found) ? call({deepcopy(), found}) : py::none();
     //     interpret_result = {'key': 'global_tree', 'model': self.model,
     //                         'input': {'depth': depth, 'root': root}, 'value': res}
