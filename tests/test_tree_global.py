@@ -12,6 +12,35 @@ from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
 
+def grid(x_mid, y_ini, x_max, height, max_depth):
+    """The slot places, built level by level for every slot of the complete binary tree."""
+    y_ini = 72 * (height - 1) if y_ini > 1 else y_ini
+    x_list, y_list, xy_list, last, last_y = [x_mid], [y_ini], [(x_mid, y_ini)], [x_mid], y_ini
+    for i in range(min(max_depth, 19) + 1):
+        offset, y = x_max / 2 ** (i + 2), y_ini - y_ini * 0.9 * 1.9 / height * (i + 1)
+        tmp = [x + d for x in last for d in (-offset, offset)]
+        x_list += tmp
+        y_list += [y] * len(tmp)
+        xy_list += [(x, last_y) for x in last for _ in (0, 1)]
+        last, last_y = tmp, y
+    return x_list, y_list, xy_list
+
+
+def slots(left, right, root, depth):
+    """Node id to slot below `root`, numbered in level order over every slot, empty ones included."""
+    pos, level, c = {root: 0}, [root], 0
+    for _ in range(depth):
+        tmp = []
+        for j in level:
+            for child in (left[j], right[j]):
+                c += 1
+                tmp.append(child)
+                if j != -1 and child != -1:
+                    pos[child] = c
+        level = tmp
+    return pos
+
+
 def draw(result, root=0, depth=3, pipeline=None, **kwargs):
     experiment = Experiment(result)
     if pipeline:
@@ -45,6 +74,11 @@ def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_and_the_rest_is_
             place[c], parent[c] = (place[p][0] + side * x_max / 2 ** (i + 1), y_ini - y_ini * 0.9 * 1.9 / height * i), p
         level = [c for c, _, _ in below]
     assert len(boxes) == len(left) and [b.get_visible() for b in boxes] == [k in place for k in range(len(boxes))]
+    if shown <= 12:  # the places equal, to the last bit, those of the grid of every slot
+        x_list, y_list, xy_list = grid(x_mid, y_ini, x_max, height, tree_depth)
+        pos = slots(left, right, root, shown)
+        assert {k: (x_list[s], y_list[s], xy_list[s]) for k, s in pos.items()} == {
+            k: (boxes[k]._x, boxes[k]._y, tuple(boxes[k].xy)) for k in pos}
     for k, box in enumerate(boxes):
         if k in place:
             assert ((box._x, box._y), tuple(box.xy)) == (place[k], place[parent[k]])
