@@ -294,7 +294,14 @@ class EBMFamily(AdditiveFamily):
                                      experiment.dataset.feature_names)
 
 
-class GAMFamily(AdditiveFamily):
+class SplineFamily(AdditiveFamily):
+    """Our GAMs on pygam: categorical features become factor terms."""
+
+    def defaults(self, dataset, random_state):
+        return {"categorical_features": self.categorical_positions(dataset)}
+
+
+class GAMFamily(SplineFamily):
     """Penalised spline GAMs (``gam.GAMRegressor`` / ``GAMClassifier``)."""
 
     name = "gam"
@@ -302,9 +309,6 @@ class GAMFamily(AdditiveFamily):
 
     def classes(self):
         return GAMRegressor, GAMClassifier
-
-    def defaults(self, dataset, random_state):
-        return {"categorical_features": self.categorical_positions(dataset)}
 
     def explainer(self, experiment, model):
         dataset = experiment.dataset
@@ -314,7 +318,7 @@ class GAMFamily(AdditiveFamily):
                                     dataset.feature_names)
 
 
-class GAMINetFamily(AdditiveFamily):
+class GAMINetFamily(SplineFamily):
     """GAMs with screened pairwise interactions (``gam.GAMINetRegressor`` /
     ``GAMINetClassifier``)."""
 
@@ -323,9 +327,6 @@ class GAMINetFamily(AdditiveFamily):
 
     def classes(self):
         return GAMINetRegressor, GAMINetClassifier
-
-    def defaults(self, dataset, random_state):
-        return {"categorical_features": self.categorical_positions(dataset)}
 
     def explainer(self, experiment, model):
         dataset = experiment.dataset
