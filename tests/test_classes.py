@@ -96,6 +96,19 @@ def test_native_functions_cannot_be_made_from_python():
         type(InterpretAPI.fi)()
 
 
+def python_error(call):
+    """What the running interpreter says when `call` fails with a TypeError."""
+    try:
+        call()
+    except TypeError as error:
+        return str(error)
+    raise AssertionError("no TypeError")
+
+
+def fi(self, return_data=False, figsize=(8, 6)):
+    pass
+
+
 @pytest.mark.parametrize("call, message", [
     (lambda api: InterpretAPI.fi(return_data=True), "fi() takes at least 1 positional argument (0 given)"),
     (lambda api: api.fi(False, (8, 6), None), "fi() takes at most 3 positional arguments (4 given)"),
@@ -104,7 +117,8 @@ def test_native_functions_cannot_be_made_from_python():
     (lambda api: InterpretAPI(experiment=None, colour=1), "__init__() got an unexpected keyword argument 'colour'"),
     (lambda api: api.model_interpret("global_fi", show="global_fi"),
      "model_interpret() got multiple values for argument 'show'"),
-    (lambda api: InterpretAPI.fi(api, **{1: 2}), "keywords must be strings"),  # as for a Python function
+    # as for a Python function: the wording depends on the interpreter's version
+    (lambda api: InterpretAPI.fi(api, **{1: 2}), python_error(lambda: fi(None, **{1: 2}))),
 ], ids=["too few", "too many", "too many, static", "unknown keyword", "duplicate", "non-string keyword"])
 def test_argument_errors_are_the_interpreters_and_call_nothing(api, experiment_double, plot_calls, call, message):
     with pytest.raises(TypeError) as raised:

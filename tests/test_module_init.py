@@ -90,7 +90,7 @@ def attempt(run=lambda: importlib.import_module(name)):
         run()
     except Exception as e:
         failures.append([type(e).__name__, str(e), name in sys.modules,
-                         "init vexo.workflow.interpret_api" in "".join(traceback.format_exception(e))])
+                         "init vexo.workflow.interpret_api" in "".join(traceback.format_exception(type(e), e, e.__traceback__))])
 
 class Broken(Exception):
     pass
@@ -194,7 +194,7 @@ with warnings.catch_warnings(record=True) as caught:
         import vexo.workflow.interpret_api
         error = None
     except RuntimeWarning as e:
-        error = [str(e), "init vexo.workflow.interpret_api" in "".join(traceback.format_exception(e))]
+        error = [str(e), "init vexo.workflow.interpret_api" in "".join(traceback.format_exception(type(e), e, e.__traceback__))]
 sys.version = real
 import vexo.workflow.interpret_api
 print(json.dumps([[[w.category.__name__, str(w.message)] for w in caught if "compiletime" in str(w.message)],

@@ -5,6 +5,7 @@
 #include "compat.h"
 #include "interpret_api.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cstdint>
 #include <utility>
@@ -40,7 +41,7 @@ std::size_t address_hash(const void* address) {
 
 }  // namespace
 
-py::handle interned(const char* text) {
+PyObject* detail::intern_name(const char* text) {
     // Keyed by the literal's address: the same name may be cached twice, which costs nothing.
     static AddressTable<const char*, PyObject*, 8192> cache;
     std::pair<const char*, PyObject*>& entry = cache.slot(address_hash(text), text);
@@ -51,6 +52,7 @@ py::handle interned(const char* text) {
         }
         entry = {text, name};
     }
+    g_recent_names[recent_name_slot(text)] = {text, entry.second};
     return entry.second;
 }
 
@@ -79,7 +81,6 @@ std::uint64_t version(PyObject* dict) {
 
 py::object global(const char* name) {
     PyObject* ns = module_dict();
-    const py::handle key = interned(name);
     static AddressTable<const char*, GlobalSlot*, 1024> cache;
     std::pair<const char*, GlobalSlot*>& entry = cache.slot(address_hash(name), name);
     GlobalSlot* slot = entry.second;
@@ -92,6 +93,7 @@ py::object global(const char* name) {
         entry = {name, slot};
     }
     slot->value = nullptr;
+    const py::handle key = interned(name);
     PyObject* found = PyDict_GetItemWithError(ns, key.ptr());
     PyObject* builtins = nullptr;
     if (found == nullptr && !PyErr_Occurred()) {
@@ -123,7 +125,7 @@ constexpr std::size_t kMaxArgs = 24;
 
 // The keyword names of one call site, as the addresses of their literals.
 struct KeywordSite {
-    const char* names[kMaxArgs];
+    const char* names[kMaxArgs];  // the first `size` are set
     std::size_t size = 0;
 
     bool operator==(const KeywordSite& other) const {
@@ -153,7 +155,10 @@ PyObject* keyword_names(const KeywordSite& site) {
             Py_INCREF(name);
             PyTuple_SET_ITEM(names, static_cast<Py_ssize_t>(i), name);
         }
-        entry = {site, names};
+        // Only the names that are set are copied: the rest of `site` was never written.
+        entry.first.size = site.size;
+        std::copy_n(site.names, site.size, entry.first.names);
+        entry.second = names;
     }
     return entry.second;
 }
@@ -182,7 +187,7 @@ py::object call(std::initializer_list<Arg> items) {
     const Arg& callee = *items.begin();
     const std::size_t first = callee.bound_self ? 2 : 1;
     stack[1] = callee.bound_self.ptr();  // overwritten by the first argument when there is no self
-    KeywordSite site{};
+    KeywordSite site;  // not zeroed: only its first `size` names are read
     std::size_t npositional = first - 1;
     const Arg* arg = items.begin() + 1;
     for (std::size_t i = 0; i < nargs; ++i, ++arg) {

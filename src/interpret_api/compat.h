@@ -1,9 +1,14 @@
-// The vectorcall protocol under its 3.8 names and its later ones.
+// The vectorcall protocol under its 3.8 names and its later ones, and the interpreter's method
+// lookup, which 3.8 exports without declaring it.
 #pragma once
 
 #include <Python.h>
 
 #include <cstddef>
+
+#if PY_VERSION_HEX < 0x03090000
+extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
+#endif
 
 namespace vexo {
 

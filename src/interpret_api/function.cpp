@@ -9,6 +9,7 @@
 
 #include <structmember.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -174,7 +175,8 @@ bool bind_arguments(Function* f, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 PyObject* function_vectorcall(PyObject* op, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     Function* f = as_function(op);
-    PyObject* bound[kMaxParams] = {};
+    PyObject* bound[kMaxParams];
+    std::fill_n(bound, PyTuple_GET_SIZE(f->params), nullptr);
     if (!bind_arguments(f, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
         return nullptr;
     }

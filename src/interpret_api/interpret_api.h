@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <utility>
 #include <stdexcept>
@@ -86,7 +87,25 @@ inline constexpr const char* kModuleName = "vexo.workflow.interpret_api";
 // The interned str of a name, made once per process: attribute and global lookups with it skip
 // making and hashing a new string at each call. `text` must be a string literal: the cache is
 // keyed by its address.
-py::handle interned(const char* text);
+namespace detail {
+struct InternedName {
+    const char* text;
+    PyObject* name;
+};
+// Direct-mapped by the literal's address: a hit costs a multiplication and a comparison; a miss
+// (first use, or two literals sharing a slot) goes to the full table in call.cpp.
+inline constexpr std::size_t kRecentNames = 4096;
+inline InternedName g_recent_names[kRecentNames] = {};
+inline std::size_t recent_name_slot(const char* text) {
+    return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(text) * 0x9E3779B97F4A7C15ull) >> 52);
+}
+PyObject* intern_name(const char* text);  // the full table; refills the direct-mapped slot
+}  // namespace detail
+
+inline py::handle interned(const char* text) {
+    const detail::InternedName& recent = detail::g_recent_names[detail::recent_name_slot(text)];
+    return recent.text == text ? recent.name : detail::intern_name(text);
+}
 
 // self.attr("experiment"_n), value["feature_names"_n]: a name as an interned str.
 inline py::handle operator""_n(const char* text, std::size_t) { return interned(text); }

@@ -261,4 +261,5 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace vexo
 
-PyMODINIT_FUNC PyInit_interpret_api(void) { return PyModuleDef_Init(&vexo::module_def); }
+// Exported whatever the build's default visibility: 3.8's PyMODINIT_FUNC does not say so itself.
+extern "C" PYBIND11_EXPORT PyObject* PyInit_interpret_api(void) { return PyModuleDef_Init(&vexo::module_def); }
