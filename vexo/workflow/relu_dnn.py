@@ -9,7 +9,21 @@ the regressor, the logit for the classifier), so that the local linear models ar
 
 import numpy as np
 from sklearn.neural_network import MLPClassifier, MLPRegressor
+from sklearn.utils.multiclass import check_classification_targets, type_of_target
 from sklearn.utils.validation import check_is_fitted
+
+try:
+    from sklearn.utils.validation import validate_data
+except ImportError:  # scikit-learn before 1.6, the newest that installs on Python 3.8
+    def validate_data(estimator, *args, **kwargs):
+        return estimator._validate_data(*args, **kwargs)
+
+
+def _require_target(estimator, y):
+    # scikit-learn's own wording, which its estimator checks look for.
+    if y is None:
+        raise ValueError("%s requires y to be passed, but the target y is None."
+                         % type(estimator).__name__)
 
 
 class _ReluMLP:
@@ -32,6 +46,7 @@ class ReluDNNRegressor(_ReluMLP, MLPRegressor):
         return super().predict(X) * self.y_scale_ + self.y_mean_
 
     def fit(self, X, y):
+        _require_target(self, y)
         y = np.asarray(y, dtype=float)
         self.y_mean_ = float(y.mean())
         # A constant target would otherwise divide by zero.
@@ -50,11 +65,19 @@ class ReluDNNRegressor(_ReluMLP, MLPRegressor):
 class ReluDNNClassifier(_ReluMLP, MLPClassifier):
 
     def fit(self, X, y):
-        super().fit(X, y)
-        if len(self.classes_) != 2:
-            raise ValueError("ReluDNNClassifier is binary; the target has %d classes"
-                             % len(self.classes_))
-        return self
+        _require_target(self, y)
+        check_classification_targets(y)
+        # Refused before fitting: a multiclass network would have one output unit per class,
+        # and its layers would no longer be those of one logit.
+        kind = type_of_target(y, input_name="y")
+        if kind != "binary":
+            raise ValueError("Only binary classification is supported. The type of the target "
+                             "is %s." % kind)
+        classes = np.unique(np.asarray(y).ravel())
+        if len(classes) == 1:
+            raise ValueError("ReluDNNClassifier needs samples of two classes; the target has "
+                             "one class, %s" % (classes[0],))
+        return super().fit(X, y)
 
     def relu_layers(self):
         """[(weights, biases), ...] of every layer, the last one mapping to the logit."""
@@ -63,7 +86,9 @@ class ReluDNNClassifier(_ReluMLP, MLPClassifier):
 
     def decision_function(self, X):
         """The logit of ``classes_[1]`` for each row of X."""
-        return relu_forward(self.relu_layers(), np.asarray(X, dtype=float))[0]
+        layers = self.relu_layers()
+        X = validate_data(self, X, reset=False, dtype=float)
+        return relu_forward(layers, X)[0]
 
     def __sklearn_tags__(self):
         tags = super().__sklearn_tags__()
