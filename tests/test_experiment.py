@@ -11,7 +11,7 @@ from vexo.workflow.experiment import Experiment
 @pytest.mark.parametrize("change, task, family, message", [
     (lambda f: f.iloc[0:0], "regression", "glm", "data is empty"),
     (lambda f: f.rename(columns={"y": "z"}), "regression", "glm", "target column 'y' is not in the data"),
-    (lambda f: f.assign(y=np.arange(len(f)) % 3), "classification", "glm", "binary.*3"),
+    (lambda f: f.assign(y="a"), "classification", "glm", "at least two classes.*single value .a.$"),
     (lambda f: f.assign(age=f["age"].where(f.index != 3)), "regression", "glm", "missing.*'age'"),
     (lambda f: f.assign(when=pd.Timestamp("2024-01-01")), "regression", "glm", "'when'.*dtype"),
     (lambda f: f, "regression", "svm", "unknown model family 'svm'"),

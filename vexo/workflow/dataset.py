@@ -6,6 +6,11 @@ from pandas.api import types as ptypes
 from sklearn.model_selection import train_test_split
 
 TASKS = ("regression", "classification")
+# Rows that the positive class, and the rest, need at least: fewer leave a split with one or
+# two of them on the test side, and nothing that an explanation of them could rest on.
+MIN_CLASS_ROWS = 5
+# Labels named in a message before it says how many more there are.
+_LABELS_SHOWN = 10
 
 
 def truncate_names(names, width):
@@ -29,25 +34,153 @@ def truncate_names(names, width):
     return {name: result[name] for name in names}
 
 
+def _native(value):
+    return value.item() if isinstance(value, np.generic) else value
+
+
+def _label_order(value):
+    # Numbers in numeric order (9 before 10), anything else by its type and text.
+    if isinstance(value, (int, float)) and not isinstance(value, bool):
+        return (0, "", float(value), "")
+    return (1, str(type(value)), 0.0, str(value))
+
+
+def _label_list(labels):
+    shown = ", ".join(repr(v) for v in labels[:_LABELS_SHOWN])
+    if len(labels) > _LABELS_SHOWN:
+        shown += ", ... (%d labels)" % len(labels)
+    return shown
+
+
+def _find_label(labels, wanted):
+    """The label of ``labels`` equal to ``wanted`` as Python compares them (2 is not "2")."""
+    for label in labels:
+        if isinstance(label, str) != isinstance(wanted, str):
+            continue
+        try:
+            if bool(label == wanted):
+                return label
+        except (TypeError, ValueError):
+            continue
+    return None
+
+
+def _rest_label(positive, labels):
+    """A text for every class but the positive one that no label of the target already is."""
+    rest, taken = "not %s" % (positive,), {str(v) for v in labels}
+    while rest in taken:
+        rest = "(%s)" % rest
+    return rest
+
+
+def prepare_target(data, target, task, positive_class, notes):
+    """The rows of ``data`` that have a target, and the two classes of a classification.
+
+    Returns (rows, classes, source_rows): ``rows`` is ``data`` without the rows whose target is
+    missing, ``source_rows`` the positions of the kept rows in ``data``, ``classes`` None for
+    a regression, else the pair (label of 0, label of 1). A classification of more than two
+    classes is one class (``positive_class``, by default the most frequent) against the rest,
+    whose label is the text "not <positive class>". Appends what it did to ``notes``; refuses
+    with a ValueError a target that leaves nothing to explain.
+    """
+    column = data[target]
+    missing = column.isna().to_numpy()
+    if missing.all():
+        raise ValueError("target column %r has no values: it is missing in all %d rows"
+                         % (target, len(column)))
+    source_rows = np.flatnonzero(~missing)
+    if missing.any():
+        data = data.iloc[source_rows]
+        column = data[target]
+        notes.append("dropped %d row%s whose target is missing"
+                     % (missing.sum(), "" if missing.sum() == 1 else "s"))
+
+    if task == "regression":
+        if positive_class is not None:
+            raise ValueError("positive_class is for a classification; the target %r is a "
+                             "regression's" % (target,))
+        if not ptypes.is_numeric_dtype(column.dtype) or ptypes.is_bool_dtype(column.dtype) \
+                or ptypes.is_complex_dtype(column.dtype):
+            raise ValueError("regression needs a numeric target; column %r has dtype %s"
+                             % (target, column.dtype))
+        values = column.to_numpy(dtype=float)
+        infinite = int(np.isinf(values).sum())
+        if infinite:
+            raise ValueError("target column %r holds infinite values in %d rows"
+                             % (target, infinite))
+        if values.min() == values.max():
+            raise ValueError("the regression target %r takes the single value %.6g in every "
+                             "row: there is nothing to explain" % (target, values[0]))
+        return data, None, source_rows
+
+    values = pd.Series(column.to_numpy(dtype=object)).map(_native)
+    counts = dict(values.value_counts(sort=False))
+    labels = sorted(counts, key=_label_order)
+    if len(labels) < 2:
+        raise ValueError("classification needs a target of at least two classes; column %r "
+                         "takes the single value %r" % (target, labels[0]))
+    if positive_class is not None:
+        positive = _find_label(labels, positive_class)
+        if positive is None:
+            hint = ""
+            if any(str(v) == str(positive_class) for v in labels):
+                hint = " (%r and %r differ: give the label as the table holds it)" % (
+                    positive_class, next(v for v in labels if str(v) == str(positive_class)))
+            raise ValueError("positive_class %r is not a label of the target %r; its labels "
+                             "are %s%s" % (positive_class, target, _label_list(labels), hint))
+    elif len(labels) == 2:
+        positive = labels[1]
+    else:
+        # The most frequent class; among equally frequent ones the first in order.
+        positive = max(labels, key=lambda v: (counts[v], -labels.index(v)))
+    if len(labels) == 2:
+        classes = [v for v in labels if v is not positive] + [positive]
+    else:
+        classes = [_rest_label(positive, labels), positive]
+        notes.append("classification of %r against the rest (%d classes; %s)" % (
+            positive, len(labels), "chosen with positive_class" if positive_class is not None
+            else "the most frequent; choose with positive_class"))
+
+    n_positive = int(counts[positive])
+    for label, rows in ((positive, n_positive), (classes[0], len(values) - n_positive)):
+        if rows < MIN_CLASS_ROWS:
+            raise ValueError("class %r of the target %r has %d row%s; a classification needs "
+                             "at least %d of the positive class and %d of the rest"
+                             % (label, target, rows, "" if rows == 1 else "s",
+                                MIN_CLASS_ROWS, MIN_CLASS_ROWS))
+    return data, np.array(classes, dtype=object), source_rows
+
+
 class Dataset:
     """A validated table split into training and test rows.
 
-    Rows are addressed by their position in the frame that the user gave (``sample_index``);
-    ``train_index`` and ``test_index`` hold the positions of each split.
+    Rows whose target is missing are dropped first. Rows are then addressed by their position
+    in what is left (``sample_index``), which is the position in the user's frame when no row
+    was dropped; ``source_rows`` maps a position back to the user's frame, and ``data`` keeps
+    the frame's index labels. ``train_index`` and ``test_index`` hold the positions of each
+    split.
 
     Attributes
     ----------
-    data : DataFrame, a copy of the user's frame
+    data : DataFrame, a copy of the user's rows that have a target
+    source_rows : array, the position in the user's frame of each row of ``data``
+    dropped_rows : int, the number of the user's rows left out for a missing target
+    notes : list of str, one line for each thing done to the user's table
     target : str, the target column
     task : "regression" or "classification"
     feature_names : list of str, every column but the target, in the frame's order
     numeric_features, categorical_features : list of str
     categories : dict, categorical feature -> array of its labels; a label's code is its position
-    classes : array of the two target labels (classification; the second is the positive class)
+    classes : array of the labels of the models' 0 and 1 (classification, else None); with two
+        classes these are the target's labels, with more the second is the positive class and
+        the first the text "not <positive class>", standing for all the others
+    positive_class : the label that the models' 1 stands for (``classes[1]``), else None
     truncated_columns_dict_10, truncated_columns_dict_15 : dict, full name -> display name
     """
 
-    def __init__(self, data, target, task="regression", test_size=0.2, random_state=0):
+    def __init__(self, data, target, task="regression", test_size=0.2, random_state=0,
+                 positive_class=None):
+        self.notes = []
         if not isinstance(data, pd.DataFrame):
             raise ValueError("data must be a pandas DataFrame, got %s" % type(data).__name__)
         if task not in TASKS:
@@ -63,6 +196,11 @@ class Dataset:
             raise ValueError("column names must be unique; repeated: %r" % duplicated)
         if target not in columns:
             raise ValueError("target column %r is not in the data" % (target,))
+        given = data.shape[0]
+        data, self.classes, self.source_rows = prepare_target(data, target, task, positive_class,
+                                                              self.notes)
+        self.positive_class = None if self.classes is None else self.classes[1]
+        self.dropped_rows = given - data.shape[0]
         missing = [c for c in columns if data[c].isna().any()]
         if missing:
             raise ValueError("data has missing values in column(s) %r; fill or drop them first"
@@ -91,23 +229,6 @@ class Dataset:
                 raise ValueError("feature %r has dtype %s; features must be numeric, "
                                  "category or object" % (name, dtype))
 
-        y = data[target]
-        if task == "classification":
-            self.classes = np.array(sorted(pd.unique(y), key=lambda v: (str(type(v)), str(v))),
-                                    dtype=object)
-            if len(self.classes) != 2:
-                raise ValueError("classification needs a binary target; column %r has %d "
-                                 "distinct values" % (target, len(self.classes)))
-            counts = y.value_counts()
-            if counts.min() < 2:
-                raise ValueError("each class of the target %r needs at least 2 rows; %r has %d"
-                                 % (target, counts.idxmin(), counts.min()))
-        else:
-            self.classes = None
-            if not ptypes.is_numeric_dtype(y.dtype) or ptypes.is_bool_dtype(y.dtype):
-                raise ValueError("regression needs a numeric target; column %r has dtype %s"
-                                 % (target, y.dtype))
-
         if not 0 < test_size < 1:
             raise ValueError("test_size must lie between 0 and 1, got %r" % (test_size,))
         n = data.shape[0]
@@ -134,7 +255,7 @@ class Dataset:
 
     def encoded_target(self, rows=None):
         """The target of the given row positions (all rows by default) as the models see it:
-        floats for regression, 0/1 for classification (1 is ``classes[1]``)."""
+        floats for regression, 0/1 for classification (1 is the positive class)."""
         y = self.data[self.target].to_numpy()
         if rows is not None:
             y = y[rows]
@@ -146,13 +267,14 @@ class Dataset:
         return self.data.iloc[positions]
 
     def check_sample_index(self, sample_index):
-        """The row position as a Python int; rejects what is not a row of the frame."""
+        """The row position as a Python int; rejects what is not a row of ``data``."""
         if isinstance(sample_index, (bool, np.bool_)) or not isinstance(
                 sample_index, (int, np.integer)):
             raise TypeError("sample_index must be an integer row position, got %r"
                             % (sample_index,))
         n = self.data.shape[0]
         if not -n <= sample_index < n:
-            raise IndexError("sample_index %d is out of range: the data has %d rows"
-                             % (sample_index, n))
+            raise IndexError("sample_index %d is out of range: the data has %d rows%s"
+                             % (sample_index, n, " once those without a target are dropped"
+                                if self.dropped_rows else ""))
         return int(sample_index) % n

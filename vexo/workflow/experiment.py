@@ -9,7 +9,12 @@ explanations, in the form that ``vexo.workflow.interpret_api`` draws.
     exp.interpret_fi("tree")                  # permutation importance on the test split
     exp.interpret_local_fi("glm", 17)         # why row 17 of `frame` got its prediction
 
-A ``sample_index`` is always a row position in the frame given to ``Experiment``.
+A ``sample_index`` is always a row position in the frame given to ``Experiment`` once the rows
+whose target is missing are left out (``dataset.source_rows`` maps it back to the frame).
+
+A classification explains the probability of one class, the positive one: with two classes the
+second in sorted order unless ``positive_class`` names the other, with more than two the class
+of ``positive_class`` (by default the most frequent) against all the others together.
 """
 
 import numpy as np
@@ -36,13 +41,24 @@ class Experiment:
     data : DataFrame of numeric and categorical (category, object or string dtype) columns,
         without missing values
     target : name of the target column
-    task : "regression" or "classification" (a binary target)
+    task : "regression" or "classification"
     test_size : share of the rows kept for testing (permutation importance)
     random_state : seed of the split and of the models
+    positive_class : for a classification, the label of the class that every model predicts
+        and every view explains (the logit or probability of that class): with two classes
+        the second in sorted order by default, with more the most frequent (ties: the first
+        in sorted order), the other classes taken together as one. The label is compared as
+        the table holds it (2 is not "2"). Each class, the positive one and the rest, needs
+        at least ``dataset.MIN_CLASS_ROWS`` (5) rows.
+
+    Rows whose target is missing are dropped, with a note; a target missing everywhere, a
+    constant regression target, or a classification of one class is refused with a
+    ``ValueError``.
 
     Attributes
     ----------
     dataset : the validated table (``vexo.workflow.dataset.Dataset``)
+    notes : list of str, one line for each thing done to the table (the dataset's list)
     registered_pipeline : dict, model name -> ``ModelPipeline``; an unknown name raises a
         ``KeyError`` that lists the registered ones
     interpret_result_dict : dict, model name -> the model's stored explanation (its
@@ -55,9 +71,11 @@ class Experiment:
     inter_effect_trunc_dict : dict, model name -> {full pair name "a x b": display name}
     """
 
-    def __init__(self, data, target, task="regression", test_size=0.2, random_state=0):
+    def __init__(self, data, target, task="regression", test_size=0.2, random_state=0,
+                 positive_class=None):
         self.dataset = Dataset(data, target, task=task, test_size=test_size,
-                               random_state=random_state)
+                               random_state=random_state, positive_class=positive_class)
+        self.notes = self.dataset.notes
         self.task = task
         self.random_state = random_state
         self.registered_pipeline = Registered()
@@ -151,7 +169,8 @@ class Experiment:
         """Permutation importance on the test split, least important first.
 
         Returns a new dictionary on every call: "feature_names" (full names), "importance"
-        (the mean drop of the score when the feature's test values are shuffled) and "title".
+        (the mean drop of the score when the feature's test values are shuffled) and "title",
+        which names the score and, for a classification, the positive class.
         """
         pipeline = self._pipeline(model)
         if model not in self._importance:
@@ -165,9 +184,14 @@ class Experiment:
             self._importance[model] = (
                 [self.dataset.feature_names[j] for j in order],
                 result.importances_mean[order],
-                "Permutation Importance (%s drop on the test split)" % metric)
+                self._importance_title(metric))
         names, importance, title = self._importance[model]
         return {"feature_names": list(names), "importance": importance.copy(), "title": title}
+
+    def _importance_title(self, metric):
+        explained = "" if self.task == "regression" else " of P(%s)" % (
+            self.dataset.positive_class,)
+        return "Permutation Importance%s (%s drop on the test split)" % (explained, metric)
 
     def _score_name(self, estimator):
         if self.task == "regression":

@@ -31,7 +31,8 @@ class ModelPipeline:
     family : the name of the model's family in ``families.FAMILIES`` ("generic" for an
         estimator of no family)
     estimator : the fitted model, which takes the matrix of ``transform``
-    task, feature_names, classes (the two target labels of a classification, else None)
+    task, feature_names, classes (the labels that a classifier's 0 and 1 stand for, the second
+        the positive class; ``Dataset.classes``), else None
     """
 
     def __init__(self, name, family, estimator, dataset):
@@ -83,14 +84,16 @@ class ModelPipeline:
         return X
 
     def predict(self, frame):
-        """The model's prediction for each row: a number, or a class label."""
+        """The model's prediction for each row: a number, or one of ``classes`` (with more
+        than two classes in the table, the positive class or the text for all the others)."""
         prediction = self.estimator.predict(self.transform(frame))
         if self.task == "classification":
             return self.classes[np.asarray(prediction, dtype=int)]
         return np.asarray(prediction, dtype=float)
 
     def predict_proba(self, frame):
-        """Probabilities of ``classes[0]`` and ``classes[1]`` for each row (classification)."""
+        """Probabilities of ``classes[0]`` and ``classes[1]`` for each row (classification):
+        column 1 is the probability of the positive class."""
         if self.task != "classification":
             raise ValueError("predict_proba needs a classification experiment; this one is a "
                              "regression")
