@@ -67,32 +67,20 @@ def test_a_chosen_class_is_what_every_family_predicts(medium):
         assert set(pipeline.predict(test)) <= {"medium", "not medium"}, model
 
 
-def test_every_title_the_experiment_words_names_the_chosen_class(medium):
-    row = int(medium.dataset.test_index[0])
-    for model in FAST:
-        assert medium.interpret_fi(model)["title"] == \
-            "Permutation Importance of P(medium) (roc_auc drop on the test split)"
-        response = "P(medium)" if model == "tree" else "logit of medium"
-        assert medium.interpret_local_fi(model, row)["title"].startswith(
-            "Sample %d: %s " % (row, response)), model
-        local = medium.interpret_local_effect(model, row)
-        assert local is None or local["title"].startswith("Sample %d: logit of medium " % row)
-    binary = Experiment(three_classes().query("species != 'small'"), "species",
-                        task="classification")
-    binary.register("glm", "glm")
-    assert binary.interpret_fi("glm")["title"].startswith("Permutation Importance of P(medium) (")
-
-
-def test_the_views_draw_the_chosen_class(medium):
+def test_every_title_and_view_explains_the_chosen_class(medium):
     api = pytest.importorskip("vexo.workflow.interpret_api")
     import matplotlib.pyplot as plt
 
     row = int(medium.dataset.test_index[0])
     for model in FAST:
+        assert medium.interpret_fi(model)["title"] == \
+            "Permutation Importance of P(medium) (roc_auc drop on the test split)"
+        local = medium.interpret_local_effect(model, row)
+        assert local is None or local["title"].startswith("Sample %d: logit of medium " % row)
         view = api.InterpretAPI(medium, model)
         view.model_interpret(show="local_fi", sample_id=row)
-        titles = [ax.get_title() for ax in plt.gcf().axes]
-        assert any("medium" in t for t in titles), (model, titles)
+        response = "P(medium)" if model == "tree" else "logit of medium"
+        assert plt.gcf().axes[0].get_title().startswith("Sample %d: %s " % (row, response))
         plt.close("all")
         view.model_interpret(show="global_effect_plot", uni_feature="length")
         plt.close("all")
@@ -106,10 +94,10 @@ def test_two_classes_keep_the_second_in_order_unless_told():
     flipped = Experiment(frame, "sex", task="classification", positive_class="F")
     assert list(flipped.dataset.classes) == ["M", "F"] and flipped.notes == []
     assert list(flipped.dataset.encoded_target()) == list((frame["sex"] == "F").astype(int))
-    assert list(flipped.dataset.encoded_target()) == list(1 - default.dataset.encoded_target())
     flipped.register("glm", "glm")
     rows = flipped.dataset.rows(flipped.dataset.test_index)
     assert set(flipped.registered_pipeline["glm"].predict(rows)) <= {"M", "F"}
+    assert flipped.interpret_fi("glm")["title"].startswith("Permutation Importance of P(F) (")
 
 
 def test_rows_without_a_target_are_dropped_and_positions_count_what_is_left():
@@ -142,18 +130,17 @@ REFUSED = [
     (pd.DataFrame({"x": np.arange(20.0), "y": 3.5}), "regression", None,
      r"^the regression target 'y' takes the single value 3.5 in every row"),
     (pd.DataFrame({"x": np.arange(20.0), "y": np.r_[np.inf, np.arange(19.0)]}), "regression", None,
-     r"^target column 'y' holds infinite values in 1 rows$"),
+     r"^target column 'y' holds infinite values in 1 row$"),
     (pd.DataFrame({"x": np.arange(20.0), "y": np.arange(20.0)}), "regression", 3,
      r"^positive_class is for a classification"),
     (_classes({"a": 20}), "classification", None,
      r"^classification needs a target of at least two classes; column 'y' takes the single "
      r"value 'a'$"),
     (_classes({"a": 20, "b": 4}), "classification", None,
-     r"^class 'b' of the target 'y' has 4 rows; a classification needs at least 5 of the "
+     r"^class 'b' of the target 'y': 4 rows; a classification needs at least 5 of the "
      r"positive class and 5 of the rest$"),
     (_classes({"a": 20, "b": 3, "c": 1}), "classification", "a",
-     r"^class 'not a' of the target 'y' has 4 rows"),
-    (_classes({"a": 20, "b": 3, "c": 20}), "classification", "b", r"^class 'b' .* has 3 rows"),
+     r"^the classes other than 'a' together of the target 'y': 4 rows"),
     (_classes({"a": 20, "b": 20}), "classification", "c",
      r"^positive_class 'c' is not a label of the target 'y'; its labels are 'a', 'b'$"),
     (_classes({1: 10, 2: 10, 3: 10}), "classification", "2",
@@ -166,8 +153,7 @@ REFUSED = [
 
 @pytest.mark.parametrize("frame, task, positive, message", REFUSED, ids=[
     "target missing everywhere", "constant regression target", "infinite regression target",
-    "positive class of a regression", "one class", "rare class", "rare rest",
-    "rare positive of three", "unknown label", "number given as text", "many labels"])
+    "positive class of a regression", "one class", "rare class", "rare rest", "unknown label", "number given as text", "many labels"])
 def test_targets_that_leave_nothing_to_explain_are_refused_in_one_line(frame, task, positive,
                                                                        message):
     with pytest.raises(ValueError, match=message) as refusal:

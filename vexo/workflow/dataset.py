@@ -106,8 +106,8 @@ def prepare_target(data, target, task, positive_class, notes):
         values = column.to_numpy(dtype=float)
         infinite = int(np.isinf(values).sum())
         if infinite:
-            raise ValueError("target column %r holds infinite values in %d rows"
-                             % (target, infinite))
+            raise ValueError("target column %r holds infinite values in %d row%s"
+                             % (target, infinite, "" if infinite == 1 else "s"))
         if values.min() == values.max():
             raise ValueError("the regression target %r takes the single value %.6g in every "
                              "row: there is nothing to explain" % (target, values[0]))
@@ -132,7 +132,7 @@ def prepare_target(data, target, task, positive_class, notes):
         positive = labels[1]
     else:
         # The most frequent class; among equally frequent ones the first in order.
-        positive = max(labels, key=lambda v: (counts[v], -labels.index(v)))
+        positive = labels[max(range(len(labels)), key=lambda i: (counts[labels[i]], -i))]
     if len(labels) == 2:
         classes = [v for v in labels if v is not positive] + [positive]
     else:
@@ -142,11 +142,13 @@ def prepare_target(data, target, task, positive_class, notes):
             else "the most frequent; choose with positive_class"))
 
     n_positive = int(counts[positive])
-    for label, rows in ((positive, n_positive), (classes[0], len(values) - n_positive)):
+    rest = "class %r" % (classes[0],) if len(labels) == 2 else \
+        "the classes other than %r together" % (positive,)
+    for name, rows in (("class %r" % (positive,), n_positive), (rest, len(values) - n_positive)):
         if rows < MIN_CLASS_ROWS:
-            raise ValueError("class %r of the target %r has %d row%s; a classification needs "
-                             "at least %d of the positive class and %d of the rest"
-                             % (label, target, rows, "" if rows == 1 else "s",
+            raise ValueError("%s of the target %r: %d row%s; a classification needs at least %d "
+                             "of the positive class and %d of the rest"
+                             % (name, target, rows, "" if rows == 1 else "s",
                                 MIN_CLASS_ROWS, MIN_CLASS_ROWS))
     return data, np.array(classes, dtype=object), source_rows
 
