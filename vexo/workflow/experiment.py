@@ -33,15 +33,25 @@ class Experiment:
 
     Parameters
     ----------
-    data : DataFrame of numeric and categorical (category, object or string dtype) columns,
-        without missing values
+    data : DataFrame of numeric, categorical (category, object or string dtype) and date
+        columns; gaps are allowed in the features
     target : name of the target column
     task : "regression" or "classification" (a binary target)
     test_size : share of the rows kept for testing (permutation importance)
     random_state : seed of the split and of the models
 
+    The models see the features as ``vexo.workflow.columns`` prepares them on the training
+    split: gaps filled (numbers with the training median, plus a 0/1 "<name> missing" feature
+    where a column misses more than 5% of its training values; categories with a level
+    "missing"), rare and unseen levels as "other", dates as days since the first training date,
+    identifiers and constant columns left out, names that the views would split renamed. Every
+    explanation is of that pipeline, imputed values included: a filled gap is explained as the
+    median it became, and the indicator's part is what the model makes of the gap itself.
+
     Attributes
     ----------
+    notes : list of str, one line per thing done to the table (the same list as
+        ``dataset.notes``)
     dataset : the validated table (``vexo.workflow.dataset.Dataset``)
     registered_pipeline : dict, model name -> ``ModelPipeline``; an unknown name raises a
         ``KeyError`` that lists the registered ones
@@ -58,6 +68,7 @@ class Experiment:
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0):
         self.dataset = Dataset(data, target, task=task, test_size=test_size,
                                random_state=random_state)
+        self.notes = self.dataset.notes
         self.task = task
         self.random_state = random_state
         self.registered_pipeline = Registered()
