@@ -282,10 +282,12 @@ def _categorical(name, source, column, train, order, notes):
     feature = CategoricalFeature(name, source, labels, code_of, missing, unseen)
 
     if rare:
-        notes.append("column %r: %d level(s) with fewer than %d training rows%s form the level %r"
-                     % (name, len(rare), RARE_LEVEL_ROWS,
-                        " or beyond the %d most frequent" % MAX_LEVELS
-                        if len(counts) > MAX_LEVELS else "", labels[other]))
+        few = sum(1 for label in rare if counts[label] < RARE_LEVEL_ROWS)
+        reasons = ["%d with fewer than %d training rows" % (few, RARE_LEVEL_ROWS)] if few else []
+        if len(rare) > few:
+            reasons.append("%d beyond the %d most frequent" % (len(rare) - few, MAX_LEVELS))
+        notes.append("column %r: %d of its %d levels (%s) form the level %r" % (
+            name, len(rare), len(counts), " and ".join(reasons), labels[other]))
     gaps = int(column.isna().sum())
     if gaps and gaps_in_train:
         notes.append("column %r misses %d value(s): they form the level %r"
