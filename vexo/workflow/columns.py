@@ -316,8 +316,13 @@ def _numeric(feature, values, train_rows, notes, taken):
     gaps = int(np.isnan(values).sum())
     if gaps:
         share = 1 - len(seen) / float(len(train))
-        text = "column %r misses %d value(s) (%.0f%% of the training split): filled with the " \
-               "training median %.4g" % (feature.name, gaps, 100 * share, feature.median)
+        if share == 0:
+            where = "none in the training split"
+        else:
+            where = "%s%% of the training split" % (
+                "%.0f" % (100 * share) if share >= 0.005 else "under 1")
+        text = "column %r misses %d value(s) (%s): filled with the training median %.4g" % (
+            feature.name, gaps, where, feature.median)
         if share > MISSING_FLAG_SHARE:
             flag = IndicatorFeature(unique_name(feature.name + " missing", taken), feature)
             taken.add(flag.name)
