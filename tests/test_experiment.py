@@ -12,7 +12,8 @@ from vexo.workflow.experiment import Experiment
     (lambda f: f.iloc[0:0], "regression", "glm", "data is empty"),
     (lambda f: f.rename(columns={"y": "z"}), "regression", "glm", "target column 'y' is not in the data"),
     (lambda f: f.assign(y=np.arange(len(f)) % 3), "classification", "glm", "binary.*3"),
-    (lambda f: f[["y"]].assign(when=pd.Timestamp("2024-01-01"), id=["r%d" % i for i in range(len(f))]),
+    (lambda f: f[["y"]].assign(when=pd.Timestamp("2024-01-01"),
+                               id=["r%d" % i for i in range(len(f))]),
      "regression", "glm", "^no column is left to explain 'y': 'when' takes one value in the "
      "training split; 'id' holds identifiers \\(48 of its 48 training values are distinct\\)$"),
     (lambda f: f, "regression", "svm", "unknown model family 'svm'"),

@@ -121,6 +121,20 @@ def test_every_family_predicts_every_row_of_both_splits(messy):
         fi = exp.interpret_fi(model)
         assert sorted(fi["feature_names"]) == sorted(exp.dataset.feature_names)
 
+    # back in original units: the data with its gaps filled, the unseen level as it was taken
+    pipeline, ds = exp.registered_pipeline["gam"], exp.dataset
+    X = pipeline.transform(ds.data)
+    back = {name: pipeline.transform_to_orignial_scale(name, X[:, j])
+            for j, name in enumerate(ds.feature_names)}
+    assert back["island"][1] == "categorical" and back["bill"][1] == "numeric"
+    island = frame["island"].fillna("missing").replace("Atlantis", "missing")
+    assert list(back["island"][0]) == list(island)
+    bill = frame["bill"].fillna(ds.features["bill"].median)
+    assert back["bill"][0] == pytest.approx(bill.to_numpy())
+    assert list(back["bill missing"][0]) == list(frame["bill"].isna().astype(float))
+    assert back["date"][0] == pytest.approx(ds.data["date"].to_numpy())
+    assert back["a × b"][0] == pytest.approx(frame["a x b"].to_numpy())
+
 
 def views(exp, test_row):
     """(show, arguments) of every view, on the odd features and rows of the table."""
@@ -265,6 +279,22 @@ def test_columns_that_carry_nothing_are_left_out_and_dates_become_days():
     later = pd.DataFrame({"when": pd.to_datetime(["2020-02-04"]), "text day": ["04.02.2020"]})
     assert result.features["when"].values(later)[0] == 30.0
     assert result.features["text day"].values(later)[0] == 30.0
+
+    # numbers held as objects, nullable booleans, durations and zoned dates are numbers too
+    odd = pd.DataFrame({
+        "held": pd.Series([1, 2.5, None, 4, 5, 6], dtype=object),
+        "flag": pd.array([True, False, None, True, False, True], dtype="boolean"),
+        "span": pd.to_timedelta([1, 2, 3, 4, 36, 48], unit="h"),
+        "zoned": pd.date_range("2020-01-01 12:00", periods=6, freq="12h", tz="Europe/Oslo"),
+    })
+    result = prepared(odd)
+    assert result.numeric_features == ["held", "held missing", "flag", "flag missing", "span",
+                                       "zoned"]
+    assert list(result.features["held"].values(odd)) == pytest.approx([1, 2.5, np.nan, 4, 5, 6],
+                                                                      nan_ok=True)
+    assert list(result.features["flag"].original(encode(result, "flag", odd))) == [1, 0, 1, 1, 0, 1]
+    assert list(result.data["span"]) == pytest.approx([1 / 24, 2 / 24, 3 / 24, 4 / 24, 1.5, 2])
+    assert list(result.data["zoned"]) == [0, 0.5, 1, 1.5, 2, 2.5]
 
     with pytest.raises(ValueError, match="^no column is left to explain 'y': 'one' takes one "
                                          "value in the training split$"):

@@ -62,11 +62,21 @@ def unique_name(name, taken):
     return candidate
 
 
+def _objects(column):
+    """The column's values as an object array, None for its gaps (whatever their kind)."""
+    held = column.to_numpy(dtype=object, copy=True)
+    held[pd.isna(held)] = None
+    return held
+
+
 def _floats(column):
     """A column of numbers as floats, NaN for its gaps and for infinities."""
     if ptypes.is_bool_dtype(column.dtype) or ptypes.is_object_dtype(column.dtype) \
             or ptypes.is_extension_array_dtype(column.dtype):
-        values = column.astype(object).where(column.notna(), np.nan).to_numpy(dtype=float)
+        held = _objects(column)
+        values = np.full(len(held), np.nan)
+        known = ~pd.isna(held)
+        values[known] = held[known].astype(float)
     else:
         values = column.to_numpy(dtype=float, copy=True)
     values[~np.isfinite(values)] = np.nan
@@ -83,8 +93,8 @@ def _is_number_column(column):
 def _holds_numbers(column):
     """An object column whose values are all real numbers (not text, not booleans)."""
     values = column.dropna()
-    return len(values) > 0 and all(isinstance(v, numbers.Real) and not isinstance(v, (bool, np.bool_))
-                                   for v in values)
+    return len(values) > 0 and all(
+        isinstance(v, numbers.Real) and not isinstance(v, (bool, np.bool_)) for v in values)
 
 
 def _date_format(column):
@@ -105,8 +115,8 @@ def _timestamps(column, fmt):
     if ptypes.is_datetime64_any_dtype(column.dtype):
         dates = column
     else:
-        dates = pd.to_datetime(column.astype(object).where(column.notna(), None), format=fmt,
-                               errors="coerce")
+        dates = pd.Series(pd.to_datetime(_objects(column), format=fmt, errors="coerce"),
+                          index=column.index)
     if getattr(dates.dt, "tz", None) is not None:
         dates = dates.dt.tz_convert(None)
     return dates
@@ -208,9 +218,9 @@ class CategoricalFeature(Feature):
         self.unseen_code = unseen_code
 
     def codes(self, frame):
-        column = self.column(frame).astype(object)
-        gaps = column.isna().to_numpy()
-        found = self._index.get_indexer(column.where(~gaps, None))
+        held = _objects(self.column(frame))
+        gaps = pd.isna(held)
+        found = self._index.get_indexer(held)
         codes = np.where(found >= 0, self._codes[np.maximum(found, 0)], self.unseen_code)
         codes[gaps] = self.unseen_code if self.missing_code is None else self.missing_code
         return codes
@@ -357,7 +367,8 @@ def prepare_features(data, target, train_rows):
         if isinstance(dtype, pd.CategoricalDtype):
             order = [label for label in dtype.categories]
             made = _categorical(name, source, column, column.iloc[train_rows], order, notes)
-        elif _is_number_column(column) or (ptypes.is_object_dtype(dtype) and _holds_numbers(column)):
+        elif _is_number_column(column) or (ptypes.is_object_dtype(dtype)
+                                           and _holds_numbers(column)):
             made = NumericFeature(name, source)
         elif ptypes.is_datetime64_any_dtype(dtype):
             made = NumericFeature(name, source, origin=pd.Timestamp(0), date_format=None)
@@ -406,7 +417,8 @@ def prepare_features(data, target, train_rows):
     for name, feature in features.items():
         if isinstance(feature, IndicatorFeature):
             parts[name] = np.isnan(columns[feature.of.name]).astype(float)
-        elif isinstance(feature, NumericFeature) and (feature.origin is not None or feature.duration):
+        elif isinstance(feature, NumericFeature) and (feature.origin is not None
+                                                      or feature.duration):
             parts[name] = columns[name]
         else:
             parts[name] = data[feature.source].array
