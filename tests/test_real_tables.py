@@ -182,19 +182,6 @@ def test_every_view_draws_or_refuses(messy, model):
     assert not failures
 
 
-def test_the_views_show_labels_and_units_of_the_table(messy):
-    exp, frame, test_row = messy
-    for model in ("glm", "gam"):
-        local = api.InterpretAPI(exp, model).model_interpret(
-            show="local_fi", sample_id=test_row, original_scale=True, return_data=True)
-        values = dict(zip(local["value"]["x"], local["value"]["value"]))
-        # the unseen level is shown as the level it took
-        assert values["island"] == "missing"
-        assert float(values["date"]) == pytest.approx(
-            (pd.Timestamp(frame.loc[test_row, "date"]) - pd.Timestamp(
-                exp.dataset.features["date"].origin)).days)
-
-
 # The preparation on its own ------------------------------------------------------------------
 
 def prepared(frame, train=None):
