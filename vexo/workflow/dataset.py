@@ -5,6 +5,8 @@ import pandas as pd
 from pandas.api import types as ptypes
 from sklearn.model_selection import train_test_split
 
+from .columns import prepare_features
+
 TASKS = ("regression", "classification")
 # Rows that the positive class, and the rest, need at least: fewer leave a split with one or
 # two of them on the test side, and nothing that an explanation of them could rest on.
@@ -25,6 +27,9 @@ def truncate_names(names, width):
         if name in result:
             continue
         candidate, k = name[:width], 0
+        if candidate.endswith(" x"):
+            # joined into a pair name it would read as the separator
+            candidate = candidate[:-2]
         while candidate in taken:
             k += 1
             suffix = "~%d" % k
@@ -162,17 +167,26 @@ class Dataset:
     the frame's index labels. ``train_index`` and ``test_index`` hold the positions of each
     split.
 
+    The feature columns are prepared as ``columns`` describes (renamed where their names would
+    break the views, dates as days, identifiers and constant columns left out, gaps filled and
+    flagged, levels taken from the training split); ``notes`` says what was done.
+
     Attributes
     ----------
-    data : DataFrame, a copy of the user's rows that have a target
+    data : DataFrame, the user's rows that have a target, with the features that the models
+        see (in the table's own units, dates as days, with their gaps, missing indicators as
+        0/1) and the target
     source_rows : array, the position in the user's frame of each row of ``data``
     dropped_rows : int, the number of the user's rows left out for a missing target
     notes : list of str, one line for each thing done to the user's table
     target : str, the target column
     task : "regression" or "classification"
-    feature_names : list of str, every column but the target, in the frame's order
+    feature_names : list of str, the features that the models see, in the frame's order (a
+        column's missing indicator after it)
     numeric_features, categorical_features : list of str
-    categories : dict, categorical feature -> array of its labels; a label's code is its position
+    categories : dict, categorical feature -> array of its training levels (with "other" and
+        "missing" where the column has them); a label's code is its position
+    features : dict, feature name -> its ``columns.Feature`` (how its values become model input)
     classes : array of the labels of the models' 0 and 1 (classification, else None); with two
         classes these are the target's labels, with more the second is the positive class and
         the first the text "not <positive class>", standing for all the others
@@ -203,33 +217,11 @@ class Dataset:
                                                               self.notes)
         self.positive_class = None if self.classes is None else self.classes[1]
         self.dropped_rows = given - data.shape[0]
-        missing = [c for c in columns if data[c].isna().any()]
-        if missing:
-            raise ValueError("data has missing values in column(s) %r; fill or drop them first"
-                             % missing)
         self.data = data.copy()
         self.target = target
         self.task = task
-        self.feature_names = [c for c in columns if c != target]
-        if not self.feature_names:
+        if len(columns) < 2:
             raise ValueError("data has no feature columns besides the target %r" % (target,))
-
-        self.numeric_features, self.categorical_features, self.categories = [], [], {}
-        for name in self.feature_names:
-            dtype = data[name].dtype
-            if isinstance(dtype, pd.CategoricalDtype):
-                self.categorical_features.append(name)
-                self.categories[name] = np.array(list(dtype.categories), dtype=object)
-            elif ptypes.is_bool_dtype(dtype) or (ptypes.is_numeric_dtype(dtype)
-                                                 and not ptypes.is_complex_dtype(dtype)):
-                self.numeric_features.append(name)
-            elif ptypes.is_object_dtype(dtype) or ptypes.is_string_dtype(dtype):
-                self.categorical_features.append(name)
-                labels = sorted(pd.unique(data[name]), key=lambda v: (str(type(v)), str(v)))
-                self.categories[name] = np.array(labels, dtype=object)
-            else:
-                raise ValueError("feature %r has dtype %s; features must be numeric, "
-                                 "category or object" % (name, dtype))
 
         if not 0 < test_size < 1:
             raise ValueError("test_size must lie between 0 and 1, got %r" % (test_size,))
@@ -244,6 +236,14 @@ class Dataset:
             stratify=self.encoded_target() if task == "classification" else None)
         self.train_index = np.sort(train)
         self.test_index = np.sort(test)
+
+        prepared = prepare_features(self.data, target, self.train_index)
+        self.notes.extend(prepared.notes)
+        self.data, self.features = prepared.data, prepared.features
+        self.feature_names = prepared.feature_names
+        self.numeric_features = prepared.numeric_features
+        self.categorical_features = prepared.categorical_features
+        self.categories = prepared.categories
 
         self.truncated_columns_dict_10 = truncate_names(self.feature_names, 10)
         self.truncated_columns_dict_15 = truncate_names(self.feature_names, 15)

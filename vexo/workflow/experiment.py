@@ -38,8 +38,8 @@ class Experiment:
 
     Parameters
     ----------
-    data : DataFrame of numeric and categorical (category, object or string dtype) columns,
-        without missing values
+    data : DataFrame of numeric, categorical (category, object or string dtype) and date
+        columns; gaps are allowed in the features
     target : name of the target column
     task : "regression" or "classification"
     test_size : share of the rows kept for testing (permutation importance)
@@ -55,10 +55,19 @@ class Experiment:
     constant regression target, or a classification of one class is refused with a
     ``ValueError``.
 
+    The models see the features as ``vexo.workflow.columns`` prepares them on the training
+    split: gaps filled (numbers with the training median, plus a 0/1 "<name> missing" feature
+    where a column misses more than 5% of its training values; categories with a level
+    "missing"), rare and unseen levels as "other", dates as days since the first training date,
+    identifiers and constant columns left out, names that the views would split renamed. Every
+    explanation is of that pipeline, imputed values included: a filled gap is explained as the
+    median it became, and the indicator's part is what the model makes of the gap itself.
+
     Attributes
     ----------
+    notes : list of str, one line per thing done to the table (the same list as
+        ``dataset.notes``)
     dataset : the validated table (``vexo.workflow.dataset.Dataset``)
-    notes : list of str, one line for each thing done to the table (the dataset's list)
     registered_pipeline : dict, model name -> ``ModelPipeline``; an unknown name raises a
         ``KeyError`` that lists the registered ones
     interpret_result_dict : dict, model name -> the model's stored explanation (its

@@ -1,8 +1,11 @@
 """Model pipelines: the data's own units in, a fitted model's answer out.
 
-Every model sees the same input matrix: numeric features scaled to [0, 1] by the range of the
-training split, categorical features as integer codes (a label's code is its position in
-``Dataset.categories``). The families of ``families`` build their models on that matrix.
+Every model sees the same input matrix, made by the dataset's features (``columns``): numeric
+features (dates as days, missing indicators as 0/1) with their gaps filled by the training
+median and scaled to [0, 1] by the range of the training split; categorical features as integer
+codes of their training levels (a label's code is its position in ``Dataset.categories``; gaps
+and labels that the training split never saw take the level that ``columns`` names). The
+families of ``families`` build their models on that matrix.
 """
 
 import numpy as np
@@ -43,13 +46,9 @@ class ModelPipeline:
         self.classes = dataset.classes
         self.feature_names = list(dataset.feature_names)
         self.categories = {k: v.copy() for k, v in dataset.categories.items()}
-        train = dataset.rows(dataset.train_index)
-        self.minimum, self.range = {}, {}
-        for feature in dataset.numeric_features:
-            values = train[feature].to_numpy(dtype=float)
-            self.minimum[feature] = float(values.min())
-            # A constant feature maps to 0 rather than dividing by zero.
-            self.range[feature] = float(values.max() - values.min()) or 1.0
+        self.features = dict(dataset.features)
+        self.minimum = {f: self.features[f].minimum for f in dataset.numeric_features}
+        self.range = {f: self.features[f].range for f in dataset.numeric_features}
 
     def __repr__(self):
         return "ModelPipeline(%r, family=%r, estimator=%s)" % (
@@ -62,25 +61,13 @@ class ModelPipeline:
         if not isinstance(frame, pd.DataFrame):
             raise ValueError("transform needs a DataFrame with the feature columns, got %s"
                              % type(frame).__name__)
-        absent = [f for f in self.feature_names if f not in frame.columns]
+        features = [self.features[f] for f in self.feature_names]
+        absent = [f.name for f in features if not f.present(frame)]
         if absent:
             raise ValueError("frame lacks the feature column(s) %r" % absent)
-        X = np.empty((frame.shape[0], len(self.feature_names)))
-        for j, feature in enumerate(self.feature_names):
-            column = frame[feature]
-            if column.isna().any():
-                raise ValueError("feature %r has missing values" % feature)
-            if feature in self.categories:
-                labels = self.categories[feature]
-                codes = pd.Index(labels, dtype=object).get_indexer(column.astype(object))
-                if (codes < 0).any():
-                    unknown = sorted({str(v) for v in column[codes < 0]})
-                    raise ValueError("feature %r has unknown label(s) %s; known are %s"
-                                     % (feature, unknown, [str(v) for v in labels]))
-                X[:, j] = codes
-            else:
-                X[:, j] = (column.to_numpy(dtype=float) - self.minimum[feature]) \
-                    / self.range[feature]
+        X = np.empty((frame.shape[0], len(features)))
+        for j, feature in enumerate(features):
+            X[:, j] = feature.encode(frame)
         return X
 
     def predict(self, frame):
@@ -104,13 +91,11 @@ class ModelPipeline:
 
         Returns the pair (converted values, "numeric" or "categorical"); the converted array
         has the shape of ``values``. A categorical value becomes the label of its code; a value
-        between two codes (a tree's split threshold) the label of the code below it.
+        between two codes (a tree's split threshold) the label of the code below it. Dates come
+        back as days since the first training date, missing indicators as 0/1.
         """
         if feature_name not in self.feature_names:
             raise ValueError("unknown feature %r" % (feature_name,))
         values = np.asarray(values, dtype=float)
-        if feature_name in self.categories:
-            labels = self.categories[feature_name]
-            codes = np.clip(np.floor(values), 0, len(labels) - 1).astype(int)
-            return labels[codes], "categorical"
-        return values * self.range[feature_name] + self.minimum[feature_name], "numeric"
+        feature = self.features[feature_name]
+        return feature.original(values), feature.kind

@@ -1,0 +1,426 @@
+"""How the columns of a user's table become the features that the models see.
+
+Everything is decided on the training split and applied alike to every row, so the test split
+and any later frame go through the same steps:
+
+- Names: the views join the names of a pair with " x " and split them again, and the tree
+  view splits its split labels on "<=". A name that would break either is renamed readably
+  ("a x b" becomes "a × b", "<=" becomes "≤", line breaks become blanks), kept unique.
+- Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``) become
+  days since the first date of the training split; durations become days.
+- Left out: text columns of identifiers (at least ``IDENTIFIER_ROWS`` training values, at least
+  ``IDENTIFIER_SHARE`` of them distinct), columns that take a single value in the training split
+  (gaps aside), columns of a type that no model takes.
+- Numeric gaps (and infinite values) take the training median. Where a column misses more than
+  ``MISSING_FLAG_SHARE`` of its training values, a 0/1 feature "<name> missing" is added, so
+  that a model can use that a value was missing.
+- Categorical levels are those of the training split, so that every code a model sees was in its
+  training data. Levels with fewer than ``RARE_LEVEL_ROWS`` training rows, and those beyond the
+  ``MAX_LEVELS`` most frequent, form the level "other"; gaps in the training split form the level
+  "missing". A value that the training split never saw (a new label, or a gap where training had
+  none) takes the level "other" if the column has one, else "missing" if it has one, else the
+  column's most frequent training level.
+"""
+
+import numbers
+
+import numpy as np
+import pandas as pd
+from pandas.api import types as ptypes
+
+MISSING_FLAG_SHARE = 0.05
+RARE_LEVEL_ROWS = 3
+MAX_LEVELS = 30
+IDENTIFIER_ROWS = 20
+IDENTIFIER_SHARE = 0.9
+DATE_FORMATS = ("%Y-%m-%d", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
+                "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m")
+OTHER, MISSING = "other", "missing"
+_DAY = pd.Timedelta(days=1)
+
+
+def safe_name(name):
+    """The name with what the views split on replaced: " x " (and a leading "x " or trailing
+    " x", which joining would turn into " x "), "<=" and line breaks."""
+    new = " ".join(name.replace("\r\n", " ").replace("\n", " ").replace("\r", " ").split("\t"))
+    new = new.replace("<=", "≤")
+    while " x " in new:
+        new = new.replace(" x ", " × ")
+    if new.startswith("x "):
+        new = "×" + new[1:]
+    if new.endswith(" x"):
+        new = new[:-1] + "×"
+    return new
+
+
+def unique_name(name, taken):
+    """``name``, or ``name (2)``, ``name (3)``, ... whichever is not in ``taken``."""
+    candidate, k = name, 1
+    while candidate in taken:
+        k += 1
+        candidate = "%s (%d)" % (name, k)
+    return candidate
+
+
+def _objects(column):
+    """The column's values as an object array, None for its gaps (whatever their kind)."""
+    held = column.to_numpy(dtype=object, copy=True)
+    held[pd.isna(held)] = None
+    return held
+
+
+def _floats(column):
+    """A column of numbers as floats, NaN for its gaps and for infinities."""
+    if ptypes.is_bool_dtype(column.dtype) or ptypes.is_object_dtype(column.dtype) \
+            or ptypes.is_extension_array_dtype(column.dtype):
+        held = _objects(column)
+        values = np.full(len(held), np.nan)
+        known = ~pd.isna(held)
+        values[known] = held[known].astype(float)
+    else:
+        values = column.to_numpy(dtype=float, copy=True)
+    values[~np.isfinite(values)] = np.nan
+    return values
+
+
+def _is_number_column(column):
+    dtype = column.dtype
+    if ptypes.is_bool_dtype(dtype):
+        return True
+    return ptypes.is_numeric_dtype(dtype) and not ptypes.is_complex_dtype(dtype)
+
+
+def _holds_numbers(column):
+    """An object column whose values are all real numbers (not text, not booleans)."""
+    values = column.dropna()
+    return len(values) > 0 and all(
+        isinstance(v, numbers.Real) and not isinstance(v, (bool, np.bool_)) for v in values)
+
+
+def _date_format(column):
+    """The first of ``DATE_FORMATS`` in which every value of a text column parses, or None."""
+    values = column.dropna()
+    if len(values) == 0 or not all(isinstance(v, str) for v in values):
+        return None
+    head = values.iloc[:50]
+    for fmt in DATE_FORMATS:
+        if pd.to_datetime(head, format=fmt, errors="coerce").notna().all() and \
+                pd.to_datetime(values, format=fmt, errors="coerce").notna().all():
+            return fmt
+    return None
+
+
+def _timestamps(column, fmt):
+    """A column of dates (datetime dtype, or text in format ``fmt``) as naive timestamps."""
+    if ptypes.is_datetime64_any_dtype(column.dtype):
+        dates = column
+    else:
+        dates = pd.Series(pd.to_datetime(_objects(column), format=fmt, errors="coerce"),
+                          index=column.index)
+    if getattr(dates.dt, "tz", None) is not None:
+        dates = dates.dt.tz_convert(None)
+    return dates
+
+
+def _text(value):
+    return value.strftime("%Y-%m-%d") if value == value.normalize() else str(value)
+
+
+class Feature:
+    """One feature of the models: its ``name``, the column of the user's table it comes from
+    (``source``), and how its values become one column of the models' input."""
+
+    kind = "numeric"
+
+    def __init__(self, name, source):
+        self.name = name
+        self.source = source
+
+    def column(self, frame):
+        """The feature's column of a frame: under its name, else under its name in the
+        user's table."""
+        if self.name in frame.columns:
+            return frame[self.name]
+        return frame[self.source]
+
+    def present(self, frame):
+        return self.name in frame.columns or self.source in frame.columns
+
+    def __repr__(self):
+        return "%s(%r)" % (type(self).__name__, self.name)
+
+
+class NumericFeature(Feature):
+    """Numbers (dates and durations as days), gaps filled with the training median, scaled
+    to [0, 1] by the training range."""
+
+    def __init__(self, name, source, origin=None, date_format=None, duration=False):
+        super().__init__(name, source)
+        self.origin, self.date_format, self.duration = origin, date_format, duration
+        self.median, self.minimum, self.range = 0.0, 0.0, 1.0
+
+    def values(self, frame):
+        """The feature's values in its own units (days for dates), NaN for gaps."""
+        column = self.column(frame)
+        if self.duration and ptypes.is_timedelta64_dtype(column.dtype):
+            return _floats(column / _DAY)
+        if self.origin is not None and not (_is_number_column(column)
+                                            or _holds_numbers(column)):
+            return _floats((_timestamps(column, self.date_format) - self.origin) / _DAY)
+        return _floats(column)
+
+    def learn(self, train_values):
+        seen = train_values[~np.isnan(train_values)]
+        self.median = float(np.median(seen))
+        self.minimum = float(seen.min())
+        # A constant feature maps to 0 rather than dividing by zero.
+        self.range = float(seen.max() - seen.min()) or 1.0
+
+    def encode(self, frame):
+        values = self.values(frame)
+        values[np.isnan(values)] = self.median
+        return (values - self.minimum) / self.range
+
+    def original(self, values):
+        return values * self.range + self.minimum
+
+
+class IndicatorFeature(Feature):
+    """1 where a numeric feature's value is missing, else 0."""
+
+    def __init__(self, name, of):
+        super().__init__(name, of.source)
+        self.of = of
+        self.minimum, self.range = 0.0, 1.0
+
+    def present(self, frame):
+        return self.of.present(frame)
+
+    def encode(self, frame):
+        return np.isnan(self.of.values(frame)).astype(float)
+
+    def original(self, values):
+        return values
+
+
+class CategoricalFeature(Feature):
+    """Integer codes of the training levels: ``labels[code]`` is a code's label."""
+
+    kind = "categorical"
+
+    def __init__(self, name, source, labels, code_of, missing_code, unseen_code):
+        super().__init__(name, source)
+        self.labels = np.array(labels, dtype=object)
+        # every label of the training split -> its code (rare labels share the code of "other")
+        self._index = pd.Index(list(code_of), dtype=object)
+        self._codes = np.array(list(code_of.values()), dtype=int)
+        self.missing_code = missing_code
+        self.unseen_code = unseen_code
+
+    def codes(self, frame):
+        held = _objects(self.column(frame))
+        gaps = pd.isna(held)
+        found = self._index.get_indexer(held)
+        codes = np.where(found >= 0, self._codes[np.maximum(found, 0)], self.unseen_code)
+        codes[gaps] = self.unseen_code if self.missing_code is None else self.missing_code
+        return codes
+
+    def encode(self, frame):
+        return self.codes(frame).astype(float)
+
+    def original(self, values):
+        return self.labels[np.clip(np.floor(values), 0, len(self.labels) - 1).astype(int)]
+
+
+class PreparedFeatures:
+    """What ``prepare_features`` made of a table: ``data`` (the features in the table's own
+    units, with their gaps, plus the target), ``features`` (name -> ``Feature``, in order)
+    and ``notes`` (one line per thing done to the table)."""
+
+    def __init__(self, data, features, notes):
+        self.data, self.features, self.notes = data, features, notes
+
+    @property
+    def feature_names(self):
+        return list(self.features)
+
+    @property
+    def numeric_features(self):
+        return [n for n, f in self.features.items() if f.kind == "numeric"]
+
+    @property
+    def categorical_features(self):
+        return [n for n, f in self.features.items() if f.kind == "categorical"]
+
+    @property
+    def categories(self):
+        return {n: f.labels.copy() for n, f in self.features.items() if f.kind == "categorical"}
+
+
+def _categorical(name, source, column, train, order, notes):
+    """The ``CategoricalFeature`` of a text or category column, or the reason to leave it out."""
+    seen = train.dropna()
+    counts = seen.astype(object).value_counts(sort=False)
+    if len(seen) >= IDENTIFIER_ROWS and len(counts) >= IDENTIFIER_SHARE * len(seen):
+        return "holds identifiers (%d of its %d training values are distinct)" % (
+            len(counts), len(seen))
+    ranked = list(counts.sort_values(ascending=False, kind="stable").index)
+    frequent = set(label for label in ranked[:MAX_LEVELS] if counts[label] >= RARE_LEVEL_ROWS)
+    kept = [label for label in order if label in frequent]
+    rare = [label for label in counts.index if label not in frequent]
+    labels = list(kept)
+    other = missing = None
+    if rare:
+        other = len(labels)
+        labels.append(unique_name(OTHER, set(map(str, labels))))
+    gaps_in_train = len(seen) < len(train)
+    if gaps_in_train:
+        missing = len(labels)
+        labels.append(unique_name(MISSING, set(map(str, labels))))
+    if len(labels) < 2:
+        if kept or not rare:
+            return "takes one value in the training split"
+        return "has no level with %d or more training rows" % RARE_LEVEL_ROWS
+    code_of = {label: i for i, label in enumerate(kept)}
+    code_of.update((label, other) for label in rare)
+    if other is not None:
+        unseen = other
+    elif missing is not None:
+        unseen = missing
+    else:
+        unseen = code_of[ranked[0]]
+    feature = CategoricalFeature(name, source, labels, code_of, missing, unseen)
+
+    if rare:
+        few = sum(1 for label in rare if counts[label] < RARE_LEVEL_ROWS)
+        reasons = ["%d with fewer than %d training rows" % (few, RARE_LEVEL_ROWS)] if few else []
+        if len(rare) > few:
+            reasons.append("%d beyond the %d most frequent" % (len(rare) - few, MAX_LEVELS))
+        notes.append("column %r: %d of its %d levels (%s) form the level %r" % (
+            name, len(rare), len(counts), " and ".join(reasons), labels[other]))
+    gaps = int(column.isna().sum())
+    if gaps and gaps_in_train:
+        notes.append("column %r misses %d value(s): they form the level %r"
+                     % (name, gaps, labels[missing]))
+    elif gaps:
+        notes.append("column %r misses %d value(s), none in the training split: they count as %r"
+                     % (name, gaps, labels[unseen]))
+    new = column.dropna().astype(object)
+    new = new[~new.isin(counts.index)]
+    if len(new):
+        notes.append("column %r: %d value(s) of level(s) that the training split lacks count "
+                     "as %r" % (name, len(new), labels[unseen]))
+    return feature
+
+
+def _numeric(feature, values, train_rows, notes, taken):
+    """The numeric feature and its missing indicator, if any, or the reason to leave it out."""
+    train = values[train_rows]
+    seen = train[~np.isnan(train)]
+    if len(seen) == 0:
+        return "has no values in the training split"
+    if np.ptp(seen) == 0:
+        return "takes one value in the training split"
+    feature.learn(train)
+    result = [feature]
+    gaps = int(np.isnan(values).sum())
+    if gaps:
+        share = 1 - len(seen) / float(len(train))
+        if share == 0:
+            where = "none in the training split"
+        else:
+            where = "%s%% of the training split" % (
+                "%.0f" % (100 * share) if share >= 0.005 else "under 1")
+        text = "column %r misses %d value(s) (%s): filled with the training median %.4g" % (
+            feature.name, gaps, where, feature.median)
+        if share > MISSING_FLAG_SHARE:
+            flag = IndicatorFeature(unique_name(feature.name + " missing", taken), feature)
+            taken.add(flag.name)
+            result.append(flag)
+            text += "; the 0/1 feature %r marks them" % flag.name
+        notes.append(text)
+    return result
+
+
+def prepare_features(data, target, train_rows):
+    """The models' features of ``data`` (every column but ``target``), decided on the rows at
+    the positions ``train_rows``. Raises a one-line ``ValueError`` when none is left."""
+    notes, features, left_out = [], {}, []
+    taken = set(data.columns)
+    names = {}
+    for source in data.columns:
+        if source == target:
+            continue
+        name = safe_name(source)
+        if name != source:
+            name = unique_name(name, taken)
+            taken.add(name)
+            notes.append("column %r renamed %r (' x ' joins the names of a pair, '<=' the "
+                         "parts of a split)" % (source, name))
+        names[source] = name
+
+    columns = {}
+    for source, name in names.items():
+        column = data[source]
+        dtype = column.dtype
+        made = None
+        if isinstance(dtype, pd.CategoricalDtype):
+            order = [label for label in dtype.categories]
+            made = _categorical(name, source, column, column.iloc[train_rows], order, notes)
+        elif _is_number_column(column) or (ptypes.is_object_dtype(dtype)
+                                           and _holds_numbers(column)):
+            made = NumericFeature(name, source)
+        elif ptypes.is_datetime64_any_dtype(dtype):
+            made = NumericFeature(name, source, origin=pd.Timestamp(0), date_format=None)
+        elif ptypes.is_timedelta64_dtype(dtype):
+            made = NumericFeature(name, source, duration=True)
+            notes.append("column %r holds durations: in days" % name)
+        elif ptypes.is_object_dtype(dtype) or ptypes.is_string_dtype(dtype):
+            fmt = _date_format(column)
+            if fmt is not None:
+                made = NumericFeature(name, source, origin=pd.Timestamp(0), date_format=fmt)
+            else:
+                order = sorted(pd.unique(column.dropna().astype(object)),
+                               key=lambda v: (str(type(v)), str(v)))
+                made = _categorical(name, source, column, column.iloc[train_rows], order, notes)
+        else:
+            made = "has dtype %s, which no model takes" % dtype
+
+        if isinstance(made, NumericFeature):
+            if made.origin is not None:
+                # days since the first date of the training split
+                dates = _timestamps(column, made.date_format)
+                first = dates.iloc[train_rows].min()
+                if pd.isna(first):
+                    made = "has no values in the training split"
+                else:
+                    made.origin = first
+                    notes.append("column %r holds dates: days since %s, its first date in the "
+                                 "training split" % (name, _text(first)))
+            if isinstance(made, NumericFeature):
+                values = made.values(data)
+                made = _numeric(made, values, train_rows, notes, taken)
+                if not isinstance(made, str):
+                    columns[name] = values
+        if isinstance(made, str):
+            notes.append("column %r %s: left out" % (name, made))
+            left_out.append((name, made))
+            continue
+        for feature in (made if isinstance(made, list) else [made]):
+            features[feature.name] = feature
+
+    if not features:
+        raise ValueError("no column is left to explain %r: %s" % (
+            target, "; ".join("%r %s" % item for item in left_out)))
+
+    parts = {}
+    for name, feature in features.items():
+        if isinstance(feature, IndicatorFeature):
+            parts[name] = np.isnan(columns[feature.of.name]).astype(float)
+        elif isinstance(feature, NumericFeature) and (feature.origin is not None
+                                                      or feature.duration):
+            parts[name] = columns[name]
+        else:
+            parts[name] = data[feature.source].array
+    parts[target] = data[target].array
+    return PreparedFeatures(pd.DataFrame(parts, index=data.index), features, notes)
