@@ -18,6 +18,7 @@ from sklearn.inspection import permutation_importance
 
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
+from .fonts import texts_of, use_fonts_for
 from .pipeline import ModelPipeline, check_estimator_task
 
 
@@ -58,6 +59,9 @@ class Experiment:
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0):
         self.dataset = Dataset(data, target, task=task, test_size=test_size,
                                random_state=random_state)
+        self.notes = getattr(self.dataset, "notes", [])
+        # the figures write the table's names, in whatever script they are
+        use_fonts_for(texts_of(self.dataset))
         self.task = task
         self.random_state = random_state
         self.registered_pipeline = Registered()
