@@ -48,6 +48,7 @@ class Dataset:
     """
 
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0):
+        self.notes = []
         if not isinstance(data, pd.DataFrame):
             raise ValueError("data must be a pandas DataFrame, got %s" % type(data).__name__)
         if task not in TASKS:

@@ -59,7 +59,7 @@ class Experiment:
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0):
         self.dataset = Dataset(data, target, task=task, test_size=test_size,
                                random_state=random_state)
-        self.notes = getattr(self.dataset, "notes", [])
+        self.notes = self.dataset.notes
         # the figures write the table's names, in whatever script they are
         use_fonts_for(texts_of(self.dataset))
         self.task = task
