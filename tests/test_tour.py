@@ -232,13 +232,13 @@ def test_bad_tables_and_options_end_with_one_line(tmp_path, monkeypatch, capsys)
                                             "t.csv"]
 
 
-TABLE = [("größe", [1.5, 2.25, -3.0]), ("Farbe", ["grün", "blau", None]), ("n", [1, 2, 3])]
+COLUMNS = [("größe", [1.5, 2.25, -3.0]), ("Farbe", ["grün", "blau", None]), ("n", [1, 2, 3])]
 
 
 def write_table(path, separator, encoding, decimal=".", bom=False):
-    lines = [separator.join(name for name, _ in TABLE)]
+    lines = [separator.join(name for name, _ in COLUMNS)]
     for k in range(3):
-        cells = [("" if v[k] is None else str(v[k]).replace(".", decimal)) for _, v in TABLE]
+        cells = [("" if v[k] is None else str(v[k]).replace(".", decimal)) for _, v in COLUMNS]
         lines.append(separator.join(cells))
     data = "\n".join(lines) + "\n"
     path.write_bytes((b"\xef\xbb\xbf" if bom else b"") + data.encode(encoding))
@@ -259,8 +259,8 @@ def test_csv_dialects_read_into_the_same_table_with_a_note_of_how(tmp_path):
         write_table(path, separator, encoding, decimal, bom)
         frame, how = tour.read_csv(str(path))
         assert how == note, (separator, encoding)
-        assert list(frame.columns) == [name for name, _ in TABLE], (separator, encoding)
-        assert frame["größe"].tolist() == TABLE[0][1] and frame["n"].tolist() == TABLE[2][1]
+        assert list(frame.columns) == [name for name, _ in COLUMNS], (separator, encoding)
+        assert frame["größe"].tolist() == COLUMNS[0][1] and frame["n"].tolist() == COLUMNS[2][1]
         assert frame["Farbe"].tolist()[:2] == ["grün", "blau"] and frame["Farbe"].isna()[2]
 
 
