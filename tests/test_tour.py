@@ -75,7 +75,7 @@ def gallery(tmp_path_factory):
     out = tmp_path_factory.mktemp("tour") / "gallery"
     printed, made = io.StringIO(), []
     make_experiment = tour.make_experiment
-    tour.make_experiment = lambda *args: made.append(make_experiment(*args)) or made[0]
+    tour.make_experiment = lambda *args, **kw: made.append(make_experiment(*args, **kw)) or made[0]
     try:
         with contextlib.redirect_stdout(printed), contextlib.redirect_stderr(io.StringIO()):
             status = tour.main(["--rows", "150", "--out", str(out)])
@@ -145,8 +145,6 @@ def test_mistakes_in_the_command_end_with_one_line_and_status_2(tmp_path):
         (("--csv", "absent.csv", "--target", "price"), "no such file: absent.csv"),
         (("--csv", "table.csv", "--target", "cost"), "no column 'cost' in table.csv"),
         (("--csv", "table.csv", "--target", "colour"), "column 'colour' is not numeric"),
-        (("--csv", "table.csv", "--target", "grade", "--task", "classification"),
-         "column 'grade' has 3 distinct values"),
         (("--csv", "table.csv"), "--csv needs --target COLUMN"),
         (("--rows", "0"), "--rows must be a positive number"),
         (("--data", "iris"), "argument --data: invalid choice"),
@@ -195,3 +193,193 @@ def test_the_pair_shown_is_the_strongest_term_by_its_full_and_display_names():
 
     experiment.act_inter_lis = {"m": []}
     assert tour.choose(experiment, "m").pair == ("age", "region")
+
+
+# Tables as users bring them --------------------------------------------------------------
+
+def in_process(argv, capsys):
+    status = tour.main(argv)
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
+def test_bad_tables_and_options_end_with_one_line(tmp_path, monkeypatch, capsys):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "header.csv").write_text("a,b,price\n")
+    (tmp_path / "blank.csv").write_text("")
+    (tmp_path / "image.csv").write_bytes(b"\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR" * 20)
+    (tmp_path / "quotes.csv").write_text('a,b\n1,"2\n3,4\n')
+    (tmp_path / "t.csv").write_text("a,kind,same\n" + "".join(
+        "%d,%s,1\n" % (k, "xyz"[k % 3]) for k in range(30)))
+    cases = [
+        (["--csv", "header.csv", "--target", "price"], "header.csv: the file has no rows"),
+        (["--csv", "blank.csv", "--target", "price"], "cannot read blank.csv as CSV: "),
+        (["--csv", "image.csv", "--target", "a"], "cannot read image.csv as CSV: it is not a text"),
+        (["--csv", "quotes.csv", "--target", "a"], "cannot read quotes.csv as CSV: "),
+        (["--csv", "t.csv", "--target", "same", "--task", "classification"],
+         "column 'same' takes a single value; a classification target needs at least 2"),
+        (["--csv", "t.csv", "--target", "kind", "--task", "classification", "--class", "w"],
+         "--class w is not a class of column 'kind'; its classes are x, y, z"),
+        (["--csv", "t.csv", "--target", "a", "--class", "3"],
+         "--class is for a classification target; the task is regression"),
+        (["--class", "malignant"], "--class is for a classification target"),
+    ]
+    for argv, message in cases:
+        status, out, err = in_process(argv, capsys)
+        assert (status, out) == (2, ""), argv
+        assert err.startswith("vexo-tour: error: " + message) and err.count("\n") == 1, (argv, err)
+    assert sorted(os.listdir(tmp_path)) == ["blank.csv", "header.csv", "image.csv", "quotes.csv",
+                                            "t.csv"]
+
+
+COLUMNS = [("größe", [1.5, 2.25, -3.0]), ("Farbe", ["grün", "blau", None]), ("n", [1, 2, 3])]
+
+
+def write_table(path, separator, encoding, decimal=".", bom=False):
+    lines = [separator.join(name for name, _ in COLUMNS)]
+    for k in range(3):
+        cells = [("" if v[k] is None else str(v[k]).replace(".", decimal)) for _, v in COLUMNS]
+        lines.append(separator.join(cells))
+    data = "\n".join(lines) + "\n"
+    path.write_bytes((b"\xef\xbb\xbf" if bom else b"") + data.encode(encoding))
+
+
+def test_csv_dialects_read_into_the_same_table_with_a_note_of_how(tmp_path):
+    cases = [
+        (",", "utf-8", ".", False, None),
+        (",", "utf-8", ".", True, None),
+        (";", "utf-8", ".", False, "read f.csv as semicolon-separated"),
+        (";", "cp1252", ",", False,
+         "read f.csv as semicolon-separated, with decimal commas, in cp1252 (it is not UTF-8)"),
+        ("\t", "latin-1", ".", False, "read f.csv as tab-separated, in cp1252 (it is not UTF-8)"),
+        ("\t", "utf-16", ".", False, "read f.csv as tab-separated, in utf-16"),
+    ]
+    for separator, encoding, decimal, bom, note in cases:
+        path = tmp_path / "f.csv"
+        write_table(path, separator, encoding, decimal, bom)
+        frame, how = tour.read_csv(str(path))
+        assert how == note, (separator, encoding)
+        assert list(frame.columns) == [name for name, _ in COLUMNS], (separator, encoding)
+        assert frame["größe"].tolist() == COLUMNS[0][1] and frame["n"].tolist() == COLUMNS[2][1]
+        assert frame["Farbe"].tolist()[:2] == ["grün", "blau"] and frame["Farbe"].isna()[2]
+
+
+def test_a_header_with_a_quoted_separator_does_not_mislead_the_sniffer(tmp_path):
+    path = tmp_path / "q.csv"
+    path.write_text('"price; in $",size\n' + "".join("%d,%d\n" % (k, 2 * k) for k in range(5)))
+    frame, how = tour.read_csv(str(path))
+    assert how is None and list(frame.columns) == ["price; in $", "size"]
+    path.write_text("price\n1\n2\n")
+    assert list(tour.read_csv(str(path))[0].columns) == ["price"]
+
+
+def test_the_class_option_names_the_target_value_and_reaches_the_experiment(tmp_path,
+                                                                           monkeypatch):
+    import vexo.workflow.experiment as experiment_module
+
+    passed = []
+
+    class Recorded:
+        def __init__(self, *args, **kwargs):
+            passed.append(kwargs)
+            self.notes = ["dropped 2 rows whose target is missing"]
+
+    monkeypatch.setattr(experiment_module, "Experiment", Recorded)
+    (tmp_path / "t.csv").write_text("a,grade,score,word,flag\n" + "".join(
+        "%d,%d,%s,%s,%s\n" % (k, k % 3, k % 3 + 0.0, "abc"[k % 3], k % 2 == 0)
+        for k in range(30)))
+    for column, label, value in [("grade", "2", 2), ("score", "2", 2.0), ("score", "1.0", 1.0),
+                                 ("word", "b", "b"), ("flag", "true", True), ("grade", None, None)]:
+        argv = ["--csv", str(tmp_path / "t.csv"), "--target", column, "--task", "classification"]
+        args = tour.parse_args(argv + (["--class", label] if label else []))
+        _, frame, target = tour.load_table(args)
+        assert args.positive_class == value and type(args.positive_class) is type(value)
+        tour.make_experiment(frame, target, args.task, args.seed, args.positive_class)
+        assert passed[-1].get("positive_class", None) == value
+        assert ("positive_class" in passed[-1]) == (label is not None), (column, label)
+
+
+class Unfittable:
+    """A regressor that raises while fitting, with a message of two lines."""
+
+    def __init__(self, **settings):
+        self.settings = settings
+
+    def get_params(self, deep=True):
+        return dict(self.settings)
+
+    def fit(self, X, y):
+        raise RuntimeError("cannot fit today\n(the second line)")
+
+
+@pytest.fixture
+def broken_families(monkeypatch):
+    """Two families registered for the test: "broken" raises while fitting, "unexplained" while
+    explaining a fitted tree. The registry is restored afterwards."""
+    from vexo.workflow import families
+
+    class Broken(families.Family):
+        name = "broken"
+
+        def classes(self):
+            return Unfittable, Unfittable
+
+    class Unexplained(families.TreeFamily):
+        name = "unexplained"
+
+        def explainer(self, experiment, model):
+            raise KeyError("no explanation of column 'size'")
+
+    saved = dict(families.FAMILIES)
+    families.add_family(Broken())
+    families.add_family(Unexplained())
+    monkeypatch.setattr(tour, "model_families", lambda: ["glm", "broken", "unexplained", "tree"])
+    yield
+    families.FAMILIES.clear()
+    families.FAMILIES.update(saved)
+
+
+def test_a_family_that_fails_leaves_the_others_and_the_gallery(tmp_path, capsys,
+                                                               broken_families, monkeypatch):
+    (tmp_path / "t.csv").write_text("size;colour;price\n" + "".join(
+        "%d;%s;%d\n" % (k, ("röt", "blau")[k % 2], 3 * k + k % 2) for k in range(40)),
+        encoding="cp1252")
+    make_experiment = tour.make_experiment
+
+    def noted(*args, **kwargs):
+        experiment = make_experiment(*args, **kwargs)
+        experiment.notes.append("dropped 3 rows whose target is missing")
+        return experiment
+
+    monkeypatch.setattr(tour, "make_experiment", noted)
+    out = tmp_path / "gallery"
+    status, printed, err = in_process(["--csv", str(tmp_path / "t.csv"), "--target", "price",
+                                       "--out", str(out)], capsys)
+    assert status == 0 and "Traceback" not in err + printed
+    lines = printed.splitlines()
+    assert lines[:2] == ["Note: read t.csv as semicolon-separated, in cp1252 (it is not UTF-8)",
+                         "Note: dropped 3 rows whose target is missing"]
+    assert "; 2 models fitted and " in lines[2]
+    assert "2 of the 4 families failed to fit or explain" in lines[3]
+
+    # one progress line per family, and no bar redraws off a terminal
+    progress = err.splitlines()
+    assert len(progress) == 4 and "\r" not in err
+    assert progress[0].startswith("vexo-tour: glm fitted in ")
+    assert progress[1].startswith("vexo-tour: broken failed while fitting after ")
+    assert progress[1].endswith("RuntimeError: cannot fit today (the second line)")
+    assert progress[2].startswith("vexo-tour: unexplained failed while explaining after ")
+    assert progress[2].endswith(" s: KeyError: \"no explanation of column 'size'\"")
+    assert progress[3].startswith("vexo-tour: tree fitted in ") and "13 views" in progress[3]
+
+    parsed = Gallery()
+    page = (out / "index.html").read_text(encoding="utf-8")
+    parsed.feed(page)
+    assert "<li>dropped 3 rows whose target is missing</li>" in page
+    assert '<section id="broken">' in page and '<section id="unexplained">' in page
+    assert "Failed while fitting: RuntimeError: cannot fit today (the second line)" in page
+    assert "Failed while explaining: KeyError" in page
+    assert not any(name.startswith(("broken", "unexplained")) for name in parsed.figures)
+    for family in ("glm", "tree"):
+        assert parsed.figures["%s-importance" % family]["img"] == ["%s-importance.png" % family]
+        assert (out / ("%s-importance.png" % family)).exists()

@@ -23,6 +23,7 @@ from sklearn.inspection import permutation_importance
 
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
+from .fonts import texts_of, use_fonts_for
 from .pipeline import ModelPipeline, check_estimator_task
 
 
@@ -85,6 +86,8 @@ class Experiment:
         self.dataset = Dataset(data, target, task=task, test_size=test_size,
                                random_state=random_state, positive_class=positive_class)
         self.notes = self.dataset.notes
+        # the figures write the table's names, in whatever script they are
+        use_fonts_for(texts_of(self.dataset))
         self.task = task
         self.random_state = random_state
         self.registered_pipeline = Registered()

@@ -5,13 +5,19 @@ model into a gallery of PNG files with an ``index.html``.
     vexo-tour --data breast_cancer               # its breast cancer data (classification)
     vexo-tour --csv houses.csv --target price    # a table of your own
     vexo-tour --csv churn.csv --target churned --task classification --rows 500 --out churn
+    vexo-tour --csv penguins.csv --target species --task classification --class Gentoo
 
-Also ``python -m vexo.workflow.tour``. Mistakes in the command (a missing file, an unknown
-column, a target that does not suit the task) end it with one line on standard error and exit
-status 2. A view that refuses a model, or raises, is shown in the gallery with its message.
+Also ``python -m vexo.workflow.tour``. A CSV file may be separated by commas, semicolons or
+tabs, in UTF-8, cp1252 or latin-1. Mistakes in the command (a missing file, an unknown column,
+a target that does not suit the task) end it with one line on standard error and exit status
+2. What the experiment did to the table (rows dropped, columns left out or renamed) is printed
+before fitting and shown in the gallery. A family that fails to fit, and a view that refuses a
+model or raises, are shown in the gallery with their message; the other families go on.
 """
 import argparse
+import codecs
 import contextlib
+import csv
 import html
 import io
 import os
@@ -27,6 +33,11 @@ PROG = "vexo-tour"
 DATASETS = {"diabetes": "regression", "breast_cancer": "classification"}
 TASKS = ("regression", "classification")
 SUMMARY_ROWS = 30
+# How much of a CSV file decides its encoding's first guess and its separator.
+SNIFF_BYTES = 64 * 1024
+SNIFF_CHARS = 16 * 1024
+SEPARATORS = {",": "comma", ";": "semicolon", "\t": "tab"}
+ENCODINGS = ("utf-8-sig", "cp1252", "latin-1")
 
 # One view of the gallery: its file and anchor name, its title and the dispatcher's arguments,
 # made from the tour's choices for the model (feature, pair, sample). Values are shown in the
@@ -64,6 +75,10 @@ Choices = namedtuple("Choices", "feature pair pair_names sample")
 # What one view call gave: figures saved as files, a table, printed lines, or an error.
 Entry = namedtuple("Entry", "view title files table printed error")
 
+# One family in the gallery: its entries, or, when it could not be fitted or explained, the
+# step that failed and the error ("ValueError: ...").
+Section = namedtuple("Section", "model estimator entries failed_step error")
+
 
 class UsageError(Exception):
     """A mistake in the command: reported in one line, exit status 2."""
@@ -81,7 +96,11 @@ def parse_args(argv):
     parser.add_argument("--csv", metavar="FILE", help="a table of your own, as CSV")
     parser.add_argument("--target", metavar="COLUMN", help="the column to predict (with --csv)")
     parser.add_argument("--task", choices=TASKS,
-                        help="regression (default for --csv) or classification (a binary target)")
+                        help="regression (default for --csv) or classification (a target of "
+                             "two or more classes)")
+    parser.add_argument("--class", metavar="LABEL", dest="positive_class",
+                        help="with classification: the class explained against the rest "
+                             "(default the positive one of two, else the most frequent)")
     parser.add_argument("--rows", metavar="N", type=int,
                         help="use a random sample of N rows")
     parser.add_argument("--out", metavar="DIR",
@@ -105,13 +124,17 @@ def parse_args(argv):
         args.task = args.task or "regression"
     if args.rows is not None and args.rows < 1:
         raise UsageError("--rows must be a positive number, got %d" % args.rows)
+    if args.positive_class is not None and args.task != "classification":
+        raise UsageError("--class is for a classification target; the task is %s" % args.task)
     return args
 
 
 # Data ------------------------------------------------------------------------------------
 
-def load_table(args):
-    """(name, frame, target) of the chosen data, sampled to ``--rows`` rows."""
+def load_table(args, notes=None):
+    """(name, frame, target) of the chosen data, sampled to ``--rows`` rows. A list given as
+    ``notes`` gets a line on how a CSV file was read when it is not plain comma-separated
+    UTF-8. A ``--class`` label is turned into the target column's value."""
     if args.csv is None:
         from sklearn import datasets
 
@@ -123,32 +146,133 @@ def load_table(args):
             frame["target"] = np.asarray(bunch.target_names, dtype=object)[bunch.target]
         name, target = args.data.replace("_", " "), "target"
     else:
-        if not os.path.isfile(args.csv):
-            raise UsageError("no such file: %s" % args.csv)
-        try:
-            frame = pd.read_csv(args.csv)
-        except (OSError, ValueError, UnicodeDecodeError) as error:
-            raise UsageError("cannot read %s as CSV: %s" % (args.csv, one_line(error)))
+        frame, how = read_csv(args.csv)
+        if how and notes is not None:
+            notes.append(how)
         name, target = os.path.basename(args.csv), args.target
         if target not in frame.columns:
             raise UsageError("no column %r in %s; its columns are %s"
                              % (target, args.csv, ", ".join(map(str, frame.columns))))
+        if len(frame) == 0:
+            raise UsageError("%s: the file has no rows" % args.csv)
         check_target(frame[target], target, args.task)
+    if args.positive_class is not None:
+        args.positive_class = class_label(frame[target], args.positive_class, target)
     if args.rows is not None and args.rows < len(frame):
         frame = frame.sample(n=args.rows, random_state=args.seed).reset_index(drop=True)
     return name, frame, target
+
+
+def read_csv(path):
+    """The table of a CSV file and a line on how it was read (None for comma-separated UTF-8):
+    the separator is sniffed among comma, semicolon and tab, and a file that is not UTF-8 is
+    read as cp1252, else latin-1."""
+    if not os.path.isfile(path):
+        raise UsageError("no such file: %s" % path)
+    try:
+        encoding = text_encoding(path)
+        separator = sniff_separator(path, encoding)
+        frame = pd.read_csv(path, sep=separator, encoding=encoding)
+        decimal_comma = separator == ";" and has_decimal_commas(frame)
+        if decimal_comma:
+            frame = pd.read_csv(path, sep=separator, encoding=encoding, decimal=",")
+    except (OSError, ValueError, UnicodeError, csv.Error) as error:
+        raise UsageError("cannot read %s as CSV: %s" % (path, one_line(error)))
+    said = []
+    if separator != ",":
+        said.append("%s-separated" % SEPARATORS[separator])
+    if decimal_comma:
+        said.append("with decimal commas")
+    if encoding != "utf-8-sig":
+        said.append("in %s" % encoding if encoding == "utf-16" else
+                    "in %s (it is not UTF-8)" % encoding)
+    return frame, ("read %s as %s" % (os.path.basename(path), ", ".join(said)) if said else None)
+
+
+def text_encoding(path):
+    """The first of ``ENCODINGS`` that decodes the whole file (UTF-16 when it starts with its
+    byte-order mark); a file with NUL bytes otherwise is no text."""
+    with open(path, "rb") as handle:
+        head = handle.read(SNIFF_BYTES)
+    if head.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
+        return "utf-16"
+    if b"\x00" in head:
+        raise UsageError("cannot read %s as CSV: it is not a text file" % path)
+    for encoding in ENCODINGS:
+        decoder = codecs.getincrementaldecoder(encoding)()
+        try:
+            with open(path, "rb") as handle:
+                for block in iter(lambda: handle.read(1 << 20), b""):
+                    decoder.decode(block)
+            decoder.decode(b"", final=True)
+            return encoding
+        except UnicodeDecodeError:
+            continue
+    return ENCODINGS[-1]
+
+
+def sniff_separator(path, encoding):
+    """Comma, semicolon or tab, as the first lines of the file have it."""
+    with open(path, encoding=encoding, newline="") as handle:
+        sample = handle.read(SNIFF_CHARS)
+    if len(sample) == SNIFF_CHARS and "\n" in sample:
+        sample = sample[:sample.rindex("\n")]
+    header = sample.split("\n", 1)[0]
+    try:
+        separator = csv.Sniffer().sniff(sample, delimiters="".join(SEPARATORS)).delimiter
+    except csv.Error:
+        separator = None
+    if separator not in SEPARATORS or separator not in header:
+        # one column, or a guess that the header contradicts: the header's most frequent one
+        counts = {sep: header.count(sep) for sep in SEPARATORS}
+        separator = max(counts, key=lambda sep: counts[sep]) if any(counts.values()) else ","
+    return separator
+
+
+def has_decimal_commas(frame):
+    """Whether some text column holds numbers written with a decimal comma ("3,25")."""
+    for name in frame.columns:
+        column = frame[name]
+        if pd.api.types.is_numeric_dtype(column):
+            continue
+        values = column.dropna().astype(str).str.strip()
+        if len(values) and values.str.fullmatch(r"[-+]?\d*,?\d+").all() \
+                and values.str.contains(",").any():
+            return True
+    return False
 
 
 def check_target(column, target, task):
     if task == "regression":
         if not pd.api.types.is_numeric_dtype(column) or pd.api.types.is_bool_dtype(column):
             raise UsageError("column %r is not numeric, so it cannot be a regression target; "
-                             "add --task classification for a binary target" % target)
+                             "add --task classification for a target of classes" % target)
     else:
         classes = column.dropna().nunique()
-        if classes != 2:
-            raise UsageError("column %r has %d distinct values; a classification target has "
-                             "exactly 2" % (target, classes))
+        if classes < 2:
+            raise UsageError("column %r takes %s; a classification target needs at least 2 "
+                             "classes" % (target, "a single value" if classes else "no values"))
+
+
+def class_label(column, label, target):
+    """The value of the target column that the ``--class`` text names: "2" is 2 in a column of
+    numbers."""
+    values = list(pd.unique(column.dropna()))
+    found = [v for v in values if str(v) == label]
+    if not found and pd.api.types.is_numeric_dtype(column):
+        try:
+            number = float(label)
+        except ValueError:
+            number = None
+        found = [v for v in values if number is not None and v == number]
+    if not found:
+        found = [v for v in values if str(v).lower() == label.lower()]
+    if len(found) != 1:
+        shown = sorted(map(str, values))
+        raise UsageError("--class %s is not a class of column %r; its classes are %s%s" % (
+            label, target, ", ".join(shown[:10]), ", ..." if len(shown) > 10 else ""))
+    value = found[0]
+    return value.item() if isinstance(value, np.generic) else value
 
 
 def one_line(error):
@@ -216,52 +340,151 @@ def run_view(api, model, view, choices, out):
             error = "%s: %s" % (type(raised).__name__, one_line(raised))
     for k, figure in enumerate(figures, 1):
         name = "%s-%s%s.png" % (model, view.slug, "" if k == 1 else "-%d" % k)
-        figure.savefig(os.path.join(out, name), dpi=90, bbox_inches="tight")
+        try:
+            figure.savefig(os.path.join(out, name), dpi=90, bbox_inches="tight")
+        except Exception as raised:  # a figure that cannot be rendered is the view's error
+            error = error or "%s: %s" % (type(raised).__name__, one_line(raised))
+            continue
         files.append(name)
     table = next((t for t in tables if isinstance(t, pd.DataFrame)), None)
     return Entry(view, view.title(choices), files, table, printed.getvalue().strip(), error)
 
 
-def make_experiment(frame, target, task, seed=0):
-    """The experiment of the table; a table that it refuses is a mistake in the command."""
+def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None):
+    """The experiment of the table; a table that it refuses is a mistake in the command. A list
+    given as ``notes`` gets the warnings of setting it up (a script that no font has) as lines."""
     from .experiment import Experiment
 
+    # the class is only passed when chosen, so that an experiment without the option still runs
+    chosen = {} if positive_class is None else {"positive_class": positive_class}
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            experiment = Experiment(frame, target, task=task, random_state=seed, **chosen)
+        except ValueError as error:
+            raise UsageError(one_line(error))
+    if notes is not None:
+        from .fonts import MissingGlyphsWarning
+
+        notes.extend(one_line(w.message) for w in caught
+                     if issubclass(w.category, MissingGlyphsWarning))
+    return experiment
+
+
+class Progress:
+    """Where the tour's time goes. On a terminal a bar that names the step it is in (fitting,
+    explaining, importance, each view); elsewhere (a log, a pipe) one line per family, as a
+    bar's redraws would fill a log with hundreds of lines."""
+
+    STEPS = ("fitting", "explaining", "importance")
+
+    def __init__(self, families, mode=True, stream=None):
+        from tqdm import tqdm
+
+        self.stream = stream or sys.stderr
+        if mode is True:
+            isatty = getattr(self.stream, "isatty", None)
+            mode = "bar" if isatty is not None and isatty() else "lines"
+        self.mode = mode
+        self.per_family = len(self.STEPS) + len(VIEWS)
+        self.bar = tqdm(total=len(families) * self.per_family, disable=mode != "bar",
+                        unit="step", desc=PROG, leave=False, file=self.stream)
+        self.family, self.times, self.done = None, {}, 0
+
+    def start(self, family):
+        self.family, self.times, self.done = family, {}, 0
+
+    @contextlib.contextmanager
+    def step(self, what):
+        self.bar.set_postfix_str("%s: %s" % (self.family, what))
+        start = time.perf_counter()
+        try:
+            yield
+        finally:
+            kind = what if what in self.STEPS else "views"
+            self.times[kind] = self.times.get(kind, 0.0) + time.perf_counter() - start
+            self.bar.update()
+            self.done += 1
+
+    def finish(self, section):
+        """Close the family's share of the bar, and say in one line how it went."""
+        self.bar.update(self.per_family - self.done)
+        seconds = self.times
+        if section.error:
+            line = "%s: %s failed while %s after %.1f s: %s" % (
+                PROG, section.model, section.failed_step, sum(seconds.values()), section.error)
+        elif self.mode != "lines":
+            return
+        else:
+            errors = sum(1 for entry in section.entries if entry.error)
+            line = "%s: %s fitted in %.1f s, explained in %.1f s, importance in %.1f s, " \
+                   "%d views in %.1f s%s" % (
+                       PROG, section.model, seconds.get("fitting", 0),
+                       seconds.get("explaining", 0), seconds.get("importance", 0),
+                       len(section.entries), seconds.get("views", 0),
+                       " (%d raised)" % errors if errors else "")
+        if self.mode == "bar":
+            self.bar.write(line, file=self.stream)
+        elif self.mode:
+            print(line, file=self.stream, flush=True)
+
+    def close(self):
+        self.bar.close()
+
+
+def estimator_name(experiment, model):
+    """The class of the model's estimator; a pipeline of preparation and model is named after its
+    model."""
     try:
-        return Experiment(frame, target, task=task, random_state=seed)
-    except ValueError as error:
-        raise UsageError(one_line(error))
+        estimator = experiment.registered_pipeline[model].estimator
+    except Exception:  # not fitted
+        return ""
+    return type(getattr(estimator, "steps", [(None, estimator)])[-1][1]).__name__
+
+
+def tour_family(experiment, family, out, progress):
+    """Fit one family, explain it and draw its views: a ``Section``. Whatever fails on the way
+    is the section's error; it never ends the tour."""
+    from .interpret_api import InterpretAPI
+
+    step, entries = "fitting", []
+    try:
+        with progress.step(step):
+            experiment.register(family, family)
+        step = "explaining"
+        with progress.step(step):
+            api = InterpretAPI(experiment, family)
+        step = "importance"
+        with progress.step(step):
+            choices = choose(experiment, family)
+    except Exception as raised:  # shown in the family's section
+        return Section(family, estimator_name(experiment, family), [], step,
+                       "%s: %s" % (type(raised).__name__, one_line(raised)))
+    for view in VIEWS:
+        with progress.step(view.slug):
+            entries.append(run_view(api, family, view, choices, out))
+    return Section(family, estimator_name(experiment, family), entries, None, None)
 
 
 def tour(experiment, out, progress=True):
-    """Fit every family and draw every view into ``out``; returns the gallery's sections:
-    (model, estimator class name, entries) per model."""
+    """Fit every family and draw every view into ``out``; returns the gallery's sections, one
+    ``Section`` per family. ``progress``: True for a bar on a terminal and one line per family
+    elsewhere (on standard error), "bar" or "lines" for either, False for nothing."""
     import matplotlib
 
     matplotlib.use("Agg")
-    from tqdm import tqdm
-
-    from .interpret_api import InterpretAPI
 
     os.makedirs(out, exist_ok=True)
     families = model_families()
+    report = Progress(families, progress)
     sections = []
-    with tqdm(total=len(families) * (1 + len(VIEWS)), disable=not progress, unit="step",
-              desc=PROG, leave=False) as bar:
+    try:
         for family in families:
-            bar.set_postfix_str("fitting %s" % family)
-            experiment.register(family, family)
-            api = InterpretAPI(experiment, family)
-            bar.update()
-            choices = choose(experiment, family)
-            entries = []
-            for view in VIEWS:
-                bar.set_postfix_str("%s: %s" % (family, view.slug))
-                entries.append(run_view(api, family, view, choices, out))
-                bar.update()
-            estimator = experiment.registered_pipeline[family].estimator
-            # a pipeline of preparation and model is named after its model
-            estimator = type(getattr(estimator, "steps", [(None, estimator)])[-1][1]).__name__
-            sections.append((family, estimator, entries))
+            report.start(family)
+            sections.append(tour_family(experiment, family, out, report))
+            report.finish(sections[-1])
+    finally:
+        report.close()
     return sections
 
 
@@ -285,6 +508,7 @@ h3 { font-size: 1em; color: #5f5f5f; margin: 1.5em 0 0.5em; }
 .refusals figure { background: #f6f6f6; padding: 0.3em 0.8em; font-size: 0.9em; }
 .refusals figcaption { margin: 0; }
 .refused { color: #5f5f5f; font-style: italic; margin: 0; }
+.notes { color: #5f5f5f; margin-top: 0; }
 .error { color: #b00020; font-family: monospace; background: #fdf0f2; padding: 0.6em 1em; margin: 0; }
 table { border-collapse: collapse; font-size: 13px; }
 th, td { padding: 2px 8px; border-bottom: 1px solid #eee; text-align: right; }
@@ -317,11 +541,19 @@ def entry_html(model, entry):
         e(model), e(entry.view.slug), wide, e(entry.title), "\n".join(parts))
 
 
-def write_gallery(out, title, summary, sections):
+def write_gallery(out, title, summary, sections, notes=()):
     e = html.escape
-    body = ["<h1>%s</h1>" % e(title), "<p>%s</p>" % e(summary),
-            "<nav>%s</nav>" % "".join('<a href="#%s">%s</a>' % (e(m), e(m)) for m, _, _ in sections)]
-    for model, estimator, entries in sections:
+    body = ["<h1>%s</h1>" % e(title), "<p>%s</p>" % e(summary)]
+    if notes:
+        body.append('<ul class="notes">%s</ul>' % "".join("<li>%s</li>" % e(n) for n in notes))
+    body.append("<nav>%s</nav>" % "".join('<a href="#%s">%s</a>' % (e(s.model), e(s.model))
+                                          for s in sections))
+    for model, estimator, entries, failed_step, error in sections:
+        if error:
+            failure = '<p class="error">Failed while %s: %s</p>' % (e(failed_step), e(error))
+            body.append('<section id="%s"><h2>%s <small>%s</small></h2>%s</section>'
+                        % (e(model), e(model), e(estimator), failure))
+            continue
         # What the model draws, then, compactly, the views that refuse it with their message.
         shown = [entry_html(model, entry) for entry in entries if not refused(entry)]
         refusals = [entry_html(model, entry) for entry in entries if refused(entry)]
@@ -349,11 +581,13 @@ def default_out(name):
 
 
 def main(argv=None):
+    reading, fonts = [], []
     try:
         args = parse_args(sys.argv[1:] if argv is None else argv)
-        name, frame, target = load_table(args)
+        name, frame, target = load_table(args, reading)
         start = time.perf_counter()
-        experiment = make_experiment(frame, target, args.task, args.seed)
+        experiment = make_experiment(frame, target, args.task, args.seed, args.positive_class,
+                                     fonts)
         out = args.out or default_out(name)
         try:
             os.makedirs(out, exist_ok=True)
@@ -362,19 +596,39 @@ def main(argv=None):
     except UsageError as error:
         print("%s: error: %s" % (PROG, error), file=sys.stderr)
         return 2
-    with warnings.catch_warnings():
-        # Warnings of the fits and plots would break the progress bar; the gallery shows what
-        # each view gave.
-        warnings.simplefilter("ignore")
-        sections = tour(experiment, out)
+    except KeyboardInterrupt:
+        print("%s: interrupted" % PROG, file=sys.stderr)
+        return 130
+    # what was done to the table, before the minutes of fitting
+    notes = reading + list(getattr(experiment, "notes", None) or []) + fonts
+    for note in notes:
+        print("Note: %s" % note, flush=True)
+    try:
+        with warnings.catch_warnings():
+            # Warnings of the fits and plots would break the progress bar; the gallery shows
+            # what each view gave.
+            warnings.simplefilter("ignore")
+            sections = tour(experiment, out)
+    except KeyboardInterrupt:
+        print("%s: interrupted" % PROG, file=sys.stderr)
+        return 130
     seconds = time.perf_counter() - start
-    entries = [entry for _, _, models in sections for entry in models]
+    fitted = [section for section in sections if not section.error]
+    entries = [entry for section in fitted for entry in section.entries]
     figures = sum(len(entry.files) for entry in entries)
     failed = [entry for entry in entries if entry.error]
     summary = "%s: %d rows, target %r (%s); %d models fitted and %d figures drawn in %.0f s." % (
-        name, len(frame), target, args.task, len(sections), figures, seconds)
-    path = write_gallery(out, "vexo tour of the %s data" % name, summary, sections)
+        name, len(frame), target, args.task, len(fitted), figures, seconds)
+    try:
+        path = write_gallery(out, "vexo tour of the %s data" % name, summary, sections, notes)
+    except OSError as error:
+        print("%s: error: cannot write the gallery in %s: %s"
+              % (PROG, out, error.strerror or error), file=sys.stderr)
+        return 1
     print(summary)
+    if len(fitted) < len(sections):
+        print("%d of the %d families failed to fit or explain; their errors are in the gallery."
+              % (len(sections) - len(fitted), len(sections)))
     if failed:
         # Some views raise for some families by design (the coefficients of a model without
         # coefficients): the gallery shows the error where the figure would be.
