@@ -327,3 +327,22 @@ def test_a_text_column_of_many_levels_fits_the_gams_on_every_split():
             assert np.isfinite(exp.interpret_fi(family)["importance"]).all()
             api.InterpretAPI(exp, family).model_interpret(show="global_effect_plot",
                                                           uni_feature="city")
+
+
+def test_many_columns_of_one_kind_share_a_note():
+    # a wide table's gaps and constant columns are told in one line each, not one per column
+    n = 40
+    rng = np.random.default_rng(0)
+    frame = pd.DataFrame({"g%d" % j: rng.normal(size=n) for j in range(8)})
+    for j in range(8):
+        frame.loc[[j, j + 10, 21 + j], "g%d" % j] = np.nan
+    for j in range(6):
+        frame["c%d" % j] = 1.0
+    notes = prepared(frame).notes
+    assert [note for note in notes if "median" in note] == [
+        "8 columns miss values, filled with their training medians: 'g0', 'g1', 'g2', 'g3' "
+        "and 4 more; 0/1 features mark the gaps of 8 of them: 'g0 missing', 'g1 missing', "
+        "'g2 missing', 'g3 missing' and 4 more"]
+    assert [note for note in notes if "left out" in note] == [
+        "6 columns left out as each takes one value in the training split: 'c0', 'c1', 'c2', "
+        "'c3' and 2 more"]

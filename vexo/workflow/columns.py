@@ -29,6 +29,8 @@ import pandas as pd
 from pandas.api import types as ptypes
 
 MISSING_FLAG_SHARE = 0.05
+# Columns of one kind (filled, left out for one reason) named one line each; more share a line.
+NOTES_PER_KIND = 4
 RARE_LEVEL_ROWS = 3
 MAX_LEVELS = 30
 IDENTIFIER_ROWS = 20
@@ -333,19 +335,55 @@ def _numeric(feature, values, train_rows, notes, taken):
                 "%.0f" % (100 * share) if share >= 0.005 else "under 1")
         text = "column %r misses %d value(s) (%s): filled with the training median %.4g" % (
             feature.name, gaps, where, feature.median)
+        flag = None
         if share > MISSING_FLAG_SHARE:
             flag = IndicatorFeature(unique_name(feature.name + " missing", taken), feature)
             taken.add(flag.name)
             result.append(flag)
             text += "; the 0/1 feature %r marks them" % flag.name
-        notes.append(text)
+        notes.append((text, feature.name, flag and flag.name))
     return result
+
+
+def _names(names):
+    shown = ", ".join(repr(name) for name in names[:NOTES_PER_KIND])
+    more = len(names) - NOTES_PER_KIND
+    return shown + (" and %d more" % more if more > 0 else "")
+
+
+def _filled_notes(filled):
+    """A line per filled column, or one line for them all when they are many."""
+    if len(filled) <= NOTES_PER_KIND:
+        return [text for text, _, _ in filled]
+    flags = [flag for _, _, flag in filled if flag]
+    text = "%d columns miss values, filled with their training medians: %s" % (
+        len(filled), _names([name for _, name, _ in filled]))
+    if flags:
+        text += "; 0/1 features mark the gaps of %d of them: %s" % (len(flags), _names(flags))
+    return [text]
+
+
+def _left_out_notes(left_out):
+    """A line per column left out, or one line for each reason shared by many."""
+    reasons = {}
+    for name, reason in left_out:
+        # identifiers give their counts: they share a line by the kind of reason
+        kind = reason.split(" (")[0]
+        reasons.setdefault(kind, []).append((name, reason))
+    notes = []
+    for kind, columns in reasons.items():
+        if len(columns) <= NOTES_PER_KIND:
+            notes.extend("column %r %s: left out" % item for item in columns)
+        else:
+            notes.append("%d columns left out as each %s: %s" % (
+                len(columns), kind, _names([name for name, _ in columns])))
+    return notes
 
 
 def prepare_features(data, target, train_rows):
     """The models' features of ``data`` (every column but ``target``), decided on the rows at
     the positions ``train_rows``. Raises a one-line ``ValueError`` when none is left."""
-    notes, features, left_out = [], {}, []
+    notes, features, left_out, filled = [], {}, [], []
     taken = set(data.columns)
     names = {}
     for source in data.columns:
@@ -399,16 +437,17 @@ def prepare_features(data, target, train_rows):
                                  "training split" % (name, _text(first)))
             if isinstance(made, NumericFeature):
                 values = made.values(data)
-                made = _numeric(made, values, train_rows, notes, taken)
+                made = _numeric(made, values, train_rows, filled, taken)
                 if not isinstance(made, str):
                     columns[name] = values
         if isinstance(made, str):
-            notes.append("column %r %s: left out" % (name, made))
             left_out.append((name, made))
             continue
         for feature in (made if isinstance(made, list) else [made]):
             features[feature.name] = feature
 
+    notes.extend(_filled_notes(filled))
+    notes.extend(_left_out_notes(left_out))
     if not features:
         raise ValueError("no column is left to explain %r: %s" % (
             target, "; ".join("%r %s" % item for item in left_out)))
