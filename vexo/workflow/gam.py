@@ -168,10 +168,14 @@ class _AdditiveModel(BaseEstimator):
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
+        self._pair_parts = {}
         self.pair_levels_ = np.zeros(len(self.term_features_))
         for t in range(X.shape[1], len(self.term_features_)):
-            a = self.term_features_[t][0]
-            self.pair_levels_[t] = self._pair_average(t, self._background[:, a], True).mean()
+            margins = self._margins(t, self._background)
+            self._pair_parts[t] = (self._coef(t).reshape(margins[0].shape[1], -1),
+                                   margins[0].mean(axis=0), margins[1].mean(axis=0))
+            coef, mean_a, mean_b = self._pair_parts[t]
+            self.pair_levels_[t] = float(mean_a @ coef @ mean_b)
         self.term_means_ = np.zeros(len(self.term_features_))
         self.term_means_ = self._raw_terms(X).mean(axis=0)
         self.intercept_ = float(self.gam_.coef_[-1] + self.term_means_.sum())
@@ -188,30 +192,58 @@ class _AdditiveModel(BaseEstimator):
             rows[:, c] = v
         return rows
 
+    # A pair's surface is a tensor product: sum over k, l of coef[k, l] A_k(a) B_l(b), with the
+    # marginal bases A and B. Averages of the surface over one feature's background values are
+    # then the other's basis times coef times the mean of the first's basis, with no need to
+    # evaluate the surface at every combination of rows and background values.
+
+    def _coef(self, t):
+        return self.gam_.coef_[self.gam_.terms.get_coef_indices(t)]
+
+    def _columns(self, term, X):
+        columns = term.build_columns(X)
+        return columns.toarray() if hasattr(columns, "toarray") else np.asarray(columns)
+
+    def _margins(self, t, X):
+        """The marginal bases of pair term t at the rows of X: (A, B)."""
+        return tuple(self._columns(margin, X) for margin in self.gam_.terms[t]._terms)
+
+    def _main(self, j, X):
+        """The main term j, before purification, at the rows of X (only column j is read)."""
+        return self._columns(self.gam_.terms[j], X) @ self._coef(j)
+
     def _pair(self, t, va, vb):
         """The fitted pair surface at the points (va[i], vb[i])."""
-        return self.gam_.partial_dependence(term=t, X=self._at(self.term_features_[t], [va, vb]))
+        basis_a, basis_b = self._margins(t, self._at(self.term_features_[t], [va, vb]))
+        return np.einsum("ik,kl,il->i", basis_a, self._pair_parts[t][0], basis_b)
 
     def _pair_average(self, t, values, first):
         """The pair surface at each of `values` of one of its features (the first if `first`),
         averaged over the background values of the other."""
         a, b = self.term_features_[t]
-        other = self._background[:, b if first else a]
-        keep = np.repeat(np.asarray(values, dtype=float), len(other))
-        spread = np.tile(other, len(values))
-        surface = self._pair(t, keep, spread) if first else self._pair(t, spread, keep)
-        return surface.reshape(len(values), len(other)).mean(axis=1)
+        coef, mean_a, mean_b = self._pair_parts[t]
+        values = np.asarray(values, dtype=float)
+        basis_a, basis_b = self._margins(t, self._at([a if first else b], [values]))
+        return basis_a @ (coef @ mean_b) if first else basis_b @ (mean_a @ coef)
 
     def _pairs_of(self, j):
         return [t for t in range(self.n_features_in_, len(self.term_features_))
                 if j in self.term_features_[t]]
+
+    def _checked(self, X):
+        """X, refused as pygam refuses it (a code that a categorical feature never took)."""
+        from pygam.utils import check_X
+
+        return check_X(X, n_feats=self.gam_.statistics_["m_features"],
+                       edge_knots=self.gam_.edge_knots_, dtypes=self.gam_.dtype,
+                       features=self.gam_.feature, verbose=False)
 
     def main_curve(self, j, values):
         """The centred main effect of feature j at the given values, with the share of its
         pairs that depends on it alone."""
         check_is_fitted(self, "gam_")
         values = np.asarray(values, dtype=float)
-        curve = self.gam_.partial_dependence(term=j, X=self._at([j], [values]))
+        curve = self._main(j, self._checked(self._at([j], [values])))
         for t in self._pairs_of(j):
             curve = curve + self._pair_average(t, values, self.term_features_[t][0] == j) \
                 - self.pair_levels_[t]
@@ -222,25 +254,34 @@ class _AdditiveModel(BaseEstimator):
         vb[r], column c at va[c]."""
         check_is_fitted(self, "gam_")
         va, vb = np.asarray(va, dtype=float), np.asarray(vb, dtype=float)
-        surface = self._pair(t, np.tile(va, len(vb)), np.repeat(vb, len(va)))
-        surface = surface.reshape(len(vb), len(va))
+        self._checked(self._at(self.term_features_[t], [np.tile(va, len(vb)),
+                                                         np.repeat(vb, len(va))]))
+        coef = self._pair_parts[t][0]
+        a, b = self.term_features_[t]
+        basis_a = self._margins(t, self._at([a], [va]))[0]
+        basis_b = self._margins(t, self._at([b], [vb]))[1]
+        surface = basis_b @ (basis_a @ coef).T
         surface = surface - self._pair_average(t, va, True)[None, :] \
             - self._pair_average(t, vb, False)[:, None] + 2 * self.pair_levels_[t]
         return surface - self.term_means_[t]
 
     def _raw_terms(self, X):
         """Term values before centring; pair surfaces purified into their main effects."""
+        X = self._checked(X)
         parts = np.empty((X.shape[0], len(self.term_features_)))
         for j in range(X.shape[1]):
-            parts[:, j] = self.gam_.partial_dependence(term=j, X=self._at([j], [X[:, j]]))
+            parts[:, j] = self._main(j, X)
         for t in range(X.shape[1], len(self.term_features_)):
             a, b = self.term_features_[t]
-            along_a = self._pair_average(t, X[:, a], True)
-            along_b = self._pair_average(t, X[:, b], False)
+            coef, mean_a, mean_b = self._pair_parts[t]
+            basis_a, basis_b = self._margins(t, X)
+            along_a = basis_a @ (coef @ mean_b)
+            along_b = basis_b @ (mean_a @ coef)
             level = self.pair_levels_[t]
             parts[:, a] += along_a - level
             parts[:, b] += along_b - level
-            parts[:, t] = self._pair(t, X[:, a], X[:, b]) - along_a - along_b + 2 * level
+            parts[:, t] = np.einsum("ik,kl,il->i", basis_a, coef, basis_b) \
+                - along_a - along_b + 2 * level
         return parts
 
     def eval_terms(self, X):
