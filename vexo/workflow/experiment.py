@@ -15,9 +15,11 @@ A ``sample_index`` is always a row position in the frame given to ``Experiment``
 import numpy as np
 from sklearn.base import clone
 from sklearn.inspection import permutation_importance
+from sklearn.metrics import r2_score, roc_auc_score
 
+from . import explain
 from .dataset import Dataset
-from .families import FAMILIES, family_of, make_estimator
+from .families import FAMILIES, AdditiveFamily, family_of, make_estimator
 from .pipeline import ModelPipeline, check_estimator_task
 
 
@@ -155,19 +157,31 @@ class Experiment:
         """
         pipeline = self._pipeline(model)
         if model not in self._importance:
-            test = self.dataset.test_index
             metric = self._score_name(pipeline.estimator)
-            result = permutation_importance(
-                pipeline.estimator, self._inputs[model][test],
-                self.dataset.encoded_target(test), scoring=metric, n_repeats=5,
-                random_state=self.random_state)
-            order = np.argsort(result.importances_mean, kind="stable")
+            importance = self._permutation_importance(model, metric)
+            order = np.argsort(importance, kind="stable")
             self._importance[model] = (
                 [self.dataset.feature_names[j] for j in order],
-                result.importances_mean[order],
+                importance[order],
                 "Permutation Importance (%s drop on the test split)" % metric)
         names, importance, title = self._importance[model]
         return {"feature_names": list(names), "importance": importance.copy(), "title": title}
+
+    def _permutation_importance(self, model, metric):
+        """Each feature's mean drop of the score over the shuffles of its test values; on at
+        most ``explain.FI_ROWS`` test rows."""
+        rows = explain.importance_rows(self.dataset.test_index, self.random_state)
+        X, y = self._inputs[model][rows], self.dataset.encoded_target(rows)
+        family = self._family(model)
+        if isinstance(family, AdditiveFamily):
+            score = r2_score if metric == "r2" else roc_auc_score
+            drops = explain.additive_permutation_importance(
+                family.terms(self, model), X, y, score, explain.FI_REPEATS, self.random_state)
+            return drops.mean(axis=0)
+        result = permutation_importance(self._pipeline(model).estimator, X, y, scoring=metric,
+                                        n_repeats=explain.FI_REPEATS,
+                                        random_state=self.random_state)
+        return result.importances_mean
 
     def _score_name(self, estimator):
         if self.task == "regression":

@@ -265,14 +265,20 @@ class _AdditiveModel(BaseEstimator):
             - self._pair_average(t, vb, False)[:, None] + 2 * self.pair_levels_[t]
         return surface - self.term_means_[t]
 
-    def _raw_terms(self, X):
-        """Term values before centring; pair surfaces purified into their main effects."""
+    def _raw_terms(self, X, terms=None):
+        """Term values before centring; pair surfaces purified into their main effects. Only
+        the given terms' columns are filled when ``terms`` is given, the others are 0."""
         X = self._checked(X)
-        parts = np.empty((X.shape[0], len(self.term_features_)))
-        for j in range(X.shape[1]):
+        n_features = X.shape[1]
+        wanted = np.zeros(len(self.term_features_), dtype=bool)
+        wanted[list(range(len(wanted))) if terms is None else list(terms)] = True
+        parts = np.zeros((X.shape[0], len(self.term_features_)))
+        for j in np.flatnonzero(wanted[:n_features]):
             parts[:, j] = self._main(j, X)
-        for t in range(X.shape[1], len(self.term_features_)):
+        for t in range(n_features, len(self.term_features_)):
             a, b = self.term_features_[t]
+            if not (wanted[t] or wanted[a] or wanted[b]):
+                continue
             coef, mean_a, mean_b = self._pair_parts[t]
             basis_a, basis_b = self._margins(t, X)
             along_a = basis_a @ (coef @ mean_b)
@@ -280,15 +286,20 @@ class _AdditiveModel(BaseEstimator):
             level = self.pair_levels_[t]
             parts[:, a] += along_a - level
             parts[:, b] += along_b - level
-            parts[:, t] = np.einsum("ik,kl,il->i", basis_a, coef, basis_b) \
-                - along_a - along_b + 2 * level
+            if wanted[t]:
+                parts[:, t] = np.einsum("ik,kl,il->i", basis_a, coef, basis_b) \
+                    - along_a - along_b + 2 * level
         return parts
 
-    def eval_terms(self, X):
-        """Each term's centred contribution for the rows of X, (n, number of terms)."""
+    def eval_terms(self, X, terms=None):
+        """Each term's centred contribution for the rows of X, (n, number of terms); or, with
+        ``terms`` (term positions), only those terms' contributions, (n, len(terms))."""
         check_is_fitted(self, "gam_")
         X = validate_data(self, X, dtype=float, reset=False)
-        return self._raw_terms(X) - self.term_means_
+        if terms is None:
+            return self._raw_terms(X) - self.term_means_
+        terms = [int(t) for t in terms]
+        return self._raw_terms(X, terms)[:, terms] - self.term_means_[terms]
 
     def _predictor(self, X):
         """The additive predictor: the prediction of a regressor, the logit of ``classes_[1]``
