@@ -298,7 +298,8 @@ class SplineFamily(AdditiveFamily):
     """Our GAMs on pygam: categorical features become factor terms."""
 
     def defaults(self, dataset, random_state):
-        return {"categorical_features": self.categorical_positions(dataset)}
+        return {"categorical_features": self.categorical_positions(dataset),
+                "random_state": random_state}
 
 
 class GAMFamily(SplineFamily):

@@ -28,6 +28,7 @@ from scipy import stats
 from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
 from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
+from sklearn.utils import check_random_state
 from sklearn.utils.validation import check_is_fitted
 from threadpoolctl import threadpool_limits
 
@@ -41,6 +42,19 @@ except ImportError:  # scikit-learn before 1.6, the newest that installs on Pyth
 _PURIFY_ROWS = 100
 # Smoothing penalties tried when lam is "auto".
 _LAM_GRID = np.logspace(-1, 3, 5)
+# Training rows that a model is fitted on at most: a larger training split is sampled (with
+# random_state; the rows holding each column's extremes and each code always join). The cost of
+# a fit grows with rows times the square of the coefficients; the smooth terms gain little
+# from more rows than this.
+_FIT_ROWS = 10000
+# Rows on which the smoothing penalty is chosen over the grid when there are more: one fit per
+# grid point on these, then one fit with the chosen penalty on all the fitted rows.
+_LAM_ROWS = 2000
+# Rows on which pairs are screened at most, and the features among which they are: those whose
+# main effects vary most. The screening tests every pair of them at every step of the forward
+# selection, so its cost grows with rows times the square of the features.
+_SCREEN_ROWS = 5000
+_SCREEN_FEATURES = 30
 # Ridge penalty on the spline coefficients of every numeric main effect.
 _RIDGE = 0.1
 
@@ -102,33 +116,56 @@ class _AdditiveModel(BaseEstimator):
 
     def _gam(self, X, target, pairs):
         """The fitted pygam model; with lam "auto" the one smoothing penalty of all terms
-        that minimises generalised cross-validation (UBRE for a classifier) on a grid."""
+        that minimises generalised cross-validation (UBRE for a classifier) on a grid. The
+        penalty is chosen on at most ``_LAM_ROWS`` of the rows, the model then fitted with it
+        on all of them."""
+        grid = _LAM_GRID if self.lam == "auto" else [float(self.lam)]
+        if len(grid) > 1 and len(X) > _LAM_ROWS:
+            rows = self._rows(X, _LAM_ROWS)
+            lam, _ = self._search(X[rows], target[rows], pairs, grid)
+            grid = [lam]
+        _, best = self._search(X, target, pairs, grid)
+        if len(best.logs_["deviance"]) >= self.max_iter:
+            warnings.warn("%s did not converge in max_iter=%d iterations"
+                          % (type(self).__name__, self.max_iter), ConvergenceWarning)
+        return best
+
+    def _search(self, X, target, pairs, grid):
+        """(lam, fitted pygam model) of the grid's best penalty."""
         from pygam import LinearGAM, LogisticGAM
 
         cls = LogisticGAM if self._classifier else LinearGAM
         score = "UBRE" if self._classifier else "GCV"
-        best = None
-        for lam in (_LAM_GRID if self.lam == "auto" else [float(self.lam)]):
+        best, best_lam = None, None
+        for lam in grid:
             gam = cls(self._terms(X, pairs, lam), max_iter=self.max_iter, tol=self.tol)
-            # pygam prints "did not converge" itself; that is reported below as a warning.
+            # pygam prints "did not converge" itself; that is reported as a warning.
             with contextlib.redirect_stdout(io.StringIO()), \
                     np.errstate(divide="ignore", invalid="ignore", over="ignore"):
                 try:
                     gam.fit(X, target)
                 except ValueError:
                     # An extreme penalty of the grid may diverge; another one wins then.
-                    if self.lam != "auto":
+                    if len(grid) == 1:
                         raise
                     continue
             if best is None or gam.statistics_[score] < best.statistics_[score]:
-                best = gam
+                best, best_lam = gam, lam
         if best is None:
-            raise ValueError("the fit diverged for every smoothing penalty of %s"
-                             % list(_LAM_GRID))
-        if len(best.logs_["deviance"]) >= self.max_iter:
-            warnings.warn("%s did not converge in max_iter=%d iterations"
-                          % (type(self).__name__, self.max_iter), ConvergenceWarning)
-        return best
+            raise ValueError("the fit diverged for every smoothing penalty of %s" % list(grid))
+        return best_lam, best
+
+    def _rows(self, X, limit):
+        """Positions of at most about ``limit`` rows of X, drawn with ``random_state``, plus
+        the rows that hold each column's smallest and largest value and each code of a
+        categorical column, so that the sample spans the domain of every column."""
+        if len(X) <= limit:
+            return np.arange(len(X))
+        chosen = check_random_state(self.random_state).choice(len(X), limit, replace=False)
+        extremes = [np.argmin(X, axis=0), np.argmax(X, axis=0)]
+        for j in self.categorical_columns_:
+            extremes.append(np.unique(X[:, j], return_index=True)[1])
+        return np.unique(np.concatenate([chosen] + extremes))
 
     def _fit_target(self, y):
         if not self._classifier:
@@ -163,8 +200,10 @@ class _AdditiveModel(BaseEstimator):
         if constant:
             raise ValueError("column(s) %s take a single value; drop them before fitting" % constant)
 
-        pairs = self._screen(X, target)
-        self.gam_ = self._gam(X, target, pairs)
+        rows = self._rows(X, _FIT_ROWS)
+        self.n_fit_rows_ = len(rows)
+        pairs = self._screen(X[rows], target[rows])
+        self.gam_ = self._gam(X[rows], target[rows], pairs)
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
@@ -344,19 +383,22 @@ class _ClassifierMixin(ClassifierMixin):
 
 class _GAM(_AdditiveModel):
 
-    def __init__(self, n_splines=10, lam="auto", categorical_features=(), max_iter=100, tol=1e-4):
+    def __init__(self, n_splines=10, lam="auto", categorical_features=(), max_iter=100, tol=1e-4,
+                 random_state=None):
         self.n_splines = n_splines
         self.lam = lam
         self.categorical_features = categorical_features
         self.max_iter = max_iter
         self.tol = tol
+        self.random_state = random_state
 
 
 class GAMRegressor(_RegressorMixin, _GAM):
     """Penalised spline GAM for a numeric target: intercept + one smooth term per feature.
 
     n_splines: basis functions per numeric feature; lam: smoothing penalty of every term;
-    categorical_features: positions of the columns of integer codes.
+    categorical_features: positions of the columns of integer codes; random_state: seed of the
+    row samples of a large training set (see ``_FIT_ROWS``, ``_LAM_ROWS``).
     """
 
 
@@ -368,7 +410,8 @@ class GAMClassifier(_ClassifierMixin, _GAM):
 class _GAMINet(_AdditiveModel):
 
     def __init__(self, interactions=10, n_splines=10, pair_splines=5, lam="auto",
-                 screen_alpha=0.05, categorical_features=(), max_iter=100, tol=1e-4):
+                 screen_alpha=0.05, categorical_features=(), max_iter=100, tol=1e-4,
+                 random_state=None):
         self.interactions = interactions
         self.n_splines = n_splines
         self.pair_splines = pair_splines
@@ -377,6 +420,7 @@ class _GAMINet(_AdditiveModel):
         self.categorical_features = categorical_features
         self.max_iter = max_iter
         self.tol = tol
+        self.random_state = random_state
 
     def _screen(self, X, target):
         """The pairs that the main effects leave something to explain, strongest first; or
@@ -394,6 +438,8 @@ class _GAMINet(_AdditiveModel):
             self.screened_pairs_ = []
             return []
         main = self._gam(X, target, [])
+        rows = self._rows(X, _SCREEN_ROWS)
+        X, target = X[rows], target[rows]
         if self._classifier:
             # The working residuals and weights of the logistic fit: a pair's gain on them
             # is its score for the logit.
@@ -403,12 +449,13 @@ class _GAMINet(_AdditiveModel):
         else:
             weights = np.ones(len(target))
             residual = target - main.predict(X)
-        bases = [self._basis(X[:, j], j) for j in range(X.shape[1])]
-        n_pairs = X.shape[1] * (X.shape[1] - 1) // 2
+        features = self._screened_features(main, X)
+        bases = {j: self._basis(X[:, j], j) for j in features}
+        candidates = [(a, b) for i, a in enumerate(features) for b in features[i + 1:]]
+        n_pairs = len(candidates)
         # Forward selection: once a pair is taken, what it explains is taken out of the
         # residuals, so that its neighbours are not taken for its echo.
-        chosen, candidates = [], [(a, b) for a in range(X.shape[1])
-                                  for b in range(a + 1, X.shape[1])]
+        chosen = []
         while candidates and len(chosen) < self.interactions:
             tested = [(_pair_test(residual, weights, bases[a], bases[b], self._classifier),
                        (a, b)) for a, b in candidates]
@@ -422,6 +469,15 @@ class _GAMINet(_AdditiveModel):
             residual = residual - explained
         self.screened_pairs_ = chosen
         return chosen
+
+    def _screened_features(self, main, X):
+        """The features among which pairs are screened, in column order: all of them, or
+        the ``_SCREEN_FEATURES`` whose main effects vary most over the rows."""
+        if X.shape[1] <= _SCREEN_FEATURES:
+            return list(range(X.shape[1]))
+        spread = [np.std(main.partial_dependence(term=j, X=X)) for j in range(X.shape[1])]
+        strongest = np.argsort(-np.asarray(spread), kind="stable")[:_SCREEN_FEATURES]
+        return sorted(int(j) for j in strongest)
 
     def _given_pairs(self, n_features):
         try:
@@ -483,7 +539,8 @@ class GAMINetRegressor(_RegressorMixin, _GAMINet):
     positions, fitted without screening.
     n_splines / pair_splines: basis functions per feature of a main / pair term; lam: smoothing
     penalty; screen_alpha: family-wise level of the screening test; categorical_features: positions of
-    the columns of integer codes.
+    the columns of integer codes; random_state: seed of the row samples of a large training set
+    (see ``_FIT_ROWS``, ``_LAM_ROWS``, ``_SCREEN_ROWS``).
     """
 
 
