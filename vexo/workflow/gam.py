@@ -50,6 +50,11 @@ _FIT_ROWS = 10000
 # Rows on which the smoothing penalty is chosen over the grid when there are more: one fit per
 # grid point on these, then one fit with the chosen penalty on all the fitted rows.
 _LAM_ROWS = 2000
+# Spline coefficients that the numeric main effects share at most: on a wide table each gets
+# fewer basis functions than n_splines, but no fewer than _MIN_SPLINES. A fit costs the cube of
+# the coefficients per iteration; up to 50 numeric features keep n_splines=10.
+_MAIN_COEFS = 500
+_MIN_SPLINES = 5
 # Rows on which pairs are screened at most, and the features among which they are: those whose
 # main effects vary most. The screening tests every pair of them at every step of the forward
 # selection, so its cost grows with rows times the square of the features.
@@ -106,7 +111,7 @@ class _AdditiveModel(BaseEstimator):
             else:
                 # The smoothing penalty leaves straight lines free; the small ridge keeps a
                 # logit finite where a feature separates the classes.
-                terms.append(s(j, n_splines=self.n_splines, lam=[lam, _RIDGE],
+                terms.append(s(j, n_splines=self.n_splines_, lam=[lam, _RIDGE],
                                penalties=["derivative", "l2"]))
         for a, b in pairs:
             dtype = ["categorical" if c in self.categorical_columns_ else "numerical"
@@ -120,10 +125,16 @@ class _AdditiveModel(BaseEstimator):
         penalty is chosen on at most ``_LAM_ROWS`` of the rows, the model then fitted with it
         on all of them."""
         grid = _LAM_GRID if self.lam == "auto" else [float(self.lam)]
+        if len(grid) > 1 and pairs and self._main_lam is not None:
+            # On a large training set the pair model takes the penalty of the main effects
+            # (chosen on a sample, see below) instead of a search of its own.
+            grid = [self._main_lam]
         if len(grid) > 1 and len(X) > _LAM_ROWS:
             rows = self._rows(X, _LAM_ROWS)
             lam, _ = self._search(X[rows], target[rows], pairs, grid)
             grid = [lam]
+            if not pairs:
+                self._main_lam = lam
         _, best = self._search(X, target, pairs, grid)
         if len(best.logs_["deviance"]) >= self.max_iter:
             warnings.warn("%s did not converge in max_iter=%d iterations"
@@ -200,10 +211,18 @@ class _AdditiveModel(BaseEstimator):
         if constant:
             raise ValueError("column(s) %s take a single value; drop them before fitting" % constant)
 
+        numeric = X.shape[1] - len(self.categorical_columns_)
+        self.n_splines_ = max(min(self.n_splines, _MAIN_COEFS // max(numeric, 1)),
+                              min(self.n_splines, _MIN_SPLINES))
         rows = self._rows(X, _FIT_ROWS)
         self.n_fit_rows_ = len(rows)
+        self._main_lam = None
+        self._main_gam = None
         pairs = self._screen(X[rows], target[rows])
-        self.gam_ = self._gam(X[rows], target[rows], pairs)
+        # Without pairs the model is the main-effects model that the screening fitted.
+        self.gam_ = self._main_gam if self._main_gam is not None and not pairs \
+            else self._gam(X[rows], target[rows], pairs)
+        del self._main_gam
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
@@ -437,7 +456,7 @@ class _GAMINet(_AdditiveModel):
         if self.interactions == 0 or X.shape[1] < 2:
             self.screened_pairs_ = []
             return []
-        main = self._gam(X, target, [])
+        main = self._main_gam = self._gam(X, target, [])
         rows = self._rows(X, _SCREEN_ROWS)
         X, target = X[rows], target[rows]
         if self._classifier:
