@@ -170,7 +170,7 @@ class Experiment:
     def _permutation_importance(self, model, metric):
         """Each feature's mean drop of the score over the shuffles of its test values; on at
         most ``explain.FI_ROWS`` test rows."""
-        rows = explain.importance_rows(self.dataset.test_index, self.random_state)
+        rows = explain.sample_rows(self.dataset.test_index, self.random_state, explain.FI_ROWS)
         X, y = self._inputs[model][rows], self.dataset.encoded_target(rows)
         family = self._family(model)
         if isinstance(family, AdditiveFamily):

@@ -159,14 +159,14 @@ FI_ROWS = 2000
 FI_REPEATS = 5
 
 
-def importance_rows(test_index, random_state, limit=FI_ROWS):
-    """The test rows that permutation importance uses: all of them up to ``limit``, else a
-    sample of ``limit`` rows drawn with the seed (in the split's order)."""
-    test_index = np.asarray(test_index)
-    if len(test_index) <= limit:
-        return test_index
-    chosen = np.random.RandomState(random_state).choice(len(test_index), limit, replace=False)
-    return test_index[np.sort(chosen)]
+def sample_rows(positions, random_state, limit):
+    """Row positions: all of them up to ``limit``, else a sample of ``limit`` of them drawn
+    with the seed, in their given order."""
+    positions = np.asarray(positions)
+    if len(positions) <= limit:
+        return positions
+    chosen = np.random.RandomState(random_state).choice(len(positions), limit, replace=False)
+    return positions[np.sort(chosen)]
 
 
 def additive_permutation_importance(terms, X, y, score, n_repeats, random_state):
