@@ -14,6 +14,12 @@ together. Each pair's surface is then purified: its averages along either featur
 training values of the other are moved into the main effects, so a main effect carries all of its
 feature's effect on average and a pair only what neither feature explains alone.
 
+Large tables are fitted in bounded time: on a sample of the training rows (``_FIT_ROWS``), with
+the smoothing penalty chosen on a smaller one (``_LAM_ROWS``), pairs screened on a sample
+(``_SCREEN_ROWS``) among the features with the strongest main effects (``_SCREEN_FEATURES``), and
+fewer basis functions per feature on a wide table (``_MAIN_COEFS``). None of these bites up to
+2,000 training rows and 30 features; terms are still centred on all the training rows.
+
 All four take the input matrix of numbers; columns listed in ``categorical_features`` must hold
 integer codes 0, 1, ... . Every term is centred on the training rows, so that
 ``intercept_ + eval_terms(X).sum(axis=1)`` is the prediction (the logit for a classifier).
@@ -222,7 +228,7 @@ class _AdditiveModel(BaseEstimator):
         # Without pairs the model is the main-effects model that the screening fitted.
         self.gam_ = self._main_gam if self._main_gam is not None and not pairs \
             else self._gam(X[rows], target[rows], pairs)
-        del self._main_gam
+        del self._main_gam, self._main_lam
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
