@@ -171,7 +171,8 @@ def sample_rows(positions, random_state, limit):
 
 def additive_permutation_importance(terms, X, y, score, n_repeats, random_state):
     """The permutation importance of an additive model from its terms: shuffling a feature
-    changes only the terms that involve it, so only those are evaluated again.
+    changes only the terms that involve it. A main effect depends on its feature alone, so its
+    contributions are shuffled with it; only the pairs of the feature are evaluated again.
 
     terms: ``additive.AdditiveTerms``; score(y, response) with the response the model's
     prediction (the logit for a classifier). The features are shuffled as scikit-learn's
@@ -186,14 +187,19 @@ def additive_permutation_importance(terms, X, y, score, n_repeats, random_state)
     seed = np.random.RandomState(random_state).randint(np.iinfo(np.int32).max + 1)
     drops = np.empty((n_repeats, p))
     for j in range(p):
-        involved = [t for t, term in enumerate(terms.features) if j in term]
-        rest = total - parts[:, involved].sum(axis=1)
+        mains = [t for t, term in enumerate(terms.features) if term == (j,)]
+        pairs = [t for t, term in enumerate(terms.features) if len(term) == 2 and j in term]
+        rest = total - parts[:, mains + pairs].sum(axis=1)
         shuffled = X.copy()
-        order = np.arange(n)
+        order, where = np.arange(n), np.arange(n)
         generator = np.random.RandomState(seed)
         for r in range(n_repeats):
+            # Each shuffle permutes the column as the previous one left it.
             generator.shuffle(order)
-            shuffled[:, j] = shuffled[order, j]
-            changed = terms.contributions(shuffled, involved) if involved else np.zeros((n, 0))
-            drops[r, j] = baseline - score(y, rest + changed.sum(axis=1))
+            where = where[order]
+            shuffled[:, j] = X[where, j]
+            response = rest + parts[where][:, mains].sum(axis=1)
+            if pairs:
+                response = response + terms.contributions(shuffled, pairs).sum(axis=1)
+            drops[r, j] = baseline - score(y, response)
     return drops
