@@ -154,6 +154,7 @@ class Experiment:
 
         Returns a new dictionary on every call: "feature_names" (full names), "importance"
         (the mean drop of the score when the feature's test values are shuffled) and "title".
+        A test split of more than ``explain.FI_ROWS`` rows is sampled down to that many.
         """
         pipeline = self._pipeline(model)
         if model not in self._importance:
