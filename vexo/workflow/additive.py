@@ -8,6 +8,8 @@ do. ``AdditiveTerms`` turns that into importances and local explanations; the th
 builders give each family's view of its terms.
 """
 
+import inspect
+
 import numpy as np
 
 # Grid points of a main-effect curve and of each side of a pair surface.
@@ -30,6 +32,11 @@ class AdditiveTerms:
 
     def __init__(self, estimator, train_inputs, feature_names, display_names):
         self.estimator = estimator
+        # Our GAMs evaluate a subset of their terms; other models evaluate all of them.
+        try:
+            self._evaluates_some = "terms" in inspect.signature(estimator.eval_terms).parameters
+        except (TypeError, ValueError):
+            self._evaluates_some = False
         self.intercept = float(np.ravel(estimator.intercept_)[0])
         self.features = [tuple(int(j) for j in term) for term in estimator.term_features_]
         if any(len(term) not in (1, 2) for term in self.features):
@@ -49,8 +56,17 @@ class AdditiveTerms:
         for t, term in enumerate(self.features):
             self.to_features[t, list(term)] = 1.0 / len(term)
 
-    def contributions(self, X):
-        return np.asarray(self.estimator.eval_terms(X), dtype=float).reshape(len(X), -1)
+    def contributions(self, X, terms=None):
+        """Each term's contribution for the rows of X, (n, terms); only the given term
+        positions' with ``terms``."""
+        if terms is None:
+            return np.asarray(self.estimator.eval_terms(X), dtype=float).reshape(len(X), -1)
+        terms = list(terms)
+        if self._evaluates_some:
+            values = self.estimator.eval_terms(X, terms=terms)
+        else:
+            values = self.estimator.eval_terms(X)[:, terms]
+        return np.asarray(values, dtype=float).reshape(len(X), len(terms))
 
     def pairs(self):
         """Full name -> display name of every pair term, in the model's order."""

@@ -20,9 +20,11 @@ of ``positive_class`` (by default the most frequent) against all the others toge
 import numpy as np
 from sklearn.base import clone
 from sklearn.inspection import permutation_importance
+from sklearn.metrics import r2_score, roc_auc_score
 
+from . import explain
 from .dataset import Dataset
-from .families import FAMILIES, family_of, make_estimator
+from .families import FAMILIES, AdditiveFamily, family_of, make_estimator
 from .fonts import texts_of, use_fonts_for
 from .pipeline import ModelPipeline, check_estimator_task
 
@@ -182,20 +184,17 @@ class Experiment:
 
         Returns a new dictionary on every call: "feature_names" (full names), "importance"
         (the mean drop of the score when the feature's test values are shuffled) and "title",
-        which names the score and, for a classification, the positive class.
+        which names the score and, for a classification, the positive class. A test split of
+        more than ``explain.FI_ROWS`` rows is sampled down to that many.
         """
         pipeline = self._pipeline(model)
         if model not in self._importance:
-            test = self.dataset.test_index
             metric = self._score_name(pipeline.estimator)
-            result = permutation_importance(
-                pipeline.estimator, self._inputs[model][test],
-                self.dataset.encoded_target(test), scoring=metric, n_repeats=5,
-                random_state=self.random_state)
-            order = np.argsort(result.importances_mean, kind="stable")
+            importance = self._permutation_importance(model, metric)
+            order = np.argsort(importance, kind="stable")
             self._importance[model] = (
                 [self.dataset.feature_names[j] for j in order],
-                result.importances_mean[order],
+                importance[order],
                 self._importance_title(metric))
         names, importance, title = self._importance[model]
         return {"feature_names": list(names), "importance": importance.copy(), "title": title}
@@ -204,6 +203,22 @@ class Experiment:
         explained = "" if self.task == "regression" else " of P(%s)" % (
             self.dataset.positive_class,)
         return "Permutation Importance%s (%s drop on the test split)" % (explained, metric)
+
+    def _permutation_importance(self, model, metric):
+        """Each feature's mean drop of the score over the shuffles of its test values; on at
+        most ``explain.FI_ROWS`` test rows."""
+        rows = explain.sample_rows(self.dataset.test_index, self.random_state, explain.FI_ROWS)
+        X, y = self._inputs[model][rows], self.dataset.encoded_target(rows)
+        family = self._family(model)
+        if isinstance(family, AdditiveFamily):
+            score = r2_score if metric == "r2" else roc_auc_score
+            drops = explain.additive_permutation_importance(
+                family.terms(self, model), X, y, score, explain.FI_REPEATS, self.random_state)
+            return drops.mean(axis=0)
+        result = permutation_importance(self._pipeline(model).estimator, X, y, scoring=metric,
+                                        n_repeats=explain.FI_REPEATS,
+                                        random_state=self.random_state)
+        return result.importances_mean
 
     def _score_name(self, estimator):
         if self.task == "regression":

@@ -21,6 +21,15 @@ from .relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
 # Background rows for the contributions of models that have no decomposition of their own.
 _BACKGROUND_ROWS = 200
+# Training rows that the ReLU network's training visits at most (epochs times rows): a large
+# training split gets fewer epochs than the network's max_iter, but at least _RELU_MIN_EPOCHS.
+# Below 1,500 training rows the network keeps its own max_iter (2000).
+_RELU_VISITS = 3000000
+_RELU_MIN_EPOCHS = 3
+# Training rows whose local linear models the ReLU network's explainer holds at most: a larger
+# training split is sampled with the experiment's seed. Grouping by activation pattern is cheap,
+# but the views draw and smooth every row of the largest models.
+_LLM_ROWS = 20000
 
 
 class Family:
@@ -185,15 +194,20 @@ class ReluFamily(Family):
         return ReluDNNRegressor, ReluDNNClassifier
 
     def defaults(self, dataset, random_state):
-        return {"random_state": random_state}
+        settings = {"random_state": random_state}
+        epochs = int(np.ceil(_RELU_VISITS / max(len(dataset.train_index), 1)))
+        if epochs < ReluDNNRegressor().max_iter:
+            settings["max_iter"] = max(epochs, _RELU_MIN_EPOCHS)
+        return settings
 
     def explainer(self, experiment, model):
         dataset = experiment.dataset
+        rows = explain.sample_rows(dataset.train_index, experiment.random_state, _LLM_ROWS)
         return LocalLinearModels(
             experiment.registered_pipeline[model].estimator.relu_layers(),
-            experiment._inputs[model][dataset.train_index],
+            experiment._inputs[model][rows],
             [dataset.truncated_columns_dict_10[f] for f in dataset.feature_names],
-            sample_index=dataset.train_index)
+            sample_index=rows)
 
     def effect_importance(self, experiment, model):
         llms = experiment.interpret_single(model)
@@ -298,7 +312,8 @@ class SplineFamily(AdditiveFamily):
     """Our GAMs on pygam: categorical features become factor terms."""
 
     def defaults(self, dataset, random_state):
-        return {"categorical_features": self.categorical_positions(dataset)}
+        return {"categorical_features": self.categorical_positions(dataset),
+                "random_state": random_state}
 
 
 class GAMFamily(SplineFamily):

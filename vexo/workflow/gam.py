@@ -14,6 +14,12 @@ together. Each pair's surface is then purified: its averages along either featur
 training values of the other are moved into the main effects, so a main effect carries all of its
 feature's effect on average and a pair only what neither feature explains alone.
 
+Large tables are fitted in bounded time: on a sample of the training rows (``_FIT_ROWS``), with
+the smoothing penalty chosen on a smaller one (``_LAM_ROWS``), pairs screened on a sample
+(``_SCREEN_ROWS``) among the features with the strongest main effects (``_SCREEN_FEATURES``), and
+fewer basis functions per feature on a wide table (``_MAIN_COEFS``). None of these bites up to
+2,000 training rows and 30 features; terms are still centred on all the training rows.
+
 All four take the input matrix of numbers; columns listed in ``categorical_features`` must hold
 integer codes 0, 1, ... . Every term is centred on the training rows, so that
 ``intercept_ + eval_terms(X).sum(axis=1)`` is the prediction (the logit for a classifier).
@@ -28,6 +34,7 @@ from scipy import stats
 from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
 from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
+from sklearn.utils import check_random_state
 from sklearn.utils.validation import check_is_fitted
 from threadpoolctl import threadpool_limits
 
@@ -41,6 +48,24 @@ except ImportError:  # scikit-learn before 1.6, the newest that installs on Pyth
 _PURIFY_ROWS = 100
 # Smoothing penalties tried when lam is "auto".
 _LAM_GRID = np.logspace(-1, 3, 5)
+# Training rows that a model is fitted on at most: a larger training split is sampled (with
+# random_state; the rows holding each column's extremes and each code always join). The cost of
+# a fit grows with rows times the square of the coefficients; the smooth terms gain little
+# from more rows than this.
+_FIT_ROWS = 10000
+# Rows on which the smoothing penalty is chosen over the grid when there are more: one fit per
+# grid point on these, then one fit with the chosen penalty on all the fitted rows.
+_LAM_ROWS = 2000
+# Spline coefficients that the numeric main effects share at most: on a wide table each gets
+# fewer basis functions than n_splines, but no fewer than _MIN_SPLINES. A fit costs the cube of
+# the coefficients per iteration; up to 50 numeric features keep n_splines=10.
+_MAIN_COEFS = 500
+_MIN_SPLINES = 5
+# Rows on which pairs are screened at most, and the features among which they are: those whose
+# main effects vary most. The screening tests every pair of them at every step of the forward
+# selection, so its cost grows with rows times the square of the features.
+_SCREEN_ROWS = 5000
+_SCREEN_FEATURES = 30
 # Ridge penalty on the spline coefficients of every numeric main effect.
 _RIDGE = 0.1
 
@@ -92,7 +117,7 @@ class _AdditiveModel(BaseEstimator):
             else:
                 # The smoothing penalty leaves straight lines free; the small ridge keeps a
                 # logit finite where a feature separates the classes.
-                terms.append(s(j, n_splines=self.n_splines, lam=[lam, _RIDGE],
+                terms.append(s(j, n_splines=self.n_splines_, lam=[lam, _RIDGE],
                                penalties=["derivative", "l2"]))
         for a, b in pairs:
             dtype = ["categorical" if c in self.categorical_columns_ else "numerical"
@@ -102,33 +127,62 @@ class _AdditiveModel(BaseEstimator):
 
     def _gam(self, X, target, pairs):
         """The fitted pygam model; with lam "auto" the one smoothing penalty of all terms
-        that minimises generalised cross-validation (UBRE for a classifier) on a grid."""
+        that minimises generalised cross-validation (UBRE for a classifier) on a grid. The
+        penalty is chosen on at most ``_LAM_ROWS`` of the rows, the model then fitted with it
+        on all of them."""
+        grid = _LAM_GRID if self.lam == "auto" else [float(self.lam)]
+        if len(grid) > 1 and pairs and self._main_lam is not None:
+            # On a large training set the pair model takes the penalty of the main effects
+            # (chosen on a sample, see below) instead of a search of its own.
+            grid = [self._main_lam]
+        if len(grid) > 1 and len(X) > _LAM_ROWS:
+            rows = self._rows(X, _LAM_ROWS)
+            lam, _ = self._search(X[rows], target[rows], pairs, grid)
+            grid = [lam]
+            if not pairs:
+                self._main_lam = lam
+        _, best = self._search(X, target, pairs, grid)
+        if len(best.logs_["deviance"]) >= self.max_iter:
+            warnings.warn("%s did not converge in max_iter=%d iterations"
+                          % (type(self).__name__, self.max_iter), ConvergenceWarning)
+        return best
+
+    def _search(self, X, target, pairs, grid):
+        """(lam, fitted pygam model) of the grid's best penalty."""
         from pygam import LinearGAM, LogisticGAM
 
         cls = LogisticGAM if self._classifier else LinearGAM
         score = "UBRE" if self._classifier else "GCV"
-        best = None
-        for lam in (_LAM_GRID if self.lam == "auto" else [float(self.lam)]):
+        best, best_lam = None, None
+        for lam in grid:
             gam = cls(self._terms(X, pairs, lam), max_iter=self.max_iter, tol=self.tol)
-            # pygam prints "did not converge" itself; that is reported below as a warning.
+            # pygam prints "did not converge" itself; that is reported as a warning.
             with contextlib.redirect_stdout(io.StringIO()), \
                     np.errstate(divide="ignore", invalid="ignore", over="ignore"):
                 try:
                     gam.fit(X, target)
                 except ValueError:
                     # An extreme penalty of the grid may diverge; another one wins then.
-                    if self.lam != "auto":
+                    if len(grid) == 1:
                         raise
                     continue
             if best is None or gam.statistics_[score] < best.statistics_[score]:
-                best = gam
+                best, best_lam = gam, lam
         if best is None:
-            raise ValueError("the fit diverged for every smoothing penalty of %s"
-                             % list(_LAM_GRID))
-        if len(best.logs_["deviance"]) >= self.max_iter:
-            warnings.warn("%s did not converge in max_iter=%d iterations"
-                          % (type(self).__name__, self.max_iter), ConvergenceWarning)
-        return best
+            raise ValueError("the fit diverged for every smoothing penalty of %s" % list(grid))
+        return best_lam, best
+
+    def _rows(self, X, limit):
+        """Positions of at most about ``limit`` rows of X, drawn with ``random_state``, plus
+        the rows that hold each column's smallest and largest value and each code of a
+        categorical column, so that the sample spans the domain of every column."""
+        if len(X) <= limit:
+            return np.arange(len(X))
+        chosen = check_random_state(self.random_state).choice(len(X), limit, replace=False)
+        extremes = [np.argmin(X, axis=0), np.argmax(X, axis=0)]
+        for j in self.categorical_columns_:
+            extremes.append(np.unique(X[:, j], return_index=True)[1])
+        return np.unique(np.concatenate([chosen] + extremes))
 
     def _fit_target(self, y):
         if not self._classifier:
@@ -163,15 +217,29 @@ class _AdditiveModel(BaseEstimator):
         if constant:
             raise ValueError("column(s) %s take a single value; drop them before fitting" % constant)
 
-        pairs = self._screen(X, target)
-        self.gam_ = self._gam(X, target, pairs)
+        numeric = X.shape[1] - len(self.categorical_columns_)
+        self.n_splines_ = max(min(self.n_splines, _MAIN_COEFS // max(numeric, 1)),
+                              min(self.n_splines, _MIN_SPLINES))
+        rows = self._rows(X, _FIT_ROWS)
+        self.n_fit_rows_ = len(rows)
+        self._main_lam = None
+        self._main_gam = None
+        pairs = self._screen(X[rows], target[rows])
+        # Without pairs the model is the main-effects model that the screening fitted.
+        self.gam_ = self._main_gam if self._main_gam is not None and not pairs \
+            else self._gam(X[rows], target[rows], pairs)
+        del self._main_gam, self._main_lam
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
+        self._pair_parts = {}
         self.pair_levels_ = np.zeros(len(self.term_features_))
         for t in range(X.shape[1], len(self.term_features_)):
-            a = self.term_features_[t][0]
-            self.pair_levels_[t] = self._pair_average(t, self._background[:, a], True).mean()
+            margins = self._margins(t, self._background)
+            self._pair_parts[t] = (self._coef(t).reshape(margins[0].shape[1], -1),
+                                   margins[0].mean(axis=0), margins[1].mean(axis=0))
+            coef, mean_a, mean_b = self._pair_parts[t]
+            self.pair_levels_[t] = float(mean_a @ coef @ mean_b)
         self.term_means_ = np.zeros(len(self.term_features_))
         self.term_means_ = self._raw_terms(X).mean(axis=0)
         self.intercept_ = float(self.gam_.coef_[-1] + self.term_means_.sum())
@@ -188,30 +256,58 @@ class _AdditiveModel(BaseEstimator):
             rows[:, c] = v
         return rows
 
+    # A pair's surface is a tensor product: sum over k, l of coef[k, l] A_k(a) B_l(b), with the
+    # marginal bases A and B. Averages of the surface over one feature's background values are
+    # then the other's basis times coef times the mean of the first's basis, with no need to
+    # evaluate the surface at every combination of rows and background values.
+
+    def _coef(self, t):
+        return self.gam_.coef_[self.gam_.terms.get_coef_indices(t)]
+
+    def _columns(self, term, X):
+        columns = term.build_columns(X)
+        return columns.toarray() if hasattr(columns, "toarray") else np.asarray(columns)
+
+    def _margins(self, t, X):
+        """The marginal bases of pair term t at the rows of X: (A, B)."""
+        return tuple(self._columns(margin, X) for margin in self.gam_.terms[t]._terms)
+
+    def _main(self, j, X):
+        """The main term j, before purification, at the rows of X (only column j is read)."""
+        return self._columns(self.gam_.terms[j], X) @ self._coef(j)
+
     def _pair(self, t, va, vb):
         """The fitted pair surface at the points (va[i], vb[i])."""
-        return self.gam_.partial_dependence(term=t, X=self._at(self.term_features_[t], [va, vb]))
+        basis_a, basis_b = self._margins(t, self._at(self.term_features_[t], [va, vb]))
+        return np.einsum("ik,kl,il->i", basis_a, self._pair_parts[t][0], basis_b)
 
     def _pair_average(self, t, values, first):
         """The pair surface at each of `values` of one of its features (the first if `first`),
         averaged over the background values of the other."""
         a, b = self.term_features_[t]
-        other = self._background[:, b if first else a]
-        keep = np.repeat(np.asarray(values, dtype=float), len(other))
-        spread = np.tile(other, len(values))
-        surface = self._pair(t, keep, spread) if first else self._pair(t, spread, keep)
-        return surface.reshape(len(values), len(other)).mean(axis=1)
+        coef, mean_a, mean_b = self._pair_parts[t]
+        values = np.asarray(values, dtype=float)
+        basis_a, basis_b = self._margins(t, self._at([a if first else b], [values]))
+        return basis_a @ (coef @ mean_b) if first else basis_b @ (mean_a @ coef)
 
     def _pairs_of(self, j):
         return [t for t in range(self.n_features_in_, len(self.term_features_))
                 if j in self.term_features_[t]]
+
+    def _checked(self, X):
+        """X, refused as pygam refuses it (a code that a categorical feature never took)."""
+        from pygam.utils import check_X
+
+        return check_X(X, n_feats=self.gam_.statistics_["m_features"],
+                       edge_knots=self.gam_.edge_knots_, dtypes=self.gam_.dtype,
+                       features=self.gam_.feature, verbose=False)
 
     def main_curve(self, j, values):
         """The centred main effect of feature j at the given values, with the share of its
         pairs that depends on it alone."""
         check_is_fitted(self, "gam_")
         values = np.asarray(values, dtype=float)
-        curve = self.gam_.partial_dependence(term=j, X=self._at([j], [values]))
+        curve = self._main(j, self._checked(self._at([j], [values])))
         for t in self._pairs_of(j):
             curve = curve + self._pair_average(t, values, self.term_features_[t][0] == j) \
                 - self.pair_levels_[t]
@@ -222,32 +318,52 @@ class _AdditiveModel(BaseEstimator):
         vb[r], column c at va[c]."""
         check_is_fitted(self, "gam_")
         va, vb = np.asarray(va, dtype=float), np.asarray(vb, dtype=float)
-        surface = self._pair(t, np.tile(va, len(vb)), np.repeat(vb, len(va)))
-        surface = surface.reshape(len(vb), len(va))
+        self._checked(self._at(self.term_features_[t], [np.tile(va, len(vb)),
+                                                         np.repeat(vb, len(va))]))
+        coef = self._pair_parts[t][0]
+        a, b = self.term_features_[t]
+        basis_a = self._margins(t, self._at([a], [va]))[0]
+        basis_b = self._margins(t, self._at([b], [vb]))[1]
+        surface = basis_b @ (basis_a @ coef).T
         surface = surface - self._pair_average(t, va, True)[None, :] \
             - self._pair_average(t, vb, False)[:, None] + 2 * self.pair_levels_[t]
         return surface - self.term_means_[t]
 
-    def _raw_terms(self, X):
-        """Term values before centring; pair surfaces purified into their main effects."""
-        parts = np.empty((X.shape[0], len(self.term_features_)))
-        for j in range(X.shape[1]):
-            parts[:, j] = self.gam_.partial_dependence(term=j, X=self._at([j], [X[:, j]]))
-        for t in range(X.shape[1], len(self.term_features_)):
+    def _raw_terms(self, X, terms=None):
+        """Term values before centring; pair surfaces purified into their main effects. Only
+        the given terms' columns are filled when ``terms`` is given, the others are 0."""
+        X = self._checked(X)
+        n_features = X.shape[1]
+        wanted = np.zeros(len(self.term_features_), dtype=bool)
+        wanted[list(range(len(wanted))) if terms is None else list(terms)] = True
+        parts = np.zeros((X.shape[0], len(self.term_features_)))
+        for j in np.flatnonzero(wanted[:n_features]):
+            parts[:, j] = self._main(j, X)
+        for t in range(n_features, len(self.term_features_)):
             a, b = self.term_features_[t]
-            along_a = self._pair_average(t, X[:, a], True)
-            along_b = self._pair_average(t, X[:, b], False)
+            if not (wanted[t] or wanted[a] or wanted[b]):
+                continue
+            coef, mean_a, mean_b = self._pair_parts[t]
+            basis_a, basis_b = self._margins(t, X)
+            along_a = basis_a @ (coef @ mean_b)
+            along_b = basis_b @ (mean_a @ coef)
             level = self.pair_levels_[t]
             parts[:, a] += along_a - level
             parts[:, b] += along_b - level
-            parts[:, t] = self._pair(t, X[:, a], X[:, b]) - along_a - along_b + 2 * level
+            if wanted[t]:
+                parts[:, t] = np.einsum("ik,kl,il->i", basis_a, coef, basis_b) \
+                    - along_a - along_b + 2 * level
         return parts
 
-    def eval_terms(self, X):
-        """Each term's centred contribution for the rows of X, (n, number of terms)."""
+    def eval_terms(self, X, terms=None):
+        """Each term's centred contribution for the rows of X, (n, number of terms); or, with
+        ``terms`` (term positions), only those terms' contributions, (n, len(terms))."""
         check_is_fitted(self, "gam_")
         X = validate_data(self, X, dtype=float, reset=False)
-        return self._raw_terms(X) - self.term_means_
+        if terms is None:
+            return self._raw_terms(X) - self.term_means_
+        terms = [int(t) for t in terms]
+        return self._raw_terms(X, terms)[:, terms] - self.term_means_[terms]
 
     def _predictor(self, X):
         """The additive predictor: the prediction of a regressor, the logit of ``classes_[1]``
@@ -292,19 +408,22 @@ class _ClassifierMixin(ClassifierMixin):
 
 class _GAM(_AdditiveModel):
 
-    def __init__(self, n_splines=10, lam="auto", categorical_features=(), max_iter=100, tol=1e-4):
+    def __init__(self, n_splines=10, lam="auto", categorical_features=(), max_iter=100, tol=1e-4,
+                 random_state=None):
         self.n_splines = n_splines
         self.lam = lam
         self.categorical_features = categorical_features
         self.max_iter = max_iter
         self.tol = tol
+        self.random_state = random_state
 
 
 class GAMRegressor(_RegressorMixin, _GAM):
     """Penalised spline GAM for a numeric target: intercept + one smooth term per feature.
 
     n_splines: basis functions per numeric feature; lam: smoothing penalty of every term;
-    categorical_features: positions of the columns of integer codes.
+    categorical_features: positions of the columns of integer codes; random_state: seed of the
+    row samples of a large training set (see ``_FIT_ROWS``, ``_LAM_ROWS``).
     """
 
 
@@ -316,7 +435,8 @@ class GAMClassifier(_ClassifierMixin, _GAM):
 class _GAMINet(_AdditiveModel):
 
     def __init__(self, interactions=10, n_splines=10, pair_splines=5, lam="auto",
-                 screen_alpha=0.05, categorical_features=(), max_iter=100, tol=1e-4):
+                 screen_alpha=0.05, categorical_features=(), max_iter=100, tol=1e-4,
+                 random_state=None):
         self.interactions = interactions
         self.n_splines = n_splines
         self.pair_splines = pair_splines
@@ -325,6 +445,7 @@ class _GAMINet(_AdditiveModel):
         self.categorical_features = categorical_features
         self.max_iter = max_iter
         self.tol = tol
+        self.random_state = random_state
 
     def _screen(self, X, target):
         """The pairs that the main effects leave something to explain, strongest first; or
@@ -341,7 +462,9 @@ class _GAMINet(_AdditiveModel):
         if self.interactions == 0 or X.shape[1] < 2:
             self.screened_pairs_ = []
             return []
-        main = self._gam(X, target, [])
+        main = self._main_gam = self._gam(X, target, [])
+        rows = self._rows(X, _SCREEN_ROWS)
+        X, target = X[rows], target[rows]
         if self._classifier:
             # The working residuals and weights of the logistic fit: a pair's gain on them
             # is its score for the logit.
@@ -351,12 +474,13 @@ class _GAMINet(_AdditiveModel):
         else:
             weights = np.ones(len(target))
             residual = target - main.predict(X)
-        bases = [self._basis(X[:, j], j) for j in range(X.shape[1])]
-        n_pairs = X.shape[1] * (X.shape[1] - 1) // 2
+        features = self._screened_features(main, X)
+        bases = {j: self._basis(X[:, j], j) for j in features}
+        candidates = [(a, b) for i, a in enumerate(features) for b in features[i + 1:]]
+        n_pairs = len(candidates)
         # Forward selection: once a pair is taken, what it explains is taken out of the
         # residuals, so that its neighbours are not taken for its echo.
-        chosen, candidates = [], [(a, b) for a in range(X.shape[1])
-                                  for b in range(a + 1, X.shape[1])]
+        chosen = []
         while candidates and len(chosen) < self.interactions:
             tested = [(_pair_test(residual, weights, bases[a], bases[b], self._classifier),
                        (a, b)) for a, b in candidates]
@@ -370,6 +494,15 @@ class _GAMINet(_AdditiveModel):
             residual = residual - explained
         self.screened_pairs_ = chosen
         return chosen
+
+    def _screened_features(self, main, X):
+        """The features among which pairs are screened, in column order: all of them, or
+        the ``_SCREEN_FEATURES`` whose main effects vary most over the rows."""
+        if X.shape[1] <= _SCREEN_FEATURES:
+            return list(range(X.shape[1]))
+        spread = [np.std(main.partial_dependence(term=j, X=X)) for j in range(X.shape[1])]
+        strongest = np.argsort(-np.asarray(spread), kind="stable")[:_SCREEN_FEATURES]
+        return sorted(int(j) for j in strongest)
 
     def _given_pairs(self, n_features):
         try:
@@ -431,7 +564,8 @@ class GAMINetRegressor(_RegressorMixin, _GAMINet):
     positions, fitted without screening.
     n_splines / pair_splines: basis functions per feature of a main / pair term; lam: smoothing
     penalty; screen_alpha: family-wise level of the screening test; categorical_features: positions of
-    the columns of integer codes.
+    the columns of integer codes; random_state: seed of the row samples of a large training set
+    (see ``_FIT_ROWS``, ``_LAM_ROWS``, ``_SCREEN_ROWS``).
     """
 
 

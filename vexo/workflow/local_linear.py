@@ -75,19 +75,22 @@ class LocalLinearModels:
         self.nllms = len(order)
         self.nllms_top = self.nllms
         self.count_llms = counts[order].astype(int)
-        self.sample_idx_by_llms = [np.flatnonzero(self.llm_of_sample == k)
-                                   for k in range(self.nllms)]
+        # Rows grouped by their LLM in one sort (rows in ascending order within an LLM).
+        by_llm = np.argsort(self.llm_of_sample, kind="stable")
+        self.sample_idx_by_llms = np.split(by_llm, np.cumsum(self.count_llms)[:-1])
         self.all_weights = np.empty((self.nllms, p))
         self.all_biases = np.empty(self.nllms)
-        self.center_llms = np.empty((self.nllms, p))
-        self.ymean_llms = np.empty(self.nllms)
-        self.ystd_llms = np.empty(self.nllms)
         for k, rows in enumerate(self.sample_idx_by_llms):
             self.all_weights[k], self.all_biases[k] = region_linear_model(
                 layers, patterns[rows[0]])
-            self.center_llms[k] = self.x[rows].mean(axis=0)
-            self.ymean_llms[k] = output[rows].mean()
-            self.ystd_llms[k] = output[rows].std()
+        llm, count = self.llm_of_sample, self.count_llms.astype(float)
+        self.center_llms = np.column_stack(
+            [np.bincount(llm, weights=self.x[:, j], minlength=self.nllms) / count
+             for j in range(p)]) if p else np.empty((self.nllms, 0))
+        self.ymean_llms = np.bincount(llm, weights=output, minlength=self.nllms) / count
+        deviation = output - self.ymean_llms[llm]
+        self.ystd_llms = np.sqrt(np.bincount(llm, weights=deviation ** 2,
+                                             minlength=self.nllms) / count)
         self.all_bias_weight = np.column_stack([self.all_biases, self.all_weights])
 
         contributions = self.contributions(np.arange(n), centered=True)
