@@ -355,12 +355,11 @@ def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None
     given as ``notes`` gets the warnings of setting it up (a script that no font has) as lines."""
     from .experiment import Experiment
 
-    # the class is only passed when chosen, so that an experiment without the option still runs
-    chosen = {} if positive_class is None else {"positive_class": positive_class}
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         try:
-            experiment = Experiment(frame, target, task=task, random_state=seed, **chosen)
+            experiment = Experiment(frame, target, task=task, random_state=seed,
+                                    positive_class=positive_class)
         except ValueError as error:
             raise UsageError(one_line(error))
     if notes is not None:
