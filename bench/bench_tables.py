@@ -19,7 +19,6 @@ one interaction and noise; the classification target is their sign.
 import argparse
 import json
 import os
-import platform
 import subprocess
 import sys
 import tempfile
@@ -27,6 +26,8 @@ import time
 
 import numpy as np
 import pandas as pd
+
+from bench_tour import machine  # the same line about the machine
 
 CASES = {"wide": (100000, 100), "long": (1000000, 10), "digits": (None, None)}
 
@@ -108,17 +109,6 @@ def run(frame, task, folder, name):
     # ru_maxrss is in kilobytes on Linux, bytes on macOS
     peak = usage.ru_maxrss * (1 if sys.platform == "darwin" else 1024) / 2 ** 30
     return seconds, peak, families
-
-
-def machine():
-    model = platform.processor() or platform.machine()
-    try:
-        with open("/proc/cpuinfo") as info:
-            model = next(line.split(":", 1)[1].strip() for line in info
-                         if line.startswith("model name"))
-    except (OSError, StopIteration):
-        pass
-    return "%s, %d cores, Python %s" % (model, os.cpu_count(), platform.python_version())
 
 
 def main():
