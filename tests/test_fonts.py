@@ -43,7 +43,8 @@ def missing_glyph_warnings(text):
         warnings.simplefilter("always")
         figure.savefig(__import__("io").BytesIO(), format="png")
     plt.close(figure)
-    return [w for w in caught if "missing from font" in str(w.message)]
+    # "missing from font(s) ..." since matplotlib 3.8, "missing from current font" before
+    return [w for w in caught if "missing from" in str(w.message)]
 
 
 def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that_has_it():

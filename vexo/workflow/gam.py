@@ -405,6 +405,10 @@ class _ClassifierMixin(ClassifierMixin):
         tags.classifier_tags.multi_class = False
         return tags
 
+    def _more_tags(self):
+        # where scikit-learn (before 1.6) reads an estimator's tags
+        return {"binary_only": True}
+
 
 class _GAM(_AdditiveModel):
 

@@ -96,6 +96,10 @@ class ReluDNNClassifier(_ReluMLP, MLPClassifier):
         tags.classifier_tags.multi_label = False
         return tags
 
+    def _more_tags(self):
+        # where scikit-learn (before 1.6) reads an estimator's tags
+        return {"binary_only": True, "multilabel": False}
+
 
 def relu_forward(layers, X):
     """The network's output for the rows of X and each row's activation pattern (one boolean
