@@ -276,11 +276,6 @@ class _AdditiveModel(BaseEstimator):
         """The main term j, before purification, at the rows of X (only column j is read)."""
         return self._columns(self.gam_.terms[j], X) @ self._coef(j)
 
-    def _pair(self, t, va, vb):
-        """The fitted pair surface at the points (va[i], vb[i])."""
-        basis_a, basis_b = self._margins(t, self._at(self.term_features_[t], [va, vb]))
-        return np.einsum("ik,kl,il->i", basis_a, self._pair_parts[t][0], basis_b)
-
     def _pair_average(self, t, values, first):
         """The pair surface at each of `values` of one of its features (the first if `first`),
         averaged over the background values of the other."""

@@ -47,8 +47,6 @@ class ModelPipeline:
         self.feature_names = list(dataset.feature_names)
         self.categories = {k: v.copy() for k, v in dataset.categories.items()}
         self.features = dict(dataset.features)
-        self.minimum = {f: self.features[f].minimum for f in dataset.numeric_features}
-        self.range = {f: self.features[f].range for f in dataset.numeric_features}
 
     def __repr__(self):
         return "ModelPipeline(%r, family=%r, estimator=%s)" % (
