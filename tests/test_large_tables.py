@@ -11,7 +11,6 @@ from sklearn.exceptions import ConvergenceWarning
 from sklearn.inspection import permutation_importance
 from sklearn.metrics import r2_score, roc_auc_score
 
-from vexo.workflow import experiment as experiment_module
 from vexo.workflow import explain, families, gam
 from vexo.workflow.experiment import Experiment
 from vexo.workflow.gam import GAMINetClassifier, GAMINetRegressor, GAMRegressor
@@ -119,7 +118,7 @@ def test_permutation_importance_of_a_large_test_split_uses_a_sample(monkeypatch)
         seen.append(len(X))
         return permutation_importance(estimator, X, y, **kwargs)
 
-    monkeypatch.setattr(experiment_module, "permutation_importance", spy)
+    monkeypatch.setattr(families, "permutation_importance", spy)
     results = []
     for _ in range(2):
         exp = Experiment(frame_of(400, "regression"), "y", random_state=3)

@@ -19,12 +19,10 @@ of ``positive_class`` (by default the most frequent) against all the others toge
 
 import numpy as np
 from sklearn.base import clone
-from sklearn.inspection import permutation_importance
-from sklearn.metrics import r2_score, roc_auc_score
 
 from . import explain
 from .dataset import Dataset
-from .families import FAMILIES, AdditiveFamily, family_of, make_estimator
+from .families import FAMILIES, family_of, make_estimator
 from .fonts import texts_of, use_fonts_for
 from .pipeline import ModelPipeline, check_estimator_task
 
@@ -208,17 +206,8 @@ class Experiment:
         """Each feature's mean drop of the score over the shuffles of its test values; on at
         most ``explain.FI_ROWS`` test rows."""
         rows = explain.sample_rows(self.dataset.test_index, self.random_state, explain.FI_ROWS)
-        X, y = self._inputs[model][rows], self.dataset.encoded_target(rows)
-        family = self._family(model)
-        if isinstance(family, AdditiveFamily):
-            score = r2_score if metric == "r2" else roc_auc_score
-            drops = explain.additive_permutation_importance(
-                family.terms(self, model), X, y, score, explain.FI_REPEATS, self.random_state)
-            return drops.mean(axis=0)
-        result = permutation_importance(self._pipeline(model).estimator, X, y, scoring=metric,
-                                        n_repeats=explain.FI_REPEATS,
-                                        random_state=self.random_state)
-        return result.importances_mean
+        return self._family(model).permutation_importance(
+            self, model, self._inputs[model][rows], self.dataset.encoded_target(rows), metric)
 
     def _score_name(self, estimator):
         if self.task == "regression":

@@ -9,7 +9,9 @@ Adding a family means adding one object to ``FAMILIES``.
 
 import numpy as np
 from sklearn.compose import ColumnTransformer
+from sklearn.inspection import permutation_importance
 from sklearn.linear_model import LinearRegression, LogisticRegression
+from sklearn.metrics import r2_score, roc_auc_score
 from sklearn.pipeline import Pipeline
 from sklearn.preprocessing import OneHotEncoder
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
@@ -106,6 +108,14 @@ class Family:
 
     def local_tree(self, experiment, model, x_row):
         return None
+
+    def permutation_importance(self, experiment, model, X, y, metric):
+        """Each feature's mean drop of the score ``metric`` over the shuffles of its column
+        of the test rows X."""
+        result = permutation_importance(
+            experiment.registered_pipeline[model].estimator, X, y, scoring=metric,
+            n_repeats=explain.FI_REPEATS, random_state=experiment.random_state)
+        return result.importances_mean
 
 
 class LinearFamily(Family):
@@ -270,6 +280,14 @@ class AdditiveFamily(Family):
 
     def relative_to(self, centered):
         return "relative to the training mean" if centered else "relative to the intercept"
+
+    def permutation_importance(self, experiment, model, X, y, metric):
+        # from the terms: a shuffled feature changes only its own terms
+        score = r2_score if metric == "r2" else roc_auc_score
+        drops = explain.additive_permutation_importance(
+            self.terms(experiment, model), X, y, score, explain.FI_REPEATS,
+            experiment.random_state)
+        return drops.mean(axis=0)
 
 
 class EBMFamily(AdditiveFamily):
