@@ -38,11 +38,7 @@ from sklearn.utils import check_random_state
 from sklearn.utils.validation import check_is_fitted
 from threadpoolctl import threadpool_limits
 
-try:
-    from sklearn.utils.validation import validate_data
-except ImportError:  # scikit-learn before 1.6, the newest that installs on Python 3.8
-    def validate_data(estimator, *args, **kwargs):
-        return estimator._validate_data(*args, **kwargs)
+from ._sklearn import validate_data
 
 # Training values of the partner feature over which a pair surface is averaged in purification.
 _PURIFY_ROWS = 100

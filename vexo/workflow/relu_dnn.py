@@ -12,11 +12,7 @@ from sklearn.neural_network import MLPClassifier, MLPRegressor
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
 from sklearn.utils.validation import check_is_fitted
 
-try:
-    from sklearn.utils.validation import validate_data
-except ImportError:  # scikit-learn before 1.6, the newest that installs on Python 3.8
-    def validate_data(estimator, *args, **kwargs):
-        return estimator._validate_data(*args, **kwargs)
+from ._sklearn import validate_data
 
 
 def _require_target(estimator, y):
