@@ -124,6 +124,10 @@ def _timestamps(column, fmt):
     return dates
 
 
+def _days(dates, origin):
+    return _floats((dates - origin) / _DAY)
+
+
 def _text(value):
     return value.strftime("%Y-%m-%d") if value == value.normalize() else str(value)
 
@@ -168,7 +172,7 @@ class NumericFeature(Feature):
             return _floats(column / _DAY)
         if self.origin is not None and not (_is_number_column(column)
                                             or _holds_numbers(column)):
-            return _floats((_timestamps(column, self.date_format) - self.origin) / _DAY)
+            return _days(_timestamps(column, self.date_format), self.origin)
         return _floats(column)
 
     def learn(self, train_values):
@@ -436,7 +440,8 @@ def prepare_features(data, target, train_rows):
                     notes.append("column %r holds dates: days since %s, its first date in the "
                                  "training split" % (name, _text(first)))
             if isinstance(made, NumericFeature):
-                values = made.values(data)
+                # the dates are parsed once
+                values = made.values(data) if made.origin is None else _days(dates, made.origin)
                 made = _numeric(made, values, train_rows, filled, taken)
                 if not isinstance(made, str):
                     columns[name] = values
