@@ -155,10 +155,9 @@ def use_fonts_for(texts):
 def texts_of(dataset):
     """What the figures of a dataset write: its feature names, its target and class labels and
     the levels of its categorical features."""
-    texts = list(getattr(dataset, "feature_names", []))
-    texts.append(str(getattr(dataset, "target", "")))
-    classes = getattr(dataset, "classes", None)
-    texts.extend(str(label) for label in (classes if classes is not None else ()))
-    for levels in getattr(dataset, "categories", {}).values():
+    texts = list(dataset.feature_names) + [str(dataset.target)]
+    if dataset.classes is not None:
+        texts.extend(str(label) for label in dataset.classes)
+    for levels in dataset.categories.values():
         texts.extend(str(level) for level in levels)
     return texts

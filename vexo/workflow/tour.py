@@ -599,7 +599,7 @@ def main(argv=None):
         print("%s: interrupted" % PROG, file=sys.stderr)
         return 130
     # what was done to the table, before the minutes of fitting
-    notes = reading + list(getattr(experiment, "notes", None) or []) + fonts
+    notes = reading + list(experiment.notes) + fonts
     for note in notes:
         print("Note: %s" % note, flush=True)
     try:
