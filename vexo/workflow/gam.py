@@ -121,27 +121,25 @@ class _AdditiveModel(BaseEstimator):
             terms.append(te(a, b, n_splines=self.pair_splines, lam=lam, dtype=dtype))
         return TermList(*terms)
 
-    def _gam(self, X, target, pairs):
-        """The fitted pygam model; with lam "auto" the one smoothing penalty of all terms
-        that minimises generalised cross-validation (UBRE for a classifier) on a grid. The
-        penalty is chosen on at most ``_LAM_ROWS`` of the rows, the model then fitted with it
-        on all of them."""
+    def _gam(self, X, target, pairs, lam=None):
+        """(the fitted pygam model, the penalty chosen on a sample or None). With lam "auto"
+        the one smoothing penalty of all terms that minimises generalised cross-validation
+        (UBRE for a classifier) on a grid, chosen on at most ``_LAM_ROWS`` of the rows, the
+        model then fitted with it on all of them; ``lam`` (the penalty that the main effects
+        took on a sample) spares a pair model that search."""
         grid = _LAM_GRID if self.lam == "auto" else [float(self.lam)]
-        if len(grid) > 1 and pairs and self._main_lam is not None:
-            # On a large training set the pair model takes the penalty of the main effects
-            # (chosen on a sample, see below) instead of a search of its own.
-            grid = [self._main_lam]
+        if len(grid) > 1 and lam is not None:
+            grid = [lam]
+        sampled = None
         if len(grid) > 1 and len(X) > _LAM_ROWS:
             rows = self._rows(X, _LAM_ROWS)
-            lam, _ = self._search(X[rows], target[rows], pairs, grid)
-            grid = [lam]
-            if not pairs:
-                self._main_lam = lam
+            sampled, _ = self._search(X[rows], target[rows], pairs, grid)
+            grid = [sampled]
         _, best = self._search(X, target, pairs, grid)
         if len(best.logs_["deviance"]) >= self.max_iter:
             warnings.warn("%s did not converge in max_iter=%d iterations"
                           % (type(self).__name__, self.max_iter), ConvergenceWarning)
-        return best
+        return best, sampled
 
     def _search(self, X, target, pairs, grid):
         """(lam, fitted pygam model) of the grid's best penalty."""
@@ -218,13 +216,10 @@ class _AdditiveModel(BaseEstimator):
                               min(self.n_splines, _MIN_SPLINES))
         rows = self._rows(X, _FIT_ROWS)
         self.n_fit_rows_ = len(rows)
-        self._main_lam = None
-        self._main_gam = None
-        pairs = self._screen(X[rows], target[rows])
+        pairs, main, main_lam = self._screen(X[rows], target[rows])
         # Without pairs the model is the main-effects model that the screening fitted.
-        self.gam_ = self._main_gam if self._main_gam is not None and not pairs \
-            else self._gam(X[rows], target[rows], pairs)
-        del self._main_gam, self._main_lam
+        self.gam_ = main if main is not None and not pairs \
+            else self._gam(X[rows], target[rows], pairs, main_lam)[0]
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
@@ -242,8 +237,9 @@ class _AdditiveModel(BaseEstimator):
         return self
 
     def _screen(self, X, target):
-        """The feature pairs to fit beside the main effects: none."""
-        return []
+        """(the feature pairs to fit beside the main effects, the main-effects model that the
+        screening fitted and the penalty that it chose on a sample, or None): no pairs."""
+        return [], None, None
 
     def _at(self, columns, values):
         """Rows of a typical training row with the given columns set to the given values."""
@@ -444,10 +440,11 @@ class _GAMINet(_AdditiveModel):
 
     def _screen(self, X, target):
         """The pairs that the main effects leave something to explain, strongest first; or
-        the pairs given in ``interactions``."""
+        the pairs given in ``interactions``. Returns them as ``_AdditiveModel._screen``
+        does."""
         if not isinstance(self.interactions, (int, np.integer)):
             self.screened_pairs_ = self._given_pairs(X.shape[1])
-            return self.screened_pairs_
+            return self.screened_pairs_, None, None
         for name, low in (("interactions", 0), ("pair_splines", 4)):
             value = getattr(self, name)
             if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < low:
@@ -456,8 +453,8 @@ class _GAMINet(_AdditiveModel):
             raise ValueError("screen_alpha must lie between 0 and 1, got %r" % (self.screen_alpha,))
         if self.interactions == 0 or X.shape[1] < 2:
             self.screened_pairs_ = []
-            return []
-        main = self._main_gam = self._gam(X, target, [])
+            return [], None, None
+        main, main_lam = self._gam(X, target, [])
         rows = self._rows(X, _SCREEN_ROWS)
         X, target = X[rows], target[rows]
         if self._classifier:
@@ -488,7 +485,7 @@ class _GAMINet(_AdditiveModel):
             candidates.remove(pair)
             residual = residual - explained
         self.screened_pairs_ = chosen
-        return chosen
+        return chosen, main, main_lam
 
     def _screened_features(self, main, X):
         """The features among which pairs are screened, in column order: all of them, or
