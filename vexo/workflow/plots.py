@@ -9,7 +9,7 @@ import matplotlib.pyplot as plt
 import numpy as np
 from matplotlib import ticker
 
-__all__ = ["PlotHBar", "PlotEffect", "PlotHeatmap", "scale_plot_ticks"]
+__all__ = ["PlotHBar", "PlotEffect", "PlotHeatmap", "scale_plot_ticks", "Title"]
 
 INK = "#262626"
 MUTED = "#5f5f5f"
@@ -25,6 +25,22 @@ TITLE_SIZE = 13
 LABEL_SIZE = 10.5
 TICK_SIZE = 9.5
 NOTE_SIZE = 9
+
+
+class Title(str):
+    """A chart title that also says what the chart's value axis measures.
+
+    It is a ``str`` in every way (it passes through the views unchanged); ``axis_label`` is the
+    label a bar chart puts under its value axis, e.g. "drop in R²".
+    """
+
+    def __new__(cls, text, axis_label=None):
+        self = super().__new__(cls, text)
+        self.axis_label = axis_label
+        return self
+
+    def __reduce__(self):
+        return (Title, (str(self), self.axis_label))
 
 
 # ---------------------------------------------------------------- checking inputs
