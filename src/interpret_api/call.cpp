@@ -1,6 +1,6 @@
 // How the views reach Python: interned names, the module's globals, and calls through the
-// vectorcall protocol. Written on the C API; the caches here keep their references for the life of
-// the process, as the module itself lives.
+// vectorcall protocol. Written on the C API; the caches of names keep their references for the life
+// of the process, as the module itself lives.
 #include "capi.h"
 #include "compat.h"
 #include "interpret_api.h"
@@ -58,14 +58,15 @@ PyObject* detail::intern_name(const char* text) {
 
 namespace {
 
-// Where a global was found when the namespace (and the builtins) had these versions. Every change
-// of a dictionary gives it a new version, unique in the process, so while both are unchanged the
-// borrowed value is still the one that a lookup would find.
+// Where a global was found, and the versions that the namespace and the builtins had before the
+// lookups that found it. Every change of a dictionary gives it a new version, unique in the
+// process, so while both are unchanged a lookup would find the same value. The slot owns what it
+// holds: a stale slot can only be refreshed, never read through a freed pointer.
 struct GlobalSlot {
-    std::uint64_t ns_version;
-    PyObject* builtins;  // the builtins dictionary the value came from, or null: from the namespace
-    std::uint64_t builtins_version;
-    PyObject* value;
+    std::uint64_t ns_version = 0;
+    py::object builtins;  // the builtins dictionary the value came from, or null: from the namespace
+    std::uint64_t builtins_version = 0;
+    py::object value;  // null while the slot holds nothing to trust
 };
 
 std::uint64_t version(PyObject* dict) {
@@ -77,6 +78,16 @@ std::uint64_t version(PyObject* dict) {
 #endif
 }
 
+// dict[key] as an owned reference, or null with no error set when the key is missing. The lookup
+// may run a key's __eq__, which may change or free anything the caller only borrows.
+py::object dict_item(PyObject* dict, PyObject* key) {
+    PyObject* found = PyDict_GetItemWithError(dict, key);
+    if (found == nullptr && PyErr_Occurred()) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_borrow<py::object>(found);
+}
+
 }  // namespace
 
 py::object global(const char* name) {
@@ -84,37 +95,46 @@ py::object global(const char* name) {
     static AddressTable<const char*, GlobalSlot*, 1024> cache;
     std::pair<const char*, GlobalSlot*>& entry = cache.slot(address_hash(name), name);
     GlobalSlot* slot = entry.second;
-    if (slot != nullptr && slot->value != nullptr && version(ns) != 0 && slot->ns_version == version(ns) &&
-        (slot->builtins == nullptr || slot->builtins_version == version(slot->builtins))) {
-        return py::reinterpret_borrow<py::object>(slot->value);
+    // The namespace is compared first: while it is unchanged, so is its __builtins__, and the
+    // builtins dictionary of the slot is the one that the namespace refers to.
+    if (slot != nullptr && slot->value && version(ns) != 0 && slot->ns_version == version(ns) &&
+        (!slot->builtins || slot->builtins_version == version(slot->builtins.ptr()))) {
+        return slot->value;
     }
     if (slot == nullptr) {
         slot = new GlobalSlot{};
         entry = {name, slot};
     }
-    slot->value = nullptr;
     const py::handle key = interned(name);
-    PyObject* found = PyDict_GetItemWithError(ns, key.ptr());
-    PyObject* builtins = nullptr;
-    if (found == nullptr && !PyErr_Occurred()) {
-        builtins = PyDict_GetItemWithError(ns, interned("__builtins__").ptr());
-        if (builtins != nullptr && PyModule_Check(builtins)) {
-            builtins = PyModule_GetDict(builtins);
+    const std::uint64_t ns_version = version(ns);
+    py::object found = dict_item(ns, key.ptr());
+    py::object builtins;
+    std::uint64_t builtins_version = 0;
+    if (!found) {
+        builtins = dict_item(ns, interned("__builtins__").ptr());
+        if (builtins && PyModule_Check(builtins.ptr())) {
+            builtins = py::reinterpret_borrow<py::object>(PyModule_GetDict(builtins.ptr()));
         }
-        if (builtins != nullptr && PyDict_Check(builtins)) {
-            found = PyDict_GetItemWithError(builtins, key.ptr());
+        if (builtins && PyDict_Check(builtins.ptr())) {
+            builtins_version = version(builtins.ptr());
+            found = dict_item(builtins.ptr(), key.ptr());
         } else {
-            builtins = nullptr;
+            builtins = py::object();
         }
     }
-    if (found == nullptr) {
-        if (!PyErr_Occurred()) {
-            PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.ptr());
-        }
+    if (!found) {
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.ptr());
         throw py::error_already_set();
     }
-    *slot = {version(ns), builtins, builtins != nullptr ? version(builtins) : 0, found};
-    return py::reinterpret_borrow<py::object>(found);
+    // Stored only if no lookup changed either dictionary; the slot's old content is released after
+    // the slot is whole again, since releasing it may run Python code that reads the slot.
+    GlobalSlot old;
+    if (ns_version != 0 && version(ns) == ns_version && (!builtins || version(builtins.ptr()) == builtins_version)) {
+        old = std::exchange(*slot, GlobalSlot{ns_version, builtins, builtins_version, found});
+    } else {
+        old = std::exchange(*slot, GlobalSlot{});
+    }
+    return found;
 }
 
 Arg::Arg(const char* text) : value(py::reinterpret_borrow<py::object>(interned(text))) {}

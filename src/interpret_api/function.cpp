@@ -10,6 +10,7 @@
 #include <structmember.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,36 @@ bool bind_arguments(Function* f, PyObject* const* args, Py_ssize_t nargs, PyObje
     return true;
 }
 
+// How deeply the module's calls are nested on this thread, and the stack address of the outermost.
+struct Nesting {
+    long depth;
+    std::uintptr_t base;
+};
+thread_local Nesting t_nesting = {0, 0};
+
+// The C stack that the nested calls of the module may take on one thread, from its outermost call
+// on. A level takes a few kilobytes (more in instrumented builds); no view nests more than a few.
+constexpr std::uintptr_t kNestingStack = std::uintptr_t{1} << 20;
+
+// Views call back into Python (the experiment, methods that users may replace), which may call a
+// view again. Each such level takes C stack that the interpreter's recursion limit stops bounding
+// once a user raises it, so the module bounds it itself: a cycle must end in RecursionError at any
+// limit, not in a crash.
+bool enter_nesting() {
+    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    if (t_nesting.depth == 0) {
+        t_nesting.base = here;
+    } else if (t_nesting.base > here && t_nesting.base - here > kNestingStack) {
+        PyErr_SetString(PyExc_RecursionError,
+                        "maximum recursion depth exceeded while calling a vexo.workflow.interpret_api function");
+        return false;
+    }
+    ++t_nesting.depth;
+    return true;
+}
+
+void leave_nesting() { --t_nesting.depth; }
+
 PyObject* function_vectorcall(PyObject* op, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     Function* f = as_function(op);
     PyObject* bound[kMaxParams];
@@ -180,9 +211,11 @@ PyObject* function_vectorcall(PyObject* op, PyObject* const* args, size_t nargsf
     if (!bind_arguments(f, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
         return nullptr;
     }
-    // Views call back into methods that users may replace; a cycle of native calls must end in
-    // RecursionError, not in a crash.
     if (Py_EnterRecursiveCall(" while calling a vexo.workflow.interpret_api function")) {
+        return nullptr;
+    }
+    if (!enter_nesting()) {
+        Py_LeaveRecursiveCall();
         return nullptr;
     }
     PyObject* result = nullptr;
@@ -195,6 +228,7 @@ PyObject* function_vectorcall(PyObject* op, PyObject* const* args, size_t nargsf
     } catch (...) {
         restore_error();
     }
+    leave_nesting();
     Py_LeaveRecursiveCall();
     return result;
 }

@@ -57,14 +57,15 @@ py::object ei_local(const Params<4>& args) {
         // One object entry per term, each as the experiment delivered it: the terms hold one value or
         // two, which numpy makes no regular array of, and a label written at a term's position must
         // stay a label.
-        py::object delivered = res_show["value"_n];
+        // Sized by what iterating delivers, not by len(), which a container may get wrong.
+        py::list delivered;
+        for (py::handle entry : py::object(res_show["value"_n])) {
+            delivered.append(entry);
+        }
         py::object features_value =
             call({np().attr("empty"_n), length(delivered), kw("dtype", global("object"))});
-        {
-            std::size_t k = 0;
-            for (py::handle entry : delivered) {
-                features_value[py::int_(k++)] = entry;
-            }
+        for (std::size_t k = 0; k < delivered.size(); ++k) {
+            features_value[py::int_(k)] = delivered[k];
         }
         //     if original_scale:
         if (truthy(original_scale)) {

@@ -218,11 +218,30 @@ bool copy_ids(const py::buffer_info& info, std::vector<NodeId>& out) {
     return true;
 }
 
+// Whether the buffer of `seq` holds exactly its items. Only for these types: a subclass or another
+// exporter may hide entries of its buffer (a masked array does) or give others when iterated.
+bool buffer_is_items(py::handle seq) {
+    PyTypeObject* type = Py_TYPE(seq.ptr());
+    if (type == &PyMemoryView_Type) {
+        return true;
+    }
+    // numpy.ndarray and array.array, from sys.modules: where such an object exists, its module has
+    // been imported.
+    py::object modules = py::module_::import("sys").attr("modules");
+    for (const auto& [module, name] : {std::pair{"numpy", "ndarray"}, std::pair{"array", "array"}}) {
+        py::object loaded = call({method(modules, "get"), py::str(module)});
+        if (!loaded.is_none() && type == reinterpret_cast<PyTypeObject*>(py::getattr(loaded, name).ptr())) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The node ids of a sequence, as numpy arrays of signed integers hold them in a buffer, or item by
 // item through operator.index.
 std::vector<NodeId> node_ids(py::handle seq) {
     std::vector<NodeId> out;
-    if (PyObject_CheckBuffer(seq.ptr())) {
+    if (PyObject_CheckBuffer(seq.ptr()) && buffer_is_items(seq)) {
         py::buffer_info info = py::reinterpret_borrow<py::buffer>(seq).request();
         const std::string& f = info.format;
         const char code = f.size() == 1 ? f[0] : (f.size() == 2 && (f[0] == '@' || f[0] == '=') ? f[1] : '\0');
