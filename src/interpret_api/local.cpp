@@ -56,8 +56,7 @@ py::object ei_local(const Params<4>& args) {
         //     features_value = np.array(res_show['value'])
         // One object entry per term, each as the experiment delivered it: the terms hold one value or
         // two, which numpy makes no regular array of, and a label written at a term's position must
-        // stay a label.
-        // Sized by what iterating delivers, not by len(), which a container may get wrong.
+        // stay a label. Sized by what iterating delivers, not by a len() that may say otherwise.
         py::list delivered;
         for (py::handle entry : py::object(res_show["value"_n])) {
             delivered.append(entry);

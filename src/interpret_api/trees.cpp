@@ -230,7 +230,7 @@ bool buffer_is_items(py::handle seq) {
     py::object modules = py::module_::import("sys").attr("modules");
     for (const auto& [module, name] : {std::pair{"numpy", "ndarray"}, std::pair{"array", "array"}}) {
         py::object loaded = call({method(modules, "get"), py::str(module)});
-        if (!loaded.is_none() && type == reinterpret_cast<PyTypeObject*>(py::getattr(loaded, name).ptr())) {
+        if (!loaded.is_none() && type == reinterpret_cast<PyTypeObject*>(py::getattr(loaded, name, py::none()).ptr())) {
             return true;
         }
     }
