@@ -600,10 +600,10 @@ class _GAMINet(_AdditiveModel):
 
 def _fast_gain(bins_a, bins_b, residual, weights, smallest):
     """The largest interaction gain over all cuts of two binned features that leave at least
-    ``smallest`` rows in each quadrant. With weighted sums S and weights W of the residuals in
-    the four quadrants, the gain of the contrast m00 - m01 - m10 + m11 of their means m = S / W
-    is its square over the sum of 1 / W: what a 2 x 2 table fits beyond its row and column
-    effects."""
+    ``smallest`` rows in each quadrant. ``residual`` holds the weighted residuals w z. With
+    their sums S and the sums W of the weights in the four quadrants, the contrast
+    m00 - m01 - m10 + m11 of the weighted means m = S / W of z gains its square over the sum
+    of 1 / W: what a 2 x 2 table fits of z beyond its row and column effects."""
     (codes_a, n_a), (codes_b, n_b) = bins_a, bins_b
     if n_a < 2 or n_b < 2:
         return 0.0
