@@ -507,8 +507,8 @@ class _GAMINet(_AdditiveModel):
         gains). A pair's gain is the largest drop of the weighted residual sum of squares that
         one cut of each feature achieves, beyond the two cuts as main effects: the interaction
         contrast of the four quadrants (FAST). A classifier's residuals are the working
-        residuals of the logit, so that the gain is a Newton step's drop of half the
-        deviance."""
+        residuals of the logit, so that the gain is the drop of the deviance that one Newton
+        step of the quadrant model would make."""
         rows = self._rows(X, _SCREEN_ROWS)
         X, target = X[rows], target[rows]
         eta = main._linear_predictor(X)
