@@ -186,7 +186,8 @@ class Experiment:
 
         Returns a new dictionary on every call: "feature_names" (full names), "importance"
         (the mean drop of the score when the feature's test values are shuffled) and "title",
-        which names the score and, for a classification, the positive class. A test split of
+        which names the score and, for a classification, the positive class (a
+        ``plots.Title`` whose axis label is the drop, e.g. "drop in R²"). A test split of
         more than ``explain.FI_ROWS`` rows is sampled down to that many.
         """
         pipeline = self._pipeline(model)
@@ -254,7 +255,8 @@ class Experiment:
     def interpret_local_fi(self, model, sample_index, centered=True):
         """Each feature's contribution to the model's response for one row, smallest magnitude
         first: {"x" (full names), "y" (contributions), "value" (the row in model scale),
-        "title"}. Where the model's contributions over the training rows are known ("glm",
+        "title" (a ``plots.Title`` whose axis label says what the contributions add to)}.
+        Where the model's contributions over the training rows are known ("glm", "tree",
         "reludnn", "ebm", "gam", "gami") also "stem0" and "stem1": the 5th and 95th
         percentile of the feature's contribution over the training rows, to show how unusual
         the row's contribution is.
