@@ -29,6 +29,10 @@ import pandas as pd
 from pandas.api import types as ptypes
 
 MISSING_FLAG_SHARE = 0.05
+# Significant digits, relative to a feature's largest magnitude, that a value keeps when its
+# scaling is undone: the scaling's own rounding error sits near the 16th, and no table holds
+# more digits than this that a reader would tell apart.
+ORIGINAL_DIGITS = 12
 # Columns of one kind (filled, left out for one reason) named one line each; more share a line.
 NOTES_PER_KIND = 4
 RARE_LEVEL_ROWS = 3
@@ -164,6 +168,7 @@ class NumericFeature(Feature):
         super().__init__(name, source)
         self.origin, self.date_format, self.duration = origin, date_format, duration
         self.median, self.minimum, self.range = 0.0, 0.0, 1.0
+        self.integral = False
 
     def values(self, frame):
         """The feature's values in its own units (days for dates), NaN for gaps."""
@@ -181,6 +186,7 @@ class NumericFeature(Feature):
         self.minimum = float(seen.min())
         # A constant feature maps to 0 rather than dividing by zero.
         self.range = float(seen.max() - seen.min()) or 1.0
+        self.integral = bool(np.all(seen == np.round(seen)))
 
     def encode(self, frame):
         values = self.values(frame)
@@ -188,7 +194,29 @@ class NumericFeature(Feature):
         return (values - self.minimum) / self.range
 
     def original(self, values):
-        return values * self.range + self.minimum
+        """Values in model scale back in the feature's units, as the shortest decimals that the
+        scaling means (27.6074, not 27.607400000000002); whole numbers of a feature of whole
+        numbers come back as integers."""
+        values = undo_scaling(values, self.minimum, self.range)
+        if self.integral and values.size and np.all(np.isfinite(values)) \
+                and np.all(values == np.round(values)):
+            return values.astype(np.int64)
+        return values
+
+
+def undo_scaling(values, minimum, span):
+    """``values * span + minimum``, rounded to ``ORIGINAL_DIGITS`` significant digits of the
+    larger end's magnitude, so that the rounding error of scaling and unscaling is gone."""
+    values = np.asarray(values, dtype=float) * span + minimum
+    scale = max(abs(minimum), abs(minimum + span))
+    if not np.isfinite(scale) or scale == 0:
+        return values
+    decimals = ORIGINAL_DIGITS - 1 - int(np.floor(np.log10(scale)))
+    if decimals >= 0:
+        # a whole number over a power of ten: the nearest double to that decimal
+        return np.asarray(np.round(values, decimals) + 0.0)
+    factor = 10.0 ** -decimals
+    return np.asarray(np.round(values / factor) * factor + 0.0)
 
 
 class IndicatorFeature(Feature):
