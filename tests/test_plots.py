@@ -53,7 +53,7 @@ def test_signed_bars_take_colour_by_sign_and_show_their_values(shows):
                     mid_center=True, pos_color=POS, neg_color=NEG, figsize=(8, 6))
     ax = the_figure(shows).axes[0]
     assert [to_hex(p.get_facecolor()) for p in bars(ax)] == [NEG, POS, POS, NEG]
-    assert labels(ax.texts) == ["0.1235 x 2.0", "37", "1.25 x 3", "Intercept-free"]
+    assert labels(ax.texts) == ["0.1235 x 2", "37", "1.25 x 3", "Intercept-free"]
     lo, hi = ax.get_xlim()
     assert lo == pytest.approx(-hi) and hi >= 2.0
 
