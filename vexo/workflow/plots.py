@@ -229,10 +229,11 @@ def _title(ax, text):
     ax.set_title(text, fontsize=TITLE_SIZE, color=INK, fontweight="bold", pad=10)
 
 
-def _fit_title(fig, ax):
-    """Wrap the title so that, centred over its axes, it stays inside the figure; a word too
-    long for any line makes the type smaller instead."""
-    text = ax.title.get_text()
+def _fit_title(fig, ax, text=None):
+    """Wrap the title (`text`, by default the present one) so that, centred over its axes, it
+    stays inside the figure; a word too long for any line makes the type smaller instead."""
+    text = ax.title.get_text() if text is None else text
+    ax.title.set_fontsize(TITLE_SIZE)
     if not text:
         return
     fig.draw_without_rendering()
@@ -384,6 +385,26 @@ def _shrink_until_apart(fig, axis, rotation=None):
         fig.draw_without_rendering()
 
 
+def _values_inside(fig, ax):
+    """Widen the value axis until the value labels beside the bars stay inside the axes."""
+    texts = [t for t in ax.texts if t.get_gid() == "value"]
+    if not texts:
+        return
+    renderer = fig.canvas.get_renderer()
+    for _ in range(20):
+        fig.draw_without_rendering()
+        box = ax.get_window_extent(renderer)
+        boxes = [t.get_window_extent(renderer) for t in texts]
+        left = max(0.0, box.x0 - min(b.x0 for b in boxes))
+        right = max(0.0, max(b.x1 for b in boxes) - box.x1)
+        if left < 0.5 and right < 0.5:
+            return
+        lo, hi = ax.get_xlim()
+        per_pixel = (hi - lo) / max(box.width - left - right, 0.2 * box.width)
+        lo, hi = lo - (left + 2) * per_pixel, hi + (right + 2) * per_pixel
+        ax.set_xlim(lo, hi)
+
+
 def _show(figsize, draw, nrows=1, height_ratios=None):
     """Make the figure and run draw(fig) inside the package's look; a failure part way closes the
     figure instead of leaving it half made."""
@@ -392,10 +413,21 @@ def _show(figsize, draw, nrows=1, height_ratios=None):
         with look.context():
             fig, _ = _figure(figsize, nrows, height_ratios)
             draw(fig)
+            titles = {ax: ax.title.get_text() for ax in fig.axes}
             for ax in fig.axes:
                 _fit_title(fig, ax)
                 _fit_axis_label(fig, ax, ax.xaxis)
                 _fit_axis_label(fig, ax, ax.yaxis)
+            # fitting titles and labels resizes the axes: keep the tick labels apart in what is left
+            for ax in fig.axes:
+                _shrink_until_apart(fig, ax.yaxis)
+                _shrink_until_apart(fig, ax.xaxis)
+                for t in ax.texts:
+                    if ax.yaxis.get_majorticklabels() and t.get_gid() == "value":
+                        t.set_fontsize(min(t.get_fontsize(), ax.yaxis.get_majorticklabels()[0].get_fontsize()))
+            for ax in fig.axes:
+                _values_inside(fig, ax)
+                _fit_title(fig, ax, titles[ax])
             fig.draw_without_rendering()
     except BaseException:
         if fig is not None:
@@ -478,9 +510,12 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
         return None
     if orig is not None and np.all(np.isfinite(orig)):
         steps = np.diff(orig)
-        if np.all(steps > 0) or np.all(steps < 0):
-            if steps[0] < 0:
+        if (np.all(steps >= 0) or np.all(steps <= 0)) and np.ptp(orig) > 0:
+            if orig[-1] < orig[0]:
                 orig, grid = orig[::-1], grid[::-1]
+            # a scaler that holds still beyond the training range is monotonic inside it
+            _, keep = np.unique(orig, return_index=True)
+            orig, grid = orig[keep], grid[keep]
             span = orig[-1] - orig[0]
             box = ax.get_position()
             inches = (box.width * ax.figure.get_figwidth() if axis == 0 else box.height * ax.figure.get_figheight())
@@ -603,7 +638,7 @@ class PlotHBar:
                     texts.append(ax.annotate(
                         text_i, xy=(anchors[-1], y[i]), xytext=(offset * side, 0), textcoords="offset points",
                         ha="left" if side > 0 else "right", va="center", fontsize=min(NOTE_SIZE, fontsize),
-                        color=MUTED, zorder=5))
+                        color=MUTED, zorder=5, gid="value"))
                     # fitted inside the axes below; the layout must not shrink the axes for them
                     texts[-1].set_in_layout(False)
             lo, hi = self._fit_xlim(fig, ax, outer_lo, outer_hi, texts, anchors, sides, mid_center, offset)
