@@ -89,6 +89,11 @@ def test_undoing_the_scaling_keeps_the_decimals_whatever_the_magnitudes(minimum,
     assert (np.diff(grid) > 0).all()
 
 
+def test_a_random_looking_value_comes_back_to_a_millionth_of_the_range():
+    assert [str(v) for v in undo_scaling([0.41380622587, 0.0, 1.0], -1.0, 3.0)] \
+        == ["0.241419", "-1.0", "2.0"]
+
+
 def test_split_labels_and_pair_values_print_without_float_noise(noisy):
     view = api.InterpretAPI(noisy, "tree")
     view.get_tree(depth=4, original_scale=True)

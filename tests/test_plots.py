@@ -109,6 +109,17 @@ def test_continuous_effect_draws_the_line_over_a_histogram_in_original_units(sho
                                 for loc, label in pairs)
 
 
+def test_a_binned_shape_function_is_drawn_as_steps_and_a_smooth_one_as_a_line(shows):
+    x = np.linspace(0, 1, 100)
+    binned = np.floor(x * 7) / 7
+    for y, style in ((binned, "steps-mid"), (x ** 2, "default")):
+        PlotEffect(feature="age").plot("continuous", xgrid=x, ygrid=y)
+        [line] = the_figure(shows).axes[0].lines[:1]
+        assert line.get_drawstyle() == style
+        plt.close("all")
+        shows.clear()
+
+
 def test_heatmap_draws_the_matrix_over_its_extent_with_a_colour_bar_each_axis_in_its_units(shows):
     def scaler(feature, values):
         return (values * 10 if feature == "age" else values + 100), None

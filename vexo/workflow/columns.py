@@ -29,10 +29,11 @@ import pandas as pd
 from pandas.api import types as ptypes
 
 MISSING_FLAG_SHARE = 0.05
-# Significant digits, relative to a feature's largest magnitude, that a value keeps when its
-# scaling is undone: the scaling's own rounding error sits near the 16th, and no table holds
-# more digits than this that a reader would tell apart.
-ORIGINAL_DIGITS = 12
+# The finest step, as a share of a feature's training range, that a value keeps when its scaling
+# is undone: a millionth of the range tells apart everything a model of the scaled feature can
+# (the scaling's own rounding error sits ten orders lower), and a value of a random-looking
+# column reads -0.180686, not -0.18068622587.
+ORIGINAL_RESOLUTION = 1e-6
 # Columns of one kind (filled, left out for one reason) named one line each; more share a line.
 NOTES_PER_KIND = 4
 RARE_LEVEL_ROWS = 3
@@ -205,13 +206,14 @@ class NumericFeature(Feature):
 
 
 def undo_scaling(values, minimum, span):
-    """``values * span + minimum``, rounded to ``ORIGINAL_DIGITS`` significant digits of the
-    larger end's magnitude, so that the rounding error of scaling and unscaling is gone."""
+    """``values * span + minimum``, rounded to the decimal place of ``ORIGINAL_RESOLUTION`` of
+    the span, so that the rounding error of scaling and unscaling is gone and no value shows
+    more digits than the model can tell apart."""
     values = np.asarray(values, dtype=float) * span + minimum
-    scale = max(abs(minimum), abs(minimum + span))
-    if not np.isfinite(scale) or scale == 0:
+    step = abs(span) * ORIGINAL_RESOLUTION
+    if not np.isfinite(step) or step == 0:
         return values
-    decimals = ORIGINAL_DIGITS - 1 - int(np.floor(np.log10(scale)))
+    decimals = int(np.ceil(-np.log10(step) - 1e-9))
     if decimals >= 0:
         # a whole number over a power of ten: the nearest double to that decimal
         return np.asarray(np.round(values, decimals) + 0.0)

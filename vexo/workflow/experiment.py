@@ -205,8 +205,9 @@ class Experiment:
     def _importance_title(self, metric):
         explained = "" if self.task == "regression" else " of P(%s)" % (
             self.dataset.positive_class,)
-        return Title("Permutation Importance%s (%s drop on the test split)" % (explained, metric),
-                     axis_label="drop in %s" % _SCORE_WORDS.get(metric, metric))
+        score = _SCORE_WORDS.get(metric, metric)
+        return Title("Permutation Importance%s (%s drop on the test split)" % (explained, score),
+                     axis_label="drop in %s" % score)
 
     def _permutation_importance(self, model, metric):
         """Each feature's mean drop of the score over the shuffles of its test values; on at

@@ -842,7 +842,11 @@ class PlotEffect:
                 ax.bar(effect_x, effect_y, width=self._bar_width(effect_x), color=BAR,
                        edgecolor="none", zorder=2)
             else:
-                ax.plot(effect_x, effect_y, color=BAR, alpha=1.0, linewidth=2.2, solid_capstyle="round", zorder=2)
+                # a binned shape function holds its value across each bin: draw it as the staircase
+                # it is, not as slopes between the grid points
+                steps = "steps-mid" if self._stepwise(effect_y) else "default"
+                ax.plot(effect_x, effect_y, color=BAR, alpha=1.0, linewidth=2.2, solid_capstyle="round",
+                        drawstyle=steps, zorder=2)
             _zero_line(ax)
             ax.set_ylabel("Effect", fontsize=LABEL_SIZE, color=INK)
             ax.yaxis.set_major_formatter(_tick_formatter())
@@ -875,6 +879,15 @@ class PlotEffect:
             fig.align_ylabels()
 
         _show(figsize, draw, 2 if density is not None else 1, [3.2, 1])
+
+    @staticmethod
+    def _stepwise(y):
+        """Whether a curve is piecewise constant: a tenth of its neighbouring values or more are
+        exactly equal, which a smooth curve's values never are."""
+        if len(y) < 3:
+            return False
+        same = np.diff(y) == 0
+        return bool(same.mean() >= 0.1) and not bool(same.all())
 
     @staticmethod
     def _bar_width(x):
