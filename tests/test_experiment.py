@@ -46,7 +46,8 @@ def test_pipeline_scales_to_unit_range_and_back(experiment):
             assert list(back) == list(ds.data["colour"].astype(object))
         else:
             assert kind == "numeric"
-            assert np.allclose(back, ds.data[name])
+            # to a millionth of the range, all that a model of the scaled feature tells apart
+            assert np.allclose(back, ds.data[name], rtol=0, atol=1e-6 * np.ptp(ds.data[name]))
     # A split threshold between two codes names the level below it.
     assert pipe.transform_to_orignial_scale("colour", np.array([[0.5, 1.5]]))[0][0][1] == "green"
 

@@ -68,14 +68,39 @@ def test_network_contributions_follow_the_samples_own_llm(experiment, centered):
     assert sum(local["y"]) == pytest.approx(response[row] - baseline)
 
 
-def test_tree_contributions_add_up_from_the_training_mean(experiment):
+def walked_tree_parts(tree, x_row):
+    """Each split's change of the node mean along the row's path, summed per feature."""
+    value = tree.tree_.value[:, 0, :]
+    means = value[:, 0] if value.shape[1] == 1 else value[:, 1] / value.sum(axis=1)
+    parts, node = np.zeros(len(x_row)), 0
+    while tree.tree_.children_left[node] != -1:
+        j = tree.tree_.feature[node]
+        child = (tree.tree_.children_left[node] if x_row[j] <= tree.tree_.threshold[node]
+                 else tree.tree_.children_right[node])
+        parts[j] += means[child] - means[node]
+        node = child
+    return parts
+
+
+def test_tree_contributions_add_up_from_the_training_mean_with_their_training_spread(experiment):
     estimator = experiment.registered_pipeline["tree"].estimator
-    response = model_response(estimator, inputs(experiment, "tree"))
-    root_mean = response[experiment.dataset.train_index].mean()
+    X = inputs(experiment, "tree")
+    response = model_response(estimator, X)
+    train = experiment.dataset.train_index
+    root_mean = response[train].mean()
+    walked = np.array([walked_tree_parts(estimator, X[i]) for i in train])
     for row in (0, 17, 123):
         local = experiment.interpret_local_fi("tree", row)
         assert sum(local["y"]) == pytest.approx(response[row] - root_mean)
-        assert sorted(local) == ["title", "value", "x", "y"]
+        assert sorted(local) == ["stem0", "stem1", "title", "value", "x", "y"]
+        columns = [experiment.dataset.feature_names.index(f) for f in local["x"]]
+        assert local["y"] == pytest.approx(walked_tree_parts(estimator, X[row])[columns])
+        # the 5th and 95th percentiles of each feature's part over the training rows
+        below = (walked[:, columns] < local["stem0"] - 1e-12).mean(axis=0)
+        above = (walked[:, columns] > local["stem1"] + 1e-12).mean(axis=0)
+        assert (below <= 0.05).all() and (above <= 0.05).all()
+        assert (local["stem0"] <= local["stem1"]).all()
+        assert (local["stem0"] < local["stem1"]).any()
 
 
 @pytest.mark.parametrize("row", [0, 17, 123])

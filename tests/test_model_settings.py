@@ -28,7 +28,7 @@ def small():
     ("gam", {"categorical_features": [9]}, "categorical_features must be column positions below 5"),
     ("gami", {"interactions": -1}, "interactions must be an integer of at least 0"),
     ("gami", {"interactions": [(0, 0)]}, "pairs of distinct column positions"),
-    ("gami", {"screen_alpha": 2}, "screen_alpha must lie between 0 and 1"),
+    ("gami", {"validation_fraction": 1.0}, "validation_fraction must lie between 0 and 1, got 1.0"),
     ("glm", {"depth": 2}, "LinearRegression has no setting.*'depth'"),
 ])
 def test_a_bad_setting_is_a_value_error_naming_it(small, family, settings, message):

@@ -1,8 +1,11 @@
 """examples/tour.ipynb runs top to bottom in a real Jupyter kernel: every drawing cell shows a
-PNG, the summary cell an HTML table, the refusing cell its text."""
+PNG, the summary cell an HTML table, the refusing cell its text. The kernel runs with
+MPLBACKEND=Agg, as containers often export it, under which a notebook that leaves the backend to
+the environment shows no figure at all."""
 
 import base64
 import io
+import os
 from pathlib import Path
 
 import matplotlib.image as mpimg
@@ -20,15 +23,38 @@ def tagged(notebook, tag):
     return [cell for cell in notebook.cells if tag in cell.metadata.get("tags", ())]
 
 
+# Appended to the notebook: what the kernel ended with, its backend and whether every setting of
+# the package's style sheet is in force.
+CHECK = """
+import os
+import matplotlib as mpl
+from vexo.workflow import look
+sheet = mpl.rc_params_from_file(os.path.join(os.path.dirname(look.__file__), "look.mplstyle"),
+                                use_default_template=False)
+print(mpl.get_backend(), sorted(k for k, v in sheet.items() if mpl.rcParams[k] != v))
+"""
+
+
 @pytest.fixture(scope="module")
 def executed(tmp_path_factory):
     notebook = nbformat.read(NOTEBOOK, as_version=4)
+    notebook.cells.append(nbformat.v4.new_code_cell(CHECK, metadata={"tags": ["check"]}))
     # Run outside the checkout, whose source folder would hide the installed compiled module.
     cwd = tmp_path_factory.mktemp("notebook")
     client = nbclient.NotebookClient(notebook, timeout=300, kernel_name="python3",
                                      resources={"metadata": {"path": str(cwd)}})
-    client.execute()
+    client.execute(env=dict(os.environ, MPLBACKEND="Agg"))
     return notebook
+
+
+def test_the_notebook_shows_figures_inline_in_the_package_look_whatever_the_backend(executed):
+    [check] = tagged(executed, "check")
+    [printed] = [out["text"] for out in check.outputs if out.output_type == "stream"]
+    backend, differing = printed.split(" ", 1)
+    assert "inline" in backend and differing.strip() == "[]", printed
+    images = [out for cell in executed.cells if cell.cell_type == "code"
+              for out in cell.get("outputs", ()) if "image/png" in out.get("data", {})]
+    assert len(images) >= len(tagged(executed, "draws"))
 
 
 def test_every_drawing_cell_shows_one_png(executed):

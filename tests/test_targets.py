@@ -74,7 +74,7 @@ def test_every_title_and_view_explains_the_chosen_class(medium):
     row = int(medium.dataset.test_index[0])
     for model in FAST:
         assert medium.interpret_fi(model)["title"] == \
-            "Permutation Importance of P(medium) (roc_auc drop on the test split)"
+            "Permutation Importance of P(medium) (ROC AUC drop on the test split)"
         local = medium.interpret_local_effect(model, row)
         assert local is None or local["title"].startswith("Sample %d: logit of medium " % row)
         view = api.InterpretAPI(medium, model)

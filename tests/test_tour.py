@@ -44,14 +44,23 @@ class Gallery(HTMLParser):
     def __init__(self):
         super().__init__()
         self.figures, self.links, self.current, self.text_of = {}, [], None, None
+        # the ids of the figures in the grid of drawn views, not among the refusals
+        self.shown, self.in_grid = set(), False
 
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
+        if tag == "div" and attrs.get("class") in ("views", "refusals"):
+            self.in_grid = attrs["class"] == "views"
         if tag == "figure":
             self.current = self.figures.setdefault(attrs["id"], {
-                "caption": "", "img": [], "refused": "", "error": "", "tables": 0})
+                "id": attrs["id"], "caption": "", "img": [], "alt": [], "srcset": [],
+                "refused": "", "error": "", "tables": 0, "wide": attrs.get("class") == "wide"})
+            if self.in_grid:
+                self.shown.add(attrs["id"])
         elif tag == "img":
             self.current["img"].append(attrs["src"])
+            self.current["alt"].append(attrs.get("alt"))
+            self.current["srcset"].append(attrs.get("srcset"))
         elif tag == "a":
             self.links.append(attrs["href"])
         elif tag == "table":
@@ -101,6 +110,11 @@ def test_the_gallery_agrees_with_the_view_table(gallery):
             figure = parsed.figures["%s-%s" % (family, view.slug)]
             expected = table_outcome(view, family, experiment)
             assert figure["caption"], (family, view.slug)
+            if expected is TypeError and view.show == "glm_coef":
+                # a model without coefficients: the module's TypeError is that model's refusal
+                assert figure["refused"] == tour.NO_COEFFICIENTS and not figure["error"]
+                assert figure["id"] not in parsed.shown, (family, view.slug)
+                continue
             if expected not in (DRAW, SHOW, REFUSE):
                 assert figure["error"].startswith(expected.__name__ + ": ") and not figure["img"]
                 continue
@@ -122,13 +136,20 @@ def test_every_link_resolves_to_a_drawn_image(gallery):
         pixels = mpimg.imread(out / name)[..., :3]
         inked = (pixels.min(axis=2) < 0.9).mean()
         assert 0.01 < inked < 0.9 and np.ptp(pixels) > 0.5, name
+    # shown at half their pixel size: drawn at twice the resolution
+    assert all(srcset == src + " 2x" for figure in parsed.figures.values()
+               for src, srcset in zip(figure["img"], figure["srcset"]))
 
 
 def test_the_summary_table_is_html(gallery):
     _, _, out, parsed, _ = gallery
     page = (out / "index.html").read_text(encoding="utf-8")
-    assert parsed.figures["reludnn-llm-summary"]["tables"] == 1
+    summary = parsed.figures["reludnn-llm-summary"]
+    assert summary["tables"] == 1 and summary["wide"]
     assert "<th>Count</th>" in page
+    # only trees and tables take a row of their own; the other figures share the grid
+    wide = {name.split("-", 1)[1] for name, figure in parsed.figures.items() if figure["wide"]}
+    assert wide == {"llm-summary", "tree", "tree-path"}
 
 
 def run_tour(*args, cwd):
@@ -182,8 +203,10 @@ def test_the_pair_shown_is_the_strongest_term_by_its_full_and_display_names():
                               truncated_columns_dict_15={n: n[:15] for n in names})
     terms = ["age x region", "income x region x a_very_long_feature_name"]
     display = {terms[0]: "age x region", terms[1]: "income x regi x a_very_long_fe"}
+    # the model's terms by their display names, as the experiment lists them
     experiment = SimpleNamespace(
-        dataset=dataset, act_inter_lis={"m": terms}, inter_effect_trunc_dict={"m": display},
+        dataset=dataset, act_inter_lis={"m": list(display.values())},
+        inter_effect_trunc_dict={"m": display},
         interpret_fi=lambda model: {"feature_names": ["region", "age"]},
         interpret_ei=lambda model: {"type": "effect", "value": (
             ["age x region", "region", "income x regi x a_very_long_fe", "age"], None)})
@@ -312,8 +335,9 @@ def test_a_real_table_of_three_classes_is_toured_for_the_class_asked(tmp_path, c
     assert "Note: classification of 'versicolor' against the rest (3 classes; chosen with " \
            "positive_class)" in out.splitlines()
     page = (tmp_path / "g" / "index.html").read_text()
-    # every family drew; the one error is the documented one of a tree's coefficients
-    assert page.count('class="error"') == 1 and "TypeError" in page
+    # every family drew; a tree's coefficients are its refusal, not an error
+    assert 'class="error"' not in page and "TypeError" not in page
+    assert page.count(tour.NO_COEFFICIENTS) == 1
     assert len([name for name in os.listdir(tmp_path / "g") if name.endswith(".png")]) >= 30
 
 
@@ -383,12 +407,13 @@ def test_a_family_that_fails_leaves_the_others_and_the_gallery(tmp_path, capsys,
     # one progress line per family, and no bar redraws off a terminal
     progress = err.splitlines()
     assert len(progress) == 4 and "\r" not in err
-    assert progress[0].startswith("vexo-tour: glm fitted in ")
-    assert progress[1].startswith("vexo-tour: broken failed while fitting after ")
+    assert progress[0].startswith("vexo-tour: [25%] glm fitted in ")
+    assert progress[1].startswith("vexo-tour: [50%] broken failed while fitting after ")
     assert progress[1].endswith("RuntimeError: cannot fit today (the second line)")
-    assert progress[2].startswith("vexo-tour: unexplained failed while explaining after ")
+    assert progress[2].startswith("vexo-tour: [75%] unexplained failed while explaining after ")
     assert progress[2].endswith(" s: KeyError: \"no explanation of column 'size'\"")
-    assert progress[3].startswith("vexo-tour: tree fitted in ") and "13 views" in progress[3]
+    assert progress[3].startswith("vexo-tour: [100%] tree fitted in ")
+    assert "13 views" in progress[3]
 
     parsed = Gallery()
     page = (out / "index.html").read_text(encoding="utf-8")
@@ -401,3 +426,148 @@ def test_a_family_that_fails_leaves_the_others_and_the_gallery(tmp_path, capsys,
     for family in ("glm", "tree"):
         assert parsed.figures["%s-importance" % family]["img"] == ["%s-importance.png" % family]
         assert (out / ("%s-importance.png" % family)).exists()
+
+
+# The gallery's pieces ----------------------------------------------------------------------
+
+def test_help_shows_the_whole_description_and_the_examples(capsys):
+    with pytest.raises(SystemExit) as done:
+        tour.parse_args(["--help"])
+    assert done.value.code == 0
+    text = capsys.readouterr().out
+    assert "every model into a gallery of PNG files with an index.html.\n" in text
+    # the examples keep their lines and columns, comments included
+    assert "\n    vexo-tour --data breast_cancer               # its breast cancer data" in text
+    assert "\n    vexo-tour --csv penguins.csv --target species --task classification " \
+           "--class Gentoo\n" in text and "``" not in text
+
+
+def family_steps(progress, family, fails_while=None):
+    """Go through one family's steps as the tour does; a failure ends it early."""
+    progress.start(family)
+    for what in progress.STEPS + tuple(view.slug for view in tour.VIEWS):
+        with progress.step(what):
+            pass
+        if what == fails_while:
+            break
+    progress.finish(tour.Section(family, "", [], fails_while,
+                                 "ValueError: no" if fails_while else None))
+
+
+def test_the_progress_bar_and_the_lines_end_at_100_percent():
+    families = ["glm", "tree", "ebm"]
+    stream = io.StringIO()
+    bar = tour.Progress(families, "bar", stream)
+    family_steps(bar, "glm")
+    family_steps(bar, "tree", fails_while="explaining")
+    family_steps(bar, "ebm")
+    bar.close()
+    # the last redraw of the bar stays on screen, full, and the failure is written above it
+    last = stream.getvalue().rstrip("\n").split("\r")[-1]
+    total = len(families) * bar.per_family
+    assert "100%" in last and "%d/%d" % (total, total) in last and "done" in last, last
+    assert "vexo-tour: tree failed while explaining" in stream.getvalue()
+
+    stream = io.StringIO()
+    lines = tour.Progress(families, "lines", stream)
+    for family in families:
+        family_steps(lines, family, fails_while="fitting" if family == "tree" else None)
+    lines.close()
+    printed = stream.getvalue().splitlines()
+    assert [line.split("]")[0] for line in printed] == [
+        "vexo-tour: [33%", "vexo-tour: [66%", "vexo-tour: [100%"]
+    assert "\r" not in stream.getvalue()
+
+
+class Drawing:
+    """A model's views as the dispatcher draws them: a line for every view, or an error."""
+
+    def __init__(self, raises=None):
+        self.raises = raises
+
+    def model_interpret(self, show, **arguments):
+        import matplotlib.pyplot as plt
+
+        if self.raises:
+            raise self.raises
+        plt.figure(figsize=(4, 3))
+        plt.plot([0, 1], [1, 0])
+        plt.show()
+
+
+def test_views_are_drawn_and_saved_in_the_look_at_twice_the_resolution(tmp_path, monkeypatch):
+    import matplotlib
+    import matplotlib.pyplot as plt
+    from PIL import Image
+
+    from vexo.workflow import look
+
+    matplotlib.use("Agg")
+    monkeypatch.setattr(look, "context", lambda: plt.rc_context(
+        {"lines.linewidth": 7.5, "savefig.facecolor": "#204080"}))
+    view = next(v for v in tour.VIEWS if v.slug == "importance")
+    choices = tour.Choices("f", ("f", "g"), ("f", "g"), 0)
+    entry = tour.run_view(Drawing(), "m", view, choices, str(tmp_path))
+    assert entry.files == ["m-importance.png"] and not entry.error
+    with Image.open(tmp_path / "m-importance.png") as image:
+        corner = image.convert("RGB").getpixel((0, 0))
+        assert np.allclose(image.info["dpi"], (tour.DPI, tour.DPI), atol=0.1)
+        # 4 inches wide: at most 4.2 with the tight margin, at least 3 without the empty border
+        assert 3 * tour.DPI <= image.size[0] <= 4.2 * tour.DPI
+    assert corner == (0x20, 0x40, 0x80)   # saved inside the look, not after it
+    assert plt.rcParams["lines.linewidth"] != 7.5
+
+
+def test_only_the_coefficients_of_a_model_without_them_are_its_refusal(tmp_path):
+    from types import SimpleNamespace
+
+    coefficients = next(v for v in tour.VIEWS if v.show == "glm_coef")
+    importance = next(v for v in tour.VIEWS if v.show == "global_fi")
+    choices = tour.Choices("f", ("f", "g"), ("f", "g"), 0)
+    none = SimpleNamespace(interpret_ei=lambda model: None)
+    some = SimpleNamespace(interpret_ei=lambda model: {"type": "effect"})
+
+    def broken(model):
+        raise KeyError("the model 'm' is not registered")
+
+    subscripted = TypeError("'NoneType' object is not subscriptable")
+    cases = [(coefficients, subscripted, none, None),
+             (coefficients, subscripted, some, "TypeError"),
+             (coefficients, subscripted, SimpleNamespace(interpret_ei=broken), "TypeError"),
+             (coefficients, KeyError("feature_hier"), none, "KeyError"),
+             (importance, subscripted, none, "TypeError")]
+    for view, raised, experiment, error in cases:
+        entry = tour.run_view(Drawing(raised), "m", view, choices, str(tmp_path))
+        entry = tour.as_refusal(experiment, "m", entry)
+        if error is None:
+            assert (entry.error, entry.printed) == (None, tour.NO_COEFFICIENTS)
+            assert tour.refused(entry)
+        else:
+            assert entry.error.startswith(error + ": ") and not tour.refused(entry), raised
+    drawn = tour.run_view(Drawing(), "m", coefficients, choices, str(tmp_path))
+    assert tour.as_refusal(none, "m", drawn) == drawn
+
+
+def test_captions_and_alt_texts_name_the_features_in_full(tmp_path):
+    import pandas as pd
+
+    from vexo.workflow.experiment import Experiment
+
+    rng = np.random.default_rng(0)
+    a, b, c = rng.uniform(size=(3, 150))
+    long_a, long_b = "mean texture of the nuclei", "worst compactness of the nuclei"
+    frame = pd.DataFrame({long_a: a, long_b: b, "area": c,
+                          "y": 10 * a * b + c + rng.normal(scale=0.1, size=150)})
+    experiment = Experiment(frame, "y", task="regression")
+    section = tour.tour_family(experiment, "ebm", str(tmp_path), tour.Progress(["ebm"], False))
+    entries = {entry.view.slug: entry for entry in section.entries}
+    interaction = entries["interaction"]
+    # the view itself was given the display names it knows the pair by, and drew
+    assert interaction.files and not interaction.error
+    assert interaction.title == "Interaction of %s and %s" % (long_a, long_b)
+    assert long_b in entries["main-effect"].title
+    parsed = Gallery()
+    parsed.feed(tour.entry_html("ebm", interaction))
+    [alt] = parsed.figures["ebm-interaction"]["alt"]
+    assert long_a in alt and long_b in alt
+    assert parsed.figures["ebm-interaction"]["caption"] == interaction.title

@@ -109,6 +109,17 @@ def _density(values):
     return {"names": edges, "scores": scores / max(len(values), 1)}
 
 
+def two_level_columns(train_inputs, columns):
+    """{column: (its two training values, the share of training rows at each)} for those of
+    the given columns that take exactly two values."""
+    found = {}
+    for j in columns:
+        levels, counts = np.unique(train_inputs[:, j], return_counts=True)
+        if len(levels) == 2:
+            found[j] = (levels.astype(float), counts / float(counts.sum()))
+    return found
+
+
 def _codes(column):
     return np.arange(int(np.max(column)) + 1, dtype=float)
 
@@ -144,14 +155,23 @@ class EBMExplainer:
     min_value_ / max_value_: each column's training range (codes for a categorical column).
     """
 
-    def __init__(self, ebm, terms, feature_names):
+    def __init__(self, ebm, terms, feature_names, two_levels=None):
+        """two_levels: {column: (values, shares)} of the numeric columns of two values, whose
+        main effects are given at their two values, as a categorical column's are at its
+        levels."""
+        two_levels = two_levels or {}
         self.n_features_in_ = int(ebm.n_features_in_)
         kinds = list(ebm.feature_types_in_)
         self.min_value_ = np.zeros(self.n_features_in_)
         self.max_value_ = np.zeros(self.n_features_in_)
         types, mapping = [], []
         for j, kind in enumerate(kinds):
-            if kind == "continuous":
+            if kind == "continuous" and j in two_levels:
+                types.append("categorical")
+                levels = two_levels[j][0]
+                mapping.append({repr(float(v)): k for k, v in enumerate(levels)})
+                self.min_value_[j], self.max_value_[j] = levels[0], levels[-1]
+            elif kind == "continuous":
                 types.append("continuous")
                 mapping.append(None)
                 self.min_value_[j], self.max_value_[j] = ebm.feature_bounds_[j]
@@ -164,7 +184,7 @@ class EBMExplainer:
         self.estimator = EBMInputs(types, mapping)
         self.main_effect_, self.interaction_ = {}, {}
         for t, term in enumerate(terms.features):
-            item = {"fidx": list(term), "predict_func": self._term_function(ebm, t),
+            item = {"fidx": list(term), "predict_func": self._term_function(ebm, t, two_levels),
                     "importance": float(terms.importance[t])}
             scores = np.asarray(ebm.term_scores_[t], dtype=float)
             if len(term) == 2:
@@ -173,7 +193,14 @@ class EBMExplainer:
                 continue
             j = term[0]
             weights = np.asarray(ebm.bin_weights_[t], dtype=float)
-            if types[j] == "categorical":
+            if j in two_levels and kinds[j] == "continuous":
+                levels, shares = two_levels[j]
+                at_levels = np.zeros((len(levels), self.n_features_in_))
+                at_levels[:, j] = levels
+                item["values"] = np.asarray(ebm.eval_terms(at_levels), dtype=float).reshape(
+                    len(levels), -1)[:, t]
+                item["density"] = {"names": levels.copy(), "scores": shares.copy()}
+            elif types[j] == "categorical":
                 positions = list(mapping[j].values())
                 item["values"] = scores[positions]
                 item["density"] = {"names": np.array([float(k) for k in mapping[j]]),
@@ -185,17 +212,21 @@ class EBMExplainer:
                                    "scores": counts / max(counts.sum(), 1.0)}
             self.main_effect_[feature_names[j]] = item
 
-    def _term_function(self, ebm, t):
+    def _term_function(self, ebm, t, two_levels):
         categorical = [j for j in ebm.term_features_[t]
                        if self.estimator.feature_types[j] == "categorical"]
         low, high = self.min_value_.copy(), self.max_value_.copy()
+        two = [j for j in categorical if j in two_levels]
 
         # A closure, not a bound method: deep copies of the entry keep the one model.
         def predict_func(X):
             X = np.array(X, dtype=float)
             for j in categorical:
-                # Grids run between codes; a point between two codes takes the nearer one.
-                X[:, j] = np.clip(np.round(X[:, j]), low[j], high[j])
+                # Grids run between levels; a point between two takes the nearer one.
+                if j in two:
+                    X[:, j] = np.where(X[:, j] < (low[j] + high[j]) / 2, low[j], high[j])
+                else:
+                    X[:, j] = np.clip(np.round(X[:, j]), low[j], high[j])
             return np.asarray(ebm.eval_terms(X), dtype=float).reshape(len(X), -1)[:, t]
 
         return predict_func
@@ -203,10 +234,15 @@ class EBMExplainer:
 
 # GAMs ----------------------------------------------------------------------------------
 
-def _main_effect(estimator, terms, t, column, categorical):
-    """inputs, outputs and density of main effect t on the training column."""
+def _main_effect(estimator, terms, t, column, categorical, two_levels=None):
+    """inputs, outputs and density of main effect t on the training column; at its two
+    values for a column of ``two_levels``."""
     j = terms.features[t][0]
-    if categorical:
+    if two_levels and j in two_levels:
+        inputs, shares = two_levels[j]
+        inputs = inputs.copy()
+        density = {"names": inputs.copy(), "scores": shares.copy()}
+    elif categorical:
         inputs = _codes(column)
         density = _code_density(column, inputs)
     else:
@@ -249,14 +285,16 @@ class GAMEffects(Explainer):
     "feature_importance", "inputs", "outputs", "density"}."""
 
 
-def gam_effects(estimator, terms, train_inputs, feature_names):
-    """The ``GAMEffects`` of a fitted GAM."""
+def gam_effects(estimator, terms, train_inputs, feature_names, two_levels=None):
+    """The ``GAMEffects`` of a fitted GAM; the columns of ``two_levels`` ({column: (values,
+    shares)}) are given as categorical at their two values."""
+    two_levels = two_levels or {}
     effects = {}
     for t, term in enumerate(terms.features):
         j = term[0]
-        categorical = j in estimator.categorical_columns_
+        categorical = j in estimator.categorical_columns_ or j in two_levels
         inputs, outputs, density = _main_effect(estimator, terms, t, train_inputs[:, j],
-                                                categorical)
+                                                categorical, two_levels)
         effects[feature_names[j]] = {
             "feature_type": "categorical" if categorical else "continuous",
             "feature_importance": float(terms.importance[t]),
@@ -275,18 +313,29 @@ class GAMINetEffects(Explainer):
     smallest value of a) and "axis_extent" ([a min, a max, b min, b max]).
     """
 
-    def __init__(self, estimator, terms, train_inputs, feature_names, categories):
+    def __init__(self, estimator, terms, train_inputs, feature_names, categories,
+                 two_levels=None, labels_of=None):
+        """two_levels: {column: (values, shares)} of the numeric columns of two values, given
+        as categorical at those values; labels_of(name, values): their labels."""
         super().__init__({})
+        two_levels = two_levels or {}
         for t, term in enumerate(terms.features):
             if len(term) == 1:
                 j = term[0]
                 categorical = j in estimator.categorical_columns_
                 inputs, outputs, density = _main_effect(estimator, terms, t,
-                                                        train_inputs[:, j], categorical)
-                item = {"type": "categorical" if categorical else "continuous",
+                                                        train_inputs[:, j], categorical,
+                                                        two_levels)
+                item = {"type": "categorical" if categorical or j in two_levels
+                        else "continuous",
                         "importance": float(terms.importance[t]),
                         "inputs": inputs, "outputs": outputs, "density": density}
-                if categorical:
+                if j in two_levels:
+                    item["input_ticks"] = inputs.copy()
+                    item["input_labels"] = [str(v) for v in (
+                        labels_of(feature_names[j], inputs) if labels_of is not None
+                        else inputs)]
+                elif categorical:
                     labels = categories.get(feature_names[j])
                     item["input_ticks"] = inputs.copy()
                     item["input_labels"] = [labels[int(c)] if labels is not None

@@ -29,6 +29,11 @@ import pandas as pd
 from pandas.api import types as ptypes
 
 MISSING_FLAG_SHARE = 0.05
+# The finest step, as a share of a feature's training range, that a value keeps when its scaling
+# is undone: a millionth of the range tells apart everything a model of the scaled feature can
+# (the scaling's own rounding error sits ten orders lower), and a value of a random-looking
+# column reads -0.180686, not -0.18068622587.
+ORIGINAL_RESOLUTION = 1e-6
 # Columns of one kind (filled, left out for one reason) named one line each; more share a line.
 NOTES_PER_KIND = 4
 RARE_LEVEL_ROWS = 3
@@ -164,6 +169,7 @@ class NumericFeature(Feature):
         super().__init__(name, source)
         self.origin, self.date_format, self.duration = origin, date_format, duration
         self.median, self.minimum, self.range = 0.0, 0.0, 1.0
+        self.integral = False
 
     def values(self, frame):
         """The feature's values in its own units (days for dates), NaN for gaps."""
@@ -181,6 +187,7 @@ class NumericFeature(Feature):
         self.minimum = float(seen.min())
         # A constant feature maps to 0 rather than dividing by zero.
         self.range = float(seen.max() - seen.min()) or 1.0
+        self.integral = bool(np.all(seen == np.round(seen)))
 
     def encode(self, frame):
         values = self.values(frame)
@@ -188,7 +195,30 @@ class NumericFeature(Feature):
         return (values - self.minimum) / self.range
 
     def original(self, values):
-        return values * self.range + self.minimum
+        """Values in model scale back in the feature's units, as the shortest decimals that the
+        scaling means (27.6074, not 27.607400000000002); whole numbers of a feature of whole
+        numbers come back as integers."""
+        values = undo_scaling(values, self.minimum, self.range)
+        if self.integral and values.size and np.all(np.isfinite(values)) \
+                and np.all(values == np.round(values)):
+            return values.astype(np.int64)
+        return values
+
+
+def undo_scaling(values, minimum, span):
+    """``values * span + minimum``, rounded to the decimal place of ``ORIGINAL_RESOLUTION`` of
+    the span, so that the rounding error of scaling and unscaling is gone and no value shows
+    more digits than the model can tell apart."""
+    values = np.asarray(values, dtype=float) * span + minimum
+    step = abs(span) * ORIGINAL_RESOLUTION
+    if not np.isfinite(step) or step == 0:
+        return values
+    decimals = int(np.ceil(-np.log10(step) - 1e-9))
+    if decimals >= 0:
+        # a whole number over a power of ten: the nearest double to that decimal
+        return np.asarray(np.round(values, decimals) + 0.0)
+    factor = 10.0 ** -decimals
+    return np.asarray(np.round(values / factor) * factor + 0.0)
 
 
 class IndicatorFeature(Feature):

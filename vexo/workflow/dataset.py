@@ -1,5 +1,6 @@
 """The table of an experiment: its features, its target and its train/test split."""
 
+import re
 import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
@@ -15,28 +16,91 @@ MIN_CLASS_ROWS = 5
 _LABELS_SHOWN = 10
 
 
+_VOWELS = set("aeiouäöüéèáàíóú")
+# What splits a name into words; dropped when a name is shortened.
+_SEPARATORS = re.compile(r"[\s_\-./,;:()\[\]{}'\"]+")
+
+
+def _devowel(word):
+    """The word with its doubled letters single and without its lower-case vowels after the
+    first letter ("compactness" -> "cmpctns", "error" -> "err"); all-capital words (acronyms)
+    and numbers unchanged."""
+    if word.isupper() or not any(c.isalpha() for c in word):
+        return word
+    word = re.sub(r"(.)\1+", r"\1", word)
+    return word[0] + "".join(c for c in word[1:] if c not in _VOWELS)
+
+
+def _joined(words):
+    # a word "x" between blanks would read as the separator of a pair name
+    return " ".join("×" if w == "x" else w for w in words)
+
+
+def abbreviate(name, width):
+    """A readable abbreviation of ``name`` of at most ``width`` characters: the words joined by
+    single blanks, then the longest words without their vowels, then the longest words cut
+    from their end (numbers last), then the blanks dropped, then a plain cut."""
+    words = [w for w in _SEPARATORS.split(name) if w]
+    if not words:
+        return name.strip()[:width]
+    if len(_joined(words)) <= width:
+        return _joined(words)
+    for k in sorted(range(len(words)), key=lambda k: (-len(words[k]), -k)):
+        words[k] = _devowel(words[k])
+        if len(_joined(words)) <= width:
+            return _joined(words)
+    while len(_joined(words)) > width:
+        cuttable = [k for k in range(len(words)) if len(words[k]) > 1]
+        if not cuttable:
+            break
+        # letters before digits: "sensor 12" and "sensor 13" stay apart
+        k = max(cuttable, key=lambda k: (any(c.isalpha() for c in words[k]),
+                                         len(words[k]), k))
+        words[k] = words[k][:-1]
+    text = _joined(words)
+    if len(text) > width:
+        text = "".join(words)[:width]
+    return text
+
+
+def _blank_free(text):
+    return " ".join(text.split())
+
+
 def truncate_names(names, width):
     """Map each name to a display name of at most ``width`` characters, all distinct.
 
-    Names that fit keep themselves; a longer name is cut, and when the cut collides with
-    another display name its tail is replaced by "~1", "~2", ... until it is free.
+    A name that fits keeps itself (without blanks at its ends); a longer name becomes its
+    ``abbreviate``-d form. Display names are told apart as they read, blanks aside: when one
+    is taken, the name's abbreviation to fewer characters gets "~1", "~2", ... until it is
+    free. None holds " x " or ends in " x", which would read as the separator of a pair.
     """
-    result = {name: name for name in names if len(name) <= width}
-    taken = set(result.values())
-    for name in names:
+    result, taken = {}, set()
+
+    def free(candidate):
+        return _blank_free(candidate) not in taken and not _pair_like(candidate)
+
+    def give(name, candidate):
+        result[name] = candidate
+        taken.add(_blank_free(candidate))
+
+    # names as they are first, so that "religious" keeps itself before "religious " comes
+    fits = [n for n in names if len(n) <= width and n == n.strip() and n]
+    for name in fits + [n for n in names if n not in fits]:
         if name in result:
             continue
-        candidate, k = name[:width], 0
-        if candidate.endswith(" x"):
-            # joined into a pair name it would read as the separator
-            candidate = candidate[:-2]
-        while candidate in taken:
+        candidate = name.strip() if len(name.strip()) <= width else abbreviate(name, width)
+        k = 0
+        while not candidate or not free(candidate):
             k += 1
             suffix = "~%d" % k
-            candidate = name[:max(width - len(suffix), 0)] + suffix
-        result[name] = candidate
-        taken.add(candidate)
+            candidate = abbreviate(name, max(width - len(suffix), 0)).rstrip() + suffix
+        give(name, candidate)
     return {name: result[name] for name in names}
+
+
+def _pair_like(text):
+    return " x " in text or text.endswith(" x") or text.startswith("x ")
 
 
 def _native(value):

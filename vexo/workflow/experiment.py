@@ -25,6 +25,10 @@ from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
 from .fonts import texts_of, use_fonts_for
 from .pipeline import ModelPipeline, check_estimator_task
+from .plots import Title
+
+# How a score reads on an axis.
+_SCORE_WORDS = {"r2": "R²", "roc_auc": "ROC AUC", "accuracy": "accuracy"}
 
 
 class Registered(dict):
@@ -182,7 +186,8 @@ class Experiment:
 
         Returns a new dictionary on every call: "feature_names" (full names), "importance"
         (the mean drop of the score when the feature's test values are shuffled) and "title",
-        which names the score and, for a classification, the positive class. A test split of
+        which names the score and, for a classification, the positive class (a
+        ``plots.Title`` whose axis label is the drop, e.g. "drop in R²"). A test split of
         more than ``explain.FI_ROWS`` rows is sampled down to that many.
         """
         pipeline = self._pipeline(model)
@@ -200,7 +205,9 @@ class Experiment:
     def _importance_title(self, metric):
         explained = "" if self.task == "regression" else " of P(%s)" % (
             self.dataset.positive_class,)
-        return "Permutation Importance%s (%s drop on the test split)" % (explained, metric)
+        score = _SCORE_WORDS.get(metric, metric)
+        return Title("Permutation Importance%s (%s drop on the test split)" % (explained, score),
+                     axis_label="drop in %s" % score)
 
     def _permutation_importance(self, model, metric):
         """Each feature's mean drop of the score over the shuffles of its test values; on at
@@ -249,7 +256,8 @@ class Experiment:
     def interpret_local_fi(self, model, sample_index, centered=True):
         """Each feature's contribution to the model's response for one row, smallest magnitude
         first: {"x" (full names), "y" (contributions), "value" (the row in model scale),
-        "title"}. Where the model's contributions over the training rows are known ("glm",
+        "title" (a ``plots.Title`` whose axis label says what the contributions add to)}.
+        Where the model's contributions over the training rows are known ("glm", "tree",
         "reludnn", "ebm", "gam", "gami") also "stem0" and "stem1": the 5th and 95th
         percentile of the feature's contribution over the training rows, to show how unusual
         the row's contribution is.
@@ -276,24 +284,44 @@ class Experiment:
             "x": [self.dataset.feature_names[j] for j in order],
             "y": parts[order],
             "value": x_row[order].copy(),
-            "title": "Sample %d: %s, contributions %s" % (
-                row, self._response_text(model, response), family.relative_to(centered)),
+            "title": self.local_title(model, "Sample %d: %s, contributions %s" % (
+                row, self._response_text(model, response), family.relative_to(centered))),
         }
         if spread is not None:
             low, high = np.percentile(spread, [5, 95], axis=0)
             result["stem0"], result["stem1"] = low[order], high[order]
         return result
 
-    def _response_text(self, model, response):
-        """What the response of the model is, and its value."""
+    def _response(self, model):
+        """What the model's local explanations explain: "prediction", "logit", "probability"
+        or "score"."""
         if self.task == "regression":
-            return "prediction %.4g" % response
-        positive = self.dataset.classes[1]
+            return "prediction"
         if self._family(model).logit:
-            return "logit of %s %.4g" % (positive, response)
+            return "logit"
         if hasattr(self._pipeline(model).estimator, "predict_proba"):
-            return "P(%s) %.3f" % (positive, response)
-        return "score of %s %.4g" % (positive, response)
+            return "probability"
+        return "score"
+
+    def _response_text(self, model, response):
+        """What the response of the model is, and its value (4 significant digits)."""
+        positive = "" if self.task == "regression" else self.dataset.classes[1]
+        return {"prediction": "prediction %s",
+                "logit": "logit of %s %%s" % (positive,),
+                "probability": "P(%s) %%s" % (positive,),
+                "score": "score of %s %%s" % (positive,)}[self._response(model)] % (
+                    _number(response),)
+
+    def local_title(self, model, text):
+        """A title of one row's explanation whose value axis says what the parts add to."""
+        kind = self._response(model)
+        if kind == "prediction":
+            label = "contribution to the prediction of %s" % (self.dataset.target,)
+        elif kind == "probability":
+            label = "contribution to P(%s)" % (self.dataset.classes[1],)
+        else:
+            label = "contribution to the %s of %s" % (kind, self.dataset.classes[1])
+        return Title(text, axis_label=label)
 
     def interpret_local_tree(self, model, sample_index):
         """A tree model's drawing of one row (a new dictionary on every call), or None for
@@ -304,3 +332,13 @@ class Experiment:
         their subtrees are left out)."""
         _, _, x_row = self._sample(model, sample_index)
         return self._family(model).local_tree(self, model, x_row)
+
+
+def _number(value):
+    """A number with 4 significant digits, without an exponent where one is not needed."""
+    value = float(value)
+    text = "%.4g" % value
+    if "e" in text and 1e-4 <= abs(value) < 1e15:
+        text = np.format_float_positional(value, precision=4, unique=False, fractional=False,
+                                          trim="-")
+    return text

@@ -113,14 +113,15 @@ def tree_contributions(tree, X):
     """Each feature's part of the leaf mean for the rows of X, (n, p); they add up to the
     leaf mean minus the root mean (the training mean)."""
     means = tree_node_means(tree)
-    feature = tree.tree_.feature
-    paths = tree.decision_path(X)
-    parts = np.zeros(X.shape)
-    for i in range(X.shape[0]):
-        path = paths.indices[paths.indptr[i]:paths.indptr[i + 1]]
-        for parent, child in zip(path[:-1], path[1:]):
-            parts[i, feature[parent]] += means[child] - means[parent]
-    return parts
+    left, right = tree.tree_.children_left, tree.tree_.children_right
+    # node -> (its parent's feature, its mean minus its parent's): a row's parts are the sum
+    # of these over the nodes of its path
+    steps = np.zeros((len(means), tree.n_features_in_))
+    for parent in np.flatnonzero(left != -1):
+        for child in (left[parent], right[parent]):
+            steps[child, tree.tree_.feature[parent]] = means[child] - means[parent]
+    paths = tree.decision_path(np.asarray(X, dtype=float))
+    return np.asarray(paths @ steps).reshape(len(X), -1)
 
 
 # Any model -----------------------------------------------------------------------------

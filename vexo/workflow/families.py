@@ -185,7 +185,11 @@ class TreeFamily(Family):
 
     def local_contributions(self, experiment, model, x_row, centered):
         estimator = experiment.registered_pipeline[model].estimator
-        return (explain.tree_contributions(estimator, x_row[None, :])[0], None,
+        cache = experiment._derived.setdefault(model, {})
+        if "train_parts" not in cache:
+            cache["train_parts"] = explain.tree_contributions(
+                estimator, experiment._inputs[model][experiment.dataset.train_index])
+        return (explain.tree_contributions(estimator, x_row[None, :])[0], cache["train_parts"],
                 explain.model_response(estimator, x_row[None, :])[0])
 
     def local_tree(self, experiment, model, x_row):
@@ -259,6 +263,24 @@ class AdditiveFamily(Family):
     def categorical_positions(self, dataset):
         return [dataset.feature_names.index(name) for name in dataset.categorical_features]
 
+    def two_level_columns(self, experiment, model):
+        """Column -> its two training values, for the numeric features that take two values
+        (a 0/1 flag, a sex coded 1 and 2): their main effects are drawn at those levels."""
+        dataset = experiment.dataset
+        return additive.two_level_columns(
+            experiment._inputs[model][dataset.train_index],
+            [j for j, name in enumerate(dataset.feature_names) if not dataset.is_categorical(name)])
+
+    def level_labels(self, experiment):
+        """labels(name, values): the values of a feature in its own units, as the labels of
+        its levels."""
+        features = experiment.dataset.features
+
+        def labels(name, values):
+            return list(features[name].original(np.asarray(values, dtype=float)))
+
+        return labels
+
     def interactions(self, experiment, model):
         return self.terms(experiment, model).pairs()
 
@@ -269,8 +291,9 @@ class AdditiveFamily(Family):
         terms = self.terms(experiment, model)
         names, values, effects = terms.local_effect(x_row)
         return {"x": names, "value": values, "y": effects,
-                "title": "Sample %d: %s, intercept plus effects"
-                % (row, experiment._response_text(model, effects.sum()))}
+                "title": experiment.local_title(model, "Sample %d: %s, intercept plus effects"
+                                                % (row, experiment._response_text(
+                                                    model, effects.sum())))}
 
     def local_contributions(self, experiment, model, x_row, centered):
         terms = self.terms(experiment, model)
@@ -323,7 +346,8 @@ class EBMFamily(AdditiveFamily):
     def explainer(self, experiment, model):
         return additive.EBMExplainer(experiment.registered_pipeline[model].estimator,
                                      self.terms(experiment, model),
-                                     experiment.dataset.feature_names)
+                                     experiment.dataset.feature_names,
+                                     self.two_level_columns(experiment, model))
 
 
 class SplineFamily(AdditiveFamily):
@@ -348,7 +372,8 @@ class GAMFamily(SplineFamily):
         return additive.gam_effects(experiment.registered_pipeline[model].estimator,
                                     self.terms(experiment, model),
                                     experiment._inputs[model][dataset.train_index],
-                                    dataset.feature_names)
+                                    dataset.feature_names,
+                                    self.two_level_columns(experiment, model))
 
 
 class GAMINetFamily(SplineFamily):
@@ -366,7 +391,9 @@ class GAMINetFamily(SplineFamily):
         return additive.GAMINetEffects(experiment.registered_pipeline[model].estimator,
                                        self.terms(experiment, model),
                                        experiment._inputs[model][dataset.train_index],
-                                       dataset.feature_names, dataset.categories)
+                                       dataset.feature_names, dataset.categories,
+                                       self.two_level_columns(experiment, model),
+                                       self.level_labels(experiment))
 
 
 FAMILIES = {}

@@ -5,13 +5,16 @@ classifier) as an intercept plus one smooth function per feature: a penalised cu
 numeric feature, one level per code of a categorical feature.
 
 ``GAMINetRegressor`` / ``GAMINetClassifier`` add structured pairwise interactions in the way of
-GAMI-Net: the main effects are fitted first; then every feature pair is screened on what those
-main effects leave unexplained (an F test of the products of low-order terms of the two features
-on the residuals, the working residuals of the logit for a classifier, at the family-wise level
-``screen_alpha``, taking the strongest pair and its part out before the next); at most ``interactions`` pairs that pass, the
-strongest first, join the main effects as tensor-product spline terms, and everything is refitted
-together. Each pair's surface is then purified: its averages along either feature over the
-training values of the other are moved into the main effects, so a main effect carries all of its
+GAMI-Net and GA2M: a seeded share of the training rows (``validation_fraction``) is held out; the
+main effects are fitted on the rest; every feature pair is ranked by how much a 2 x 2
+piecewise-constant surface on quantile bins of the two features gains on what those main effects
+leave unexplained (FAST: the best cut of each feature, the gain counted beyond the cuts as main
+effects; the working residuals of the logit for a classifier); the ``interactions`` pairs of the
+largest gain are tried in rank order, each as a penalised tensor-product spline fitted beside the
+main effects and the pairs kept so far, and kept only if it lowers the loss on the held-out rows.
+The kept pairs join the main effects, and everything is refitted together on all the training
+rows. Each pair's surface is then purified: its averages along either feature over the training
+values of the other are moved into the main effects, so a main effect carries all of its
 feature's effect on average and a pair only what neither feature explains alone.
 
 Large tables are fitted in bounded time: on a sample of the training rows (``_FIT_ROWS``), with
@@ -30,7 +33,7 @@ import io
 import warnings
 
 import numpy as np
-from scipy import stats
+from scipy.special import expit
 from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
 from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
@@ -62,6 +65,18 @@ _MIN_SPLINES = 5
 # selection, so its cost grows with rows times the square of the features.
 _SCREEN_ROWS = 5000
 _SCREEN_FEATURES = 30
+# Quantile bins per numeric feature in the screening, and the fewest rows (at least this many,
+# and this share of them) in each quadrant of a cut: a cut that isolates a handful of rows
+# ranks their noise.
+_SCREEN_BINS = 16
+_SCREEN_MIN_ROWS = 5
+_SCREEN_MIN_SHARE = 0.02
+# Rows that the held-out part and the fit part of the training rows hold at least; with
+# fewer, no pair is screened.
+_MIN_HOLDOUT = 20
+# Standard errors of its mean over the held-out rows by which a pair must lower the held-out
+# loss to be kept: with one, a pair without an effect slips through about one try in six.
+_HOLDOUT_SE = 1.0
 # Ridge penalty on the spline coefficients of every numeric main effect.
 _RIDGE = 0.1
 
@@ -103,43 +118,44 @@ class _AdditiveModel(BaseEstimator):
     """What the additive models share: terms, centring, and the fitted pygam model."""
 
     def _terms(self, X, pairs, lam):
-        from pygam import f, s, te
         from pygam.terms import TermList
 
-        terms = []
-        for j in range(X.shape[1]):
-            if j in self.categorical_columns_:
-                terms.append(f(j, lam=lam))
-            else:
-                # The smoothing penalty leaves straight lines free; the small ridge keeps a
-                # logit finite where a feature separates the classes.
-                terms.append(s(j, n_splines=self.n_splines_, lam=[lam, _RIDGE],
-                               penalties=["derivative", "l2"]))
-        for a, b in pairs:
-            dtype = ["categorical" if c in self.categorical_columns_ else "numerical"
-                     for c in (a, b)]
-            terms.append(te(a, b, n_splines=self.pair_splines, lam=lam, dtype=dtype))
+        terms = [self._main_term(j, lam) for j in range(X.shape[1])]
+        terms.extend(self._pair_term(a, b, lam) for a, b in pairs)
         return TermList(*terms)
 
+    def _main_term(self, j, lam):
+        from pygam import f, s
+
+        if j in self.categorical_columns_:
+            return f(j, lam=lam)
+        # The smoothing penalty leaves straight lines free; the small ridge keeps a logit
+        # finite where a feature separates the classes.
+        return s(j, n_splines=self.n_splines_, lam=[lam, _RIDGE], penalties=["derivative", "l2"])
+
+    def _pair_term(self, a, b, lam):
+        from pygam import te
+
+        dtype = ["categorical" if c in self.categorical_columns_ else "numerical" for c in (a, b)]
+        return te(a, b, n_splines=self.pair_splines, lam=lam, dtype=dtype)
+
     def _gam(self, X, target, pairs, lam=None):
-        """(the fitted pygam model, the penalty chosen on a sample or None). With lam "auto"
-        the one smoothing penalty of all terms that minimises generalised cross-validation
-        (UBRE for a classifier) on a grid, chosen on at most ``_LAM_ROWS`` of the rows, the
-        model then fitted with it on all of them; ``lam`` (the penalty that the main effects
-        took on a sample) spares a pair model that search."""
+        """(the fitted pygam model, its smoothing penalty). With lam "auto" the one smoothing
+        penalty of all terms that minimises generalised cross-validation (UBRE for a
+        classifier) on a grid, chosen on at most ``_LAM_ROWS`` of the rows, the model then
+        fitted with it on all of them; ``lam`` (the penalty that the main effects took) spares
+        a model with pairs that search."""
         grid = _LAM_GRID if self.lam == "auto" else [float(self.lam)]
         if len(grid) > 1 and lam is not None:
             grid = [lam]
-        sampled = None
         if len(grid) > 1 and len(X) > _LAM_ROWS:
             rows = self._rows(X, _LAM_ROWS)
-            sampled, _ = self._search(X[rows], target[rows], pairs, grid)
-            grid = [sampled]
-        _, best = self._search(X, target, pairs, grid)
+            grid = [self._search(X[rows], target[rows], pairs, grid)[0]]
+        chosen, best = self._search(X, target, pairs, grid)
         if len(best.logs_["deviance"]) >= self.max_iter:
             warnings.warn("%s did not converge in max_iter=%d iterations"
                           % (type(self).__name__, self.max_iter), ConvergenceWarning)
-        return best, sampled
+        return best, chosen
 
     def _search(self, X, target, pairs, grid):
         """(lam, fitted pygam model) of the grid's best penalty."""
@@ -426,66 +442,129 @@ class GAMClassifier(_ClassifierMixin, _GAM):
 class _GAMINet(_AdditiveModel):
 
     def __init__(self, interactions=10, n_splines=10, pair_splines=5, lam="auto",
-                 screen_alpha=0.05, categorical_features=(), max_iter=100, tol=1e-4,
+                 validation_fraction=0.2, categorical_features=(), max_iter=100, tol=1e-4,
                  random_state=None):
         self.interactions = interactions
         self.n_splines = n_splines
         self.pair_splines = pair_splines
         self.lam = lam
-        self.screen_alpha = screen_alpha
+        self.validation_fraction = validation_fraction
         self.categorical_features = categorical_features
         self.max_iter = max_iter
         self.tol = tol
         self.random_state = random_state
 
     def _screen(self, X, target):
-        """The pairs that the main effects leave something to explain, strongest first; or
-        the pairs given in ``interactions``. Returns them as ``_AdditiveModel._screen``
-        does."""
+        """The screened pairs that improve the held-out loss, strongest first; or the pairs
+        given in ``interactions``. Returns them as ``_AdditiveModel._screen`` does."""
+        fraction = self.validation_fraction
+        if isinstance(fraction, bool) or not isinstance(fraction, (int, float, np.number)) \
+                or not 0 < fraction < 1:
+            raise ValueError("validation_fraction must lie between 0 and 1, got %r" % (fraction,))
+        self.screen_gains_, self.holdout_losses_ = [], []
         if not isinstance(self.interactions, (int, np.integer)):
             self.screened_pairs_ = self._given_pairs(X.shape[1])
-            return self.screened_pairs_, None, None
+            self.kept_pairs_ = list(self.screened_pairs_)
+            return list(self.kept_pairs_), None, None
         for name, low in (("interactions", 0), ("pair_splines", 4)):
             value = getattr(self, name)
             if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < low:
                 raise ValueError("%s must be an integer of at least %d, got %r" % (name, low, value))
-        if not 0 < self.screen_alpha < 1:
-            raise ValueError("screen_alpha must lie between 0 and 1, got %r" % (self.screen_alpha,))
-        if self.interactions == 0 or X.shape[1] < 2:
-            self.screened_pairs_ = []
+        self.screened_pairs_, self.kept_pairs_ = [], []
+        split = self._split(X, target) if self.interactions and X.shape[1] > 1 else None
+        if split is None:
             return [], None, None
-        main, main_lam = self._gam(X, target, [])
+        fit, held = split
+        main, lam = self._gam(X[fit], target[fit], [])
+        self.screened_pairs_, self.screen_gains_ = self._rank(main, X[fit], target[fit])
+        self.kept_pairs_, self.holdout_losses_ = self._prune(main, lam, X[fit], target[fit],
+                                                             X[held], target[held])
+        # The final model is fitted on all the rows with the penalty of the main effects.
+        return list(self.kept_pairs_), None, lam
+
+    def _split(self, X, target):
+        """(fit rows, held-out rows): a seeded share ``validation_fraction`` of the rows held
+        out, of each class for a classifier. The rows that hold a column's extremes or a code
+        of a categorical column stay in the fit part, so that every held-out row lies in its
+        domain. None when either part would have fewer than ``_MIN_HOLDOUT`` rows: too few to
+        tell a pair from noise."""
+        n = len(X)
+        anchored = np.zeros(n, dtype=bool)
+        anchored[np.argmin(X, axis=0)] = True
+        anchored[np.argmax(X, axis=0)] = True
+        for j in self.categorical_columns_:
+            anchored[np.unique(X[:, j], return_index=True)[1]] = True
+        order = check_random_state(self.random_state).permutation(n)
+        free = order[~anchored[order]]
+        groups = [free[target[free] == c] for c in (0.0, 1.0)] if self._classifier else [free]
+        held = np.concatenate([g[:int(round(self.validation_fraction * len(g)))] for g in groups])
+        if len(held) < _MIN_HOLDOUT or n - len(held) < _MIN_HOLDOUT:
+            return None
+        return np.setdiff1d(np.arange(n), held), np.sort(held)
+
+    def _rank(self, main, X, target):
+        """(the ``interactions`` pairs of the largest screening gain, strongest first; their
+        gains). A pair's gain is the largest drop of the weighted residual sum of squares that
+        one cut of each feature achieves, beyond the two cuts as main effects: the interaction
+        contrast of the four quadrants (FAST). A classifier's residuals are the working
+        residuals of the logit, so that the gain is the drop of the deviance that one Newton
+        step of the quadrant model would make."""
         rows = self._rows(X, _SCREEN_ROWS)
         X, target = X[rows], target[rows]
+        eta = main._linear_predictor(X)
         if self._classifier:
-            # The working residuals and weights of the logistic fit: a pair's gain on them
-            # is its score for the logit.
-            p = np.clip(main.predict_mu(X), 1e-6, 1 - 1e-6)
-            weights = p * (1 - p)
-            residual = (target - p) / weights
+            p = expit(eta)
+            residual, weights = target - p, p * (1 - p)
         else:
-            weights = np.ones(len(target))
-            residual = target - main.predict(X)
+            residual, weights = target - eta, np.ones(len(target))
         features = self._screened_features(main, X)
-        bases = {j: self._basis(X[:, j], j) for j in features}
-        candidates = [(a, b) for i, a in enumerate(features) for b in features[i + 1:]]
-        n_pairs = len(candidates)
-        # Forward selection: once a pair is taken, what it explains is taken out of the
-        # residuals, so that its neighbours are not taken for its echo.
-        chosen = []
-        while candidates and len(chosen) < self.interactions:
-            tested = [(_pair_test(residual, weights, bases[a], bases[b], self._classifier),
-                       (a, b)) for a, b in candidates]
-            passed = [(fit[0], pair, fit[2]) for fit, pair in tested
-                      if fit[1] < self.screen_alpha / n_pairs]
-            if not passed:
-                break
-            _, pair, explained = max(passed, key=lambda item: item[0])
-            chosen.append(pair)
-            candidates.remove(pair)
-            residual = residual - explained
-        self.screened_pairs_ = chosen
-        return chosen, main, main_lam
+        bins = {j: self._bins(X[:, j], j) for j in features}
+        smallest = max(_SCREEN_MIN_ROWS, int(_SCREEN_MIN_SHARE * len(X)))
+        scored = [(_fast_gain(bins[a], bins[b], residual, weights, smallest), (a, b))
+                  for i, a in enumerate(features) for b in features[i + 1:]]
+        scored.sort(key=lambda item: -item[0])
+        top = [(gain, pair) for gain, pair in scored[:self.interactions] if gain > 0]
+        return [pair for _, pair in top], [float(gain) for gain, _ in top]
+
+    def _prune(self, main, lam, X_fit, y_fit, X_held, y_held):
+        """(the screened pairs kept, the held-out losses): in rank order, each pair's surface
+        is fitted on the fit rows beside what is already there (the main effects and the pairs
+        kept so far, held fixed), and so are the pair's two main effects once more; the pair is
+        kept if its surface lowers the held-out loss (squared error, log loss for a
+        classifier) below both by more than ``_HOLDOUT_SE`` standard errors of the mean
+        difference over the held-out rows. What the main effects of a pair's features left
+        behind is no interaction; a difference within its noise is none either. The losses
+        are the mean held-out losses of the main effects alone, then of each pair tried."""
+        offsets = [main._linear_predictor(X_fit), main._linear_predictor(X_held)]
+        current = _row_losses(y_held, offsets[1], self._classifier)
+        losses, kept = [float(current.mean())], []
+        for a, b in self.screened_pairs_:
+            mains = self._surface([self._main_term(a, lam), self._main_term(b, lam)],
+                                  X_fit, y_fit, X_held, offsets[0])[1]
+            mains = _row_losses(y_held, offsets[1] + mains, self._classifier)
+            pair = self._surface([self._pair_term(a, b, lam)], X_fit, y_fit, X_held, offsets[0])
+            tried = _row_losses(y_held, offsets[1] + pair[1], self._classifier)
+            losses.append(float(tried.mean()))
+            gain = min(current, mains, key=np.mean) - tried
+            spread = np.std(gain, ddof=1) / np.sqrt(len(gain))
+            if gain.mean() > _HOLDOUT_SE * spread:
+                kept.append((a, b))
+                current = tried
+                offsets = [offsets[0] + pair[0], offsets[1] + pair[1]]
+        return kept, losses
+
+    def _surface(self, terms, X_fit, y_fit, X_held, offset):
+        """(values on the fit rows, values on the held-out rows) of the pygam terms fitted
+        together on the fit rows beside a fixed offset."""
+        from scipy.linalg import block_diag
+
+        for term in terms:
+            term.compile(X_fit)
+        basis = np.hstack([self._columns(term, X_fit) for term in terms])
+        penalty = block_diag(*[term.build_penalties().toarray() for term in terms])
+        coef = _fit_surface(basis, penalty, offset, y_fit, self._classifier, self.max_iter,
+                            self.tol)
+        return basis @ coef, np.hstack([self._columns(term, X_held) for term in terms]) @ coef
 
     def _screened_features(self, main, X):
         """The features among which pairs are screened, in column order: all of them, or
@@ -508,59 +587,102 @@ class _GAMINet(_AdditiveModel):
                              % (n_features, self.interactions))
         return list(dict.fromkeys(pairs))
 
-    def _basis(self, column, j):
-        """Centred low-order columns of one feature for the screening: indicators of the
-        levels but the first for a categorical feature, a quadratic for a numeric one."""
+    def _bins(self, column, j):
+        """(bin of each row, number of bins) of one feature for the screening: its codes in
+        order for a categorical feature, at most ``_SCREEN_BINS`` quantile bins for a numeric
+        one."""
         if j in self.categorical_columns_:
-            levels = np.unique(column)
-            basis = (column[:, None] == levels[None, 1:]).astype(float)
-        else:
-            z = (column - column.mean()) / (column.std() or 1.0)
-            basis = np.column_stack([z, z ** 2])
-        return basis - basis.mean(axis=0)
+            levels, codes = np.unique(column, return_inverse=True)
+            return codes, len(levels)
+        edges = np.unique(np.quantile(column, np.linspace(0, 1, _SCREEN_BINS + 1)[1:-1]))
+        return np.searchsorted(edges, column, side="right"), len(edges) + 1
 
 
-def _pair_test(residual, weights, basis_a, basis_b, known_scale=False):
-    """(gain, p-value, explained): how much the products of two features' screening columns
-    add to a weighted least-squares fit of the residuals on the columns themselves, and the
-    products' part of the fit at each row. The gain is tested with an F test, or with a
-    chi-square test where the scale is known (working residuals of a logit, whose weights are
-    their inverse variances)."""
-    products = (basis_a[:, :, None] * basis_b[:, None, :]).reshape(len(residual), -1)
-    main = np.column_stack([np.ones(len(residual)), basis_a, basis_b])
-    root = np.sqrt(weights)
+def _fast_gain(bins_a, bins_b, residual, weights, smallest):
+    """The largest interaction gain over all cuts of two binned features that leave at least
+    ``smallest`` rows in each quadrant. ``residual`` holds the weighted residuals w z. With
+    their sums S and the sums W of the weights in the four quadrants, the contrast
+    m00 - m01 - m10 + m11 of the weighted means m = S / W of z gains its square over the sum
+    of 1 / W: what a 2 x 2 table fits of z beyond its row and column effects."""
+    (codes_a, n_a), (codes_b, n_b) = bins_a, bins_b
+    if n_a < 2 or n_b < 2:
+        return 0.0
+    cells = codes_a * n_b + codes_b
 
-    def fit(design):
-        coef = np.linalg.lstsq(design * root[:, None], residual * root, rcond=None)[0]
-        return coef, float(np.sum(weights * (residual - design @ coef) ** 2))
+    def quadrants(values):
+        # cumulative sums: [i, j] sums the cells of bins up to i of a and up to j of b
+        total = np.bincount(cells, weights=values, minlength=n_a * n_b).reshape(n_a, n_b) \
+            .cumsum(axis=0).cumsum(axis=1)
+        low_low = total[:-1, :-1]
+        low_high = total[:-1, -1:] - low_low
+        high_low = total[-1:, :-1] - low_low
+        return low_low, low_high, high_low, total[-1, -1] - low_low - low_high - high_low
 
-    _, sse_main = fit(main)
-    coef, sse_full = fit(np.column_stack([main, products]))
-    df_pair = products.shape[1]
-    df_rest = len(residual) - main.shape[1] - df_pair
-    gain = max(sse_main - sse_full, 0.0)
-    explained = products @ coef[main.shape[1]:]
-    if known_scale:
-        return gain, float(stats.chi2.sf(gain, df_pair)), explained
-    if df_pair < 1 or df_rest < 1 or sse_full <= 0:
-        return gain, 1.0, explained
-    f_value = (gain / df_pair) / (sse_full / df_rest)
-    return gain, float(stats.f.sf(f_value, df_pair, df_rest)), explained
+    sums, masses = quadrants(residual), quadrants(weights)
+    counts = quadrants(np.ones(len(residual)))
+    usable = np.logical_and.reduce([c >= smallest for c in counts] + [m > 0 for m in masses])
+    if not usable.any():
+        return 0.0
+    with np.errstate(divide="ignore", invalid="ignore"):
+        means = [s / m for s, m in zip(sums, masses)]
+        contrast = means[0] - means[1] - means[2] + means[3]
+        gain = contrast ** 2 / sum(1 / m for m in masses)
+    return float(np.max(gain[usable]))
+
+
+def _fit_surface(basis, penalty, offset, target, classifier, max_iter, tol):
+    """Coefficients of one penalised surface added to a fixed offset: penalised least squares,
+    or for a classifier penalised iteratively reweighted least squares of the logit."""
+    penalty = penalty + 1e-8 * np.eye(len(penalty))
+    if not classifier:
+        return np.linalg.solve(basis.T @ basis + penalty, basis.T @ (target - offset))
+    coef = np.zeros(basis.shape[1])
+    for _ in range(max_iter):
+        fitted = basis @ coef
+        p = expit(offset + fitted)
+        weights = np.maximum(p * (1 - p), 1e-6)
+        new = np.linalg.solve(basis.T @ (weights[:, None] * basis) + penalty,
+                              basis.T @ (weights * fitted + target - p))
+        done = np.max(np.abs(new - coef)) <= tol * (1 + np.max(np.abs(coef)))
+        coef = new
+        if done:
+            break
+    return coef
+
+
+def _row_losses(target, eta, classifier):
+    """Squared error of a prediction, or log loss of a logit, on each row."""
+    if classifier:
+        return np.logaddexp(0, eta) - target * eta
+    return (target - eta) ** 2
 
 
 class GAMINetRegressor(_RegressorMixin, _GAMINet):
-    """GAM with structured pairwise interactions for a numeric target (see the module text):
-    main effects first, then at most ``interactions`` screened pairs as tensor-product terms.
+    """GAM with structured pairwise interactions for a numeric target (see the module text).
 
-    interactions: at most this many pairs are screened in; or a list of pairs of column
-    positions, fitted without screening.
-    n_splines / pair_splines: basis functions per feature of a main / pair term; lam: smoothing
-    penalty; screen_alpha: family-wise level of the screening test; categorical_features: positions of
-    the columns of integer codes; random_state: seed of the row samples of a large training set
-    (see ``_FIT_ROWS``, ``_LAM_ROWS``, ``_SCREEN_ROWS``).
+    Settings:
+        interactions: at most this many pairs (default 10) are screened and tried; 0 fits the
+            main effects alone; or a list of pairs of column positions, fitted without
+            screening.
+        validation_fraction: share of the training rows (default 0.2) held out to decide
+            which screened pairs are kept; the final model is fitted on all of them.
+        n_splines / pair_splines: basis functions per feature of a main / pair term.
+        lam: smoothing penalty of every term, or "auto" (chosen for the main effects).
+        categorical_features: positions of the columns of integer codes.
+        max_iter, tol: of the iterative fits.
+        random_state: seed of the held-out split and of the row samples of a large training
+            set (see ``_FIT_ROWS``, ``_LAM_ROWS``, ``_SCREEN_ROWS``).
+
+    Fitted attributes of the screening:
+        screened_pairs_: the pairs ranked highest, strongest first (at most ``interactions``);
+        screen_gains_: their screening gains;
+        holdout_losses_: the held-out loss of the main effects, then with each screened pair
+            tried in turn (empty when nothing was screened);
+        kept_pairs_: the pairs of the model, in the order of ``term_features_``.
     """
 
 
 class GAMINetClassifier(_ClassifierMixin, _GAMINet):
-    """GAM with structured pairwise interactions of the logit of a binary target; settings as
-    ``GAMINetRegressor``. Pairs are screened on the residual probabilities of the main effects."""
+    """GAM with structured pairwise interactions of the logit of a binary target; settings and
+    attributes as ``GAMINetRegressor``. Pairs are screened on the working residuals of the
+    logit and kept on the held-out mean log loss."""

@@ -90,7 +90,9 @@ class ModelPipeline:
         Returns the pair (converted values, "numeric" or "categorical"); the converted array
         has the shape of ``values``. A categorical value becomes the label of its code; a value
         between two codes (a tree's split threshold) the label of the code below it. Dates come
-        back as days since the first training date, missing indicators as 0/1.
+        back as days since the first training date, missing indicators as 0/1. Numbers come
+        back as the decimals that the scaling means (27.6074, not 27.607400000000002), whole
+        numbers of a feature of whole numbers as integers.
         """
         if feature_name not in self.feature_names:
             raise ValueError("unknown feature %r" % (feature_name,))

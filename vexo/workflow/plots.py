@@ -7,24 +7,40 @@ import re
 
 import matplotlib.pyplot as plt
 import numpy as np
-from matplotlib import ticker
+from matplotlib import rc_params_from_file, ticker
+from matplotlib.lines import Line2D
+from matplotlib.transforms import Bbox
+
+from . import look
 
 __all__ = ["PlotHBar", "PlotEffect", "PlotHeatmap", "scale_plot_ticks", "Title"]
 
-INK = "#262626"
-MUTED = "#5f5f5f"
-SPINE = "#b0b0b0"
-GRID = "#e4e4e4"
-BAR = "#4c72b0"
+_SHEET = rc_params_from_file(look.STYLE, use_default_template=False)
+
+INK = _SHEET["text.color"]
+MUTED = _SHEET["xtick.color"]
+SPINE = _SHEET["axes.edgecolor"]
+GRID = _SHEET["grid.color"]
+BAR = _SHEET["axes.prop_cycle"].by_key()["color"][0]
 DENSITY = "#a9bbd8"
+BASELINE = "#9a9a9a"
 POS = "#e74c3c"
 NEG = "#27ae60"
-CMAP = "RdBu_r"
+CMAP = _SHEET["image.cmap"]
 
-TITLE_SIZE = 13
-LABEL_SIZE = 10.5
-TICK_SIZE = 9.5
-NOTE_SIZE = 9
+TITLE_SIZE = float(_SHEET["axes.titlesize"])
+LABEL_SIZE = float(_SHEET["axes.labelsize"])
+TICK_SIZE = float(_SHEET["xtick.labelsize"])
+NOTE_SIZE = float(_SHEET["legend.fontsize"])
+SMALLEST = 4.0
+
+# the name the experiment gives the intercept among the terms of a local explanation
+INTERCEPT = "Intercept"
+# value-axis words for the fixed titles of the module's own views
+AXIS_WORDS = {"effect importance": "importance (share of the mean absolute effect)",
+              "model coefficients": "coefficient"}
+LOW_STEM = "5th percentile over training rows"
+HIGH_STEM = "95th percentile over training rows"
 
 
 class Title(str):
@@ -121,14 +137,18 @@ def _is_number(v):
 # ---------------------------------------------------------------- text
 
 def _fmt(v, digits=4):
-    """Numbers with at most `digits` decimals, or `digits` significant ones below 1; anything else
-    as its text."""
+    """A number at `digits` significant digits without float noise (whole numbers stay whole);
+    a text of numbers joined by " x " has each number so rounded; any other text as it is."""
     if isinstance(v, np.ndarray) and v.ndim == 0:
         v = v.item()
     if v is None:
         return ""
     if isinstance(v, (str, bytes)):
-        return v.decode() if isinstance(v, bytes) else v
+        text = v.decode() if isinstance(v, bytes) else v
+        parts = text.split(" x ")
+        if all(_NUMBER.match(p) for p in parts):
+            return " x ".join(_fmt(float(p), digits) for p in parts)
+        return text
     if isinstance(v, (bool, np.bool_)):
         return str(bool(v))
     if isinstance(v, (int, np.integer)):
@@ -139,37 +159,65 @@ def _fmt(v, digits=4):
             return str(v)
         if v == 0:
             return "0"
-        if abs(v) >= 1e9 or abs(v) < 1e-5:
-            return "%.*g" % (min(digits, 4), v)
-        return np.format_float_positional(v, precision=digits, fractional=abs(v) >= 1, trim="-")
+        if v == round(v) and abs(v) < 1e9:
+            return str(int(round(v)))
+        if abs(v) >= 1e9 or abs(v) < 1e-4:
+            return "%.*g" % (digits, v)
+        return np.format_float_positional(v, precision=digits, fractional=False, trim="-")
     if np.ndim(v) > 0:
         return " x ".join(_fmt(x, digits) for x in np.ravel(np.asarray(v, dtype=object)))
     return str(v)
 
 
-def _tick_formatter(digits=4):
-    return ticker.FuncFormatter(lambda v, _pos: _fmt(v, digits).replace("-", "\u2212"))
+_NUMBER = re.compile(r"^\s*[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?\s*$")
+
+
+def _distinct(values, digits=4):
+    """Labels of the numbers at `digits` significant digits, more where fewer would make two of
+    them read the same."""
+    values = [float(v) for v in values]
+    for d in range(digits, 13):
+        labels = [_fmt(v, d) for v in values]
+        if len(set(labels)) == len(set(values)):
+            return labels
+    return labels
+
+
+class _TickFormatter(ticker.Formatter):
+    """Tick labels at four significant digits, as many more as keep neighbours apart, with a
+    true minus sign."""
+
+    def __call__(self, x, pos=None):
+        return _fmt(x).replace("-", "\u2212")
+
+    def format_ticks(self, values):
+        return [s.replace("-", "\u2212") for s in _distinct(values)]
+
+
+def _tick_formatter():
+    return _TickFormatter()
 
 
 def _wrap(text, width):
-    """Break long names after blanks, underscores, dots, slashes or hyphens; cut only words too long for a line."""
+    """Break a text into lines of about `width` characters at its blanks. Words stay whole; only
+    a name longer than a line breaks, after an underscore or a slash."""
     width = max(int(width), 8)
     lines = []
     for para in str(text).split("\n"):
+        tokens = []  # (text, glue before it)
+        for word in para.split(" "):
+            if not word:
+                continue
+            pieces = [word] if len(word) <= width else [p for p in re.split(r"(?<=[_/])", word) if p]
+            tokens.extend((p, " " if k == 0 else "") for k, p in enumerate(pieces))
         line = ""
-        for token in re.split(r"(?<=[\s_./\-])", para):
-            while len(token) > width:
-                if line:
-                    lines.append(line.rstrip())
-                    line = ""
-                lines.append(token[:width])
-                token = token[width:]
-            if line and len(line) + len(token.rstrip()) > width:
-                lines.append(line.rstrip())
-                line = token.lstrip()
+        for token, glue in tokens:
+            if line and len(line) + len(glue) + len(token) > width:
+                lines.append(line)
+                line = token
             else:
-                line += token
-        lines.append(line.rstrip())
+                line = line + glue + token if line else token
+        lines.append(line)
     return "\n".join(lines)
 
 
@@ -181,9 +229,11 @@ def _title(ax, text):
     ax.set_title(text, fontsize=TITLE_SIZE, color=INK, fontweight="bold", pad=10)
 
 
-def _fit_title(fig, ax):
-    """Wrap the title so that, centred over its axes, it stays inside the figure."""
-    text = ax.title.get_text()
+def _fit_title(fig, ax, text=None):
+    """Wrap the title (`text`, by default the present one) so that, centred over its axes, it
+    stays inside the figure; a word too long for any line makes the type smaller instead."""
+    text = ax.title.get_text() if text is None else text
+    ax.title.set_fontsize(TITLE_SIZE)
     if not text:
         return
     fig.draw_without_rendering()
@@ -198,6 +248,42 @@ def _fit_title(fig, ax):
         if used <= room or width <= 8:
             break
         width = max(8, min(width - 1, int(width * room / used)))
+    # a small figure takes a smaller title rather than one of many lines
+    while ((ax.title.get_window_extent(renderer).width > room or ax.title.get_text().count("\n") > 1)
+           and ax.title.get_fontsize() > SMALLEST + 5):
+        ax.title.set_fontsize(ax.title.get_fontsize() - 0.5)
+        width = int(width * 1.04) + 1
+        ax.title.set_text(_wrap(text, width))
+        if ax.title.get_window_extent(renderer).width > room:
+            width = max(8, int(width / 1.04) - 1)
+            ax.title.set_text(_wrap(text, width))
+
+
+def _fit_axis_label(fig, ax, axis):
+    """Wrap the axis label (at blanks) and, if need be, shrink it to the length of its axes."""
+    label = axis.label
+    text = label.get_text()
+    if not text or not label.get_visible():
+        return
+    fig.draw_without_rendering()
+    renderer = fig.canvas.get_renderer()
+    box = ax.get_window_extent(renderer)
+    vertical = axis is ax.yaxis
+    room = (box.height if vertical else box.width) + 4.0
+    flat = text.replace("\n", " ")
+
+    def length():
+        ext = label.get_window_extent(renderer)
+        return ext.height if vertical else ext.width
+
+    width = len(flat)
+    for _ in range(12):
+        label.set_text(_wrap(flat, width))
+        if length() <= room or width <= 8:
+            break
+        width = max(8, min(width - 1, int(width * room / length())))
+    while length() > room and label.get_fontsize() > SMALLEST + 2:
+        label.set_fontsize(label.get_fontsize() - 0.5)
 
 
 def _importance_title(prefix, name, importance):
@@ -225,6 +311,7 @@ def _style(ax, grid_axis=None):
     for side in ("left", "bottom"):
         ax.spines[side].set_color(SPINE)
     ax.tick_params(colors=MUTED, labelcolor=INK, labelsize=TICK_SIZE, length=3, width=0.8)
+    ax.grid(False)
     if grid_axis:
         ax.grid(True, axis=grid_axis, color=GRID, linewidth=0.8, linestyle="-")
     ax.set_axisbelow(True)
@@ -244,73 +331,191 @@ def _nothing_to_show(ax):
             color=MUTED, fontsize=LABEL_SIZE, fontstyle="italic")
 
 
+def _shown_ticklabels(axis):
+    """The tick labels that a draw puts on the page: those of ticks in view, with text."""
+    lo, hi = sorted(axis.get_view_interval())
+    eps = 1e-9 * max(hi - lo, 1e-300)
+    return [t for loc, t in zip(axis.get_majorticklocs(), axis.get_majorticklabels())
+            if lo - eps <= loc <= hi + eps and t.get_visible() and t.get_text()]
+
+
+def _overlap(a, b, slack=0.5):
+    return (a.x0 + slack < b.x1 and b.x0 + slack < a.x1 and a.y0 + slack < b.y1 and b.y0 + slack < a.y1)
+
+
+def _crowded(texts, renderer):
+    boxes = [t.get_window_extent(renderer) for t in texts]
+    return any(_overlap(a, b) for i, a in enumerate(boxes) for b in boxes[i + 1:])
+
+
 def _declutter_xticklabels(fig, ax):
-    """Turn the x tick labels aslant when they would run into each other."""
+    """Turn the x tick labels aslant when they would run into each other, upright and smaller
+    when even that is not enough."""
     fig.draw_without_rendering()
     renderer = fig.canvas.get_renderer()
-    boxes = [t.get_window_extent(renderer) for t in ax.get_xticklabels() if t.get_visible() and t.get_text()]
+    boxes = [t.get_window_extent(renderer) for t in _shown_ticklabels(ax.xaxis)]
     boxes.sort(key=lambda b: b.x0)
     if any(a.x1 + 2 > b.x0 for a, b in zip(boxes, boxes[1:])):
         ax.tick_params(axis="x", labelrotation=40)
         for t in ax.get_xticklabels():
             t.set_horizontalalignment("right")
             t.set_rotation_mode("anchor")
+        _shrink_until_apart(fig, ax.xaxis, rotation=90)
 
 
-def _show(fig, draw):
-    """Run draw(fig); a failure part way closes the figure instead of leaving it half made."""
-    try:
-        draw(fig)
-        for ax in fig.axes:
-            _fit_title(fig, ax)
+def _shrink_until_apart(fig, axis, rotation=None):
+    """Make the axis' tick labels smaller (after turning them to `rotation`, or putting wrapped
+    labels back on one line) until no two touch."""
+    renderer = fig.canvas.get_renderer()
+    fig.draw_without_rendering()
+    if not _crowded(_shown_ticklabels(axis), renderer):
+        return
+    if rotation is None and any("\n" in t.get_text() for t in axis.get_majorticklabels()):
+        axis.set_ticks(axis.get_majorticklocs(),
+                       [t.get_text().replace("_\n", "_").replace("/\n", "/").replace("\n", " ")
+                        for t in axis.get_majorticklabels()])
         fig.draw_without_rendering()
+    if rotation is not None:
+        axis.set_tick_params(labelrotation=rotation)
+        fig.draw_without_rendering()
+    size = axis.get_majorticklabels()[0].get_fontsize() if axis.get_majorticklabels() else TICK_SIZE
+    while size > SMALLEST and _crowded(_shown_ticklabels(axis), renderer):
+        size = max(SMALLEST, size - 0.5)
+        axis.set_tick_params(labelsize=size)
+        fig.draw_without_rendering()
+
+
+def _values_inside(fig, ax):
+    """Widen the value axis until the value labels beside the bars stay inside the axes."""
+    texts = [t for t in ax.texts if t.get_gid() == "value"]
+    if not texts:
+        return
+    renderer = fig.canvas.get_renderer()
+    for _ in range(20):
+        fig.draw_without_rendering()
+        box = ax.get_window_extent(renderer)
+        boxes = [t.get_window_extent(renderer) for t in texts]
+        left = max(0.0, box.x0 - min(b.x0 for b in boxes))
+        right = max(0.0, max(b.x1 for b in boxes) - box.x1)
+        if left < 0.5 and right < 0.5:
+            return
+        lo, hi = ax.get_xlim()
+        per_pixel = (hi - lo) / max(box.width - left - right, 0.2 * box.width)
+        lo, hi = lo - (left + 2) * per_pixel, hi + (right + 2) * per_pixel
+        ax.set_xlim(lo, hi)
+
+
+def _show(figsize, draw, nrows=1, height_ratios=None):
+    """Make the figure and run draw(fig) inside the package's look; a failure part way closes the
+    figure instead of leaving it half made."""
+    fig = None
+    try:
+        with look.context():
+            fig, _ = _figure(figsize, nrows, height_ratios)
+            draw(fig)
+            titles = {ax: ax.title.get_text() for ax in fig.axes}
+            for ax in fig.axes:
+                _fit_title(fig, ax)
+                _fit_axis_label(fig, ax, ax.xaxis)
+                _fit_axis_label(fig, ax, ax.yaxis)
+            # fitting titles and labels resizes the axes: keep the tick labels apart in what is left
+            for ax in fig.axes:
+                _shrink_until_apart(fig, ax.yaxis)
+                _shrink_until_apart(fig, ax.xaxis)
+                for t in ax.texts:
+                    if ax.yaxis.get_majorticklabels() and t.get_gid() == "value":
+                        t.set_fontsize(min(t.get_fontsize(), ax.yaxis.get_majorticklabels()[0].get_fontsize()))
+            for ax in fig.axes:
+                _values_inside(fig, ax)
+                _fit_title(fig, ax, titles[ax])
+            fig.draw_without_rendering()
     except BaseException:
-        plt.close(fig)
+        if fig is not None:
+            plt.close(fig)
         raise
     plt.show()
 
 
 # ---------------------------------------------------------------- scaling
 
-def _original_values(scaler, feature, values):
+def _converted(scaler, feature, values):
+    """The scaler's values for `values` as a list, and the kind it names ("categorical", ...)."""
     result = scaler(feature, np.asarray(values, dtype=float))
     try:
-        first, _ = result
+        first, kind = result
     except (TypeError, ValueError):
         raise ValueError("scaler for %r must return a pair whose first item holds the values" % (feature,)) from None
     first = np.asarray(first, dtype=object).ravel()
     if first.size != len(values):
         raise ValueError("scaler for %r returned %d values for %d" % (feature, first.size, len(values)))
-    return [v.item() if isinstance(v, np.generic) else v for v in first]
+    return [v.item() if isinstance(v, np.generic) else v for v in first], kind
+
+
+def _original_values(scaler, feature, values):
+    return _converted(scaler, feature, values)[0]
+
+
+def _labels(values):
+    """Tick labels of converted values: numbers at four significant digits, kept apart."""
+    if values and all(_is_number(v) for v in values):
+        return _distinct(values)
+    return [_fmt(v) for v in values]
+
+
+def _levels_in_view(target, scaler, feature, lo, hi):
+    """One tick at each code that the axis shows, labelled with its level; a tick between two
+    codes would repeat the label of one of them. False when there are too many codes for ticks."""
+    eps = 1e-9 * (hi - lo)
+    codes = np.arange(np.ceil(lo - eps), np.floor(hi + eps) + 1)
+    if not 0 < len(codes) <= 60:
+        return False
+    labels = _labels(_original_values(scaler, feature, codes))
+    # codes outside the feature's levels come back as the nearest level: drop the repeats
+    first, last = 0, len(labels) - 1
+    while first < last and labels[first] == labels[first + 1]:
+        first += 1
+    while last > first and labels[last] == labels[last - 1]:
+        last -= 1
+    target.set_ticks(codes[first:last + 1], labels[first:last + 1])
+    return True
 
 
 def scale_plot_ticks(ax, feature, scaler, axis=0):
     """Label the ticks of ax's x axis (axis 0) or y axis (axis 1) in the original units of feature.
 
     A numeric, strictly monotonic scaler gets round tick values in original units placed where
-    they fall; a scaler that returns labels gets one tick per whole-number code in view; any other
-    scaler has the present ticks relabelled with what it returns.
+    they fall; a categorical feature (the scaler says so, or returns labels) gets one tick per
+    whole-number code in view; any other scaler has the present ticks relabelled with what it
+    returns. An axis without a label is labelled with the feature's name.
     """
     if scaler is None:
         return None
     if axis not in (0, 1):
         raise ValueError("axis must be 0 (x) or 1 (y), got %r" % (axis,))
     target = ax.xaxis if axis == 0 else ax.yaxis
+    if feature is not None and not target.get_label_text():
+        target.set_label_text(str(feature))
     lo, hi = sorted(ax.get_xlim() if axis == 0 else ax.get_ylim())
     if not lo < hi:
         return None
 
     grid = np.linspace(lo, hi, 257)
-    mapped = _original_values(scaler, feature, grid)
+    mapped, kind = _converted(scaler, feature, grid)
     try:
         orig = np.asarray(mapped, dtype=float)
     except (TypeError, ValueError):
         orig = None
+    categorical = orig is None or (isinstance(kind, str) and kind == "categorical")
+    if categorical and _levels_in_view(target, scaler, feature, lo, hi):
+        return None
     if orig is not None and np.all(np.isfinite(orig)):
         steps = np.diff(orig)
-        if np.all(steps > 0) or np.all(steps < 0):
-            if steps[0] < 0:
+        if (np.all(steps >= 0) or np.all(steps <= 0)) and np.ptp(orig) > 0:
+            if orig[-1] < orig[0]:
                 orig, grid = orig[::-1], grid[::-1]
+            # a scaler that holds still beyond the training range is monotonic inside it
+            _, keep = np.unique(orig, return_index=True)
+            orig, grid = orig[keep], grid[keep]
             span = orig[-1] - orig[0]
             box = ax.get_position()
             inches = (box.width * ax.figure.get_figwidth() if axis == 0 else box.height * ax.figure.get_figheight())
@@ -321,33 +526,35 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
             # a strongly curved scaler crowds round values at one end; even ticks read better then
             spread = np.diff(np.concatenate([[lo], np.sort(locs), [hi]]))
             if len(nice) >= 2 and spread.max() <= 0.45 * (hi - lo):
-                target.set_ticks(locs, [_fmt(v) for v in nice])
+                target.set_ticks(locs, [s.replace("-", "\u2212") for s in _labels(list(nice))])
                 return None
 
     eps = 1e-9 * (hi - lo)
-    if orig is None:
-        # labels of a categorical feature's codes: one tick at each code that the axis shows, since
-        # a tick between two codes would repeat the label of the nearer one
-        codes = np.arange(np.ceil(lo - eps), np.floor(hi + eps) + 1)
-        if 0 < len(codes) <= 60:
-            labels = [_fmt(v) for v in _original_values(scaler, feature, codes)]
-            # codes outside the feature's levels come back as the nearest level: drop the repeats
-            first, last = 0, len(labels) - 1
-            while first < last and labels[first] == labels[first + 1]:
-                first += 1
-            while last > first and labels[last] == labels[last - 1]:
-                last -= 1
-            target.set_ticks(codes[first:last + 1], labels[first:last + 1])
-            return None
     locs = [t for t in target.get_majorticklocs() if lo - eps <= t <= hi + eps]
     if locs:
-        values = _original_values(scaler, feature, locs)
-        target.set_ticks(locs, [np.format_float_positional(float(v), precision=5, fractional=False, trim="-")
-                                if _is_number(v) and 1e-5 <= abs(v) < 1e9 else _fmt(v) for v in values])
+        target.set_ticks(locs, _labels(_original_values(scaler, feature, locs)))
     return None
 
 
 # ---------------------------------------------------------------- bars
+
+def _axis_words(title, signed):
+    """What a bar chart's value axis measures: the title's own label, the words for the module's
+    fixed titles, or a generic word."""
+    words = getattr(title, "axis_label", None)
+    if words:
+        return str(words)
+    text = "" if title is None else str(title).strip().lower()
+    if text in AXIS_WORDS:
+        return AXIS_WORDS[text]
+    if "coefficient" in text:
+        return "coefficient"
+    if signed:
+        return "contribution"
+    if "importance" in text:
+        return "importance"
+    return "value"
+
 
 class PlotHBar:
     """Horizontal bar charts: plain, signed with value labels, and signed with stems."""
@@ -379,60 +586,116 @@ class PlotHBar:
             s1 = _numbers("stem_value1", stems[1])
         _same_length(X=names, height=heights, value=labels, stem_value0=s0, stem_value1=s1)
         signed = value is not None
+        text = "" if title is None else str(title)
+        xlabel = _axis_words(title, signed)
 
         def draw(fig):
             ax = fig.axes[0]
             _style(ax, grid_axis="x")
-            _title(ax, "" if title is None else str(title))
+            _title(ax, text)
             n = len(names)
             if n == 0:
                 _nothing_to_show(ax)
                 return
-            y = np.arange(n)
-            colors = [pos_color if h >= 0 else neg_color for h in heights] if signed else BAR
+            ax.set_xlabel(xlabel, fontsize=LABEL_SIZE, color=INK)
+            y = self._rows(names)
+            colors = [pos_color if h >= 0 else neg_color for h in heights] if signed else [BAR] * n
+            colors = [BASELINE if name == INTERCEPT else c for name, c in zip(names, colors)]
             ax.barh(y, heights, height=0.56 if stems else 0.7, color=colors, edgecolor="none", zorder=2)
+            baseline = [k for k, name in enumerate(names) if name == INTERCEPT]
+            if baseline and n > 1:
+                # the intercept is where the pushes start from, not one of them: set it apart
+                ax.axhline(y[baseline[0]] - 0.8, color=SPINE, linewidth=0.8, linestyle=":", zorder=1.5)
 
             fontsize = self._label_size(fig, n, names)
             width = _chars_across(fig, fontsize, 0.3)
             ax.set_yticks(y, [_wrap(s, width) for s in names], fontsize=fontsize)
             ax.tick_params(axis="y", length=0, pad=6)
             ax.spines["left"].set_visible(False)
-            ax.set_ylim(-0.6, n - 0.4)
+            ax.set_ylim(-0.6, float(y.max()) + 0.6)
 
             outer_hi, outer_lo = heights.copy(), heights.copy()
             if stems:
                 ax.hlines(y, np.minimum(s0, s1), np.maximum(s0, s1), color=INK, linewidth=1.3,
                           zorder=3, gid="stem")
                 ax.plot(s0, y, linestyle="none", marker="o", markersize=6, markerfacecolor="white",
-                        markeredgecolor=INK, markeredgewidth=1.3, zorder=4, gid="stem_value0")
-                ax.plot(s1, y, linestyle="none", marker="o", markersize=6, color=INK, zorder=4,
-                        gid="stem_value1")
+                        markeredgecolor=INK, markeredgewidth=1.3, alpha=1.0, zorder=4, gid="stem_value0")
+                ax.plot(s1, y, linestyle="none", marker="o", markersize=6, color=INK, alpha=1.0,
+                        markeredgewidth=1.3, zorder=4, gid="stem_value1")
                 outer_hi = np.maximum.reduce([heights, s0, s1])
                 outer_lo = np.minimum.reduce([heights, s0, s1])
 
             texts, anchors, sides = [], [], []
             offset = 8 if stems else 4
             if signed:
-                for i, (h, text) in enumerate(zip(heights, labels)):
-                    if not text:
+                for i, (h, text_i) in enumerate(zip(heights, labels)):
+                    if not text_i:
                         continue
                     side = 1 if h >= 0 else -1
                     anchor = outer_hi[i] if side > 0 else outer_lo[i]
                     anchors.append(max(anchor, 0.0) if side > 0 else min(anchor, 0.0))
                     sides.append(side)
                     texts.append(ax.annotate(
-                        text, xy=(anchors[-1], i), xytext=(offset * side, 0), textcoords="offset points",
-                        ha="left" if side > 0 else "right", va="center", fontsize=NOTE_SIZE,
-                        color=MUTED, zorder=5))
+                        text_i, xy=(anchors[-1], y[i]), xytext=(offset * side, 0), textcoords="offset points",
+                        ha="left" if side > 0 else "right", va="center", fontsize=min(NOTE_SIZE, fontsize),
+                        color=MUTED, zorder=5, gid="value"))
                     # fitted inside the axes below; the layout must not shrink the axes for them
                     texts[-1].set_in_layout(False)
             lo, hi = self._fit_xlim(fig, ax, outer_lo, outer_hi, texts, anchors, sides, mid_center, offset)
             if lo < 0 < hi:
                 _zero_line(ax, vertical=True)
             ax.xaxis.set_major_formatter(_tick_formatter())
+            _shrink_until_apart(fig, ax.yaxis)
+            for t in texts:
+                t.set_fontsize(min(t.get_fontsize(), ax.yaxis.get_majorticklabels()[0].get_fontsize()))
+            _declutter_xticklabels(fig, ax)
+            if stems:
+                self._stem_legend(fig, ax)
 
-        fig, _ = _figure(figsize)
-        _show(fig, draw)
+        _show(figsize, draw)
+
+    @staticmethod
+    def _rows(names):
+        """Bar positions from the bottom: the given order, the intercept on top and set apart."""
+        baseline = [k for k, name in enumerate(names) if name == INTERCEPT]
+        if not baseline or len(names) == 1:
+            return np.arange(len(names), dtype=float)
+        y = np.empty(len(names))
+        rest = [k for k in range(len(names)) if k != baseline[0]]
+        y[rest] = np.arange(len(rest))
+        y[baseline[0]] = len(rest) + 0.6
+        return y
+
+    @staticmethod
+    def _stem_legend(fig, ax):
+        """Say what the two dots are, where the legend covers no bar, stem or label; under the
+        chart when no corner is free."""
+        handles = [Line2D([], [], linestyle="none", marker="o", markersize=6, markerfacecolor="white",
+                          markeredgecolor=INK, markeredgewidth=1.3, label=LOW_STEM),
+                   Line2D([], [], linestyle="none", marker="o", markersize=6, color=INK, label=HIGH_STEM)]
+        size = min(NOTE_SIZE, ax.yaxis.get_majorticklabels()[0].get_fontsize() + 1)
+        renderer = fig.canvas.get_renderer()
+        fig.draw_without_rendering()
+        taken = [p.get_window_extent(renderer) for p in ax.patches]
+        taken += [t.get_window_extent(renderer) for t in ax.texts]
+        for line in ax.lines:
+            if line.get_gid() in ("stem_value0", "stem_value1"):
+                points = ax.transData.transform(np.column_stack([line.get_xdata(), line.get_ydata()]))
+                taken += [Bbox.from_extents(px - 5, py - 5, px + 5, py + 5) for px, py in points]
+        for c in ax.collections:
+            if c.get_gid() == "stem":
+                for seg in c.get_segments():
+                    (x0, y0), (x1, y1) = ax.transData.transform(seg)
+                    taken.append(Bbox.from_extents(min(x0, x1), y0 - 1, max(x0, x1), y1 + 1))
+        for loc in ("upper right", "upper left", "lower right", "lower left"):
+            legend = ax.legend(handles=handles, loc=loc, fontsize=size, frameon=False, borderaxespad=0.3)
+            box = legend.get_window_extent(renderer)
+            if not any(_overlap(box, b) for b in taken):
+                return legend
+            legend.remove()
+        ncols = 2 if fig.get_figwidth() >= 7 else 1
+        return fig.legend(handles=handles, loc="outside lower center", fontsize=size, frameon=False,
+                          ncols=ncols)
 
     @staticmethod
     def _label_size(fig, n, names):
@@ -503,6 +766,16 @@ class PlotHBar:
 
 # ---------------------------------------------------------------- main effects
 
+def _unit_range(values):
+    """Whether the values could be a feature scaled to [0, 1], as the pipeline hands them over."""
+    values = np.asarray(values, dtype=float)
+    return values.size > 0 and values.min() >= -1e-9 and values.max() <= 1 + 1e-9
+
+
+def _scaled(name):
+    return name + " (scaled to 0\u20131)" if name else "scaled to 0\u20131"
+
+
 class PlotEffect:
     """The main effect of one feature over a strip of its sample density."""
 
@@ -553,6 +826,10 @@ class PlotEffect:
             if not (numeric and scaler is not None):
                 labels = [_fmt(c) for c in cats]
 
+        axis_name = name
+        if not categorical and scaler is None and ticks is None and _unit_range(effect_x):
+            axis_name = _scaled(name)
+
         def draw(fig):
             ax = fig.axes[0]
             low = fig.axes[-1]
@@ -565,7 +842,11 @@ class PlotEffect:
                 ax.bar(effect_x, effect_y, width=self._bar_width(effect_x), color=BAR,
                        edgecolor="none", zorder=2)
             else:
-                ax.plot(effect_x, effect_y, color=BAR, linewidth=2.2, solid_capstyle="round", zorder=2)
+                # a binned shape function holds its value across each bin: draw it as the staircase
+                # it is, not as slopes between the grid points
+                steps = "steps-mid" if self._stepwise(effect_y) else "default"
+                ax.plot(effect_x, effect_y, color=BAR, alpha=1.0, linewidth=2.2, solid_capstyle="round",
+                        drawstyle=steps, zorder=2)
             _zero_line(ax)
             ax.set_ylabel("Effect", fontsize=LABEL_SIZE, color=INK)
             ax.yaxis.set_major_formatter(_tick_formatter())
@@ -580,13 +861,13 @@ class PlotEffect:
                 low.spines["left"].set_visible(False)
                 low.set_ylim(0, max(float(np.max(heights)) if len(heights) else 0.0, 1e-12) * 1.08)
                 ax.tick_params(axis="x", labelbottom=False, length=0)
-            low.set_xlabel(_wrap(name, _chars_across(fig, LABEL_SIZE, 0.9)), fontsize=LABEL_SIZE, color=INK)
+            low.set_xlabel(_wrap(axis_name, _chars_across(fig, LABEL_SIZE, 0.9)), fontsize=LABEL_SIZE, color=INK)
 
             if ticks is not None:
                 tick_labels = labels
                 if tick_labels is None:
-                    tick_labels = ([_fmt(v) for v in _original_values(scaler, self.feature, ticks)]
-                                   if scaler is not None else [_fmt(v) for v in ticks])
+                    tick_labels = _labels(_original_values(scaler, self.feature, ticks)
+                                          if scaler is not None else list(ticks))
                 low.set_xticks(ticks, tick_labels)
             else:
                 if categorical:
@@ -597,8 +878,16 @@ class PlotEffect:
                 _declutter_xticklabels(fig, low)
             fig.align_ylabels()
 
-        fig, _ = _figure(figsize, 2 if density is not None else 1, [3.2, 1])
-        _show(fig, draw)
+        _show(figsize, draw, 2 if density is not None else 1, [3.2, 1])
+
+    @staticmethod
+    def _stepwise(y):
+        """Whether a curve is piecewise constant: a tenth of its neighbouring values or more are
+        exactly equal, which a smooth curve's values never are."""
+        if len(y) < 3:
+            return False
+        same = np.diff(y) == 0
+        return bool(same.mean() >= 0.1) and not bool(same.all())
 
     @staticmethod
     def _bar_width(x):
@@ -682,18 +971,22 @@ class PlotHeatmap:
             bar.outline.set_visible(False)
             bar.ax.tick_params(labelsize=TICK_SIZE, colors=MUTED, labelcolor=INK)
             bar.set_label("Effect", fontsize=LABEL_SIZE, color=INK)
+            bar.ax.grid(False)
             bar.formatter = _tick_formatter()
             bar.update_ticks()
             for side in ("left", "bottom"):
                 ax.spines[side].set_visible(False)
             if features:
-                ax.set_xlabel(_wrap(features[0], _chars_across(fig, LABEL_SIZE, 0.8)),
+                xname, yname = features
+                if scaler is None:
+                    xname = _scaled(xname) if _unit_range(box[:2]) else xname
+                    yname = _scaled(yname) if _unit_range(box[2:]) else yname
+                ax.set_xlabel(_wrap(xname, _chars_across(fig, LABEL_SIZE, 0.8)),
                               fontsize=LABEL_SIZE, color=INK)
-                ax.set_ylabel(_wrap(features[1], fig.get_figheight() * 72 * 0.8 / (0.6 * LABEL_SIZE)),
+                ax.set_ylabel(_wrap(yname, fig.get_figheight() * 72 * 0.8 / (0.6 * LABEL_SIZE)),
                               fontsize=LABEL_SIZE, color=INK)
                 scale_plot_ticks(ax, features[0], scaler, axis=0)
                 scale_plot_ticks(ax, features[1], scaler, axis=1)
             _declutter_xticklabels(fig, ax)
 
-        fig, _ = _figure(figsize)
-        _show(fig, draw)
+        _show(figsize, draw)

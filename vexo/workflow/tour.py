@@ -22,6 +22,7 @@ import html
 import io
 import os
 import sys
+import textwrap
 import time
 import warnings
 from collections import namedtuple
@@ -33,6 +34,10 @@ PROG = "vexo-tour"
 DATASETS = {"diabetes": "regression", "breast_cancer": "classification"}
 TASKS = ("regression", "classification")
 SUMMARY_ROWS = 30
+# Twice matplotlib's screen resolution: the gallery shows the figures at half their pixel
+# size, where tick labels stay sharp when the grid scales them down.
+DPI = 180
+NO_COEFFICIENTS = "This model has no coefficients"
 # How much of a CSV file decides its encoding's first guess and its separator.
 SNIFF_BYTES = 64 * 1024
 SNIFF_CHARS = 16 * 1024
@@ -89,8 +94,20 @@ class Parser(argparse.ArgumentParser):
         raise UsageError("%s (see %s --help)" % (message, self.prog))
 
 
+def help_texts():
+    """The description and the examples of ``--help``, from the module's docstring: its first
+    sentence, then the commands and the paragraph after them as they are written."""
+    lines = __doc__.strip("\n").splitlines()
+    first = next(k for k, line in enumerate(lines) if not line.strip())
+    description = textwrap.fill(" ".join(line.strip() for line in lines[:first]), 79)
+    epilog = "examples:\n" + "\n".join(lines[first + 1:])
+    return description.replace("``", ""), epilog.replace("``", "")
+
+
 def parse_args(argv):
-    parser = Parser(prog=PROG, description=__doc__.splitlines()[0])
+    description, epilog = help_texts()
+    parser = Parser(prog=PROG, description=description, epilog=epilog,
+                    formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--data", choices=sorted(DATASETS),
                         help="a data set of scikit-learn (default diabetes)")
     parser.add_argument("--csv", metavar="FILE", help="a table of your own, as CSV")
@@ -292,24 +309,36 @@ def model_families():
 def choose(experiment, model):
     """The feature, the pair and the sample that the views of a model show: the model's most
     important feature, its strongest interaction term (else its two most important features)
-    and the first test row."""
+    and the first test row. The pair comes by its full names, for the captions, and by the
+    display names that the interaction view takes."""
     dataset = experiment.dataset
     ranked = experiment.interpret_fi(model)["feature_names"]
     terms = experiment.act_inter_lis.get(model) or []
     if terms:
-        # effect importance ranks the terms by their display names, least important first
+        # the model's terms by their display names; the table maps full names to them
         display = experiment.inter_effect_trunc_dict.get(model, {})
+        full_of = {shown: full for full, shown in display.items()}
+        # effect importance ranks the terms by their display names, least important first
         effects = experiment.interpret_ei(model) or {}
         order = list(effects["value"][0]) if effects.get("type") == "effect" else []
         strongest = max(terms, key=lambda t: order.index(display.get(t, t))
                         if display.get(t, t) in order else -1)
-        features = dataset.feature_names
-        pair = next(((f, g) for f in features for g in features if f + " x " + g == strongest),
-                    tuple(strongest.split(" x ", 1)))
+        full = full_of.get(strongest, strongest)
+        pair = split_pair(full, dataset.feature_names) or tuple(full.split(" x ", 1))
     else:
         pair = (ranked[-1], ranked[-2] if len(ranked) > 1 else ranked[-1])
     names = tuple(dataset.truncated_columns_dict_15.get(f, f) for f in pair)
     return Choices(ranked[-1], pair, names, int(dataset.test_index[0]))
+
+
+def split_pair(term, features):
+    """The two features whose names joined by " x " make the term, or None. A name may hold
+    " x " itself, so the term is matched against the names rather than split."""
+    names = set(features)
+    for first in features:
+        if term.startswith(first + " x ") and term[len(first) + 3:] in names:
+            return first, term[len(first) + 3:]
+    return None
 
 
 @contextlib.contextmanager
@@ -327,27 +356,47 @@ def displayed_tables():
 
 
 def run_view(api, model, view, choices, out):
-    """Call one view through the dispatcher; save its figures as PNG files in ``out``."""
+    """Call one view through the dispatcher in the package's look; save its figures as PNG
+    files in ``out``."""
+    from . import look
     from .figures import capture
 
     printed = io.StringIO()
     files, error = [], None
-    with capture() as figures, displayed_tables() as tables, \
-            contextlib.redirect_stdout(printed):
-        try:
-            api.model_interpret(show=view.show, **view.arguments(choices))
-        except Exception as raised:  # shown in the gallery, and in the exit status
-            error = "%s: %s" % (type(raised).__name__, one_line(raised))
-    for k, figure in enumerate(figures, 1):
-        name = "%s-%s%s.png" % (model, view.slug, "" if k == 1 else "-%d" % k)
-        try:
-            figure.savefig(os.path.join(out, name), dpi=90, bbox_inches="tight")
-        except Exception as raised:  # a figure that cannot be rendered is the view's error
-            error = error or "%s: %s" % (type(raised).__name__, one_line(raised))
-            continue
-        files.append(name)
+    with look.context():
+        with capture() as figures, displayed_tables() as tables, \
+                contextlib.redirect_stdout(printed):
+            try:
+                api.model_interpret(show=view.show, **view.arguments(choices))
+            except Exception as raised:  # shown in the gallery, and in the exit status
+                error = "%s: %s" % (type(raised).__name__, one_line(raised))
+        # saved in the look too: some of it (the saved figure's colours) applies when drawing
+        for k, figure in enumerate(figures, 1):
+            name = "%s-%s%s.png" % (model, view.slug, "" if k == 1 else "-%d" % k)
+            try:
+                figure.savefig(os.path.join(out, name), dpi=DPI, bbox_inches="tight")
+            except Exception as raised:  # a figure that cannot be rendered is the view's error
+                error = error or "%s: %s" % (type(raised).__name__, one_line(raised))
+                continue
+            files.append(name)
     table = next((t for t in tables if isinstance(t, pd.DataFrame)), None)
     return Entry(view, view.title(choices), files, table, printed.getvalue().strip(), error)
+
+
+def as_refusal(experiment, model, entry):
+    """The entry, or, for the coefficients of a model that has none, that model's refusal. The
+    view fails there with the interpreter's TypeError (it subscripts the model's missing
+    coefficient result); any other error stays an error."""
+    if (entry.view.show != "glm_coef" or entry.files
+            or not (entry.error or "").startswith("TypeError: ")):
+        return entry
+    try:
+        result = experiment.interpret_ei(model)
+    except Exception:  # the error that the view met, then
+        return entry
+    if result is not None:
+        return entry
+    return entry._replace(error=None, printed=NO_COEFFICIENTS)
 
 
 def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None):
@@ -372,8 +421,9 @@ def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None
 
 class Progress:
     """Where the tour's time goes. On a terminal a bar that names the step it is in (fitting,
-    explaining, importance, each view); elsewhere (a log, a pipe) one line per family, as a
-    bar's redraws would fill a log with hundreds of lines."""
+    explaining, importance, each view) and stays at 100% when the tour is done; elsewhere (a
+    log, a pipe) one line per family, with how far the tour is, as a bar's redraws would fill a
+    log with hundreds of lines."""
 
     STEPS = ("fitting", "explaining", "importance")
 
@@ -385,10 +435,11 @@ class Progress:
             isatty = getattr(self.stream, "isatty", None)
             mode = "bar" if isatty is not None and isatty() else "lines"
         self.mode = mode
+        self.families = len(families)
         self.per_family = len(self.STEPS) + len(VIEWS)
-        self.bar = tqdm(total=len(families) * self.per_family, disable=mode != "bar",
-                        unit="step", desc=PROG, leave=False, file=self.stream)
-        self.family, self.times, self.done = None, {}, 0
+        self.bar = tqdm(total=self.families * self.per_family, disable=mode != "bar",
+                        unit="step", desc=PROG, leave=True, file=self.stream)
+        self.family, self.times, self.done, self.finished = None, {}, 0, 0
 
     def start(self, family):
         self.family, self.times, self.done = family, {}, 0
@@ -408,26 +459,32 @@ class Progress:
     def finish(self, section):
         """Close the family's share of the bar, and say in one line how it went."""
         self.bar.update(self.per_family - self.done)
+        self.finished += 1
         seconds = self.times
         if section.error:
-            line = "%s: %s failed while %s after %.1f s: %s" % (
-                PROG, section.model, section.failed_step, sum(seconds.values()), section.error)
+            line = "%s failed while %s after %.1f s: %s" % (
+                section.model, section.failed_step, sum(seconds.values()), section.error)
         elif self.mode != "lines":
             return
         else:
             errors = sum(1 for entry in section.entries if entry.error)
-            line = "%s: %s fitted in %.1f s, explained in %.1f s, importance in %.1f s, " \
+            line = "%s fitted in %.1f s, explained in %.1f s, importance in %.1f s, " \
                    "%d views in %.1f s%s" % (
-                       PROG, section.model, seconds.get("fitting", 0),
+                       section.model, seconds.get("fitting", 0),
                        seconds.get("explaining", 0), seconds.get("importance", 0),
                        len(section.entries), seconds.get("views", 0),
                        " (%d raised)" % errors if errors else "")
         if self.mode == "bar":
-            self.bar.write(line, file=self.stream)
+            self.bar.write("%s: %s" % (PROG, line), file=self.stream)
         elif self.mode:
-            print(line, file=self.stream, flush=True)
+            # how far the tour is, ending at 100% with the last family
+            print("%s: [%d%%] %s" % (PROG, 100 * self.finished // max(self.families, 1), line),
+                  file=self.stream, flush=True)
 
     def close(self):
+        """End the bar; when every family is through, it is left at 100%."""
+        if self.finished == self.families:
+            self.bar.set_postfix_str("done", refresh=False)
         self.bar.close()
 
 
@@ -461,7 +518,8 @@ def tour_family(experiment, family, out, progress):
                        "%s: %s" % (type(raised).__name__, one_line(raised)))
     for view in VIEWS:
         with progress.step(view.slug):
-            entries.append(run_view(api, family, view, choices, out))
+            entries.append(as_refusal(experiment, family,
+                                      run_view(api, family, view, choices, out)))
     return Section(family, estimator_name(experiment, family), entries, None, None)
 
 
@@ -501,7 +559,8 @@ section { border-top: 1px solid #ddd; margin-top: 2em; }
 figure { margin: 0; }
 figure.wide { grid-column: 1 / -1; }
 figcaption { font-weight: 600; margin: 0.6em 0; }
-figure img { max-width: 100%; border: 1px solid #eee; }
+figure img { max-width: 100%; height: auto; border: 1px solid #eee; }
+.table { overflow-x: auto; }
 h3 { font-size: 1em; color: #5f5f5f; margin: 1.5em 0 0.5em; }
 .refusals { display: flex; flex-wrap: wrap; gap: 0.5em; }
 .refusals figure { background: #f6f6f6; padding: 0.3em 0.8em; font-size: 0.9em; }
@@ -522,20 +581,26 @@ def entry_html(model, entry):
     e = html.escape
     parts = []
     for name in entry.files:
-        parts.append('<a href="%s"><img src="%s" alt="%s"></a>' % (e(name), e(name), e(entry.title)))
+        # "2x": the browser shows the PNG at half its pixel size, sharp on any screen
+        parts.append('<a href="%s"><img src="%s" srcset="%s 2x" alt="%s"></a>' % (
+            e(name), e(name), e(name), e("%s: %s" % (model, entry.title))))
     if entry.table is not None:
         table = entry.table
         if len(table) > SUMMARY_ROWS:
             parts.append("<p>The first %d of %d rows.</p>" % (SUMMARY_ROWS, len(table)))
             table = table.head(SUMMARY_ROWS)
-        parts.append(table.to_html(border=0, float_format=lambda v: "%.4g" % v))
+        parts.append('<div class="table">%s</div>'
+                     % table.to_html(border=0, float_format=lambda v: "%.4g" % v))
     if entry.error:
         parts.append('<p class="error">%s</p>' % e(entry.error))
     elif refused(entry):
         parts.append('<p class="refused">%s</p>' % e(entry.printed))
     if not parts:
         parts.append('<p class="refused">Nothing drawn.</p>')
-    wide = ' class="wide"' if entry.files and entry.view.show in ("tree_global", "tree_local") else ""
+    # trees and tables take a row of the grid of their own
+    wide = (entry.files and entry.view.show in ("tree_global", "tree_local")
+            or entry.table is not None)
+    wide = ' class="wide"' if wide else ""
     return '<figure id="%s-%s"%s><figcaption>%s</figcaption>%s</figure>' % (
         e(model), e(entry.view.slug), wide, e(entry.title), "\n".join(parts))
 
