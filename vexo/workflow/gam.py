@@ -232,10 +232,8 @@ class _AdditiveModel(BaseEstimator):
                               min(self.n_splines, _MIN_SPLINES))
         rows = self._rows(X, _FIT_ROWS)
         self.n_fit_rows_ = len(rows)
-        pairs, main, main_lam = self._screen(X[rows], target[rows])
-        # Without pairs the model is the main-effects model that the screening fitted.
-        self.gam_ = main if main is not None and not pairs \
-            else self._gam(X[rows], target[rows], pairs, main_lam)[0]
+        pairs, main_lam = self._screen(X[rows], target[rows])
+        self.gam_ = self._gam(X[rows], target[rows], pairs, main_lam)[0]
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
@@ -253,9 +251,9 @@ class _AdditiveModel(BaseEstimator):
         return self
 
     def _screen(self, X, target):
-        """(the feature pairs to fit beside the main effects, the main-effects model that the
-        screening fitted and the penalty that it chose on a sample, or None): no pairs."""
-        return [], None, None
+        """(the feature pairs to fit beside the main effects, the smoothing penalty that the
+        screening chose for the main effects or None): no pairs."""
+        return [], None
 
     def _at(self, columns, values):
         """Rows of a typical training row with the given columns set to the given values."""
@@ -465,7 +463,7 @@ class _GAMINet(_AdditiveModel):
         if not isinstance(self.interactions, (int, np.integer)):
             self.screened_pairs_ = self._given_pairs(X.shape[1])
             self.kept_pairs_ = list(self.screened_pairs_)
-            return list(self.kept_pairs_), None, None
+            return list(self.kept_pairs_), None
         for name, low in (("interactions", 0), ("pair_splines", 4)):
             value = getattr(self, name)
             if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < low:
@@ -473,14 +471,14 @@ class _GAMINet(_AdditiveModel):
         self.screened_pairs_, self.kept_pairs_ = [], []
         split = self._split(X, target) if self.interactions and X.shape[1] > 1 else None
         if split is None:
-            return [], None, None
+            return [], None
         fit, held = split
         main, lam = self._gam(X[fit], target[fit], [])
         self.screened_pairs_, self.screen_gains_ = self._rank(main, X[fit], target[fit])
         self.kept_pairs_, self.holdout_losses_ = self._prune(main, lam, X[fit], target[fit],
                                                              X[held], target[held])
         # The final model is fitted on all the rows with the penalty of the main effects.
-        return list(self.kept_pairs_), None, lam
+        return list(self.kept_pairs_), lam
 
     def _split(self, X, target):
         """(fit rows, held-out rows): a seeded share ``validation_fraction`` of the rows held
