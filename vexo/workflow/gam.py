@@ -189,10 +189,15 @@ class _AdditiveModel(BaseEstimator):
         if len(X) <= limit:
             return np.arange(len(X))
         chosen = check_random_state(self.random_state).choice(len(X), limit, replace=False)
+        return np.unique(np.concatenate([chosen, self._anchors(X)]))
+
+    def _anchors(self, X):
+        """Positions of the rows that hold each column's smallest and largest value and the
+        first row of each code of a categorical column (with repeats)."""
         extremes = [np.argmin(X, axis=0), np.argmax(X, axis=0)]
         for j in self.categorical_columns_:
             extremes.append(np.unique(X[:, j], return_index=True)[1])
-        return np.unique(np.concatenate([chosen] + extremes))
+        return np.concatenate(extremes)
 
     def _fit_target(self, y):
         if not self._classifier:
@@ -488,10 +493,7 @@ class _GAMINet(_AdditiveModel):
         tell a pair from noise."""
         n = len(X)
         anchored = np.zeros(n, dtype=bool)
-        anchored[np.argmin(X, axis=0)] = True
-        anchored[np.argmax(X, axis=0)] = True
-        for j in self.categorical_columns_:
-            anchored[np.unique(X[:, j], return_index=True)[1]] = True
+        anchored[self._anchors(X)] = True
         order = check_random_state(self.random_state).permutation(n)
         free = order[~anchored[order]]
         groups = [free[target[free] == c] for c in (0.0, 1.0)] if self._classifier else [free]
