@@ -479,9 +479,11 @@ class _GAMINet(_AdditiveModel):
             return [], None
         fit, held = split
         main, lam = self._gam(X[fit], target[fit], [])
-        self.screened_pairs_, self.screen_gains_ = self._rank(main, X[fit], target[fit])
-        self.kept_pairs_, self.holdout_losses_ = self._prune(main, lam, X[fit], target[fit],
-                                                             X[held], target[held])
+        eta = main._linear_predictor(X[fit])
+        self.screened_pairs_, self.screen_gains_ = self._rank(main, eta, X[fit], target[fit])
+        self.kept_pairs_, self.holdout_losses_ = self._prune(
+            [eta, main._linear_predictor(X[held])], lam, X[fit], target[fit], X[held],
+            target[held])
         # The final model is fitted on all the rows with the penalty of the main effects.
         return list(self.kept_pairs_), lam
 
@@ -502,16 +504,16 @@ class _GAMINet(_AdditiveModel):
             return None
         return np.setdiff1d(np.arange(n), held), np.sort(held)
 
-    def _rank(self, main, X, target):
+    def _rank(self, main, eta, X, target):
         """(the ``interactions`` pairs of the largest screening gain, strongest first; their
-        gains). A pair's gain is the largest drop of the weighted residual sum of squares that
-        one cut of each feature achieves, beyond the two cuts as main effects: the interaction
-        contrast of the four quadrants (FAST). A classifier's residuals are the working
+        gains), with ``eta`` the main effects' predictor at the rows of X. A pair's gain is
+        the largest drop of the weighted residual sum of squares that one cut of each feature
+        achieves, beyond the two cuts as main effects: the interaction contrast of the four
+        quadrants (FAST). A classifier's residuals are the working
         residuals of the logit, so that the gain is the drop of the deviance that one Newton
         step of the quadrant model would make."""
         rows = self._rows(X, _SCREEN_ROWS)
-        X, target = X[rows], target[rows]
-        eta = main._linear_predictor(X)
+        X, target, eta = X[rows], target[rows], eta[rows]
         if self._classifier:
             p = expit(eta)
             residual, weights = target - p, p * (1 - p)
@@ -526,8 +528,9 @@ class _GAMINet(_AdditiveModel):
         top = [(gain, pair) for gain, pair in scored[:self.interactions] if gain > 0]
         return [pair for _, pair in top], [float(gain) for gain, _ in top]
 
-    def _prune(self, main, lam, X_fit, y_fit, X_held, y_held):
-        """(the screened pairs kept, the held-out losses): in rank order, each pair's surface
+    def _prune(self, offsets, lam, X_fit, y_fit, X_held, y_held):
+        """(the screened pairs kept, the held-out losses), with ``offsets`` the main effects'
+        predictor at the fit rows and at the held-out rows: in rank order, each pair's surface
         is fitted on the fit rows beside what is already there (the main effects and the pairs
         kept so far, held fixed), and so are the pair's two main effects once more; the pair is
         kept if its surface lowers the held-out loss (squared error, log loss for a
@@ -535,7 +538,6 @@ class _GAMINet(_AdditiveModel):
         difference over the held-out rows. What the main effects of a pair's features left
         behind is no interaction; a difference within its noise is none either. The losses
         are the mean held-out losses of the main effects alone, then of each pair tried."""
-        offsets = [main._linear_predictor(X_fit), main._linear_predictor(X_held)]
         current = _row_losses(y_held, offsets[1], self._classifier)
         losses, kept = [float(current.mean())], []
         for a, b in self.screened_pairs_:
