@@ -245,10 +245,10 @@ class _AdditiveModel(BaseEstimator):
         self._pair_parts = {}
         self.pair_levels_ = np.zeros(len(self.term_features_))
         for t in range(X.shape[1], len(self.term_features_)):
-            margins = self._margins(t, self._background)
-            self._pair_parts[t] = (self._coef(t).reshape(margins[0].shape[1], -1),
-                                   margins[0].mean(axis=0), margins[1].mean(axis=0))
-            coef, mean_a, mean_b = self._pair_parts[t]
+            basis_a, basis_b = self._margins(t, self._background)
+            coef = self._coef(t).reshape(basis_a.shape[1], -1)
+            mean_a, mean_b = basis_a.mean(axis=0), basis_b.mean(axis=0)
+            self._pair_parts[t] = coef, mean_a, mean_b
             self.pair_levels_[t] = float(mean_a @ coef @ mean_b)
         self.term_means_ = np.zeros(len(self.term_features_))
         self.term_means_ = self._raw_terms(X).mean(axis=0)
