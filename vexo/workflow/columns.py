@@ -500,4 +500,5 @@ def prepare_features(data, target, train_rows):
         else:
             parts[name] = data[feature.source].array
     parts[target] = data[target].array
-    return PreparedFeatures(pd.DataFrame(parts, index=data.index), features, notes)
+    # copied, so that later edits of the user's table do not reach the models' data
+    return PreparedFeatures(pd.DataFrame(parts, index=data.index, copy=True), features, notes)

@@ -287,7 +287,8 @@ class Dataset:
                                                               self.notes)
         self.positive_class = None if self.classes is None else self.classes[1]
         self.dropped_rows = given - data.shape[0]
-        self.data = data.copy()
+        # not copied: the prepared features below are a frame of their own
+        self.data = data
         self.target = target
         self.task = task
         if len(columns) < 2:
