@@ -297,7 +297,7 @@ def test_a_header_with_a_quoted_separator_does_not_mislead_the_sniffer(tmp_path)
 
 
 def test_the_class_option_names_the_target_value_and_reaches_the_experiment(tmp_path,
-                                                                           monkeypatch):
+                                                                           monkeypatch, capsys):
     import vexo.workflow.experiment as experiment_module
 
     passed = []
@@ -320,6 +320,14 @@ def test_the_class_option_names_the_target_value_and_reaches_the_experiment(tmp_
         tour.make_experiment(frame, target, args.task, args.seed, args.positive_class)
         assert passed[-1]["positive_class"] == value
         assert type(passed[-1]["positive_class"]) is type(value), (column, label)
+
+    # the command line hands the label on as well
+    def stop(*args):
+        raise tour.UsageError("given %r" % (args[4],))
+
+    monkeypatch.setattr(tour, "make_experiment", stop)
+    status, _, err = in_process(argv + ["--class", "2"], capsys)
+    assert status == 2 and err.endswith("given 2\n"), err
 
 
 class Unfittable:
