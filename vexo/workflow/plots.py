@@ -225,6 +225,14 @@ def _chars_across(fig, fontsize, share=1.0):
     return fig.get_figwidth() * 72.0 * share / (0.6 * fontsize)
 
 
+def _measured(fig):
+    """The figure's renderer, with the layout and every text placed as the figure now stands:
+    drawn again (without rendering) only if something changed since the last draw."""
+    if fig.stale:
+        fig.draw_without_rendering()
+    return fig.canvas.get_renderer()
+
+
 def _title(ax, text):
     ax.set_title(text, fontsize=TITLE_SIZE, color=INK, fontweight="bold", pad=10)
 
@@ -236,8 +244,7 @@ def _fit_title(fig, ax, text=None):
     ax.title.set_fontsize(TITLE_SIZE)
     if not text:
         return
-    fig.draw_without_rendering()
-    renderer = fig.canvas.get_renderer()
+    renderer = _measured(fig)
     box = ax.get_window_extent(renderer)
     centre = (box.x0 + box.x1) / 2.0
     room = 2.0 * min(centre, fig.bbox.width - centre) - 8.0
@@ -265,8 +272,7 @@ def _fit_axis_label(fig, ax, axis):
     text = label.get_text()
     if not text or not label.get_visible():
         return
-    fig.draw_without_rendering()
-    renderer = fig.canvas.get_renderer()
+    renderer = _measured(fig)
     box = ax.get_window_extent(renderer)
     vertical = axis is ax.yaxis
     room = (box.height if vertical else box.width) + 4.0
@@ -351,8 +357,7 @@ def _crowded(texts, renderer):
 def _declutter_xticklabels(fig, ax):
     """Turn the x tick labels aslant when they would run into each other, upright and smaller
     when even that is not enough."""
-    fig.draw_without_rendering()
-    renderer = fig.canvas.get_renderer()
+    renderer = _measured(fig)
     boxes = [t.get_window_extent(renderer) for t in _shown_ticklabels(ax.xaxis)]
     boxes.sort(key=lambda b: b.x0)
     if any(a.x1 + 2 > b.x0 for a, b in zip(boxes, boxes[1:])):
@@ -366,23 +371,19 @@ def _declutter_xticklabels(fig, ax):
 def _shrink_until_apart(fig, axis, rotation=None):
     """Make the axis' tick labels smaller (after turning them to `rotation`, or putting wrapped
     labels back on one line) until no two touch."""
-    renderer = fig.canvas.get_renderer()
-    fig.draw_without_rendering()
+    renderer = _measured(fig)
     if not _crowded(_shown_ticklabels(axis), renderer):
         return
     if rotation is None and any("\n" in t.get_text() for t in axis.get_majorticklabels()):
         axis.set_ticks(axis.get_majorticklocs(),
                        [t.get_text().replace("_\n", "_").replace("/\n", "/").replace("\n", " ")
                         for t in axis.get_majorticklabels()])
-        fig.draw_without_rendering()
     if rotation is not None:
         axis.set_tick_params(labelrotation=rotation)
-        fig.draw_without_rendering()
     size = axis.get_majorticklabels()[0].get_fontsize() if axis.get_majorticklabels() else TICK_SIZE
-    while size > SMALLEST and _crowded(_shown_ticklabels(axis), renderer):
+    while size > SMALLEST and _crowded(_shown_ticklabels(axis), _measured(fig)):
         size = max(SMALLEST, size - 0.5)
         axis.set_tick_params(labelsize=size)
-        fig.draw_without_rendering()
 
 
 def _values_inside(fig, ax):
@@ -390,9 +391,8 @@ def _values_inside(fig, ax):
     texts = [t for t in ax.texts if t.get_gid() == "value"]
     if not texts:
         return
-    renderer = fig.canvas.get_renderer()
     for _ in range(20):
-        fig.draw_without_rendering()
+        renderer = _measured(fig)
         box = ax.get_window_extent(renderer)
         boxes = [t.get_window_extent(renderer) for t in texts]
         left = max(0.0, box.x0 - min(b.x0 for b in boxes))
@@ -428,7 +428,7 @@ def _show(figsize, draw, nrows=1, height_ratios=None):
             for ax in fig.axes:
                 _values_inside(fig, ax)
                 _fit_title(fig, ax, titles[ax])
-            fig.draw_without_rendering()
+            _measured(fig)
     except BaseException:
         if fig is not None:
             plt.close(fig)
@@ -674,8 +674,7 @@ class PlotHBar:
                           markeredgecolor=INK, markeredgewidth=1.3, label=LOW_STEM),
                    Line2D([], [], linestyle="none", marker="o", markersize=6, color=INK, label=HIGH_STEM)]
         size = min(NOTE_SIZE, ax.yaxis.get_majorticklabels()[0].get_fontsize() + 1)
-        renderer = fig.canvas.get_renderer()
-        fig.draw_without_rendering()
+        renderer = _measured(fig)
         taken = [p.get_window_extent(renderer) for p in ax.patches]
         taken += [t.get_window_extent(renderer) for t in ax.texts]
         for line in ax.lines:
@@ -746,8 +745,7 @@ class PlotHBar:
             lo0, hi0 = -m, m
         lo, hi = lo0, hi0
         if texts:
-            fig.draw_without_rendering()
-            renderer = fig.canvas.get_renderer()
+            renderer = _measured(fig)
             axes_width = ax.get_window_extent(renderer).width
             shares = PlotHBar._label_shares(fig, renderer, axes_width, texts, sides, offset, centred)
             for _ in range(200):
