@@ -241,7 +241,8 @@ def _fit_title(fig, ax, text=None):
     """Wrap the title (`text`, by default the present one) so that, centred over its axes, it
     stays inside the figure; a word too long for any line makes the type smaller instead."""
     text = ax.title.get_text() if text is None else text
-    ax.title.set_fontsize(TITLE_SIZE)
+    if ax.title.get_fontsize() != TITLE_SIZE:
+        ax.title.set_fontsize(TITLE_SIZE)
     if not text:
         return
     renderer = _measured(fig)
@@ -337,12 +338,33 @@ def _nothing_to_show(ax):
             color=MUTED, fontsize=LABEL_SIZE, fontstyle="italic")
 
 
+def _ticklabels(axis):
+    """The axis' major tick labels. Reading them puts the ticks where they already are, which
+    marks the figure as changed; the figure keeps the mark it had, so no needless draw follows."""
+    fig = axis.axes.figure
+    stale = fig.stale
+    labels = axis.get_majorticklabels()
+    fig.stale = stale
+    return labels
+
+
 def _shown_ticklabels(axis):
     """The tick labels that a draw puts on the page: those of ticks in view, with text."""
     lo, hi = sorted(axis.get_view_interval())
     eps = 1e-9 * max(hi - lo, 1e-300)
-    return [t for loc, t in zip(axis.get_majorticklocs(), axis.get_majorticklabels())
+    return [t for loc, t in zip(axis.get_majorticklocs(), _ticklabels(axis))
             if lo - eps <= loc <= hi + eps and t.get_visible() and t.get_text()]
+
+
+def _values_no_larger_than_names(ax):
+    """Type the value labels beside the bars no larger than the names of the bars."""
+    names = _ticklabels(ax.yaxis)
+    if not names:
+        return
+    size = names[0].get_fontsize()
+    for t in ax.texts:
+        if t.get_gid() == "value" and t.get_fontsize() > size:
+            t.set_fontsize(size)
 
 
 def _overlap(a, b, slack=0.5):
@@ -374,13 +396,14 @@ def _shrink_until_apart(fig, axis, rotation=None):
     renderer = _measured(fig)
     if not _crowded(_shown_ticklabels(axis), renderer):
         return
-    if rotation is None and any("\n" in t.get_text() for t in axis.get_majorticklabels()):
+    labels = _ticklabels(axis)
+    if rotation is None and any("\n" in t.get_text() for t in labels):
         axis.set_ticks(axis.get_majorticklocs(),
                        [t.get_text().replace("_\n", "_").replace("/\n", "/").replace("\n", " ")
-                        for t in axis.get_majorticklabels()])
+                        for t in labels])
     if rotation is not None:
         axis.set_tick_params(labelrotation=rotation)
-    size = axis.get_majorticklabels()[0].get_fontsize() if axis.get_majorticklabels() else TICK_SIZE
+    size = labels[0].get_fontsize() if labels else TICK_SIZE
     while size > SMALLEST and _crowded(_shown_ticklabels(axis), _measured(fig)):
         size = max(SMALLEST, size - 0.5)
         axis.set_tick_params(labelsize=size)
@@ -422,9 +445,7 @@ def _show(figsize, draw, nrows=1, height_ratios=None):
             for ax in fig.axes:
                 _shrink_until_apart(fig, ax.yaxis)
                 _shrink_until_apart(fig, ax.xaxis)
-                for t in ax.texts:
-                    if ax.yaxis.get_majorticklabels() and t.get_gid() == "value":
-                        t.set_fontsize(min(t.get_fontsize(), ax.yaxis.get_majorticklabels()[0].get_fontsize()))
+                _values_no_larger_than_names(ax)
             for ax in fig.axes:
                 _values_inside(fig, ax)
                 _fit_title(fig, ax, titles[ax])
@@ -646,8 +667,7 @@ class PlotHBar:
                 _zero_line(ax, vertical=True)
             ax.xaxis.set_major_formatter(_tick_formatter())
             _shrink_until_apart(fig, ax.yaxis)
-            for t in texts:
-                t.set_fontsize(min(t.get_fontsize(), ax.yaxis.get_majorticklabels()[0].get_fontsize()))
+            _values_no_larger_than_names(ax)
             _declutter_xticklabels(fig, ax)
             if stems:
                 self._stem_legend(fig, ax)
@@ -673,7 +693,7 @@ class PlotHBar:
         handles = [Line2D([], [], linestyle="none", marker="o", markersize=6, markerfacecolor="white",
                           markeredgecolor=INK, markeredgewidth=1.3, label=LOW_STEM),
                    Line2D([], [], linestyle="none", marker="o", markersize=6, color=INK, label=HIGH_STEM)]
-        size = min(NOTE_SIZE, ax.yaxis.get_majorticklabels()[0].get_fontsize() + 1)
+        size = min(NOTE_SIZE, _ticklabels(ax.yaxis)[0].get_fontsize() + 1)
         renderer = _measured(fig)
         taken = [p.get_window_extent(renderer) for p in ax.patches]
         taken += [t.get_window_extent(renderer) for t in ax.texts]
