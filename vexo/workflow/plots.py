@@ -194,10 +194,6 @@ class _TickFormatter(ticker.Formatter):
         return [s.replace("-", "\u2212") for s in _distinct(values)]
 
 
-def _tick_formatter():
-    return _TickFormatter()
-
-
 def _wrap(text, width):
     """Break a text into lines of about `width` characters at its blanks. Words stay whole; only
     a name longer than a line breaks, after an underscore or a slash."""
@@ -547,7 +543,7 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
             # a strongly curved scaler crowds round values at one end; even ticks read better then
             spread = np.diff(np.concatenate([[lo], np.sort(locs), [hi]]))
             if len(nice) >= 2 and spread.max() <= 0.45 * (hi - lo):
-                target.set_ticks(locs, [s.replace("-", "\u2212") for s in _labels(list(nice))])
+                target.set_ticks(locs, _TickFormatter().format_ticks(nice))
                 return None
 
     eps = 1e-9 * (hi - lo)
@@ -665,7 +661,7 @@ class PlotHBar:
             lo, hi = self._fit_xlim(fig, ax, outer_lo, outer_hi, texts, anchors, sides, mid_center, offset)
             if lo < 0 < hi:
                 _zero_line(ax, vertical=True)
-            ax.xaxis.set_major_formatter(_tick_formatter())
+            ax.xaxis.set_major_formatter(_TickFormatter())
             _shrink_until_apart(fig, ax.yaxis)
             _values_no_larger_than_names(ax)
             _declutter_xticklabels(fig, ax)
@@ -867,7 +863,7 @@ class PlotEffect:
                         drawstyle=steps, zorder=2)
             _zero_line(ax)
             ax.set_ylabel("Effect", fontsize=LABEL_SIZE, color=INK)
-            ax.yaxis.set_major_formatter(_tick_formatter())
+            ax.yaxis.set_major_formatter(_TickFormatter())
 
             if density is not None:
                 _style(low)
@@ -990,7 +986,7 @@ class PlotHeatmap:
             bar.ax.tick_params(labelsize=TICK_SIZE, colors=MUTED, labelcolor=INK)
             bar.set_label("Effect", fontsize=LABEL_SIZE, color=INK)
             bar.ax.grid(False)
-            bar.formatter = _tick_formatter()
+            bar.formatter = _TickFormatter()
             bar.update_ticks()
             for side in ("left", "bottom"):
                 ax.spines[side].set_visible(False)
