@@ -229,10 +229,6 @@ def _measured(fig):
     return fig.canvas.get_renderer()
 
 
-def _title(ax, text):
-    ax.set_title(text, fontsize=TITLE_SIZE, color=INK, fontweight="bold", pad=10)
-
-
 def _fit_title(fig, ax, text=None):
     """Wrap the title (`text`, by default the present one) so that, centred over its axes, it
     stays inside the figure; a word too long for any line makes the type smaller instead."""
@@ -299,7 +295,7 @@ def _importance_title(prefix, name, importance):
 # ---------------------------------------------------------------- figures
 
 def _figure(figsize, nrows=1, height_ratios=None):
-    fig = plt.figure(figsize=figsize, layout="constrained", facecolor="white")
+    fig = plt.figure(figsize=figsize, layout="constrained")
     fig.get_layout_engine().set(h_pad=0.08, w_pad=0.08, hspace=0.03)
     if nrows == 1:
         return fig, [fig.add_subplot()]
@@ -308,16 +304,12 @@ def _figure(figsize, nrows=1, height_ratios=None):
 
 
 def _style(ax, grid_axis=None):
-    ax.set_facecolor("white")
-    for side in ("top", "right"):
-        ax.spines[side].set_visible(False)
-    for side in ("left", "bottom"):
-        ax.spines[side].set_color(SPINE)
+    # ticks are made again as an axis is resized or zoomed, after the look is left: what they
+    # wear is set on the axes, where new ticks take it from
     ax.tick_params(colors=MUTED, labelcolor=INK, labelsize=TICK_SIZE, length=3, width=0.8)
     ax.grid(False)
     if grid_axis:
         ax.grid(True, axis=grid_axis, color=GRID, linewidth=0.8, linestyle="-")
-    ax.set_axisbelow(True)
 
 
 def _zero_line(ax, vertical=False):
@@ -609,12 +601,12 @@ class PlotHBar:
         def draw(fig):
             ax = fig.axes[0]
             _style(ax, grid_axis="x")
-            _title(ax, text)
+            ax.set_title(text)
             n = len(names)
             if n == 0:
                 _nothing_to_show(ax)
                 return
-            ax.set_xlabel(xlabel, fontsize=LABEL_SIZE, color=INK)
+            ax.set_xlabel(xlabel)
             y = self._rows(names)
             colors = [pos_color if h >= 0 else neg_color for h in heights] if signed else [BAR] * n
             colors = [BASELINE if name == INTERCEPT else c for name, c in zip(names, colors)]
@@ -848,7 +840,7 @@ class PlotEffect:
             ax = fig.axes[0]
             low = fig.axes[-1]
             _style(ax, grid_axis="y")
-            _title(ax, _importance_title("Main Effect", name, importance))
+            ax.set_title(_importance_title("Main Effect", name, importance))
             if len(effect_x) == 0 and density is None:
                 _nothing_to_show(ax)
                 return
@@ -862,7 +854,7 @@ class PlotEffect:
                 ax.plot(effect_x, effect_y, color=BAR, alpha=1.0, linewidth=2.2, solid_capstyle="round",
                         drawstyle=steps, zorder=2)
             _zero_line(ax)
-            ax.set_ylabel("Effect", fontsize=LABEL_SIZE, color=INK)
+            ax.set_ylabel("Effect")
             ax.yaxis.set_major_formatter(_TickFormatter())
 
             if density is not None:
@@ -870,12 +862,12 @@ class PlotEffect:
                 lefts, widths, heights, align = density
                 low.bar(lefts, heights, width=widths, align=align, color=DENSITY, edgecolor="white",
                         linewidth=0.5, zorder=2, gid="density")
-                low.set_ylabel("Density", fontsize=LABEL_SIZE, color=INK)
+                low.set_ylabel("Density")
                 low.set_yticks([])
                 low.spines["left"].set_visible(False)
                 low.set_ylim(0, max(float(np.max(heights)) if len(heights) else 0.0, 1e-12) * 1.08)
                 ax.tick_params(axis="x", labelbottom=False, length=0)
-            low.set_xlabel(_wrap(axis_name, _chars_across(fig, LABEL_SIZE, 0.9)), fontsize=LABEL_SIZE, color=INK)
+            low.set_xlabel(_wrap(axis_name, _chars_across(fig, LABEL_SIZE, 0.9)))
 
             if ticks is not None:
                 tick_labels = labels
@@ -974,7 +966,7 @@ class PlotHeatmap:
         def draw(fig):
             ax = fig.axes[0]
             _style(ax)
-            _title(ax, _importance_title("Interaction Effect", pair, importance))
+            ax.set_title(_importance_title("Interaction Effect", pair, importance))
             if mat.size == 0:
                 _nothing_to_show(ax)
                 return
@@ -984,7 +976,7 @@ class PlotHeatmap:
             bar = fig.colorbar(image, ax=ax, fraction=0.05, pad=0.02)
             bar.outline.set_visible(False)
             bar.ax.tick_params(labelsize=TICK_SIZE, colors=MUTED, labelcolor=INK)
-            bar.set_label("Effect", fontsize=LABEL_SIZE, color=INK)
+            bar.set_label("Effect")
             bar.ax.grid(False)
             bar.formatter = _TickFormatter()
             bar.update_ticks()
@@ -995,10 +987,8 @@ class PlotHeatmap:
                 if scaler is None:
                     xname = _scaled(xname) if _unit_range(box[:2]) else xname
                     yname = _scaled(yname) if _unit_range(box[2:]) else yname
-                ax.set_xlabel(_wrap(xname, _chars_across(fig, LABEL_SIZE, 0.8)),
-                              fontsize=LABEL_SIZE, color=INK)
-                ax.set_ylabel(_wrap(yname, fig.get_figheight() * 72 * 0.8 / (0.6 * LABEL_SIZE)),
-                              fontsize=LABEL_SIZE, color=INK)
+                ax.set_xlabel(_wrap(xname, _chars_across(fig, LABEL_SIZE, 0.8)))
+                ax.set_ylabel(_wrap(yname, fig.get_figheight() * 72 * 0.8 / (0.6 * LABEL_SIZE)))
                 scale_plot_ticks(ax, features[0], scaler, axis=0)
                 scale_plot_ticks(ax, features[1], scaler, axis=1)
             _declutter_xticklabels(fig, ax)
