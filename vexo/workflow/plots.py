@@ -229,6 +229,19 @@ def _measured(fig):
     return fig.canvas.get_renderer()
 
 
+def _wrap_into(label, text, room, length):
+    """Set the text on the label, wrapped at blanks into lines as long as fit in `room` (as the
+    callable `length` measures the label, in pixels); the line width in characters it took."""
+    width = len(text)
+    for _ in range(12):
+        label.set_text(_wrap(text, width))
+        used = length()
+        if used <= room or width <= 8:
+            break
+        width = max(8, min(width - 1, int(width * room / used)))
+    return width
+
+
 def _fit_title(fig, ax, text=None):
     """Wrap the title (`text`, by default the present one) so that, centred over its axes, it
     stays inside the figure; a word too long for any line makes the type smaller instead."""
@@ -241,13 +254,7 @@ def _fit_title(fig, ax, text=None):
     box = ax.get_window_extent(renderer)
     centre = (box.x0 + box.x1) / 2.0
     room = 2.0 * min(centre, fig.bbox.width - centre) - 8.0
-    width = len(text)
-    for _ in range(12):
-        ax.title.set_text(_wrap(text, width))
-        used = ax.title.get_window_extent(renderer).width
-        if used <= room or width <= 8:
-            break
-        width = max(8, min(width - 1, int(width * room / used)))
+    width = _wrap_into(ax.title, text, room, lambda: ax.title.get_window_extent(renderer).width)
     # a small figure takes a smaller title rather than one of many lines
     while ((ax.title.get_window_extent(renderer).width > room or ax.title.get_text().count("\n") > 1)
            and ax.title.get_fontsize() > SMALLEST + 5):
@@ -275,12 +282,7 @@ def _fit_axis_label(fig, ax, axis):
         ext = label.get_window_extent(renderer)
         return ext.height if vertical else ext.width
 
-    width = len(flat)
-    for _ in range(12):
-        label.set_text(_wrap(flat, width))
-        if length() <= room or width <= 8:
-            break
-        width = max(8, min(width - 1, int(width * room / length())))
+    _wrap_into(label, flat, room, length)
     while length() > room and label.get_fontsize() > SMALLEST + 2:
         label.set_fontsize(label.get_fontsize() - 0.5)
 
