@@ -177,6 +177,16 @@ def test_bad_input_raises_before_any_figure_exists(shows, draw, message):
     assert not plt.get_fignums() and not shows
 
 
+def test_a_narrow_axis_in_original_units_gets_round_ticks_not_relabelled_codes():
+    fig = plt.figure(figsize=(8, 6))
+    ax = fig.add_subplot(2, 2, 3)
+    ax.set_xlim(-0.0248, 1.0215)
+    scale_plot_ticks(ax, "share", lambda f, v: (v * 100.0 - 2.0, "numeric"))
+    ticks = tick_pairs(ax.xaxis)
+    assert len(ticks) >= 3 and all(label % 5 == 0 for _, label in ticks)
+    plt.close(fig)
+
+
 def test_category_codes_get_one_tick_per_level_in_view():
     levels = np.array(["blue", "green", "red"])
 

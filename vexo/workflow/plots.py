@@ -530,15 +530,18 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
             span = orig[-1] - orig[0]
             box = ax.get_position()
             inches = (box.width * ax.figure.get_figwidth() if axis == 0 else box.height * ax.figure.get_figheight())
-            nbins = int(np.clip(round(inches * 1.1), 3, 9))
-            nice = ticker.MaxNLocator(nbins=nbins, steps=[1, 2, 2.5, 5, 10]).tick_values(orig[0], orig[-1])
-            nice = nice[(nice >= orig[0] - 1e-9 * span) & (nice <= orig[-1] + 1e-9 * span)]
-            locs = np.interp(nice, orig, grid)
-            # a strongly curved scaler crowds round values at one end; even ticks read better then
-            spread = np.diff(np.concatenate([[lo], np.sort(locs), [hi]]))
-            if len(nice) >= 2 and spread.max() <= 0.45 * (hi - lo):
-                target.set_ticks(locs, _TickFormatter().format_ticks(nice))
-                return None
+            # a narrow axis may take a step or two more than its width suggests: three round
+            # values can leave half the axis bare where a fourth fits
+            fits = int(np.clip(round(inches * 1.1), 3, 9))
+            for nbins in range(fits, min(fits + 2, 9) + 1):
+                nice = ticker.MaxNLocator(nbins=nbins, steps=[1, 2, 2.5, 5, 10]).tick_values(orig[0], orig[-1])
+                nice = nice[(nice >= orig[0] - 1e-9 * span) & (nice <= orig[-1] + 1e-9 * span)]
+                locs = np.interp(nice, orig, grid)
+                # a strongly curved scaler crowds round values at one end; even ticks read better then
+                spread = np.diff(np.concatenate([[lo], np.sort(locs), [hi]]))
+                if len(nice) >= 2 and spread.max() <= 0.45 * (hi - lo):
+                    target.set_ticks(locs, _TickFormatter().format_ticks(nice))
+                    return None
 
     eps = 1e-9 * (hi - lo)
     locs = [t for t in target.get_majorticklocs() if lo - eps <= t <= hi + eps]
