@@ -21,6 +21,9 @@ import pandas as pd  # noqa: E402
 
 COLOUR_EFFECT = {"blue": -1.0, "green": 0.0, "red": 1.0}
 
+# What a view prints when it draws nothing by design.
+REFUSALS = {"Not supported", "No interaction effect", "No this interaction effect"}
+
 
 def make_frame(task="regression", n=300, seed=0):
     """Rows whose target depends on age, both incomes and colour, and not at all on noise.

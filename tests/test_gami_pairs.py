@@ -1,20 +1,14 @@
 """How GAMI chooses its pairs: ranked on the main effects' residuals, kept only where they lower
 the loss on held-out training rows, and then drawn by the interaction view."""
 
-import matplotlib
+import matplotlib.pyplot as plt
+import numpy as np
+import pytest
 
-matplotlib.use("Agg")
-
-import matplotlib.pyplot as plt  # noqa: E402
-import numpy as np  # noqa: E402
-import pytest  # noqa: E402
-
-from vexo.workflow import gam, tour  # noqa: E402
-from vexo.workflow.gam import (GAMINetClassifier, GAMINetRegressor,  # noqa: E402
-                               GAMRegressor)
-from vexo.workflow.interpret_api import InterpretAPI  # noqa: E402
-
-REFUSALS = {"Not supported", "No interaction effect", "No this interaction effect"}
+from conftest import REFUSALS
+from vexo.workflow import gam, tour
+from vexo.workflow.gam import GAMINetClassifier, GAMINetRegressor, GAMRegressor
+from vexo.workflow.interpret_api import InterpretAPI
 
 
 @pytest.fixture(scope="module", params=["diabetes", "breast_cancer"])

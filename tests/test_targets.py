@@ -100,6 +100,15 @@ def test_two_classes_keep_the_second_in_order_unless_told():
     assert flipped.interpret_fi("glm")["title"].startswith("Permutation Importance of P(F) (")
 
 
+def test_a_class_label_with_a_percent_sign_is_written_into_titles_as_it_is():
+    rng = np.random.default_rng(0)
+    frame = pd.DataFrame({"x": rng.normal(size=60), "share": np.tile(["0%", "100%"], 30)})
+    exp = Experiment(frame, "share", task="classification")
+    exp.register("glm", "glm")
+    title = exp.interpret_local_fi("glm", 0)["title"]
+    assert "logit of 100% " in title and title.axis_label == "contribution to the logit of 100%"
+
+
 def test_rows_without_a_target_are_dropped_and_positions_count_what_is_left():
     frame = pd.DataFrame({"x": np.arange(30.0), "y": np.arange(30.0) ** 2})
     frame.loc[[0, 7, 29], "y"] = np.nan

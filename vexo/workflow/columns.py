@@ -104,17 +104,20 @@ def _holds_numbers(column):
         isinstance(v, numbers.Real) and not isinstance(v, (bool, np.bool_)) for v in values)
 
 
-def _date_format(column):
-    """The first of ``DATE_FORMATS`` in which every value of a text column parses, or None."""
+def _text_dates(column):
+    """The first of ``DATE_FORMATS`` in which every value of a text column parses and the
+    column's timestamps in it, or (None, None)."""
     values = column.dropna()
     if len(values) == 0 or not all(isinstance(v, str) for v in values):
-        return None
+        return None, None
     head = values.iloc[:50]
+    known = column.notna().to_numpy()
     for fmt in DATE_FORMATS:
-        if pd.to_datetime(head, format=fmt, errors="coerce").notna().all() and \
-                pd.to_datetime(values, format=fmt, errors="coerce").notna().all():
-            return fmt
-    return None
+        if pd.to_datetime(head, format=fmt, errors="coerce").notna().all():
+            dates = _timestamps(column, fmt)
+            if dates.notna().to_numpy()[known].all():
+                return fmt, dates
+    return None, None
 
 
 def _timestamps(column, fmt):
@@ -435,7 +438,7 @@ def prepare_features(data, target, train_rows):
     for source, name in names.items():
         column = data[source]
         dtype = column.dtype
-        made = None
+        made = dates = None
         if isinstance(dtype, pd.CategoricalDtype):
             order = [label for label in dtype.categories]
             made = _categorical(name, source, column, column.iloc[train_rows], order, notes)
@@ -448,7 +451,7 @@ def prepare_features(data, target, train_rows):
             made = NumericFeature(name, source, duration=True)
             notes.append("column %r holds durations: in days" % name)
         elif ptypes.is_object_dtype(dtype) or ptypes.is_string_dtype(dtype):
-            fmt = _date_format(column)
+            fmt, dates = _text_dates(column)
             if fmt is not None:
                 made = NumericFeature(name, source, origin=pd.Timestamp(0), date_format=fmt)
             else:
@@ -460,8 +463,9 @@ def prepare_features(data, target, train_rows):
 
         if isinstance(made, NumericFeature):
             if made.origin is not None:
-                # days since the first date of the training split
-                dates = _timestamps(column, made.date_format)
+                # days since the first date of the training split; text is parsed once
+                if dates is None:
+                    dates = _timestamps(column, made.date_format)
                 first = dates.iloc[train_rows].min()
                 if pd.isna(first):
                     made = "has no values in the training split"
@@ -470,7 +474,6 @@ def prepare_features(data, target, train_rows):
                     notes.append("column %r holds dates: days since %s, its first date in the "
                                  "training split" % (name, _text(first)))
             if isinstance(made, NumericFeature):
-                # the dates are parsed once
                 values = made.values(data) if made.origin is None else _days(dates, made.origin)
                 made = _numeric(made, values, train_rows, filled, taken)
                 if not isinstance(made, str):
@@ -497,4 +500,5 @@ def prepare_features(data, target, train_rows):
         else:
             parts[name] = data[feature.source].array
     parts[target] = data[target].array
-    return PreparedFeatures(pd.DataFrame(parts, index=data.index), features, notes)
+    # copied, so that later edits of the user's table do not reach the models' data
+    return PreparedFeatures(pd.DataFrame(parts, index=data.index, copy=True), features, notes)

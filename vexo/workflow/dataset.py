@@ -85,16 +85,22 @@ def truncate_names(names, width):
         taken.add(_blank_free(candidate))
 
     # names as they are first, so that "religious" keeps itself before "religious " comes
-    fits = [n for n in names if len(n) <= width and n == n.strip() and n]
-    for name in fits + [n for n in names if n not in fits]:
+    fits, rest = [], []
+    for name in names:
+        (fits if name and len(name) <= width and name == name.strip() else rest).append(name)
+    for name in fits + rest:
         if name in result:
             continue
         candidate = name.strip() if len(name.strip()) <= width else abbreviate(name, width)
-        k = 0
+        k, shortened = 0, {}
         while not candidate or not free(candidate):
             k += 1
             suffix = "~%d" % k
-            candidate = abbreviate(name, max(width - len(suffix), 0)).rstrip() + suffix
+            room = max(width - len(suffix), 0)
+            # the same abbreviation serves every suffix of one length
+            if room not in shortened:
+                shortened[room] = abbreviate(name, room).rstrip()
+            candidate = shortened[room] + suffix
         give(name, candidate)
     return {name: result[name] for name in names}
 
@@ -281,7 +287,8 @@ class Dataset:
                                                               self.notes)
         self.positive_class = None if self.classes is None else self.classes[1]
         self.dropped_rows = given - data.shape[0]
-        self.data = data.copy()
+        # not copied: the prepared features below are a frame of their own
+        self.data = data
         self.target = target
         self.task = task
         if len(columns) < 2:

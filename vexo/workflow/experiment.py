@@ -303,25 +303,29 @@ class Experiment:
             return "probability"
         return "score"
 
+    def _response_name(self, model):
+        """The model's response as a title names it: "prediction", "logit of <positive>",
+        "P(<positive>)" or "score of <positive>"."""
+        kind = self._response(model)
+        if kind == "prediction":
+            return kind
+        positive = self.dataset.classes[1]
+        return "P(%s)" % (positive,) if kind == "probability" else "%s of %s" % (kind, positive)
+
     def _response_text(self, model, response):
         """What the response of the model is, and its value (4 significant digits)."""
-        positive = "" if self.task == "regression" else self.dataset.classes[1]
-        return {"prediction": "prediction %s",
-                "logit": "logit of %s %%s" % (positive,),
-                "probability": "P(%s) %%s" % (positive,),
-                "score": "score of %s %%s" % (positive,)}[self._response(model)] % (
-                    _number(response),)
+        return "%s %s" % (self._response_name(model), _number(response))
 
     def local_title(self, model, text):
         """A title of one row's explanation whose value axis says what the parts add to."""
         kind = self._response(model)
         if kind == "prediction":
-            label = "contribution to the prediction of %s" % (self.dataset.target,)
+            explained = "the prediction of %s" % (self.dataset.target,)
         elif kind == "probability":
-            label = "contribution to P(%s)" % (self.dataset.classes[1],)
+            explained = self._response_name(model)
         else:
-            label = "contribution to the %s of %s" % (kind, self.dataset.classes[1])
-        return Title(text, axis_label=label)
+            explained = "the " + self._response_name(model)
+        return Title(text, axis_label="contribution to " + explained)
 
     def interpret_local_tree(self, model, sample_index):
         """A tree model's drawing of one row (a new dictionary on every call), or None for

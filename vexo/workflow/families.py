@@ -109,6 +109,13 @@ class Family:
     def local_tree(self, experiment, model, x_row):
         return None
 
+    def derived(self, experiment, model, key, compute):
+        """What ``compute()`` derives from the fitted model, computed once per model."""
+        cache = experiment._derived.setdefault(model, {})
+        if key not in cache:
+            cache[key] = compute()
+        return cache[key]
+
     def permutation_importance(self, experiment, model, X, y, metric):
         """Each feature's mean drop of the score ``metric`` over the shuffles of its column
         of the test rows X."""
@@ -185,11 +192,10 @@ class TreeFamily(Family):
 
     def local_contributions(self, experiment, model, x_row, centered):
         estimator = experiment.registered_pipeline[model].estimator
-        cache = experiment._derived.setdefault(model, {})
-        if "train_parts" not in cache:
-            cache["train_parts"] = explain.tree_contributions(
-                estimator, experiment._inputs[model][experiment.dataset.train_index])
-        return (explain.tree_contributions(estimator, x_row[None, :])[0], cache["train_parts"],
+        train_parts = self.derived(experiment, model, "train_parts", lambda: (
+            explain.tree_contributions(
+                estimator, experiment._inputs[model][experiment.dataset.train_index])))
+        return (explain.tree_contributions(estimator, x_row[None, :])[0], train_parts,
                 explain.model_response(estimator, x_row[None, :])[0])
 
     def local_tree(self, experiment, model, x_row):
@@ -251,14 +257,11 @@ class AdditiveFamily(Family):
 
     def terms(self, experiment, model):
         """The model's ``AdditiveTerms`` on its training rows, computed once."""
-        cache = experiment._derived.setdefault(model, {})
-        if "terms" not in cache:
-            dataset = experiment.dataset
-            cache["terms"] = additive.AdditiveTerms(
-                experiment.registered_pipeline[model].estimator,
-                experiment._inputs[model][dataset.train_index], dataset.feature_names,
-                dataset.truncated_columns_dict_15)
-        return cache["terms"]
+        dataset = experiment.dataset
+        return self.derived(experiment, model, "terms", lambda: additive.AdditiveTerms(
+            experiment.registered_pipeline[model].estimator,
+            experiment._inputs[model][dataset.train_index], dataset.feature_names,
+            dataset.truncated_columns_dict_15))
 
     def categorical_positions(self, dataset):
         return [dataset.feature_names.index(name) for name in dataset.categorical_features]

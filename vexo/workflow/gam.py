@@ -189,10 +189,15 @@ class _AdditiveModel(BaseEstimator):
         if len(X) <= limit:
             return np.arange(len(X))
         chosen = check_random_state(self.random_state).choice(len(X), limit, replace=False)
+        return np.unique(np.concatenate([chosen, self._anchors(X)]))
+
+    def _anchors(self, X):
+        """Positions of the rows that hold each column's smallest and largest value and the
+        first row of each code of a categorical column (with repeats)."""
         extremes = [np.argmin(X, axis=0), np.argmax(X, axis=0)]
         for j in self.categorical_columns_:
             extremes.append(np.unique(X[:, j], return_index=True)[1])
-        return np.unique(np.concatenate([chosen] + extremes))
+        return np.concatenate(extremes)
 
     def _fit_target(self, y):
         if not self._classifier:
@@ -232,20 +237,18 @@ class _AdditiveModel(BaseEstimator):
                               min(self.n_splines, _MIN_SPLINES))
         rows = self._rows(X, _FIT_ROWS)
         self.n_fit_rows_ = len(rows)
-        pairs, main, main_lam = self._screen(X[rows], target[rows])
-        # Without pairs the model is the main-effects model that the screening fitted.
-        self.gam_ = main if main is not None and not pairs \
-            else self._gam(X[rows], target[rows], pairs, main_lam)[0]
+        pairs, main_lam = self._screen(X[rows], target[rows])
+        self.gam_ = self._gam(X[rows], target[rows], pairs, main_lam)[0]
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
         self._pair_parts = {}
         self.pair_levels_ = np.zeros(len(self.term_features_))
         for t in range(X.shape[1], len(self.term_features_)):
-            margins = self._margins(t, self._background)
-            self._pair_parts[t] = (self._coef(t).reshape(margins[0].shape[1], -1),
-                                   margins[0].mean(axis=0), margins[1].mean(axis=0))
-            coef, mean_a, mean_b = self._pair_parts[t]
+            basis_a, basis_b = self._margins(t, self._background)
+            coef = self._coef(t).reshape(basis_a.shape[1], -1)
+            mean_a, mean_b = basis_a.mean(axis=0), basis_b.mean(axis=0)
+            self._pair_parts[t] = coef, mean_a, mean_b
             self.pair_levels_[t] = float(mean_a @ coef @ mean_b)
         self.term_means_ = np.zeros(len(self.term_features_))
         self.term_means_ = self._raw_terms(X).mean(axis=0)
@@ -253,9 +256,9 @@ class _AdditiveModel(BaseEstimator):
         return self
 
     def _screen(self, X, target):
-        """(the feature pairs to fit beside the main effects, the main-effects model that the
-        screening fitted and the penalty that it chose on a sample, or None): no pairs."""
-        return [], None, None
+        """(the feature pairs to fit beside the main effects, the smoothing penalty that the
+        screening chose for the main effects or None): no pairs."""
+        return [], None
 
     def _at(self, columns, values):
         """Rows of a typical training row with the given columns set to the given values."""
@@ -465,7 +468,7 @@ class _GAMINet(_AdditiveModel):
         if not isinstance(self.interactions, (int, np.integer)):
             self.screened_pairs_ = self._given_pairs(X.shape[1])
             self.kept_pairs_ = list(self.screened_pairs_)
-            return list(self.kept_pairs_), None, None
+            return list(self.kept_pairs_), None
         for name, low in (("interactions", 0), ("pair_splines", 4)):
             value = getattr(self, name)
             if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < low:
@@ -473,14 +476,16 @@ class _GAMINet(_AdditiveModel):
         self.screened_pairs_, self.kept_pairs_ = [], []
         split = self._split(X, target) if self.interactions and X.shape[1] > 1 else None
         if split is None:
-            return [], None, None
+            return [], None
         fit, held = split
         main, lam = self._gam(X[fit], target[fit], [])
-        self.screened_pairs_, self.screen_gains_ = self._rank(main, X[fit], target[fit])
-        self.kept_pairs_, self.holdout_losses_ = self._prune(main, lam, X[fit], target[fit],
-                                                             X[held], target[held])
+        eta = main._linear_predictor(X[fit])
+        self.screened_pairs_, self.screen_gains_ = self._rank(main, eta, X[fit], target[fit])
+        self.kept_pairs_, self.holdout_losses_ = self._prune(
+            [eta, main._linear_predictor(X[held])], lam, X[fit], target[fit], X[held],
+            target[held])
         # The final model is fitted on all the rows with the penalty of the main effects.
-        return list(self.kept_pairs_), None, lam
+        return list(self.kept_pairs_), lam
 
     def _split(self, X, target):
         """(fit rows, held-out rows): a seeded share ``validation_fraction`` of the rows held
@@ -490,10 +495,7 @@ class _GAMINet(_AdditiveModel):
         tell a pair from noise."""
         n = len(X)
         anchored = np.zeros(n, dtype=bool)
-        anchored[np.argmin(X, axis=0)] = True
-        anchored[np.argmax(X, axis=0)] = True
-        for j in self.categorical_columns_:
-            anchored[np.unique(X[:, j], return_index=True)[1]] = True
+        anchored[self._anchors(X)] = True
         order = check_random_state(self.random_state).permutation(n)
         free = order[~anchored[order]]
         groups = [free[target[free] == c] for c in (0.0, 1.0)] if self._classifier else [free]
@@ -502,16 +504,16 @@ class _GAMINet(_AdditiveModel):
             return None
         return np.setdiff1d(np.arange(n), held), np.sort(held)
 
-    def _rank(self, main, X, target):
+    def _rank(self, main, eta, X, target):
         """(the ``interactions`` pairs of the largest screening gain, strongest first; their
-        gains). A pair's gain is the largest drop of the weighted residual sum of squares that
-        one cut of each feature achieves, beyond the two cuts as main effects: the interaction
-        contrast of the four quadrants (FAST). A classifier's residuals are the working
+        gains), with ``eta`` the main effects' predictor at the rows of X. A pair's gain is
+        the largest drop of the weighted residual sum of squares that one cut of each feature
+        achieves, beyond the two cuts as main effects: the interaction contrast of the four
+        quadrants (FAST). A classifier's residuals are the working
         residuals of the logit, so that the gain is the drop of the deviance that one Newton
         step of the quadrant model would make."""
         rows = self._rows(X, _SCREEN_ROWS)
-        X, target = X[rows], target[rows]
-        eta = main._linear_predictor(X)
+        X, target, eta = X[rows], target[rows], eta[rows]
         if self._classifier:
             p = expit(eta)
             residual, weights = target - p, p * (1 - p)
@@ -526,8 +528,9 @@ class _GAMINet(_AdditiveModel):
         top = [(gain, pair) for gain, pair in scored[:self.interactions] if gain > 0]
         return [pair for _, pair in top], [float(gain) for gain, _ in top]
 
-    def _prune(self, main, lam, X_fit, y_fit, X_held, y_held):
-        """(the screened pairs kept, the held-out losses): in rank order, each pair's surface
+    def _prune(self, offsets, lam, X_fit, y_fit, X_held, y_held):
+        """(the screened pairs kept, the held-out losses), with ``offsets`` the main effects'
+        predictor at the fit rows and at the held-out rows: in rank order, each pair's surface
         is fitted on the fit rows beside what is already there (the main effects and the pairs
         kept so far, held fixed), and so are the pair's two main effects once more; the pair is
         kept if its surface lowers the held-out loss (squared error, log loss for a
@@ -535,7 +538,6 @@ class _GAMINet(_AdditiveModel):
         difference over the held-out rows. What the main effects of a pair's features left
         behind is no interaction; a difference within its noise is none either. The losses
         are the mean held-out losses of the main effects alone, then of each pair tried."""
-        offsets = [main._linear_predictor(X_fit), main._linear_predictor(X_held)]
         current = _row_losses(y_held, offsets[1], self._classifier)
         losses, kept = [float(current.mean())], []
         for a, b in self.screened_pairs_:

@@ -194,10 +194,6 @@ class _TickFormatter(ticker.Formatter):
         return [s.replace("-", "\u2212") for s in _distinct(values)]
 
 
-def _tick_formatter():
-    return _TickFormatter()
-
-
 def _wrap(text, width):
     """Break a text into lines of about `width` characters at its blanks. Words stay whole; only
     a name longer than a line breaks, after an underscore or a slash."""
@@ -225,29 +221,40 @@ def _chars_across(fig, fontsize, share=1.0):
     return fig.get_figwidth() * 72.0 * share / (0.6 * fontsize)
 
 
-def _title(ax, text):
-    ax.set_title(text, fontsize=TITLE_SIZE, color=INK, fontweight="bold", pad=10)
+def _measured(fig):
+    """The figure's renderer, with the layout and every text placed as the figure now stands:
+    drawn again (without rendering) only if something changed since the last draw."""
+    if fig.stale:
+        fig.draw_without_rendering()
+    return fig.canvas.get_renderer()
+
+
+def _wrap_into(label, text, room, length):
+    """Set the text on the label, wrapped at blanks into lines as long as fit in `room` (as the
+    callable `length` measures the label, in pixels); the line width in characters it took."""
+    width = len(text)
+    for _ in range(12):
+        label.set_text(_wrap(text, width))
+        used = length()
+        if used <= room or width <= 8:
+            break
+        width = max(8, min(width - 1, int(width * room / used)))
+    return width
 
 
 def _fit_title(fig, ax, text=None):
     """Wrap the title (`text`, by default the present one) so that, centred over its axes, it
     stays inside the figure; a word too long for any line makes the type smaller instead."""
     text = ax.title.get_text() if text is None else text
-    ax.title.set_fontsize(TITLE_SIZE)
+    if ax.title.get_fontsize() != TITLE_SIZE:
+        ax.title.set_fontsize(TITLE_SIZE)
     if not text:
         return
-    fig.draw_without_rendering()
-    renderer = fig.canvas.get_renderer()
+    renderer = _measured(fig)
     box = ax.get_window_extent(renderer)
     centre = (box.x0 + box.x1) / 2.0
     room = 2.0 * min(centre, fig.bbox.width - centre) - 8.0
-    width = len(text)
-    for _ in range(12):
-        ax.title.set_text(_wrap(text, width))
-        used = ax.title.get_window_extent(renderer).width
-        if used <= room or width <= 8:
-            break
-        width = max(8, min(width - 1, int(width * room / used)))
+    width = _wrap_into(ax.title, text, room, lambda: ax.title.get_window_extent(renderer).width)
     # a small figure takes a smaller title rather than one of many lines
     while ((ax.title.get_window_extent(renderer).width > room or ax.title.get_text().count("\n") > 1)
            and ax.title.get_fontsize() > SMALLEST + 5):
@@ -265,8 +272,7 @@ def _fit_axis_label(fig, ax, axis):
     text = label.get_text()
     if not text or not label.get_visible():
         return
-    fig.draw_without_rendering()
-    renderer = fig.canvas.get_renderer()
+    renderer = _measured(fig)
     box = ax.get_window_extent(renderer)
     vertical = axis is ax.yaxis
     room = (box.height if vertical else box.width) + 4.0
@@ -276,12 +282,7 @@ def _fit_axis_label(fig, ax, axis):
         ext = label.get_window_extent(renderer)
         return ext.height if vertical else ext.width
 
-    width = len(flat)
-    for _ in range(12):
-        label.set_text(_wrap(flat, width))
-        if length() <= room or width <= 8:
-            break
-        width = max(8, min(width - 1, int(width * room / length())))
+    _wrap_into(label, flat, room, length)
     while length() > room and label.get_fontsize() > SMALLEST + 2:
         label.set_fontsize(label.get_fontsize() - 0.5)
 
@@ -296,7 +297,7 @@ def _importance_title(prefix, name, importance):
 # ---------------------------------------------------------------- figures
 
 def _figure(figsize, nrows=1, height_ratios=None):
-    fig = plt.figure(figsize=figsize, layout="constrained", facecolor="white")
+    fig = plt.figure(figsize=figsize, layout="constrained")
     fig.get_layout_engine().set(h_pad=0.08, w_pad=0.08, hspace=0.03)
     if nrows == 1:
         return fig, [fig.add_subplot()]
@@ -305,16 +306,12 @@ def _figure(figsize, nrows=1, height_ratios=None):
 
 
 def _style(ax, grid_axis=None):
-    ax.set_facecolor("white")
-    for side in ("top", "right"):
-        ax.spines[side].set_visible(False)
-    for side in ("left", "bottom"):
-        ax.spines[side].set_color(SPINE)
+    # ticks are made again as an axis is resized or zoomed, after the look is left: what they
+    # wear is set on the axes, where new ticks take it from
     ax.tick_params(colors=MUTED, labelcolor=INK, labelsize=TICK_SIZE, length=3, width=0.8)
     ax.grid(False)
     if grid_axis:
         ax.grid(True, axis=grid_axis, color=GRID, linewidth=0.8, linestyle="-")
-    ax.set_axisbelow(True)
 
 
 def _zero_line(ax, vertical=False):
@@ -331,12 +328,33 @@ def _nothing_to_show(ax):
             color=MUTED, fontsize=LABEL_SIZE, fontstyle="italic")
 
 
+def _ticklabels(axis):
+    """The axis' major tick labels. Reading them puts the ticks where they already are, which
+    marks the figure as changed; the figure keeps the mark it had, so no needless draw follows."""
+    fig = axis.axes.figure
+    stale = fig.stale
+    labels = axis.get_majorticklabels()
+    fig.stale = stale
+    return labels
+
+
 def _shown_ticklabels(axis):
     """The tick labels that a draw puts on the page: those of ticks in view, with text."""
     lo, hi = sorted(axis.get_view_interval())
     eps = 1e-9 * max(hi - lo, 1e-300)
-    return [t for loc, t in zip(axis.get_majorticklocs(), axis.get_majorticklabels())
+    return [t for loc, t in zip(axis.get_majorticklocs(), _ticklabels(axis))
             if lo - eps <= loc <= hi + eps and t.get_visible() and t.get_text()]
+
+
+def _values_no_larger_than_names(ax):
+    """Type the value labels beside the bars no larger than the names of the bars."""
+    names = _ticklabels(ax.yaxis)
+    if not names:
+        return
+    size = names[0].get_fontsize()
+    for t in ax.texts:
+        if t.get_gid() == "value" and t.get_fontsize() > size:
+            t.set_fontsize(size)
 
 
 def _overlap(a, b, slack=0.5):
@@ -351,8 +369,7 @@ def _crowded(texts, renderer):
 def _declutter_xticklabels(fig, ax):
     """Turn the x tick labels aslant when they would run into each other, upright and smaller
     when even that is not enough."""
-    fig.draw_without_rendering()
-    renderer = fig.canvas.get_renderer()
+    renderer = _measured(fig)
     boxes = [t.get_window_extent(renderer) for t in _shown_ticklabels(ax.xaxis)]
     boxes.sort(key=lambda b: b.x0)
     if any(a.x1 + 2 > b.x0 for a, b in zip(boxes, boxes[1:])):
@@ -366,23 +383,20 @@ def _declutter_xticklabels(fig, ax):
 def _shrink_until_apart(fig, axis, rotation=None):
     """Make the axis' tick labels smaller (after turning them to `rotation`, or putting wrapped
     labels back on one line) until no two touch."""
-    renderer = fig.canvas.get_renderer()
-    fig.draw_without_rendering()
+    renderer = _measured(fig)
     if not _crowded(_shown_ticklabels(axis), renderer):
         return
-    if rotation is None and any("\n" in t.get_text() for t in axis.get_majorticklabels()):
+    labels = _ticklabels(axis)
+    if rotation is None and any("\n" in t.get_text() for t in labels):
         axis.set_ticks(axis.get_majorticklocs(),
                        [t.get_text().replace("_\n", "_").replace("/\n", "/").replace("\n", " ")
-                        for t in axis.get_majorticklabels()])
-        fig.draw_without_rendering()
+                        for t in labels])
     if rotation is not None:
         axis.set_tick_params(labelrotation=rotation)
-        fig.draw_without_rendering()
-    size = axis.get_majorticklabels()[0].get_fontsize() if axis.get_majorticklabels() else TICK_SIZE
-    while size > SMALLEST and _crowded(_shown_ticklabels(axis), renderer):
+    size = labels[0].get_fontsize() if labels else TICK_SIZE
+    while size > SMALLEST and _crowded(_shown_ticklabels(axis), _measured(fig)):
         size = max(SMALLEST, size - 0.5)
         axis.set_tick_params(labelsize=size)
-        fig.draw_without_rendering()
 
 
 def _values_inside(fig, ax):
@@ -390,9 +404,8 @@ def _values_inside(fig, ax):
     texts = [t for t in ax.texts if t.get_gid() == "value"]
     if not texts:
         return
-    renderer = fig.canvas.get_renderer()
     for _ in range(20):
-        fig.draw_without_rendering()
+        renderer = _measured(fig)
         box = ax.get_window_extent(renderer)
         boxes = [t.get_window_extent(renderer) for t in texts]
         left = max(0.0, box.x0 - min(b.x0 for b in boxes))
@@ -422,13 +435,11 @@ def _show(figsize, draw, nrows=1, height_ratios=None):
             for ax in fig.axes:
                 _shrink_until_apart(fig, ax.yaxis)
                 _shrink_until_apart(fig, ax.xaxis)
-                for t in ax.texts:
-                    if ax.yaxis.get_majorticklabels() and t.get_gid() == "value":
-                        t.set_fontsize(min(t.get_fontsize(), ax.yaxis.get_majorticklabels()[0].get_fontsize()))
+                _values_no_larger_than_names(ax)
             for ax in fig.axes:
                 _values_inside(fig, ax)
                 _fit_title(fig, ax, titles[ax])
-            fig.draw_without_rendering()
+            _measured(fig)
     except BaseException:
         if fig is not None:
             plt.close(fig)
@@ -519,15 +530,18 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
             span = orig[-1] - orig[0]
             box = ax.get_position()
             inches = (box.width * ax.figure.get_figwidth() if axis == 0 else box.height * ax.figure.get_figheight())
-            nbins = int(np.clip(round(inches * 1.1), 3, 9))
-            nice = ticker.MaxNLocator(nbins=nbins, steps=[1, 2, 2.5, 5, 10]).tick_values(orig[0], orig[-1])
-            nice = nice[(nice >= orig[0] - 1e-9 * span) & (nice <= orig[-1] + 1e-9 * span)]
-            locs = np.interp(nice, orig, grid)
-            # a strongly curved scaler crowds round values at one end; even ticks read better then
-            spread = np.diff(np.concatenate([[lo], np.sort(locs), [hi]]))
-            if len(nice) >= 2 and spread.max() <= 0.45 * (hi - lo):
-                target.set_ticks(locs, [s.replace("-", "\u2212") for s in _labels(list(nice))])
-                return None
+            # a narrow axis may take a step or two more than its width suggests: three round
+            # values can leave half the axis bare where a fourth fits
+            fits = int(np.clip(round(inches * 1.1), 3, 9))
+            for nbins in range(fits, min(fits + 2, 9) + 1):
+                nice = ticker.MaxNLocator(nbins=nbins, steps=[1, 2, 2.5, 5, 10]).tick_values(orig[0], orig[-1])
+                nice = nice[(nice >= orig[0] - 1e-9 * span) & (nice <= orig[-1] + 1e-9 * span)]
+                locs = np.interp(nice, orig, grid)
+                # a strongly curved scaler crowds round values at one end; even ticks read better then
+                spread = np.diff(np.concatenate([[lo], np.sort(locs), [hi]]))
+                if len(nice) >= 2 and spread.max() <= 0.45 * (hi - lo):
+                    target.set_ticks(locs, _TickFormatter().format_ticks(nice))
+                    return None
 
     eps = 1e-9 * (hi - lo)
     locs = [t for t in target.get_majorticklocs() if lo - eps <= t <= hi + eps]
@@ -592,12 +606,12 @@ class PlotHBar:
         def draw(fig):
             ax = fig.axes[0]
             _style(ax, grid_axis="x")
-            _title(ax, text)
+            ax.set_title(text)
             n = len(names)
             if n == 0:
                 _nothing_to_show(ax)
                 return
-            ax.set_xlabel(xlabel, fontsize=LABEL_SIZE, color=INK)
+            ax.set_xlabel(xlabel)
             y = self._rows(names)
             colors = [pos_color if h >= 0 else neg_color for h in heights] if signed else [BAR] * n
             colors = [BASELINE if name == INTERCEPT else c for name, c in zip(names, colors)]
@@ -644,10 +658,9 @@ class PlotHBar:
             lo, hi = self._fit_xlim(fig, ax, outer_lo, outer_hi, texts, anchors, sides, mid_center, offset)
             if lo < 0 < hi:
                 _zero_line(ax, vertical=True)
-            ax.xaxis.set_major_formatter(_tick_formatter())
+            ax.xaxis.set_major_formatter(_TickFormatter())
             _shrink_until_apart(fig, ax.yaxis)
-            for t in texts:
-                t.set_fontsize(min(t.get_fontsize(), ax.yaxis.get_majorticklabels()[0].get_fontsize()))
+            _values_no_larger_than_names(ax)
             _declutter_xticklabels(fig, ax)
             if stems:
                 self._stem_legend(fig, ax)
@@ -673,9 +686,8 @@ class PlotHBar:
         handles = [Line2D([], [], linestyle="none", marker="o", markersize=6, markerfacecolor="white",
                           markeredgecolor=INK, markeredgewidth=1.3, label=LOW_STEM),
                    Line2D([], [], linestyle="none", marker="o", markersize=6, color=INK, label=HIGH_STEM)]
-        size = min(NOTE_SIZE, ax.yaxis.get_majorticklabels()[0].get_fontsize() + 1)
-        renderer = fig.canvas.get_renderer()
-        fig.draw_without_rendering()
+        size = min(NOTE_SIZE, _ticklabels(ax.yaxis)[0].get_fontsize() + 1)
+        renderer = _measured(fig)
         taken = [p.get_window_extent(renderer) for p in ax.patches]
         taken += [t.get_window_extent(renderer) for t in ax.texts]
         for line in ax.lines:
@@ -746,8 +758,7 @@ class PlotHBar:
             lo0, hi0 = -m, m
         lo, hi = lo0, hi0
         if texts:
-            fig.draw_without_rendering()
-            renderer = fig.canvas.get_renderer()
+            renderer = _measured(fig)
             axes_width = ax.get_window_extent(renderer).width
             shares = PlotHBar._label_shares(fig, renderer, axes_width, texts, sides, offset, centred)
             for _ in range(200):
@@ -834,7 +845,7 @@ class PlotEffect:
             ax = fig.axes[0]
             low = fig.axes[-1]
             _style(ax, grid_axis="y")
-            _title(ax, _importance_title("Main Effect", name, importance))
+            ax.set_title(_importance_title("Main Effect", name, importance))
             if len(effect_x) == 0 and density is None:
                 _nothing_to_show(ax)
                 return
@@ -848,20 +859,20 @@ class PlotEffect:
                 ax.plot(effect_x, effect_y, color=BAR, alpha=1.0, linewidth=2.2, solid_capstyle="round",
                         drawstyle=steps, zorder=2)
             _zero_line(ax)
-            ax.set_ylabel("Effect", fontsize=LABEL_SIZE, color=INK)
-            ax.yaxis.set_major_formatter(_tick_formatter())
+            ax.set_ylabel("Effect")
+            ax.yaxis.set_major_formatter(_TickFormatter())
 
             if density is not None:
                 _style(low)
                 lefts, widths, heights, align = density
                 low.bar(lefts, heights, width=widths, align=align, color=DENSITY, edgecolor="white",
                         linewidth=0.5, zorder=2, gid="density")
-                low.set_ylabel("Density", fontsize=LABEL_SIZE, color=INK)
+                low.set_ylabel("Density")
                 low.set_yticks([])
                 low.spines["left"].set_visible(False)
                 low.set_ylim(0, max(float(np.max(heights)) if len(heights) else 0.0, 1e-12) * 1.08)
                 ax.tick_params(axis="x", labelbottom=False, length=0)
-            low.set_xlabel(_wrap(axis_name, _chars_across(fig, LABEL_SIZE, 0.9)), fontsize=LABEL_SIZE, color=INK)
+            low.set_xlabel(_wrap(axis_name, _chars_across(fig, LABEL_SIZE, 0.9)))
 
             if ticks is not None:
                 tick_labels = labels
@@ -960,7 +971,7 @@ class PlotHeatmap:
         def draw(fig):
             ax = fig.axes[0]
             _style(ax)
-            _title(ax, _importance_title("Interaction Effect", pair, importance))
+            ax.set_title(_importance_title("Interaction Effect", pair, importance))
             if mat.size == 0:
                 _nothing_to_show(ax)
                 return
@@ -970,9 +981,9 @@ class PlotHeatmap:
             bar = fig.colorbar(image, ax=ax, fraction=0.05, pad=0.02)
             bar.outline.set_visible(False)
             bar.ax.tick_params(labelsize=TICK_SIZE, colors=MUTED, labelcolor=INK)
-            bar.set_label("Effect", fontsize=LABEL_SIZE, color=INK)
+            bar.set_label("Effect")
             bar.ax.grid(False)
-            bar.formatter = _tick_formatter()
+            bar.formatter = _TickFormatter()
             bar.update_ticks()
             for side in ("left", "bottom"):
                 ax.spines[side].set_visible(False)
@@ -981,10 +992,8 @@ class PlotHeatmap:
                 if scaler is None:
                     xname = _scaled(xname) if _unit_range(box[:2]) else xname
                     yname = _scaled(yname) if _unit_range(box[2:]) else yname
-                ax.set_xlabel(_wrap(xname, _chars_across(fig, LABEL_SIZE, 0.8)),
-                              fontsize=LABEL_SIZE, color=INK)
-                ax.set_ylabel(_wrap(yname, fig.get_figheight() * 72 * 0.8 / (0.6 * LABEL_SIZE)),
-                              fontsize=LABEL_SIZE, color=INK)
+                ax.set_xlabel(_wrap(xname, _chars_across(fig, LABEL_SIZE, 0.8)))
+                ax.set_ylabel(_wrap(yname, fig.get_figheight() * 72 * 0.8 / (0.6 * LABEL_SIZE)))
                 scale_plot_ticks(ax, features[0], scaler, axis=0)
                 scale_plot_ticks(ax, features[1], scaler, axis=1)
             _declutter_xticklabels(fig, ax)

@@ -315,14 +315,13 @@ def choose(experiment, model):
     ranked = experiment.interpret_fi(model)["feature_names"]
     terms = experiment.act_inter_lis.get(model) or []
     if terms:
-        # the model's terms by their display names; the table maps full names to them
-        display = experiment.inter_effect_trunc_dict.get(model, {})
-        full_of = {shown: full for full, shown in display.items()}
-        # effect importance ranks the terms by their display names, least important first
+        # the model's terms come by their display names, as effect importance ranks them
+        # (least important first); the table maps full names to them
+        full_of = {shown: full for full, shown
+                   in experiment.inter_effect_trunc_dict.get(model, {}).items()}
         effects = experiment.interpret_ei(model) or {}
         order = list(effects["value"][0]) if effects.get("type") == "effect" else []
-        strongest = max(terms, key=lambda t: order.index(display.get(t, t))
-                        if display.get(t, t) in order else -1)
+        strongest = max(terms, key=lambda t: order.index(t) if t in order else -1)
         full = full_of.get(strongest, strongest)
         pair = split_pair(full, dataset.feature_names) or tuple(full.split(" x ", 1))
     else:
