@@ -237,6 +237,11 @@ print(json.dumps(out))
 """
 
 
+# every field of the two tree views that holds node ids
+NODE_FIELDS = [("local", "node_related"), ("local", "node_index"), ("local", "node_other"),
+               ("whole", "children_left"), ("whole", "children_right")]
+
+
 @pytest.fixture(scope="module")
 def fresh(tmp_path_factory):
     """Starts every script at once (each spends its time importing the dependencies) and returns a
@@ -289,9 +294,7 @@ def test_terms_are_counted_by_iterating_them_not_by_their_len(fresh):
             assert out[f"{name} {scale}"] == honest, (name, scale)
 
 
-@pytest.mark.parametrize("view, field", [("local", "node_related"), ("local", "node_index"),
-                                         ("local", "node_other"), ("whole", "children_left"),
-                                         ("whole", "children_right")])
+@pytest.mark.parametrize("view, field", NODE_FIELDS)
 def test_node_ids_read_from_any_container_give_the_drawing_of_a_list(fresh, view, field):
     out = fresh("node ids")
     honest = out[f"{view} {field} list"]
@@ -301,9 +304,7 @@ def test_node_ids_read_from_any_container_give_the_drawing_of_a_list(fresh, view
     assert {kind: out[f"{view} {field} {kind}"] for kind in kinds} == dict.fromkeys(kinds, honest)
 
 
-@pytest.mark.parametrize("view, field", [("local", "node_related"), ("local", "node_index"),
-                                         ("local", "node_other"), ("whole", "children_left"),
-                                         ("whole", "children_right")])
+@pytest.mark.parametrize("view, field", NODE_FIELDS)
 def test_a_hidden_entry_of_a_masked_array_fails_as_iterating_it_does(fresh, view, field):
     out = fresh("node ids")
     assert out[f"{field} iterated"] == "TypeError"

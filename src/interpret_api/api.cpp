@@ -29,8 +29,7 @@ py::object import_name(py::handle imported, const char* name) {
     PyErr_Clear();
     py::object package = py::getattr(imported, "__name__"_n, py::none());
     if (!package.is_none()) {
-        py::object submodule = py::module_::import("sys").attr("modules").attr("get")(
-            py::str(package) + py::str(".") + py::str(name));
+        py::object submodule = loaded_module(py::str(package) + py::str(".") + py::str(name));
         if (!submodule.is_none()) {
             return submodule;
         }

@@ -222,6 +222,11 @@ inline bool contains(py::handle container, py::handle item) {
     return r != 0;
 }
 
+// sys.modules.get(name): the module of that name if it has been imported, else None
+inline py::object loaded_module(py::handle name) {
+    return call({method(py::module_::import("sys").attr("modules"), "get"), name});
+}
+
 // len(obj), as a Python int
 inline py::int_ length(py::handle obj) { return py::int_(py::len(obj)); }
 

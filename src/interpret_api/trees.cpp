@@ -227,9 +227,8 @@ bool buffer_is_items(py::handle seq) {
     }
     // numpy.ndarray and array.array, from sys.modules: where such an object exists, its module has
     // been imported.
-    py::object modules = py::module_::import("sys").attr("modules");
     for (const auto& [module, name] : {std::pair{"numpy", "ndarray"}, std::pair{"array", "array"}}) {
-        py::object loaded = call({method(modules, "get"), py::str(module)});
+        py::object loaded = loaded_module(py::str(module));
         if (!loaded.is_none() && type == reinterpret_cast<PyTypeObject*>(py::getattr(loaded, name, py::none()).ptr())) {
             return true;
         }
