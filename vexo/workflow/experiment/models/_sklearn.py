@@ -13,8 +13,7 @@ class BinaryOnly:
 
     def __sklearn_tags__(self):
         tags = super().__sklearn_tags__()
-        tags.classifier_tags.multi_class = False
-        tags.classifier_tags.multi_label = False
+        tags.classifier_tags.multi_class = tags.classifier_tags.multi_label = False
         return tags
 
     def _more_tags(self):
