@@ -6,7 +6,7 @@ override), and explains a fitted model in the experiment's terms: its stored exp
 explainer), effect importance, local effects and local contributions, and its interactions.
 Adding a family means adding one object to ``FAMILIES``; a family whose models the views
 draw in a way of their own (its own effect or tree views) also needs its row in the module's
-family table, which names its estimator classes and its ``model_type`` code for the C++ views.
+family table (its estimator class names and its code), which the compiled views read.
 """
 
 import numpy as np

@@ -21,7 +21,7 @@ class Parser(argparse.ArgumentParser):
 
 
 def help_texts():
-    """The description and the examples of ``--help``, from the module's docstring: its first
+    """The description and the examples of ``--help``, from the package's docstring: its first
     sentence, then the commands and the paragraph after them as they are written."""
     lines = sys.modules[__package__].__doc__.strip("\n").splitlines()
     first = next(k for k, line in enumerate(lines) if not line.strip())
