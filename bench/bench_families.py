@@ -16,7 +16,7 @@ from sklearn.datasets import load_breast_cancer, load_diabetes
 from sklearn.metrics import r2_score, roc_auc_score
 
 from vexo.workflow.experiment import Experiment
-from vexo.workflow.families import FAMILIES
+from vexo.workflow.experiment.families import FAMILIES
 
 
 def tour_sets():

@@ -32,7 +32,7 @@ from vexo.workflow.figures import capture  # noqa: E402
 from vexo.workflow.interpret_api import InterpretAPI  # noqa: E402
 
 # What the module calls of scikit-learn directly is plot_tree (behind a parameter check).
-PLOTTING = ("matplotlib", "seaborn", os.path.join("vexo", "workflow", "plots.py"),
+PLOTTING = ("matplotlib", "seaborn", os.path.join("vexo", "workflow", "plots") + os.sep,
             "sklearn" + os.sep, "statsmodels")
 EXPERIMENT = os.path.join("vexo", "workflow") + os.sep
 

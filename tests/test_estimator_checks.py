@@ -6,8 +6,8 @@ import warnings
 
 from sklearn.utils.estimator_checks import parametrize_with_checks
 
-from vexo.workflow.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
-from vexo.workflow.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
+from vexo.workflow.experiment.models.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
+from vexo.workflow.experiment.models.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
 SMALL_NETWORK = {"hidden_layer_sizes": (16,), "max_iter": 300, "learning_rate_init": 0.01}
 

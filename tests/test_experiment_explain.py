@@ -6,10 +6,10 @@ import copy
 import numpy as np
 import pytest
 
-from vexo.workflow.dataset import Dataset
+from vexo.workflow.experiment.dataset import Dataset
 from vexo.workflow.experiment import Experiment
-from vexo.workflow.explain import linear_response, model_response
-from vexo.workflow.pipeline import ModelPipeline
+from vexo.workflow.experiment.explain import linear_response, model_response
+from vexo.workflow.experiment.pipeline import ModelPipeline
 
 MODELS = ["glm", "tree", "relu"]
 

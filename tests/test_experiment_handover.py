@@ -11,8 +11,8 @@ import pandas as pd
 import pytest
 from sklearn.datasets import load_breast_cancer
 
-from vexo.workflow.columns import undo_scaling
-from vexo.workflow.dataset import abbreviate, truncate_names
+from vexo.workflow.experiment.features import undo_scaling
+from vexo.workflow.experiment.dataset import abbreviate, truncate_names
 from vexo.workflow.experiment import Experiment
 from vexo.workflow.plots import PlotHBar
 

@@ -3,9 +3,9 @@
 import numpy as np
 import pytest
 
-from vexo.workflow.explain import linear_response
-from vexo.workflow.local_linear import LocalLinearModels, region_linear_model
-from vexo.workflow.relu_dnn import ReluDNNRegressor, relu_forward
+from vexo.workflow.experiment.explain import linear_response
+from vexo.workflow.experiment.local_linear import LocalLinearModels, region_linear_model
+from vexo.workflow.experiment.models.relu_dnn import ReluDNNRegressor, relu_forward
 
 
 def test_each_training_sample_is_in_one_llm_that_is_the_network_on_it(experiment):

@@ -6,8 +6,9 @@ import numpy as np
 import pytest
 
 from conftest import REFUSALS
-from vexo.workflow import gam, tour
-from vexo.workflow.gam import GAMINetClassifier, GAMINetRegressor, GAMRegressor
+from vexo.workflow import tour
+from vexo.workflow.experiment.models import gam
+from vexo.workflow.experiment.models.gam import GAMINetClassifier, GAMINetRegressor, GAMRegressor
 from vexo.workflow.interpret_api import InterpretAPI
 
 

@@ -11,9 +11,10 @@ from sklearn.exceptions import ConvergenceWarning
 from sklearn.inspection import permutation_importance
 from sklearn.metrics import r2_score, roc_auc_score
 
-from vexo.workflow import explain, families, gam
+from vexo.workflow.experiment import explain, families
+from vexo.workflow.experiment.models import gam
 from vexo.workflow.experiment import Experiment
-from vexo.workflow.gam import GAMINetRegressor, GAMRegressor
+from vexo.workflow.experiment.models.gam import GAMINetRegressor, GAMRegressor
 
 
 def table(n=400, seed=0):

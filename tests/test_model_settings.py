@@ -7,9 +7,9 @@ from sklearn.exceptions import NotFittedError
 
 from conftest import make_frame
 from vexo.workflow.experiment import Experiment
-from vexo.workflow.families import FAMILIES, family_of
-from vexo.workflow.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
-from vexo.workflow.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
+from vexo.workflow.experiment.families import FAMILIES, family_of
+from vexo.workflow.experiment.models.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
+from vexo.workflow.experiment.models.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
 OURS = (GAMRegressor, GAMClassifier, GAMINetRegressor, GAMINetClassifier, ReluDNNRegressor,
         ReluDNNClassifier)

@@ -12,8 +12,8 @@ import pytest
 from sklearn.exceptions import ConvergenceWarning
 
 from conftest import REFUSALS
-from vexo.workflow.columns import prepare_features
-from vexo.workflow.dataset import Dataset
+from vexo.workflow.experiment.columns import prepare_features
+from vexo.workflow.experiment.dataset import Dataset
 from vexo.workflow.experiment import Experiment
 
 api = pytest.importorskip("vexo.workflow.interpret_api")

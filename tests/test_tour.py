@@ -347,7 +347,7 @@ class Unfittable:
 def broken_families(monkeypatch):
     """Two families registered for the test: "broken" raises while fitting, "unexplained" while
     explaining a fitted tree. The registry is restored afterwards."""
-    from vexo.workflow import families
+    from vexo.workflow.experiment import families
 
     class Broken(families.Family):
         name = "broken"

@@ -5,7 +5,8 @@ import numpy as np
 import pytest
 
 from tree_doubles import FULL, MARK, SHORT, Box, Experiment, Scaler, boxes_of, drawn, fitted  # noqa: F401
-from vexo.workflow import explain, interpret_api
+from vexo.workflow import interpret_api
+from vexo.workflow.experiment import explain
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
 

@@ -5,7 +5,8 @@ import numpy as np
 import pytest
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
-from vexo.workflow import explain, interpret_api
+from vexo.workflow import interpret_api
+from vexo.workflow.experiment import explain
 
 FULL = ["age_in_years_at_entry", "income", "colour"]
 SHORT = {"age_in_years_at_entry": "age_in_yea", "income": "income", "colour": "colour"}

@@ -4,7 +4,9 @@ A family knows its estimator classes (by which a fitted model is recognised), bu
 unfitted model for a dataset with its fitting defaults (every one of which ``params`` may
 override), and explains a fitted model in the experiment's terms: its stored explanation (the
 explainer), effect importance, local effects and local contributions, and its interactions.
-Adding a family means adding one object to ``FAMILIES``.
+Adding a family means adding one object to ``FAMILIES``; a family whose models the views
+draw in a way of their own (its own effect or tree views) also needs its row in the module's
+family table (its estimator class names and its code), which the compiled views read.
 """
 
 import numpy as np
@@ -17,9 +19,9 @@ from sklearn.preprocessing import OneHotEncoder
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
 from . import additive, explain
-from .gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
 from .local_linear import LocalLinearModels
-from .relu_dnn import ReluDNNClassifier, ReluDNNRegressor
+from .models.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
+from .models.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
 # Background rows for the contributions of models that have no decomposition of their own.
 _BACKGROUND_ROWS = 200
@@ -95,7 +97,7 @@ class Family:
         """(contributions, their training spread or None, response) of one row in model
         scale: the response minus its average over each feature's training values."""
         estimator = experiment.registered_pipeline[model].estimator
-        train_inputs = experiment._inputs[model][experiment.dataset.train_index]
+        train_inputs = experiment.train_inputs(model)
         spaced = np.linspace(0, len(train_inputs) - 1,
                              min(len(train_inputs), _BACKGROUND_ROWS)).astype(int)
         parts = explain.occlusion_contributions(
@@ -108,13 +110,6 @@ class Family:
 
     def local_tree(self, experiment, model, x_row):
         return None
-
-    def derived(self, experiment, model, key, compute):
-        """What ``compute()`` derives from the fitted model, computed once per model."""
-        cache = experiment._derived.setdefault(model, {})
-        if key not in cache:
-            cache[key] = compute()
-        return cache[key]
 
     def permutation_importance(self, experiment, model, X, y, metric):
         """Each feature's mean drop of the score ``metric`` over the shuffles of its column
@@ -162,7 +157,7 @@ class LinearFamily(Family):
 
     def local_contributions(self, experiment, model, x_row, centered):
         estimator = experiment.registered_pipeline[model].estimator
-        train_inputs = experiment._inputs[model][experiment.dataset.train_index]
+        train_inputs = experiment.train_inputs(model)
         train_parts = explain.linear_contributions(estimator, experiment.dataset, train_inputs)
         parts = explain.linear_contributions(estimator, experiment.dataset, x_row[None, :])[0]
         if centered:
@@ -192,9 +187,8 @@ class TreeFamily(Family):
 
     def local_contributions(self, experiment, model, x_row, centered):
         estimator = experiment.registered_pipeline[model].estimator
-        train_parts = self.derived(experiment, model, "train_parts", lambda: (
-            explain.tree_contributions(
-                estimator, experiment._inputs[model][experiment.dataset.train_index])))
+        train_parts = experiment.derived(model, "train_parts", lambda: (
+            explain.tree_contributions(estimator, experiment.train_inputs(model))))
         return (explain.tree_contributions(estimator, x_row[None, :])[0], train_parts,
                 explain.model_response(estimator, x_row[None, :])[0])
 
@@ -225,7 +219,7 @@ class ReluFamily(Family):
         rows = explain.sample_rows(dataset.train_index, experiment.random_state, _LLM_ROWS)
         return LocalLinearModels(
             experiment.registered_pipeline[model].estimator.relu_layers(),
-            experiment._inputs[model][rows],
+            experiment.model_inputs(model, rows),
             [dataset.truncated_columns_dict_10[f] for f in dataset.feature_names],
             sample_index=rows)
 
@@ -258,9 +252,9 @@ class AdditiveFamily(Family):
     def terms(self, experiment, model):
         """The model's ``AdditiveTerms`` on its training rows, computed once."""
         dataset = experiment.dataset
-        return self.derived(experiment, model, "terms", lambda: additive.AdditiveTerms(
+        return experiment.derived(model, "terms", lambda: additive.AdditiveTerms(
             experiment.registered_pipeline[model].estimator,
-            experiment._inputs[model][dataset.train_index], dataset.feature_names,
+            experiment.train_inputs(model), dataset.feature_names,
             dataset.truncated_columns_dict_15))
 
     def categorical_positions(self, dataset):
@@ -271,7 +265,7 @@ class AdditiveFamily(Family):
         (a 0/1 flag, a sex coded 1 and 2): their main effects are drawn at those levels."""
         dataset = experiment.dataset
         return additive.two_level_columns(
-            experiment._inputs[model][dataset.train_index],
+            experiment.train_inputs(model),
             [j for j, name in enumerate(dataset.feature_names) if not dataset.is_categorical(name)])
 
     def level_labels(self, experiment):
@@ -295,7 +289,7 @@ class AdditiveFamily(Family):
         names, values, effects = terms.local_effect(x_row)
         return {"x": names, "value": values, "y": effects,
                 "title": experiment.local_title(model, "Sample %d: %s, intercept plus effects"
-                                                % (row, experiment._response_text(
+                                                % (row, experiment.response_text(
                                                     model, effects.sum())))}
 
     def local_contributions(self, experiment, model, x_row, centered):
@@ -354,11 +348,26 @@ class EBMFamily(AdditiveFamily):
 
 
 class SplineFamily(AdditiveFamily):
-    """Our GAMs on pygam: categorical features become factor terms."""
+    """Our GAMs on pygam: categorical features become factor terms. A subclass names its
+    estimator classes and builds its explainer in ``effects`` from what every spline model's
+    explainer is made of."""
+
+    estimators = ()
+
+    def classes(self):
+        return self.estimators
 
     def defaults(self, dataset, random_state):
         return {"categorical_features": self.categorical_positions(dataset),
                 "random_state": random_state}
+
+    def explainer(self, experiment, model):
+        return self.effects(experiment, experiment.registered_pipeline[model].estimator,
+                            self.terms(experiment, model), experiment.train_inputs(model),
+                            self.two_level_columns(experiment, model))
+
+    def effects(self, experiment, estimator, terms, train_inputs, two_levels):
+        raise NotImplementedError
 
 
 class GAMFamily(SplineFamily):
@@ -366,17 +375,11 @@ class GAMFamily(SplineFamily):
 
     name = "gam"
     class_names = ("GAMRegressor", "GAMClassifier")
+    estimators = (GAMRegressor, GAMClassifier)
 
-    def classes(self):
-        return GAMRegressor, GAMClassifier
-
-    def explainer(self, experiment, model):
-        dataset = experiment.dataset
-        return additive.gam_effects(experiment.registered_pipeline[model].estimator,
-                                    self.terms(experiment, model),
-                                    experiment._inputs[model][dataset.train_index],
-                                    dataset.feature_names,
-                                    self.two_level_columns(experiment, model))
+    def effects(self, experiment, estimator, terms, train_inputs, two_levels):
+        return additive.gam_effects(estimator, terms, train_inputs,
+                                    experiment.dataset.feature_names, two_levels)
 
 
 class GAMINetFamily(SplineFamily):
@@ -385,17 +388,12 @@ class GAMINetFamily(SplineFamily):
 
     name = "gami"
     class_names = ("GAMINetRegressor", "GAMINetClassifier")
+    estimators = (GAMINetRegressor, GAMINetClassifier)
 
-    def classes(self):
-        return GAMINetRegressor, GAMINetClassifier
-
-    def explainer(self, experiment, model):
+    def effects(self, experiment, estimator, terms, train_inputs, two_levels):
         dataset = experiment.dataset
-        return additive.GAMINetEffects(experiment.registered_pipeline[model].estimator,
-                                       self.terms(experiment, model),
-                                       experiment._inputs[model][dataset.train_index],
-                                       dataset.feature_names, dataset.categories,
-                                       self.two_level_columns(experiment, model),
+        return additive.GAMINetEffects(estimator, terms, train_inputs, dataset.feature_names,
+                                       dataset.categories, two_levels,
                                        self.level_labels(experiment))
 
 

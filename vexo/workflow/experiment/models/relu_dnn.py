@@ -12,7 +12,7 @@ from sklearn.neural_network import MLPClassifier, MLPRegressor
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
 from sklearn.utils.validation import check_is_fitted
 
-from ._sklearn import validate_data
+from ._sklearn import BinaryOnly, validate_data
 
 
 def _require_target(estimator, y):
@@ -58,7 +58,7 @@ class ReluDNNRegressor(_ReluMLP, MLPRegressor):
         return layers
 
 
-class ReluDNNClassifier(_ReluMLP, MLPClassifier):
+class ReluDNNClassifier(BinaryOnly, _ReluMLP, MLPClassifier):
 
     def fit(self, X, y):
         _require_target(self, y)
@@ -85,16 +85,6 @@ class ReluDNNClassifier(_ReluMLP, MLPClassifier):
         layers = self.relu_layers()
         X = validate_data(self, X, reset=False, dtype=float)
         return relu_forward(layers, X)[0]
-
-    def __sklearn_tags__(self):
-        tags = super().__sklearn_tags__()
-        tags.classifier_tags.multi_class = False
-        tags.classifier_tags.multi_label = False
-        return tags
-
-    def _more_tags(self):
-        # where scikit-learn (before 1.6) reads an estimator's tags
-        return {"binary_only": True, "multilabel": False}
 
 
 def relu_forward(layers, X):

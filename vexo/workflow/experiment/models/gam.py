@@ -34,14 +34,15 @@ import warnings
 
 import numpy as np
 from scipy.special import expit
-from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
+from sklearn.base import BaseEstimator
 from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
 from sklearn.utils import check_random_state
-from sklearn.utils.validation import check_is_fitted
 from threadpoolctl import threadpool_limits
 
 from ._sklearn import validate_data
+from .pairs import _fast_gain, _fit_surface, _row_losses
+from .spline_terms import SplineClassifierMixin, SplineRegressorMixin, SplineTerms
 
 # Training values of the partner feature over which a pair surface is averaged in purification.
 _PURIFY_ROWS = 100
@@ -114,8 +115,9 @@ def _check_categorical(est, X):
     return sorted(set(columns))
 
 
-class _AdditiveModel(BaseEstimator):
-    """What the additive models share: terms, centring, and the fitted pygam model."""
+class _AdditiveModel(SplineTerms, BaseEstimator):
+    """What the additive models share: terms, centring, and the fitted pygam model; what the
+    fitted terms are at given rows is ``SplineTerms``."""
 
     def _terms(self, X, pairs, lam):
         from pygam.terms import TermList
@@ -260,160 +262,11 @@ class _AdditiveModel(BaseEstimator):
         screening chose for the main effects or None): no pairs."""
         return [], None
 
-    def _at(self, columns, values):
-        """Rows of a typical training row with the given columns set to the given values."""
-        rows = np.repeat(self._background[:1], len(values[0]), axis=0)
-        for c, v in zip(columns, values):
-            rows[:, c] = v
-        return rows
-
-    # A pair's surface is a tensor product: sum over k, l of coef[k, l] A_k(a) B_l(b), with the
-    # marginal bases A and B. Averages of the surface over one feature's background values are
-    # then the other's basis times coef times the mean of the first's basis, with no need to
-    # evaluate the surface at every combination of rows and background values.
-
-    def _coef(self, t):
-        return self.gam_.coef_[self.gam_.terms.get_coef_indices(t)]
-
-    def _columns(self, term, X):
-        columns = term.build_columns(X)
-        return columns.toarray() if hasattr(columns, "toarray") else np.asarray(columns)
-
-    def _margins(self, t, X):
-        """The marginal bases of pair term t at the rows of X: (A, B)."""
-        return tuple(self._columns(margin, X) for margin in self.gam_.terms[t]._terms)
-
-    def _main(self, j, X):
-        """The main term j, before purification, at the rows of X (only column j is read)."""
-        return self._columns(self.gam_.terms[j], X) @ self._coef(j)
-
-    def _pair_average(self, t, values, first):
-        """The pair surface at each of `values` of one of its features (the first if `first`),
-        averaged over the background values of the other."""
-        a, b = self.term_features_[t]
-        coef, mean_a, mean_b = self._pair_parts[t]
-        values = np.asarray(values, dtype=float)
-        basis_a, basis_b = self._margins(t, self._at([a if first else b], [values]))
-        return basis_a @ (coef @ mean_b) if first else basis_b @ (mean_a @ coef)
-
-    def _pairs_of(self, j):
-        return [t for t in range(self.n_features_in_, len(self.term_features_))
-                if j in self.term_features_[t]]
-
-    def _checked(self, X):
-        """X, refused as pygam refuses it (a code that a categorical feature never took)."""
-        from pygam.utils import check_X
-
-        return check_X(X, n_feats=self.gam_.statistics_["m_features"],
-                       edge_knots=self.gam_.edge_knots_, dtypes=self.gam_.dtype,
-                       features=self.gam_.feature, verbose=False)
-
-    def main_curve(self, j, values):
-        """The centred main effect of feature j at the given values, with the share of its
-        pairs that depends on it alone."""
-        check_is_fitted(self, "gam_")
-        values = np.asarray(values, dtype=float)
-        curve = self._main(j, self._checked(self._at([j], [values])))
-        for t in self._pairs_of(j):
-            curve = curve + self._pair_average(t, values, self.term_features_[t][0] == j) \
-                - self.pair_levels_[t]
-        return curve - self.term_means_[j]
-
-    def pair_grid(self, t, va, vb):
-        """The centred, purified pair term t on the grid va x vb: (len(vb), len(va)), row r at
-        vb[r], column c at va[c]."""
-        check_is_fitted(self, "gam_")
-        va, vb = np.asarray(va, dtype=float), np.asarray(vb, dtype=float)
-        self._checked(self._at(self.term_features_[t], [np.tile(va, len(vb)),
-                                                         np.repeat(vb, len(va))]))
-        coef = self._pair_parts[t][0]
-        a, b = self.term_features_[t]
-        basis_a = self._margins(t, self._at([a], [va]))[0]
-        basis_b = self._margins(t, self._at([b], [vb]))[1]
-        surface = basis_b @ (basis_a @ coef).T
-        surface = surface - self._pair_average(t, va, True)[None, :] \
-            - self._pair_average(t, vb, False)[:, None] + 2 * self.pair_levels_[t]
-        return surface - self.term_means_[t]
-
-    def _raw_terms(self, X, terms=None):
-        """Term values before centring; pair surfaces purified into their main effects. Only
-        the given terms' columns are filled when ``terms`` is given, the others are 0."""
-        X = self._checked(X)
-        n_features = X.shape[1]
-        wanted = np.zeros(len(self.term_features_), dtype=bool)
-        wanted[list(range(len(wanted))) if terms is None else list(terms)] = True
-        parts = np.zeros((X.shape[0], len(self.term_features_)))
-        for j in np.flatnonzero(wanted[:n_features]):
-            parts[:, j] = self._main(j, X)
-        for t in range(n_features, len(self.term_features_)):
-            a, b = self.term_features_[t]
-            if not (wanted[t] or wanted[a] or wanted[b]):
-                continue
-            coef, mean_a, mean_b = self._pair_parts[t]
-            basis_a, basis_b = self._margins(t, X)
-            along_a = basis_a @ (coef @ mean_b)
-            along_b = basis_b @ (mean_a @ coef)
-            level = self.pair_levels_[t]
-            parts[:, a] += along_a - level
-            parts[:, b] += along_b - level
-            if wanted[t]:
-                parts[:, t] = np.einsum("ik,kl,il->i", basis_a, coef, basis_b) \
-                    - along_a - along_b + 2 * level
-        return parts
-
-    def eval_terms(self, X, terms=None):
-        """Each term's centred contribution for the rows of X, (n, number of terms); or, with
-        ``terms`` (term positions), only those terms' contributions, (n, len(terms))."""
-        check_is_fitted(self, "gam_")
-        X = validate_data(self, X, dtype=float, reset=False)
-        if terms is None:
-            return self._raw_terms(X) - self.term_means_
-        terms = [int(t) for t in terms]
-        return self._raw_terms(X, terms)[:, terms] - self.term_means_[terms]
-
-    def _predictor(self, X):
-        """The additive predictor: the prediction of a regressor, the logit of ``classes_[1]``
-        for a classifier."""
-        check_is_fitted(self, "gam_")
-        return self.intercept_ + self.eval_terms(X).sum(axis=1)
-
     def __sklearn_tags__(self):
         tags = super().__sklearn_tags__()
         tags.input_tags.allow_nan = False
         tags.target_tags.required = True
         return tags
-
-
-class _RegressorMixin(RegressorMixin):
-    _classifier = False
-
-    def predict(self, X):
-        return self._predictor(X)
-
-
-class _ClassifierMixin(ClassifierMixin):
-    _classifier = True
-
-    def decision_function(self, X):
-        """The logit of ``classes_[1]`` for each row of X."""
-        return self._predictor(X)
-
-    def predict_proba(self, X):
-        p = 1.0 / (1.0 + np.exp(-self.decision_function(X)))
-        return np.column_stack([1 - p, p])
-
-    def predict(self, X):
-        positive = self.decision_function(X) > 0
-        return self.classes_[positive.astype(int)]
-
-    def __sklearn_tags__(self):
-        tags = super().__sklearn_tags__()
-        tags.classifier_tags.multi_class = False
-        return tags
-
-    def _more_tags(self):
-        # where scikit-learn (before 1.6) reads an estimator's tags
-        return {"binary_only": True}
 
 
 class _GAM(_AdditiveModel):
@@ -428,7 +281,7 @@ class _GAM(_AdditiveModel):
         self.random_state = random_state
 
 
-class GAMRegressor(_RegressorMixin, _GAM):
+class GAMRegressor(SplineRegressorMixin, _GAM):
     """Penalised spline GAM for a numeric target: intercept + one smooth term per feature.
 
     n_splines: basis functions per numeric feature; lam: smoothing penalty of every term;
@@ -437,25 +290,21 @@ class GAMRegressor(_RegressorMixin, _GAM):
     """
 
 
-class GAMClassifier(_ClassifierMixin, _GAM):
+class GAMClassifier(SplineClassifierMixin, _GAM):
     """Penalised spline GAM of the logit of a binary target: intercept + one smooth term per
     feature. Settings as ``GAMRegressor``."""
 
 
-class _GAMINet(_AdditiveModel):
+class _GAMINet(_GAM):
 
     def __init__(self, interactions=10, n_splines=10, pair_splines=5, lam="auto",
                  validation_fraction=0.2, categorical_features=(), max_iter=100, tol=1e-4,
                  random_state=None):
+        super().__init__(n_splines=n_splines, lam=lam, categorical_features=categorical_features,
+                         max_iter=max_iter, tol=tol, random_state=random_state)
         self.interactions = interactions
-        self.n_splines = n_splines
         self.pair_splines = pair_splines
-        self.lam = lam
         self.validation_fraction = validation_fraction
-        self.categorical_features = categorical_features
-        self.max_iter = max_iter
-        self.tol = tol
-        self.random_state = random_state
 
     def _screen(self, X, target):
         """The screened pairs that improve the held-out loss, strongest first; or the pairs
@@ -600,66 +449,7 @@ class _GAMINet(_AdditiveModel):
         return np.searchsorted(edges, column, side="right"), len(edges) + 1
 
 
-def _fast_gain(bins_a, bins_b, residual, weights, smallest):
-    """The largest interaction gain over all cuts of two binned features that leave at least
-    ``smallest`` rows in each quadrant. ``residual`` holds the weighted residuals w z. With
-    their sums S and the sums W of the weights in the four quadrants, the contrast
-    m00 - m01 - m10 + m11 of the weighted means m = S / W of z gains its square over the sum
-    of 1 / W: what a 2 x 2 table fits of z beyond its row and column effects."""
-    (codes_a, n_a), (codes_b, n_b) = bins_a, bins_b
-    if n_a < 2 or n_b < 2:
-        return 0.0
-    cells = codes_a * n_b + codes_b
-
-    def quadrants(values):
-        # cumulative sums: [i, j] sums the cells of bins up to i of a and up to j of b
-        total = np.bincount(cells, weights=values, minlength=n_a * n_b).reshape(n_a, n_b) \
-            .cumsum(axis=0).cumsum(axis=1)
-        low_low = total[:-1, :-1]
-        low_high = total[:-1, -1:] - low_low
-        high_low = total[-1:, :-1] - low_low
-        return low_low, low_high, high_low, total[-1, -1] - low_low - low_high - high_low
-
-    sums, masses = quadrants(residual), quadrants(weights)
-    counts = quadrants(np.ones(len(residual)))
-    usable = np.logical_and.reduce([c >= smallest for c in counts] + [m > 0 for m in masses])
-    if not usable.any():
-        return 0.0
-    with np.errstate(divide="ignore", invalid="ignore"):
-        means = [s / m for s, m in zip(sums, masses)]
-        contrast = means[0] - means[1] - means[2] + means[3]
-        gain = contrast ** 2 / sum(1 / m for m in masses)
-    return float(np.max(gain[usable]))
-
-
-def _fit_surface(basis, penalty, offset, target, classifier, max_iter, tol):
-    """Coefficients of one penalised surface added to a fixed offset: penalised least squares,
-    or for a classifier penalised iteratively reweighted least squares of the logit."""
-    penalty = penalty + 1e-8 * np.eye(len(penalty))
-    if not classifier:
-        return np.linalg.solve(basis.T @ basis + penalty, basis.T @ (target - offset))
-    coef = np.zeros(basis.shape[1])
-    for _ in range(max_iter):
-        fitted = basis @ coef
-        p = expit(offset + fitted)
-        weights = np.maximum(p * (1 - p), 1e-6)
-        new = np.linalg.solve(basis.T @ (weights[:, None] * basis) + penalty,
-                              basis.T @ (weights * fitted + target - p))
-        done = np.max(np.abs(new - coef)) <= tol * (1 + np.max(np.abs(coef)))
-        coef = new
-        if done:
-            break
-    return coef
-
-
-def _row_losses(target, eta, classifier):
-    """Squared error of a prediction, or log loss of a logit, on each row."""
-    if classifier:
-        return np.logaddexp(0, eta) - target * eta
-    return (target - eta) ** 2
-
-
-class GAMINetRegressor(_RegressorMixin, _GAMINet):
+class GAMINetRegressor(SplineRegressorMixin, _GAMINet):
     """GAM with structured pairwise interactions for a numeric target (see the module text).
 
     Settings:
@@ -684,7 +474,7 @@ class GAMINetRegressor(_RegressorMixin, _GAMINet):
     """
 
 
-class GAMINetClassifier(_ClassifierMixin, _GAMINet):
+class GAMINetClassifier(SplineClassifierMixin, _GAMINet):
     """GAM with structured pairwise interactions of the logit of a binary target; settings and
     attributes as ``GAMINetRegressor``. Pairs are screened on the working residuals of the
     logit and kept on the held-out mean log loss."""

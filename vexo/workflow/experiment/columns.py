@@ -22,18 +22,14 @@ and any later frame go through the same steps:
   column's most frequent training level.
 """
 
-import numbers
-
 import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 
+from .features import (CategoricalFeature, IndicatorFeature, NumericFeature, days, holds_numbers,
+                       is_number_column, timestamps)
+
 MISSING_FLAG_SHARE = 0.05
-# The finest step, as a share of a feature's training range, that a value keeps when its scaling
-# is undone: a millionth of the range tells apart everything a model of the scaled feature can
-# (the scaling's own rounding error sits ten orders lower), and a value of a random-looking
-# column reads -0.180686, not -0.18068622587.
-ORIGINAL_RESOLUTION = 1e-6
 # Columns of one kind (filled, left out for one reason) named one line each; more share a line.
 NOTES_PER_KIND = 4
 RARE_LEVEL_ROWS = 3
@@ -43,7 +39,6 @@ IDENTIFIER_SHARE = 0.9
 DATE_FORMATS = ("%Y-%m-%d", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
                 "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m")
 OTHER, MISSING = "other", "missing"
-_DAY = pd.Timedelta(days=1)
 
 
 def safe_name(name):
@@ -69,41 +64,6 @@ def unique_name(name, taken):
     return candidate
 
 
-def _objects(column):
-    """The column's values as an object array, None for its gaps (whatever their kind)."""
-    held = column.to_numpy(dtype=object, copy=True)
-    held[pd.isna(held)] = None
-    return held
-
-
-def _floats(column):
-    """A column of numbers as floats, NaN for its gaps and for infinities."""
-    if ptypes.is_bool_dtype(column.dtype) or ptypes.is_object_dtype(column.dtype) \
-            or ptypes.is_extension_array_dtype(column.dtype):
-        held = _objects(column)
-        values = np.full(len(held), np.nan)
-        known = ~pd.isna(held)
-        values[known] = held[known].astype(float)
-    else:
-        values = column.to_numpy(dtype=float, copy=True)
-    values[~np.isfinite(values)] = np.nan
-    return values
-
-
-def _is_number_column(column):
-    dtype = column.dtype
-    if ptypes.is_bool_dtype(dtype):
-        return True
-    return ptypes.is_numeric_dtype(dtype) and not ptypes.is_complex_dtype(dtype)
-
-
-def _holds_numbers(column):
-    """An object column whose values are all real numbers (not text, not booleans)."""
-    values = column.dropna()
-    return len(values) > 0 and all(
-        isinstance(v, numbers.Real) and not isinstance(v, (bool, np.bool_)) for v in values)
-
-
 def _text_dates(column):
     """The first of ``DATE_FORMATS`` in which every value of a text column parses and the
     column's timestamps in it, or (None, None)."""
@@ -114,161 +74,14 @@ def _text_dates(column):
     known = column.notna().to_numpy()
     for fmt in DATE_FORMATS:
         if pd.to_datetime(head, format=fmt, errors="coerce").notna().all():
-            dates = _timestamps(column, fmt)
+            dates = timestamps(column, fmt)
             if dates.notna().to_numpy()[known].all():
                 return fmt, dates
     return None, None
 
 
-def _timestamps(column, fmt):
-    """A column of dates (datetime dtype, or text in format ``fmt``) as naive timestamps."""
-    if ptypes.is_datetime64_any_dtype(column.dtype):
-        dates = column
-    else:
-        dates = pd.Series(pd.to_datetime(_objects(column), format=fmt, errors="coerce"),
-                          index=column.index)
-    if getattr(dates.dt, "tz", None) is not None:
-        dates = dates.dt.tz_convert(None)
-    return dates
-
-
-def _days(dates, origin):
-    return _floats((dates - origin) / _DAY)
-
-
 def _text(value):
     return value.strftime("%Y-%m-%d") if value == value.normalize() else str(value)
-
-
-class Feature:
-    """One feature of the models: its ``name``, the column of the user's table it comes from
-    (``source``), and how its values become one column of the models' input."""
-
-    kind = "numeric"
-
-    def __init__(self, name, source):
-        self.name = name
-        self.source = source
-
-    def column(self, frame):
-        """The feature's column of a frame: under its name, else under its name in the
-        user's table."""
-        if self.name in frame.columns:
-            return frame[self.name]
-        return frame[self.source]
-
-    def present(self, frame):
-        return self.name in frame.columns or self.source in frame.columns
-
-    def __repr__(self):
-        return "%s(%r)" % (type(self).__name__, self.name)
-
-
-class NumericFeature(Feature):
-    """Numbers (dates and durations as days), gaps filled with the training median, scaled
-    to [0, 1] by the training range."""
-
-    def __init__(self, name, source, origin=None, date_format=None, duration=False):
-        super().__init__(name, source)
-        self.origin, self.date_format, self.duration = origin, date_format, duration
-        self.median, self.minimum, self.range = 0.0, 0.0, 1.0
-        self.integral = False
-
-    def values(self, frame):
-        """The feature's values in its own units (days for dates), NaN for gaps."""
-        column = self.column(frame)
-        if self.duration and ptypes.is_timedelta64_dtype(column.dtype):
-            return _floats(column / _DAY)
-        if self.origin is not None and not (_is_number_column(column)
-                                            or _holds_numbers(column)):
-            return _days(_timestamps(column, self.date_format), self.origin)
-        return _floats(column)
-
-    def learn(self, train_values):
-        seen = train_values[~np.isnan(train_values)]
-        self.median = float(np.median(seen))
-        self.minimum = float(seen.min())
-        # A constant feature maps to 0 rather than dividing by zero.
-        self.range = float(seen.max() - seen.min()) or 1.0
-        self.integral = bool(np.all(seen == np.round(seen)))
-
-    def encode(self, frame):
-        values = self.values(frame)
-        values[np.isnan(values)] = self.median
-        return (values - self.minimum) / self.range
-
-    def original(self, values):
-        """Values in model scale back in the feature's units, as the shortest decimals that the
-        scaling means (27.6074, not 27.607400000000002); whole numbers of a feature of whole
-        numbers come back as integers."""
-        values = undo_scaling(values, self.minimum, self.range)
-        if self.integral and values.size and np.all(np.isfinite(values)) \
-                and np.all(values == np.round(values)):
-            return values.astype(np.int64)
-        return values
-
-
-def undo_scaling(values, minimum, span):
-    """``values * span + minimum``, rounded to the decimal place of ``ORIGINAL_RESOLUTION`` of
-    the span, so that the rounding error of scaling and unscaling is gone and no value shows
-    more digits than the model can tell apart."""
-    values = np.asarray(values, dtype=float) * span + minimum
-    step = abs(span) * ORIGINAL_RESOLUTION
-    if not np.isfinite(step) or step == 0:
-        return values
-    decimals = int(np.ceil(-np.log10(step) - 1e-9))
-    if decimals >= 0:
-        # a whole number over a power of ten: the nearest double to that decimal
-        return np.asarray(np.round(values, decimals) + 0.0)
-    factor = 10.0 ** -decimals
-    return np.asarray(np.round(values / factor) * factor + 0.0)
-
-
-class IndicatorFeature(Feature):
-    """1 where a numeric feature's value is missing, else 0."""
-
-    def __init__(self, name, of):
-        super().__init__(name, of.source)
-        self.of = of
-        self.minimum, self.range = 0.0, 1.0
-
-    def present(self, frame):
-        return self.of.present(frame)
-
-    def encode(self, frame):
-        return np.isnan(self.of.values(frame)).astype(float)
-
-    def original(self, values):
-        return values
-
-
-class CategoricalFeature(Feature):
-    """Integer codes of the training levels: ``labels[code]`` is a code's label."""
-
-    kind = "categorical"
-
-    def __init__(self, name, source, labels, code_of, missing_code, unseen_code):
-        super().__init__(name, source)
-        self.labels = np.array(labels, dtype=object)
-        # every label of the training split -> its code (rare labels share the code of "other")
-        self._index = pd.Index(list(code_of), dtype=object)
-        self._codes = np.array(list(code_of.values()), dtype=int)
-        self.missing_code = missing_code
-        self.unseen_code = unseen_code
-
-    def codes(self, frame):
-        held = _objects(self.column(frame))
-        gaps = pd.isna(held)
-        found = self._index.get_indexer(held)
-        codes = np.where(found >= 0, self._codes[np.maximum(found, 0)], self.unseen_code)
-        codes[gaps] = self.unseen_code if self.missing_code is None else self.missing_code
-        return codes
-
-    def encode(self, frame):
-        return self.codes(frame).astype(float)
-
-    def original(self, values):
-        return self.labels[np.clip(np.floor(values), 0, len(self.labels) - 1).astype(int)]
 
 
 class PreparedFeatures:
@@ -442,8 +255,8 @@ def prepare_features(data, target, train_rows):
         if isinstance(dtype, pd.CategoricalDtype):
             order = [label for label in dtype.categories]
             made = _categorical(name, source, column, column.iloc[train_rows], order, notes)
-        elif _is_number_column(column) or (ptypes.is_object_dtype(dtype)
-                                           and _holds_numbers(column)):
+        elif is_number_column(column) or (ptypes.is_object_dtype(dtype)
+                                           and holds_numbers(column)):
             made = NumericFeature(name, source)
         elif ptypes.is_datetime64_any_dtype(dtype):
             made = NumericFeature(name, source, origin=pd.Timestamp(0), date_format=None)
@@ -465,7 +278,7 @@ def prepare_features(data, target, train_rows):
             if made.origin is not None:
                 # days since the first date of the training split; text is parsed once
                 if dates is None:
-                    dates = _timestamps(column, made.date_format)
+                    dates = timestamps(column, made.date_format)
                 first = dates.iloc[train_rows].min()
                 if pd.isna(first):
                     made = "has no values in the training split"
@@ -474,7 +287,7 @@ def prepare_features(data, target, train_rows):
                     notes.append("column %r holds dates: days since %s, its first date in the "
                                  "training split" % (name, _text(first)))
             if isinstance(made, NumericFeature):
-                values = made.values(data) if made.origin is None else _days(dates, made.origin)
+                values = made.values(data) if made.origin is None else days(dates, made.origin)
                 made = _numeric(made, values, train_rows, filled, taken)
                 if not isinstance(made, str):
                     columns[name] = values

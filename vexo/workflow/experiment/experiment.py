@@ -20,12 +20,12 @@ of ``positive_class`` (by default the most frequent) against all the others toge
 import numpy as np
 from sklearn.base import clone
 
+from ..fonts import texts_of, use_fonts_for
+from ..plots import Title
 from . import explain
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
-from .fonts import texts_of, use_fonts_for
 from .pipeline import ModelPipeline, check_estimator_task
-from .plots import Title
 
 # How a score reads on an axis.
 _SCORE_WORDS = {"r2": "R²", "roc_auc": "ROC AUC", "accuracy": "accuracy"}
@@ -60,7 +60,7 @@ class Experiment:
     constant regression target, or a classification of one class is refused with a
     ``ValueError``.
 
-    The models see the features as ``vexo.workflow.columns`` prepares them on the training
+    The models see the features as ``vexo.workflow.experiment.columns`` prepares them on the training
     split: gaps filled (numbers with the training median, plus a 0/1 "<name> missing" feature
     where a column misses more than 5% of its training values; categories with a level
     "missing"), rare and unseen levels as "other", dates as days since the first training date,
@@ -72,7 +72,7 @@ class Experiment:
     ----------
     notes : list of str, one line per thing done to the table (the same list as
         ``dataset.notes``)
-    dataset : the validated table (``vexo.workflow.dataset.Dataset``)
+    dataset : the validated table (``vexo.workflow.experiment.dataset.Dataset``)
     registered_pipeline : dict, model name -> ``ModelPipeline``; an unknown name raises a
         ``KeyError`` that lists the registered ones
     interpret_result_dict : dict, model name -> the model's stored explanation (its
@@ -156,6 +156,24 @@ class Experiment:
         self.inter_effect_trunc_dict[name] = pairs
         return pipeline
 
+    # What the families read of a fitted model -------------------------------------------
+
+    def model_inputs(self, model, rows):
+        """The model's input matrix (model scale) at the row positions ``rows``."""
+        return self._inputs[model][rows]
+
+    def train_inputs(self, model):
+        """The model's input matrix on the training split."""
+        return self.model_inputs(model, self.dataset.train_index)
+
+    def derived(self, model, key, compute):
+        """What ``compute()`` derives from the fitted model, computed once per model: refitting
+        the model forgets it."""
+        cache = self._derived.setdefault(model, {})
+        if key not in cache:
+            cache[key] = compute()
+        return cache[key]
+
     def _pipeline(self, model):
         return self.registered_pipeline[model]
 
@@ -166,7 +184,7 @@ class Experiment:
         """The pipeline, the row position and the sample's input row."""
         pipeline = self._pipeline(model)
         row = self.dataset.check_sample_index(sample_index)
-        return pipeline, row, self._inputs[model][row]
+        return pipeline, row, self.model_inputs(model, row)
 
     # Explanations ----------------------------------------------------------------------
 
@@ -214,7 +232,8 @@ class Experiment:
         most ``explain.FI_ROWS`` test rows."""
         rows = explain.sample_rows(self.dataset.test_index, self.random_state, explain.FI_ROWS)
         return self._family(model).permutation_importance(
-            self, model, self._inputs[model][rows], self.dataset.encoded_target(rows), metric)
+            self, model, self.model_inputs(model, rows), self.dataset.encoded_target(rows),
+            metric)
 
     def _score_name(self, estimator):
         if self.task == "regression":
@@ -285,7 +304,7 @@ class Experiment:
             "y": parts[order],
             "value": x_row[order].copy(),
             "title": self.local_title(model, "Sample %d: %s, contributions %s" % (
-                row, self._response_text(model, response), family.relative_to(centered))),
+                row, self.response_text(model, response), family.relative_to(centered))),
         }
         if spread is not None:
             low, high = np.percentile(spread, [5, 95], axis=0)
@@ -312,7 +331,7 @@ class Experiment:
         positive = self.dataset.classes[1]
         return "P(%s)" % (positive,) if kind == "probability" else "%s of %s" % (kind, positive)
 
-    def _response_text(self, model, response):
+    def response_text(self, model, response):
         """What the response of the model is, and its value (4 significant digits)."""
         return "%s %s" % (self._response_name(model), _number(response))
 

@@ -9,7 +9,7 @@ output = bias + weights . x for every sample of the region.
 import numpy as np
 import pandas as pd
 
-from .relu_dnn import relu_forward
+from .models.relu_dnn import relu_forward
 
 
 def region_linear_model(layers, active):

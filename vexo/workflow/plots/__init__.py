@@ -1,0 +1,19 @@
+"""Plot primitives of the experiment workflow.
+
+Every ``plot`` draws one complete figure of the requested size in one shared look and shows it.
+Inputs are checked before a figure is made, so a bad call never leaves half a figure behind.
+
+- ``style``: the look in numbers, ``Title``, and the checks of the inputs;
+- ``text``, ``figure``: numbers and titles fitted into a figure, and the figure's making;
+- ``ticks``: axes in the data's own units (``scale_plot_ticks``);
+- ``bars``: ``PlotHBar``; ``effects``: ``PlotEffect`` and ``PlotHeatmap``.
+"""
+from .bars import PlotHBar
+from .effects import PlotEffect, PlotHeatmap
+# the look's numbers, for figures drawn beside the plots'
+from .style import (AXIS_WORDS,  # noqa: F401 BAR, BASELINE, CMAP, DENSITY, GRID, HIGH_STEM, INK, INTERCEPT,
+                    LABEL_SIZE, LOW_STEM, MUTED, NEG, NOTE_SIZE, POS, SMALLEST, SPINE, TICK_SIZE,
+                    TITLE_SIZE, Title)
+from .ticks import scale_plot_ticks
+
+__all__ = ["PlotHBar", "PlotEffect", "PlotHeatmap", "scale_plot_ticks", "Title"]

@@ -1,0 +1,127 @@
+"""The plots' look in numbers (colours and sizes read from the package's style sheet), the
+title that carries its value axis's label, and the checks of every plot's inputs: a bad call
+is refused before a figure is made, so it never leaves half a figure behind.
+"""
+import numpy as np
+from matplotlib import rc_params_from_file
+
+from .. import look
+
+
+_SHEET = rc_params_from_file(look.STYLE, use_default_template=False)
+
+INK = _SHEET["text.color"]
+MUTED = _SHEET["xtick.color"]
+SPINE = _SHEET["axes.edgecolor"]
+GRID = _SHEET["grid.color"]
+BAR = _SHEET["axes.prop_cycle"].by_key()["color"][0]
+DENSITY = "#a9bbd8"
+BASELINE = "#9a9a9a"
+POS = "#e74c3c"
+NEG = "#27ae60"
+CMAP = _SHEET["image.cmap"]
+
+TITLE_SIZE = float(_SHEET["axes.titlesize"])
+LABEL_SIZE = float(_SHEET["axes.labelsize"])
+TICK_SIZE = float(_SHEET["xtick.labelsize"])
+NOTE_SIZE = float(_SHEET["legend.fontsize"])
+SMALLEST = 4.0
+
+# the name the experiment gives the intercept among the terms of a local explanation
+INTERCEPT = "Intercept"
+# value-axis words for the fixed titles of the module's own views
+AXIS_WORDS = {"effect importance": "importance (share of the mean absolute effect)",
+              "model coefficients": "coefficient"}
+LOW_STEM = "5th percentile over training rows"
+HIGH_STEM = "95th percentile over training rows"
+
+
+class Title(str):
+    """A chart title that also says what the chart's value axis measures.
+
+    It is a ``str`` in every way (it passes through the views unchanged); ``axis_label`` is the
+    label a bar chart puts under its value axis, e.g. "drop in R²".
+    """
+
+    def __new__(cls, text, axis_label=None):
+        self = super().__new__(cls, text)
+        self.axis_label = axis_label
+        return self
+
+    def __reduce__(self):
+        return (Title, (str(self), self.axis_label))
+
+
+# ---------------------------------------------------------------- checking inputs
+
+def _figsize(figsize):
+    if figsize is None:
+        return (8.0, 6.0)
+    try:
+        w, h = (float(v) for v in figsize)
+    except (TypeError, ValueError):
+        raise ValueError("figsize must be two numbers (width, height) in inches, got %r" % (figsize,))
+    if not (np.isfinite(w) and np.isfinite(h) and w > 0 and h > 0):
+        raise ValueError("figsize must be two positive numbers, got %r" % (figsize,))
+    return (w, h)
+
+
+def _items(name, values):
+    """The entries of a sequence argument as a list, one per bar or category."""
+    if values is None:
+        raise ValueError("%s is required" % name)
+    if hasattr(values, "to_numpy"):
+        values = values.to_numpy()
+    try:
+        if isinstance(values, (str, bytes)):
+            raise TypeError
+        len(values)
+    except TypeError:
+        raise ValueError("%s must be a sequence, got %r" % (name, values)) from None
+    return list(values)
+
+
+def _numbers(name, values):
+    """A finite one-dimensional float array; an (n, 1) or (1, n) array counts as a vector."""
+    if values is None:
+        raise ValueError("%s is required" % name)
+    if isinstance(values, (str, bytes)):
+        raise ValueError("%s must hold numbers, got %r" % (name, values))
+    if hasattr(values, "to_numpy"):
+        values = values.to_numpy()
+    try:
+        arr = np.asarray(values, dtype=float)
+    except (TypeError, ValueError):
+        raise ValueError("%s must hold numbers only" % name) from None
+    if arr.ndim == 0:
+        raise ValueError("%s must be a sequence of numbers, got %r" % (name, values))
+    if arr.ndim > 1:
+        if sum(d > 1 for d in arr.shape) > 1:
+            raise ValueError("%s must be one-dimensional, got shape %s" % (name, arr.shape))
+        arr = arr.ravel()
+    if not np.all(np.isfinite(arr)):
+        raise ValueError("%s holds NaN or infinite values" % name)
+    return arr
+
+
+def _number(name, value):
+    if value is None:
+        return None
+    try:
+        arr = np.asarray(value, dtype=float)
+    except (TypeError, ValueError):
+        raise ValueError("%s must be a number, got %r" % (name, value)) from None
+    if arr.size != 1 or not np.isfinite(arr).all():
+        raise ValueError("%s must be one finite number, got %r" % (name, value))
+    return float(arr.ravel()[0])
+
+
+def _same_length(**named):
+    lengths = {k: len(v) for k, v in named.items() if v is not None}
+    if len(set(lengths.values())) > 1:
+        listed = ", ".join("%s has %d" % kv for kv in lengths.items())
+        raise ValueError("one entry per bar is needed, but " + listed)
+
+
+def _is_number(v):
+    return isinstance(v, (int, float, np.integer, np.floating)) and not isinstance(v, (bool, np.bool_))

@@ -1,0 +1,167 @@
+"""Text in the plots: numbers at four significant digits kept apart, and titles, labels and
+wrapped lines fitted into the room that the figure gives them.
+"""
+import re
+
+import numpy as np
+from matplotlib import ticker
+
+from .style import SMALLEST, TITLE_SIZE
+
+
+def _fmt(v, digits=4):
+    """A number at `digits` significant digits without float noise (whole numbers stay whole);
+    a text of numbers joined by " x " has each number so rounded; any other text as it is."""
+    if isinstance(v, np.ndarray) and v.ndim == 0:
+        v = v.item()
+    if v is None:
+        return ""
+    if isinstance(v, (str, bytes)):
+        text = v.decode() if isinstance(v, bytes) else v
+        parts = text.split(" x ")
+        if all(_NUMBER.match(p) for p in parts):
+            return " x ".join(_fmt(float(p), digits) for p in parts)
+        return text
+    if isinstance(v, (bool, np.bool_)):
+        return str(bool(v))
+    if isinstance(v, (int, np.integer)):
+        return str(int(v))
+    if isinstance(v, (float, np.floating)):
+        v = float(v)
+        if not np.isfinite(v):
+            return str(v)
+        if v == 0:
+            return "0"
+        if v == round(v) and abs(v) < 1e9:
+            return str(int(round(v)))
+        if abs(v) >= 1e9 or abs(v) < 1e-4:
+            return "%.*g" % (digits, v)
+        return np.format_float_positional(v, precision=digits, fractional=False, trim="-")
+    if np.ndim(v) > 0:
+        return " x ".join(_fmt(x, digits) for x in np.ravel(np.asarray(v, dtype=object)))
+    return str(v)
+
+
+_NUMBER = re.compile(r"^\s*[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?\s*$")
+
+
+def _distinct(values, digits=4):
+    """Labels of the numbers at `digits` significant digits, more where fewer would make two of
+    them read the same."""
+    values = [float(v) for v in values]
+    for d in range(digits, 13):
+        labels = [_fmt(v, d) for v in values]
+        if len(set(labels)) == len(set(values)):
+            return labels
+    return labels
+
+
+class _TickFormatter(ticker.Formatter):
+    """Tick labels at four significant digits, as many more as keep neighbours apart, with a
+    true minus sign."""
+
+    def __call__(self, x, pos=None):
+        return _fmt(x).replace("-", "\u2212")
+
+    def format_ticks(self, values):
+        return [s.replace("-", "\u2212") for s in _distinct(values)]
+
+
+def _wrap(text, width):
+    """Break a text into lines of about `width` characters at its blanks. Words stay whole; only
+    a name longer than a line breaks, after an underscore or a slash."""
+    width = max(int(width), 8)
+    lines = []
+    for para in str(text).split("\n"):
+        tokens = []  # (text, glue before it)
+        for word in para.split(" "):
+            if not word:
+                continue
+            pieces = [word] if len(word) <= width else [p for p in re.split(r"(?<=[_/])", word) if p]
+            tokens.extend((p, " " if k == 0 else "") for k, p in enumerate(pieces))
+        line = ""
+        for token, glue in tokens:
+            if line and len(line) + len(glue) + len(token) > width:
+                lines.append(line)
+                line = token
+            else:
+                line = line + glue + token if line else token
+        lines.append(line)
+    return "\n".join(lines)
+
+
+def _chars_across(fig, fontsize, share=1.0):
+    return fig.get_figwidth() * 72.0 * share / (0.6 * fontsize)
+
+
+def _measured(fig):
+    """The figure's renderer, with the layout and every text placed as the figure now stands:
+    drawn again (without rendering) only if something changed since the last draw."""
+    if fig.stale:
+        fig.draw_without_rendering()
+    return fig.canvas.get_renderer()
+
+
+def _wrap_into(label, text, room, length):
+    """Set the text on the label, wrapped at blanks into lines as long as fit in `room` (as the
+    callable `length` measures the label, in pixels); the line width in characters it took."""
+    width = len(text)
+    for _ in range(12):
+        label.set_text(_wrap(text, width))
+        used = length()
+        if used <= room or width <= 8:
+            break
+        width = max(8, min(width - 1, int(width * room / used)))
+    return width
+
+
+def _fit_title(fig, ax, text=None):
+    """Wrap the title (`text`, by default the present one) so that, centred over its axes, it
+    stays inside the figure; a word too long for any line makes the type smaller instead."""
+    text = ax.title.get_text() if text is None else text
+    if ax.title.get_fontsize() != TITLE_SIZE:
+        ax.title.set_fontsize(TITLE_SIZE)
+    if not text:
+        return
+    renderer = _measured(fig)
+    box = ax.get_window_extent(renderer)
+    centre = (box.x0 + box.x1) / 2.0
+    room = 2.0 * min(centre, fig.bbox.width - centre) - 8.0
+    width = _wrap_into(ax.title, text, room, lambda: ax.title.get_window_extent(renderer).width)
+    # a small figure takes a smaller title rather than one of many lines
+    while ((ax.title.get_window_extent(renderer).width > room or ax.title.get_text().count("\n") > 1)
+           and ax.title.get_fontsize() > SMALLEST + 5):
+        ax.title.set_fontsize(ax.title.get_fontsize() - 0.5)
+        width = int(width * 1.04) + 1
+        ax.title.set_text(_wrap(text, width))
+        if ax.title.get_window_extent(renderer).width > room:
+            width = max(8, int(width / 1.04) - 1)
+            ax.title.set_text(_wrap(text, width))
+
+
+def _fit_axis_label(fig, ax, axis):
+    """Wrap the axis label (at blanks) and, if need be, shrink it to the length of its axes."""
+    label = axis.label
+    text = label.get_text()
+    if not text or not label.get_visible():
+        return
+    renderer = _measured(fig)
+    box = ax.get_window_extent(renderer)
+    vertical = axis is ax.yaxis
+    room = (box.height if vertical else box.width) + 4.0
+    flat = text.replace("\n", " ")
+
+    def length():
+        ext = label.get_window_extent(renderer)
+        return ext.height if vertical else ext.width
+
+    _wrap_into(label, flat, room, length)
+    while length() > room and label.get_fontsize() > SMALLEST + 2:
+        label.set_fontsize(label.get_fontsize() - 0.5)
+
+
+def _importance_title(prefix, name, importance):
+    text = prefix + " of " + name if name else prefix
+    if importance is not None:
+        text += " (Importance: %s)" % _fmt(importance)
+    return text

@@ -1,0 +1,164 @@
+"""A tour of every explanation: fit every model family on a table and draw every view of every
+model into a gallery of PNG files with an ``index.html``.
+
+    vexo-tour                                    # scikit-learn's diabetes data (regression)
+    vexo-tour --data breast_cancer               # its breast cancer data (classification)
+    vexo-tour --csv houses.csv --target price    # a table of your own
+    vexo-tour --csv churn.csv --target churned --task classification --rows 500 --out churn
+    vexo-tour --csv penguins.csv --target species --task classification --class Gentoo
+
+Also ``python -m vexo.workflow.tour``. A CSV file may be separated by commas, semicolons or
+tabs, in UTF-8, cp1252 or latin-1. Mistakes in the command (a missing file, an unknown column,
+a target that does not suit the task) end it with one line on standard error and exit status
+2. What the experiment did to the table (rows dropped, columns left out or renamed) is printed
+before fitting and shown in the gallery. A family that fails to fit, and a view that refuses a
+model or raises, are shown in the gallery with their message; the other families go on.
+"""
+import os
+import sys
+import time
+import warnings
+
+from .command import PROG, UsageError, one_line, parse_args
+from .gallery import default_out, write_gallery
+from .progress import Progress
+from .table import load_table
+from .views import VIEWS, Section, as_refusal, choose, estimator_name, run_view
+# the rest of the tour's parts, by the names it has always had
+from .command import DATASETS, TASKS, Parser, help_texts  # noqa: F401
+from .gallery import SUMMARY_ROWS, entry_html, page_template, refused  # noqa: F401
+from .table import (ENCODINGS, SEPARATORS, SNIFF_BYTES, SNIFF_CHARS, check_target,  # noqa: F401
+                    class_label, has_decimal_commas, read_csv, sniff_separator, text_encoding)
+from .views import (DPI, NO_COEFFICIENTS, Choices, Entry, View, displayed_tables,  # noqa: F401
+                    split_pair)
+
+
+def model_families():
+    """The families that the experiment can fit, in its own order."""
+    from ..experiment.families import FAMILIES
+
+    return [family for family in FAMILIES if family != "generic"]
+
+
+def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None):
+    """The experiment of the table; a table that it refuses is a mistake in the command. A list
+    given as ``notes`` gets the warnings of setting it up (a script that no font has) as lines."""
+    from ..experiment import Experiment
+
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            experiment = Experiment(frame, target, task=task, random_state=seed,
+                                    positive_class=positive_class)
+        except ValueError as error:
+            raise UsageError(one_line(error))
+    if notes is not None:
+        from ..fonts import MissingGlyphsWarning
+
+        notes.extend(one_line(w.message) for w in caught
+                     if issubclass(w.category, MissingGlyphsWarning))
+    return experiment
+
+
+def tour_family(experiment, family, out, progress):
+    """Fit one family, explain it and draw its views: a ``Section``. Whatever fails on the way
+    is the section's error; it never ends the tour."""
+    from ..interpret_api import InterpretAPI
+
+    step, entries = "fitting", []
+    try:
+        with progress.step(step):
+            experiment.register(family, family)
+        step = "explaining"
+        with progress.step(step):
+            api = InterpretAPI(experiment, family)
+        step = "importance"
+        with progress.step(step):
+            choices = choose(experiment, family)
+    except Exception as raised:  # shown in the family's section
+        return Section(family, estimator_name(experiment, family), [], step,
+                       "%s: %s" % (type(raised).__name__, one_line(raised)))
+    for view in VIEWS:
+        with progress.step(view.slug):
+            entries.append(as_refusal(experiment, family,
+                                      run_view(api, family, view, choices, out)))
+    return Section(family, estimator_name(experiment, family), entries, None, None)
+
+
+def tour(experiment, out, progress=True):
+    """Fit every family and draw every view into ``out``; returns the gallery's sections, one
+    ``Section`` per family. ``progress``: True for a bar on a terminal and one line per family
+    elsewhere (on standard error), "bar" or "lines" for either, False for nothing."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+
+    os.makedirs(out, exist_ok=True)
+    families = model_families()
+    report = Progress(families, progress)
+    sections = []
+    try:
+        for family in families:
+            report.start(family)
+            sections.append(tour_family(experiment, family, out, report))
+            report.finish(sections[-1])
+    finally:
+        report.close()
+    return sections
+
+
+def main(argv=None):
+    reading, fonts = [], []
+    try:
+        args = parse_args(sys.argv[1:] if argv is None else argv)
+        name, frame, target = load_table(args, reading)
+        start = time.perf_counter()
+        experiment = make_experiment(frame, target, args.task, args.seed, args.positive_class,
+                                     fonts)
+        out = args.out or default_out(name)
+        try:
+            os.makedirs(out, exist_ok=True)
+        except OSError as error:
+            raise UsageError("cannot make the folder %s: %s" % (out, error.strerror or error))
+    except UsageError as error:
+        print("%s: error: %s" % (PROG, error), file=sys.stderr)
+        return 2
+    except KeyboardInterrupt:
+        print("%s: interrupted" % PROG, file=sys.stderr)
+        return 130
+    # what was done to the table, before the minutes of fitting
+    notes = reading + list(experiment.notes) + fonts
+    for note in notes:
+        print("Note: %s" % note, flush=True)
+    try:
+        with warnings.catch_warnings():
+            # Warnings of the fits and plots would break the progress bar; the gallery shows
+            # what each view gave.
+            warnings.simplefilter("ignore")
+            sections = tour(experiment, out)
+    except KeyboardInterrupt:
+        print("%s: interrupted" % PROG, file=sys.stderr)
+        return 130
+    seconds = time.perf_counter() - start
+    fitted = [section for section in sections if not section.error]
+    entries = [entry for section in fitted for entry in section.entries]
+    figures = sum(len(entry.files) for entry in entries)
+    failed = [entry for entry in entries if entry.error]
+    summary = "%s: %d rows, target %r (%s); %d models fitted and %d figures drawn in %.0f s." % (
+        name, len(frame), target, args.task, len(fitted), figures, seconds)
+    try:
+        path = write_gallery(out, "vexo tour of the %s data" % name, summary, sections, notes)
+    except OSError as error:
+        print("%s: error: cannot write the gallery in %s: %s"
+              % (PROG, out, error.strerror or error), file=sys.stderr)
+        return 1
+    print(summary)
+    if len(fitted) < len(sections):
+        print("%d of the %d families failed to fit or explain; their errors are in the gallery."
+              % (len(sections) - len(fitted), len(sections)))
+    if failed:
+        # Some views raise for some families by design (the coefficients of a model without
+        # coefficients): the gallery shows the error where the figure would be.
+        print("%d of the views raised an error, shown in the gallery." % len(failed))
+    print("Gallery: %s" % os.path.abspath(path))
+    return 0

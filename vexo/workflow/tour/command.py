@@ -1,0 +1,77 @@
+"""The command line of the tour: its options, checked together, and the one-line error that
+ends it with exit status 2.
+"""
+import argparse
+import sys
+import textwrap
+
+
+PROG = "vexo-tour"
+DATASETS = {"diabetes": "regression", "breast_cancer": "classification"}
+TASKS = ("regression", "classification")
+
+
+class UsageError(Exception):
+    """A mistake in the command: reported in one line, exit status 2."""
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message):
+        raise UsageError("%s (see %s --help)" % (message, self.prog))
+
+
+def help_texts():
+    """The description and the examples of ``--help``, from the package's docstring: its first
+    sentence, then the commands and the paragraph after them as they are written."""
+    lines = sys.modules[__package__].__doc__.strip("\n").splitlines()
+    first = next(k for k, line in enumerate(lines) if not line.strip())
+    description = textwrap.fill(" ".join(line.strip() for line in lines[:first]), 79)
+    epilog = "examples:\n" + "\n".join(lines[first + 1:])
+    return description.replace("``", ""), epilog.replace("``", "")
+
+
+def parse_args(argv):
+    description, epilog = help_texts()
+    parser = Parser(prog=PROG, description=description, epilog=epilog,
+                    formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--data", choices=sorted(DATASETS),
+                        help="a data set of scikit-learn (default diabetes)")
+    parser.add_argument("--csv", metavar="FILE", help="a table of your own, as CSV")
+    parser.add_argument("--target", metavar="COLUMN", help="the column to predict (with --csv)")
+    parser.add_argument("--task", choices=TASKS,
+                        help="regression (default for --csv) or classification (a target of "
+                             "two or more classes)")
+    parser.add_argument("--class", metavar="LABEL", dest="positive_class",
+                        help="with classification: the class explained against the rest "
+                             "(default the positive one of two, else the most frequent)")
+    parser.add_argument("--rows", metavar="N", type=int,
+                        help="use a random sample of N rows")
+    parser.add_argument("--out", metavar="DIR",
+                        help="folder of the gallery (default a new folder here)")
+    parser.add_argument("--seed", type=int, default=0,
+                        help="seed of the sample, the split and the models (default 0)")
+    args = parser.parse_args(argv)
+    if args.csv is None:
+        if args.target is not None:
+            raise UsageError("--target names a column of --csv FILE")
+        args.data = args.data or "diabetes"
+        if args.task is not None and args.task != DATASETS[args.data]:
+            raise UsageError("the %s data is for %s, not %s"
+                             % (args.data, DATASETS[args.data], args.task))
+        args.task = DATASETS[args.data]
+    else:
+        if args.data is not None:
+            raise UsageError("give either --data or --csv, not both")
+        if args.target is None:
+            raise UsageError("--csv needs --target COLUMN")
+        args.task = args.task or "regression"
+    if args.rows is not None and args.rows < 1:
+        raise UsageError("--rows must be a positive number, got %d" % args.rows)
+    if args.positive_class is not None and args.task != "classification":
+        raise UsageError("--class is for a classification target; the task is %s" % args.task)
+    return args
+
+
+def one_line(error):
+    text = " ".join(str(error).split())
+    return text or type(error).__name__

@@ -1,0 +1,78 @@
+"""Where the tour's time goes, as a progress bar on a terminal and as one line per family
+elsewhere.
+"""
+import contextlib
+import sys
+import time
+
+from .command import PROG
+from .views import VIEWS
+
+
+class Progress:
+    """Where the tour's time goes. On a terminal a bar that names the step it is in (fitting,
+    explaining, importance, each view) and stays at 100% when the tour is done; elsewhere (a
+    log, a pipe) one line per family, with how far the tour is, as a bar's redraws would fill a
+    log with hundreds of lines."""
+
+    STEPS = ("fitting", "explaining", "importance")
+
+    def __init__(self, families, mode=True, stream=None):
+        from tqdm import tqdm
+
+        self.stream = stream or sys.stderr
+        if mode is True:
+            isatty = getattr(self.stream, "isatty", None)
+            mode = "bar" if isatty is not None and isatty() else "lines"
+        self.mode = mode
+        self.families = len(families)
+        self.per_family = len(self.STEPS) + len(VIEWS)
+        self.bar = tqdm(total=self.families * self.per_family, disable=mode != "bar",
+                        unit="step", desc=PROG, leave=True, file=self.stream)
+        self.family, self.times, self.done, self.finished = None, {}, 0, 0
+
+    def start(self, family):
+        self.family, self.times, self.done = family, {}, 0
+
+    @contextlib.contextmanager
+    def step(self, what):
+        self.bar.set_postfix_str("%s: %s" % (self.family, what))
+        start = time.perf_counter()
+        try:
+            yield
+        finally:
+            kind = what if what in self.STEPS else "views"
+            self.times[kind] = self.times.get(kind, 0.0) + time.perf_counter() - start
+            self.bar.update()
+            self.done += 1
+
+    def finish(self, section):
+        """Close the family's share of the bar, and say in one line how it went."""
+        self.bar.update(self.per_family - self.done)
+        self.finished += 1
+        seconds = self.times
+        if section.error:
+            line = "%s failed while %s after %.1f s: %s" % (
+                section.model, section.failed_step, sum(seconds.values()), section.error)
+        elif self.mode != "lines":
+            return
+        else:
+            errors = sum(1 for entry in section.entries if entry.error)
+            line = "%s fitted in %.1f s, explained in %.1f s, importance in %.1f s, " \
+                   "%d views in %.1f s%s" % (
+                       section.model, seconds.get("fitting", 0),
+                       seconds.get("explaining", 0), seconds.get("importance", 0),
+                       len(section.entries), seconds.get("views", 0),
+                       " (%d raised)" % errors if errors else "")
+        if self.mode == "bar":
+            self.bar.write("%s: %s" % (PROG, line), file=self.stream)
+        elif self.mode:
+            # how far the tour is, ending at 100% with the last family
+            print("%s: [%d%%] %s" % (PROG, 100 * self.finished // max(self.families, 1), line),
+                  file=self.stream, flush=True)
+
+    def close(self):
+        """End the bar; when every family is through, it is left at 100%."""
+        if self.finished == self.families:
+            self.bar.set_postfix_str("done", refresh=False)
+        self.bar.close()
