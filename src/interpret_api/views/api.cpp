@@ -1,8 +1,12 @@
-// Module and dispatch: what the module imports, the two classes and their method table, the
+// Module and dispatch: what the module imports, the two classes and their method tables, the
 // constructor of InterpretAPI and its dispatcher model_interpret.
-#include "interpret_api.h"
+#include "views/idioms.h"
+#include "views/records.h"
+#include "views/views.h"
 
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace vexo {
 
@@ -67,19 +71,56 @@ py::object make_class(const char* name, py::handle module_name, const std::vecto
         py::object function = make_function(m, name, module_name);
         body[m.name] = static_methods ? call({global("staticmethod"), function}) : function;
     }
-    return call({py::handle(reinterpret_cast<PyObject*>(&PyType_Type)), py::str(name),
-                 py::make_tuple(global("object")), body});
+    return call({builtin_type(), py::str(name), py::make_tuple(global("object")), body});
 }
 
-// The method tables, assembled from the rows that each unit of views exports.
-Rows all_rows() {
-    Rows all;
-    for (Rows (*unit)() : {dispatch_rows, global_importance_rows, effects_rows, local_rows, tree_rows}) {
-        Rows rows = unit();
-        all.api.insert(all.api.end(), rows.api.begin(), rows.api.end());
-        all.graph.insert(all.graph.end(), rows.graph.begin(), rows.graph.end());
-    }
-    return all;
+// The methods of InterpretAPI, in the order of its namespace: each body with its Python signature.
+// The module refuses to load where a signature names another number of parameters than its body
+// takes.
+std::vector<Method> api_methods() {
+    return {
+        method<init>("__init__", "self, experiment=None, model=''"),
+        method<model_interpret>(
+            "model_interpret",
+            "self, show=None, uni_feature=None, bi_features=None, sample_id=0, return_data=False, root=0, "
+            "depth=3, centered=True, original_scale=False, figsize=(8, 6)"),
+        // global importance
+        method<fi>("fi", "self, return_data=False, figsize=(8, 6)"),
+        method<ei>("ei", "self, figsize=(8, 6)"),
+        method<coef>("coef", "self, show_feature='Numeric', figsize=(8, 6)"),
+        // effects
+        method<main_effect>("main_effect", "self, feature, original_scale=False, figsize=(8, 6)"),
+        method<interaction_effect>("interaction_effect",
+                                   "self, feature0, feature1=None, original_scale=False, figsize=(8, 6)"),
+        // local explanations
+        method<ei_local>("ei_local", "self, idx, original_scale=False, figsize=(8, 6)"),
+        method<fi_local>("fi_local", "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)"),
+        method<llm_df>("llm_df", "self"),
+        method<llm_violin>("llm_violin", "self, figsize=(8, 6)"),
+        // trees
+        method<get_tree>("get_tree", "self, root=0, depth=3, original_scale=False, figsize=(20, 10)"),
+        method<get_local_tree>("get_local_tree", "self, idx, original_scale=False, figsize=(20, 10)"),
+    };
+}
+
+// The static methods of InterpretGraph, in the order of its namespace.
+std::vector<Method> graph_methods() {
+    return {
+        // global importance
+        method<plot_fi>("plot_fi", "interpret_result, max_show=10, figsize=(8, 6)"),
+        method<plot_coef>("plot_coef", "interpret_result, show_feature=None, max_show=10, figsize=(8, 6)"),
+        method<plot_ei>("plot_ei", "interpret_result, max_show=10, figsize=(8, 6)"),
+        // effects
+        method<plot_main_effect>("plot_main_effect", "interpret_result, figsize=(8, 6)"),
+        method<plot_interaction_effect>("plot_interaction_effect", "interpret_result, figsize=(8, 6)"),
+        // local explanations
+        method<plot_ei_local>("plot_ei_local", "interpret_result, max_show=10, figsize=(8, 6)"),
+        method<plot_fi_local>("plot_fi_local", "interpret_result, max_show=10, figsize=(8, 6)"),
+        method<plot_llm_violin>("plot_llm_violin", "interpret_result, max_show=10, figsize=(8, 6)"),
+        // trees
+        method<plot_tree_diag>("plot_tree_diag", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)"),
+        method<plot_local_tree>("plot_local_tree", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)"),
+    };
 }
 
 }  // namespace
@@ -111,13 +152,10 @@ void populate_module(py::handle module) {
     // from .plots import scale_plot_ticks
     import_from(ns, "plots", {{"scale_plot_ticks", "scale_plot_ticks"}}, 1);
 
-    const Rows rows = all_rows();
-    ns["InterpretAPI"_n] = make_class("InterpretAPI", module_name, rows.api, false);
-    ns["InterpretGraph"_n] = make_class("InterpretGraph", module_name, rows.graph, true);
+    ns["InterpretAPI"_n] = make_class("InterpretAPI", module_name, api_methods(), false);
+    ns["InterpretGraph"_n] = make_class("InterpretGraph", module_name, graph_methods(), true);
     ns["__test__"_n] = py::dict();
 }
-
-namespace {
 
 // def __init__(self, experiment=None, model=''):
 py::object init(const Params<3>& args) {
@@ -230,21 +268,6 @@ py::object model_interpret(const Params<11>& args) {
         call({method(self, "coef"), uni_feature});
     }
     return py::none();
-}
-
-}  // namespace
-
-Rows dispatch_rows() {
-    return {
-        {
-            method<init>("__init__", "self, experiment=None, model=''"),
-            method<model_interpret>(
-                "model_interpret",
-                "self, show=None, uni_feature=None, bi_features=None, sample_id=0, return_data=False, root=0, "
-                "depth=3, centered=True, original_scale=False, figsize=(8, 6)"),
-        },
-        {},
-    };
 }
 
 }  // namespace vexo

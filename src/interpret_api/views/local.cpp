@@ -1,6 +1,8 @@
 // Local explanations: one sample explained by features and by effect terms, and the model's local
 // linear models.
-#include "interpret_api.h"
+#include "views/idioms.h"
+#include "views/records.h"
+#include "views/views.h"
 
 #include <algorithm>
 #include <utility>
@@ -9,11 +11,9 @@ namespace vexo {
 
 namespace {
 
-py::handle builtin_float() { return reinterpret_cast<PyObject*>(&PyFloat_Type); }
-
-// pl.transform_to_orignial_scale(name, values) unpacked as `t, _`: the values in original units.
+// t, _ = pl.transform_to_orignial_scale(name, values): the values in original units.
 py::object original_scale_of(py::handle pl, py::handle name, py::handle values) {
-    return unpack_two(call({pl.attr("transform_to_orignial_scale"_n), name, values})).first;
+    return original_part(call({pl.attr("transform_to_orignial_scale"_n), name, values}), Decode::unpacked);
 }
 
 // np.array([value]).astype(float)
@@ -30,6 +30,8 @@ py::object first_of(py::handle x) { return call({x.attr("ravel"_n)})[py::int_(0)
 // " x ".join(parts)
 py::object join_x(const py::list& parts) { return call({interned(" x ").attr("join"_n), parts}); }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Local effect importance
 
@@ -44,13 +46,8 @@ py::object ei_local(const Params<4>& args) {
         //     inverse_dict_inter = {}
         //     for key, val in self.experiment.inter_effect_trunc_dict[self.model].items():
         //         inverse_dict_inter[val] = key
-        py::dict inverse_dict_inter;
         py::object trunc_dict = self.attr("experiment"_n).attr("inter_effect_trunc_dict"_n);
-        py::object items = call({trunc_dict[self.attr("model"_n)].attr("items"_n)});
-        for (py::handle item : items) {
-            auto [full_name, display_name] = unpack_two(item);
-            inverse_dict_inter[display_name] = full_name;
-        }
+        py::dict inverse_dict_inter = inverted(trunc_dict[self.attr("model"_n)]);
         //     feature_names_trunc = res_show['x']
         py::object feature_names_trunc = res_show["x"_n];
         //     features_value = np.array(res_show['value'])
@@ -126,10 +123,7 @@ py::object ei_local(const Params<4>& args) {
         }
     }
     //     interpret_result = {'key': 'local_ei', 'model': self.model, 'input': {'idx': idx}, 'value': res_show}
-    py::object model = self.attr("model"_n);
-    py::dict input;
-    input["idx"_n] = idx;
-    py::dict interpret_result = record("local_ei", model, input, res_show);
+    py::dict interpret_result = sample_record("local_ei", self, idx, res_show);
     //     InterpretGraph.plot_ei_local(interpret_result, figsize=figsize)
     call({InterpretGraph().attr("plot_ei_local"_n), interpret_result, kw("figsize", figsize)});
     return py::none();
@@ -163,6 +157,8 @@ py::object plot_ei_local(const Params<3>& args) {
 // ---------------------------------------------------------------------------------------------
 // Local feature importance
 
+namespace {
+
 // Rounds the values of one sample to 4 decimals; in original units a categorical feature's value
 // is its label, which is kept as it is while the numbers beside it are rounded.
 py::object rounded_values(py::handle values, bool may_hold_labels) {
@@ -187,6 +183,8 @@ py::object rounded_values(py::handle values, bool may_hold_labels) {
     py::object as_float = call({array.attr("astype"_n), builtin_float()});
     return call({np().attr("round"_n), as_float, py::int_(4)});
 }
+
+}  // namespace
 
 // def fi_local(self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)):
 py::object fi_local(const Params<6>& args) {
@@ -213,7 +211,7 @@ py::object fi_local(const Params<6>& args) {
             py::object array = np().attr("array"_n);
             py::list single;
             single.append(values[position]);
-            py::object t = unpack_two(call({transform, f, call({array, single})})).first;
+            py::object t = original_part(call({transform, f, call({array, single})}), Decode::unpacked);
             converted[position] = first_of(t);
         }
         //     res["value"] = converted
@@ -222,10 +220,7 @@ py::object fi_local(const Params<6>& args) {
     //     res["value"] = np.round(np.array(res["value"]).astype(float), 4)
     res["value"_n] = rounded_values(res["value"_n], to_original);
     //     interpret_result = {'key': 'local_fi', 'model': self.model, 'input': {'idx': idx}, 'value': res}
-    py::object model = self.attr("model"_n);
-    py::dict input;
-    input["idx"_n] = idx;
-    py::dict interpret_result = record("local_fi", model, input, res);
+    py::dict interpret_result = sample_record("local_fi", self, idx, res);
     //     InterpretGraph.plot_fi_local(interpret_result, figsize=figsize)
     call({InterpretGraph().attr("plot_fi_local"_n), interpret_result, kw("figsize", figsize)});
     //     if return_data: return interpret_result
@@ -275,6 +270,8 @@ py::object plot_fi_local(const Params<3>& args) {
 // ---------------------------------------------------------------------------------------------
 // Local linear models
 
+namespace {
+
 // Runs a view whose every failure is reported as "Not supported". Interrupts and exits pass:
 // a Ctrl-C during a long drawing must stop it, not be reported as a refusal.
 template <typename Body>
@@ -290,6 +287,8 @@ py::object or_not_supported(Body body) {
     return py::none();
 }
 
+}  // namespace
+
 // def llm_df(self):
 py::object llm_df(const Params<1>& args) {
     py::handle self = args[0];  // a name of its own: the guarded body is a lambda
@@ -304,11 +303,15 @@ py::object llm_df(const Params<1>& args) {
     });
 }
 
+namespace {
+
 // self.experiment.interpret_result_dict[self.model].<name>, looked up afresh
 py::object llm_attribute(py::handle self, py::handle name) {
     py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
     return py::object(results[self.attr("model"_n)]).attr(name);
 }
+
+}  // namespace
 
 // def llm_violin(self, figsize=(8, 6)):
 py::object llm_violin(const Params<2>& args) {
@@ -331,6 +334,8 @@ py::object llm_violin(const Params<2>& args) {
     });
 }
 
+namespace {
+
 // The long-form frame of the violins, one row per (sample, shown feature), sample by sample:
 //     df_b = np.concatenate([np.repeat(all_bias_weight[i, 1 + show_idx].reshape(1, -1), count_llms[i], axis=0)
 //                            for i in range(all_bias_weight.shape[0])], 0)
@@ -352,7 +357,7 @@ py::object violin_frame(py::handle feature_names, py::handle all_bias_weight, py
     py::object columns = py::int_(1) + py::reinterpret_borrow<py::object>(show_idx);
     py::object counts = call({np().attr("asarray"_n), count_llms})[py::slice(py::none(), n_models, py::none())];
     py::object df_b = call({np().attr("repeat"_n),
-                            all_bias_weight[py::make_tuple(py::slice(py::none(), py::none(), py::none()), columns)],
+                            all_bias_weight[py::make_tuple(colon(), columns)],
                             counts, kw("axis", py::int_(0))});
     py::object names = call({np().attr("array"_n), feature_names})[show_idx];
     py::object n_rows = df_b.attr("shape"_n)[py::int_(0)];
@@ -374,7 +379,7 @@ py::object violin_frame(py::handle feature_names, py::handle all_bias_weight, py
     }
     py::object flat_b = call({call({df_b.attr("flatten"_n)}).attr("reshape"_n), py::int_(-1), py::int_(1)});
     if (text_names && truthy(call({np().attr("issubdtype"_n), df_b.attr("dtype"_n), np().attr("number"_n)}))) {
-        flat_b = call({flat_b.attr("astype"_n), py::handle(reinterpret_cast<PyObject*>(&PyUnicode_Type))});
+        flat_b = call({flat_b.attr("astype"_n), builtin_str()});
     }
     py::object df_c = call({np().attr("repeat"_n), call({names.attr("reshape"_n), py::int_(1), py::int_(-1)}), n_rows,
                             kw("axis", py::int_(0))});
@@ -423,6 +428,8 @@ py::object pc_violin_plot(py::handle max_show, py::handle feature_names, py::han
     return fig;
 }
 
+}  // namespace
+
 // @staticmethod
 // def plot_llm_violin(interpret_result, max_show=10, figsize=(8, 6)):
 py::object plot_llm_violin(const Params<3>& args) {
@@ -443,25 +450,6 @@ py::object plot_llm_violin(const Params<3>& args) {
     pc_violin_plot(max_show, feature_names, all_bias_weight, count_llms, feature_importance,
                    py::make_tuple(py::int_(6), py::float_(height)));
     return py::none();
-}
-
-}  // namespace
-
-Rows local_rows() {
-    return {
-        {
-            method<ei_local>("ei_local", "self, idx, original_scale=False, figsize=(8, 6)"),
-            method<fi_local>("fi_local",
-                             "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)"),
-            method<llm_df>("llm_df", "self"),
-            method<llm_violin>("llm_violin", "self, figsize=(8, 6)"),
-        },
-        {
-            method<plot_ei_local>("plot_ei_local", "interpret_result, max_show=10, figsize=(8, 6)"),
-            method<plot_fi_local>("plot_fi_local", "interpret_result, max_show=10, figsize=(8, 6)"),
-            method<plot_llm_violin>("plot_llm_violin", "interpret_result, max_show=10, figsize=(8, 6)"),
-        },
-    };
 }
 
 }  // namespace vexo

@@ -6,8 +6,11 @@
 // drawn on top (hidden when that child is not drawn).
 //
 // The layout itself (slots of the complete binary tree below the shown top node, the spreading of
-// crowded pairs of boxes) is plain arithmetic over plain data, at the top of this file.
-#include "interpret_api.h"
+// crowded pairs of boxes) is plain arithmetic over plain data, in tree_layout.cpp.
+#include "views/idioms.h"
+#include "views/records.h"
+#include "views/tree_layout.h"
+#include "views/views.h"
 
 #include <algorithm>
 #include <climits>
@@ -22,142 +25,6 @@
 namespace vexo {
 
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Layout arithmetic
-
-using NodeId = long long;
-constexpr NodeId kNoNode = -1;  // scikit-learn's mark of a missing child
-constexpr std::size_t kNotShown = static_cast<std::size_t>(-1);
-
-struct Point {
-    double x;
-    double y;
-};
-
-// Where a shown box goes: its text at `at`, its arrow ending at `arrow` (the parent's place; the
-// top's own place for the top).
-struct Place {
-    Point at;
-    Point arrow;
-};
-
-// The frame of the slot layout: the top box's place, the widest x of the drawing and the figure
-// height in inches.
-struct SlotFrame {
-    double x_mid;
-    double y_ini;
-    double x_max;
-    double height;
-};
-
-// The top slot sits at (x_mid, y_ini). Level `level` below it (1 for the top's children) lies
-// y_ini * 0.9 * 1.9 / height lower per level, and a child sits x_max / 2 ** (level + 1) left
-// (slot 2s + 1) or right (slot 2s + 2) of its parent s. Evaluated in the order in which a grid of
-// every slot, built level by level, would evaluate it, so the places agree to the last bit; but
-// only the slots of shown nodes are computed, at any depth.
-double level_offset(const SlotFrame& frame, long long level) {
-    const int exponent = static_cast<int>(std::min<long long>(level + 1, 4096));
-    return frame.x_max / std::ldexp(1.0, exponent);
-}
-
-double level_y(const SlotFrame& frame, long long level) {
-    return frame.y_ini - frame.y_ini * 0.9 * 1.9 / frame.height * static_cast<double>(level);
-}
-
-// The subtree below `top`, `depth` levels deep, laid out on the slots of a complete binary tree.
-struct SubtreeLayout {
-    std::vector<std::size_t> place_of;  // node id -> index into `places`, kNotShown if hidden
-    std::vector<Place> places;          // the shown nodes in level order, the top first
-    std::vector<NodeId> unfinished;     // nodes of the last shown level that have children
-};
-
-// left[j], right[j]: the children of node j, kNoNode where there is none. Cost linear in the nodes
-// shown (plus one flag per node). A child id outside the arrays, or a node reached twice, means
-// that the arrays do not describe a tree: IndexError or ValueError.
-SubtreeLayout lay_out_subtree(const std::vector<NodeId>& left, const std::vector<NodeId>& right, NodeId top,
-                              long long depth, const SlotFrame& frame) {
-    const std::size_t n = std::min(left.size(), right.size());
-    SubtreeLayout layout;
-    layout.place_of.assign(n, kNotShown);
-    auto check = [n](NodeId node) {
-        if (node < 0 || static_cast<unsigned long long>(node) >= n) {
-            throw py::index_error("node " + std::to_string(node) + " is not a node of the tree (ids 0 to " +
-                                  std::to_string(static_cast<long long>(n) - 1) + ")");
-        }
-    };
-    auto place = [&layout](NodeId node, Place where) {
-        std::size_t& slot = layout.place_of[static_cast<std::size_t>(node)];
-        if (slot != kNotShown) {
-            throw py::value_error("node " + std::to_string(node) +
-                                  " is reached twice: children_left and children_right do not describe a tree");
-        }
-        slot = layout.places.size();
-        layout.places.push_back(where);
-    };
-
-    check(top);
-    place(top, {{frame.x_mid, frame.y_ini}, {frame.x_mid, frame.y_ini}});
-    std::vector<NodeId> level{top};
-    for (long long i = 1; i <= depth && !level.empty(); ++i) {
-        const double offset = level_offset(frame, i);
-        const double y = level_y(frame, i);
-        std::vector<NodeId> next;
-        for (NodeId parent : level) {
-            const Point from = layout.places[layout.place_of[static_cast<std::size_t>(parent)]].at;
-            const auto j = static_cast<std::size_t>(parent);
-            for (const auto& [child, x] : {std::pair{left[j], from.x - offset}, std::pair{right[j], from.x + offset}}) {
-                if (child == kNoNode) {
-                    continue;
-                }
-                check(child);
-                place(child, {{x, y}, from});
-                next.push_back(child);
-            }
-        }
-        level = std::move(next);
-    }
-    for (NodeId node : level) {
-        const auto j = static_cast<std::size_t>(node);
-        if (left[j] != right[j]) {
-            layout.unfinished.push_back(node);
-        }
-    }
-    return layout;
-}
-
-// The distance that two boxes of one level should at least keep: an eighth of the figure width in
-// points when plot_tree places boxes in points (top box beyond 1), else an eighth of the axes.
-double standard_distance(double mid_x, double width) { return mid_x > 1 ? 0.125 * (72 * width) : 0.125; }
-
-// How far each of two boxes at x `a` and `b` moves apart so that they end `standard` apart; 0 when
-// they are that far apart already.
-double spread_change(double a, double b, double standard) {
-    const double dis = std::abs(a - b);
-    return dis < standard ? (standard - dis) / 2 : 0.0;
-}
-
-// The positions (into `heights`) of the pairs of boxes that are the only two at their height, in
-// the order in which the heights first appear.
-std::vector<std::pair<std::size_t, std::size_t>> level_pairs(const std::vector<double>& heights) {
-    std::unordered_map<double, std::vector<std::size_t>> at;
-    std::vector<double> order;
-    for (std::size_t i = 0; i < heights.size(); ++i) {
-        std::vector<std::size_t>& positions = at[heights[i]];
-        if (positions.empty()) {
-            order.push_back(heights[i]);
-        }
-        positions.push_back(i);
-    }
-    std::vector<std::pair<std::size_t, std::size_t>> pairs;
-    for (double y : order) {
-        const std::vector<std::size_t>& positions = at[y];
-        if (positions.size() == 2 && !std::isnan(y)) {
-            pairs.emplace_back(positions[0], positions[1]);
-        }
-    }
-    return pairs;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Reading Python values
@@ -364,7 +231,7 @@ void rewrite_split(py::handle artist, std::size_t lines, std::size_t at, py::han
     //                                                  np.array([cut]).round(decimals=3))[0][0])
     py::object scaled = call({pipeline.attr("transform_to_orignial_scale"_n), feature_full_name,
                               call({call({np().attr("array"_n), cuts}).attr("round"_n), kw("decimals", py::int_(3))})});
-    py::str cut_t(scaled[py::int_(0)][py::int_(0)]);
+    py::str cut_t(original_part(scaled, Decode::indexed)[py::int_(0)]);
     // feature_cut_split_t = feature + " <= " + cut_t
     py::object feature_cut_split_t = py::str(feature) + py::str(" <= ") + cut_t;
     // artist._text = artist._text.replace(feature_cut_split, feature_cut_split_t)
@@ -428,39 +295,34 @@ std::optional<TreeValue> tree_value(py::handle interpret_result) {
     return TreeValue{v, trunc, full};
 }
 
-// def get_tree(self, root=0, depth=3, original_scale=False, figsize=(20, 10)):
-py::object get_tree(const Params<5>& args) {
-    auto [self, root, depth, original_scale, figsize] = args;
-    py::dict input;
-    input["depth"_n] = depth;
-    input["root"_n] = root;
-    //     res = deepcopy(self.experiment.interpret_result_dict[self.model])
-    // A model without a tree has no tree result (None, or another family's explainer): its record
-    // carries None, which the drawing refuses.
-    py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
-    py::object found = results[self.attr("model"_n)];
-    py::object res = is_tree_result(found) ? call({deepcopy(), found}) : py::none();
-    //     interpret_result = {'key': 'global_tree', 'model': self.model,
-    //                         'input': {'depth': depth, 'root': root}, 'value': res}
-    py::dict interpret_result = record("global_tree", self.attr("model"_n), input, res);
-    if (!res.is_none()) {
-        add_display_names(self, interpret_result, res);
+// The drawing of a record that tree_value accepted.
+using TreeDrawing = void (*)(py::handle interpret_result, const TreeValue& tree, py::handle pipeline,
+                             py::handle original_scale, py::handle figsize);
+
+py::object tree_plot(const Params<4>& args, TreeDrawing draw) {
+    auto [interpret_result, pipeline, original_scale, figsize] = args;
+    if (const std::optional<TreeValue> tree = tree_value(interpret_result)) {
+        draw(interpret_result, *tree, pipeline, original_scale, figsize);
     }
-    //     InterpretGraph.plot_tree_diag(interpret_result, self.pipeline, original_scale, figsize=figsize)
-    call({InterpretGraph().attr("plot_tree_diag"_n), interpret_result, self.attr("pipeline"_n), original_scale,
-          kw("figsize", figsize)});
     return py::none();
 }
 
-// @staticmethod
-// def plot_tree_diag(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
-py::object plot_tree_diag(const Params<4>& args) {
-    auto [interpret_result, pipeline, original_scale, figsize_arg] = args;
-    const std::optional<TreeValue> tree = tree_value(interpret_result);
-    if (!tree) {
-        return py::none();
+// lay_out_subtree, its refusals of arrays that are no tree raised as Python's
+SubtreeLayout subtree_layout(const std::vector<NodeId>& left, const std::vector<NodeId>& right, NodeId top,
+                             long long depth, const SlotFrame& frame) {
+    try {
+        return lay_out_subtree(left, right, top, depth, frame);
+    } catch (const NotANode& e) {
+        throw py::index_error(e.what());
+    } catch (const NotATree& e) {
+        throw py::value_error(e.what());
     }
-    const auto& [v, feature_names_trunc, feature_names_full] = *tree;
+}
+
+// The body of plot_tree_diag below its refusal of a record without a tree.
+void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::handle pipeline,
+                    py::handle original_scale, py::handle figsize_arg) {
+    const auto& [v, feature_names_trunc, feature_names_full] = tree;
     py::object max_depth = v["max_depth"_n];
     py::object input = interpret_result["input"_n];
     py::object requested = input["depth"_n];
@@ -505,7 +367,7 @@ py::object plot_tree_diag(const Params<4>& args) {
     const std::vector<NodeId> left = node_ids(v["children_left"_n]);
     const std::vector<NodeId> right = node_ids(v["children_right"_n]);
     const NodeId top = node_id(root);
-    const SubtreeLayout layout = lay_out_subtree(left, right, top, node_id(depth), frame);
+    const SubtreeLayout layout = subtree_layout(left, right, top, node_id(depth), frame);
     std::vector<char> unfinished(layout.place_of.size(), 0);
     for (NodeId node : layout.unfinished) {
         unfinished[static_cast<std::size_t>(node)] = 1;
@@ -555,42 +417,12 @@ py::object plot_tree_diag(const Params<4>& args) {
     //     plt.tight_layout(); plt.show()
     call({plt().attr("tight_layout"_n)});
     call({plt().attr("show"_n)});
-    return py::none();
 }
 
-// def get_local_tree(self, idx, original_scale=False, figsize=(20, 10)):
-py::object get_local_tree(const Params<4>& args) {
-    auto [self, idx, original_scale, figsize] = args;
-    //     res = self.experiment.interpret_local_tree(self.model, idx)
-    py::object res = call({self.attr("experiment"_n).attr("interpret_local_tree"_n), self.attr("model"_n), idx});
-    //     interpret_result = {'key': 'global_tree', 'model': self.model, 'input': {'idx': idx}, 'value': res}
-    py::dict input;
-    input["idx"_n] = idx;
-    // A model without a tree has no local tree: its record carries None, which the drawing refuses.
-    const bool tree = is_tree_result(res);
-    py::dict interpret_result = record("global_tree", self.attr("model"_n), input, tree ? res : py::none());
-    py::object size = py::reinterpret_borrow<py::object>(figsize);
-    if (tree) {
-        //     height = len(res['node_related'])
-        py::int_ height = length(res["node_related"_n]);
-        add_display_names(self, interpret_result, res);
-        size = py::make_tuple(20, height);
-    }
-    //     InterpretGraph.plot_local_tree(interpret_result, self.pipeline, original_scale, figsize=(20, height))
-    call({InterpretGraph().attr("plot_local_tree"_n), interpret_result, self.attr("pipeline"_n), original_scale,
-          kw("figsize", size)});
-    return py::none();
-}
-
-// @staticmethod
-// def plot_local_tree(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
-py::object plot_local_tree(const Params<4>& args) {
-    auto [interpret_result, pipeline, original_scale, figsize] = args;
-    const std::optional<TreeValue> tree = tree_value(interpret_result);
-    if (!tree) {
-        return py::none();
-    }
-    const auto& [v, feature_names_trunc, feature_names_full] = *tree;
+// The body of plot_local_tree below its refusal of a record without a tree.
+void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py::handle pipeline,
+                     py::handle original_scale, py::handle figsize) {
+    const auto& [v, feature_names_trunc, feature_names_full] = tree;
     //     plt.figure(figsize=figsize)
     call({plt().attr("figure"_n), kw("figsize", figsize)});
     //     artists = plot_tree(v['tree'], feature_names=feature_names_trunc, filled=False, fontsize=12)
@@ -696,24 +528,62 @@ py::object plot_local_tree(const Params<4>& args) {
     //     plt.tight_layout(); plt.show()
     call({plt().attr("tight_layout"_n)});
     call({plt().attr("show"_n)});
-    return py::none();
 }
 
 }  // namespace
 
-Rows tree_rows() {
-    return {
-        {
-            method<get_tree>("get_tree", "self, root=0, depth=3, original_scale=False, figsize=(20, 10)"),
-            method<get_local_tree>("get_local_tree", "self, idx, original_scale=False, figsize=(20, 10)"),
-        },
-        {
-            method<plot_tree_diag>("plot_tree_diag", "interpret_result, pipeline=None, original_scale=False, "
-                                                     "figsize=(20, 10)"),
-            method<plot_local_tree>("plot_local_tree", "interpret_result, pipeline=None, original_scale=False, "
-                                                       "figsize=(20, 10)"),
-        },
-    };
+// def get_tree(self, root=0, depth=3, original_scale=False, figsize=(20, 10)):
+py::object get_tree(const Params<5>& args) {
+    auto [self, root, depth, original_scale, figsize] = args;
+    py::dict input;
+    input["depth"_n] = depth;
+    input["root"_n] = root;
+    //     res = deepcopy(self.experiment.interpret_result_dict[self.model])
+    // A model without a tree has no tree result (None, or another family's explainer): its record
+    // carries None, which the drawing refuses.
+    py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
+    py::object found = results[self.attr("model"_n)];
+    py::object res = is_tree_result(found) ? call({deepcopy(), found}) : py::none();
+    //     interpret_result = {'key': 'global_tree', 'model': self.model,
+    //                         'input': {'depth': depth, 'root': root}, 'value': res}
+    py::dict interpret_result = record("global_tree", self.attr("model"_n), input, res);
+    if (!res.is_none()) {
+        add_display_names(self, interpret_result, res);
+    }
+    //     InterpretGraph.plot_tree_diag(interpret_result, self.pipeline, original_scale, figsize=figsize)
+    call({InterpretGraph().attr("plot_tree_diag"_n), interpret_result, self.attr("pipeline"_n), original_scale,
+          kw("figsize", figsize)});
+    return py::none();
 }
+
+// @staticmethod
+// def plot_tree_diag(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
+py::object plot_tree_diag(const Params<4>& args) { return tree_plot(args, draw_tree_diag); }
+
+// def get_local_tree(self, idx, original_scale=False, figsize=(20, 10)):
+py::object get_local_tree(const Params<4>& args) {
+    auto [self, idx, original_scale, figsize] = args;
+    //     res = self.experiment.interpret_local_tree(self.model, idx)
+    py::object res = call({self.attr("experiment"_n).attr("interpret_local_tree"_n), self.attr("model"_n), idx});
+    //     interpret_result = {'key': 'global_tree', 'model': self.model, 'input': {'idx': idx}, 'value': res}
+    // A model without a tree has no local tree: its record carries None, which the drawing refuses.
+    const bool tree = is_tree_result(res);
+    py::dict interpret_result = sample_record("global_tree", self, idx, tree ? res : py::none());
+    py::object size = py::reinterpret_borrow<py::object>(figsize);
+    if (tree) {
+        //     height = len(res['node_related'])
+        py::int_ height = length(res["node_related"_n]);
+        add_display_names(self, interpret_result, res);
+        size = py::make_tuple(20, height);
+    }
+    //     InterpretGraph.plot_local_tree(interpret_result, self.pipeline, original_scale, figsize=(20, height))
+    call({InterpretGraph().attr("plot_local_tree"_n), interpret_result, self.attr("pipeline"_n), original_scale,
+          kw("figsize", size)});
+    return py::none();
+}
+
+// @staticmethod
+// def plot_local_tree(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
+py::object plot_local_tree(const Params<4>& args) { return tree_plot(args, draw_local_tree); }
 
 }  // namespace vexo
