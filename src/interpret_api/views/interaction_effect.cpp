@@ -1,4 +1,5 @@
 // The interaction effect of a feature pair, per model family, and its plot.
+#include "views/effects.h"
 #include "views/idioms.h"
 #include "views/llm_plots.h"
 #include "views/records.h"
@@ -225,21 +226,8 @@ void heat_map(py::handle interpret_result, py::handle grid, py::handle extent, p
           kw("scaler", scaler)});
 }
 
-}  // namespace
-
-// @staticmethod
-// def plot_interaction_effect(interpret_result, figsize=(8, 6)):
-py::object plot_interaction_effect(const Params<2>& args) {
-    auto [interpret_result, figsize] = args;
-    //     scaler = interpret_result['scaler']
-    py::object scaler = interpret_result["scaler"_n];
-    //     if interpret_result['value'] is None:
-    //         print("Not supported")
-    //         return
-    if (py::object(interpret_result["value"_n]).is_none()) {
-        print("Not supported");
-        return py::none();
-    }
+// The body of plot_interaction_effect below its refusal of a record without a value.
+void draw_interaction_effect(py::handle interpret_result, py::handle scaler, py::handle figsize) {
     //     try:
     //         if interpret_result['input']['feature_combine'] == "None":
     //             print("No interaction effect")
@@ -256,7 +244,7 @@ py::object plot_interaction_effect(const Params<2>& args) {
     }
     if (no_pair) {
         print("No interaction effect");
-        return py::none();
+        return;
     }
     py::object model_type = interpret_result["model_type"_n];
     //     if model_type == 'ebm': <the heat map of value['ygrid'] over value['extent']>
@@ -284,7 +272,12 @@ py::object plot_interaction_effect(const Params<2>& args) {
         //     plt.show()
         call({method(plt(), "show")});
     }
-    return py::none();
 }
+
+}  // namespace
+
+// @staticmethod
+// def plot_interaction_effect(interpret_result, figsize=(8, 6)):
+py::object plot_interaction_effect(const Params<2>& args) { return effect_plot(args, draw_interaction_effect); }
 
 }  // namespace vexo

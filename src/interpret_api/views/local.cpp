@@ -5,6 +5,7 @@
 #include "views/views.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace vexo {
@@ -29,6 +30,30 @@ py::object first_of(py::handle x) { return call({x.attr("ravel"_n)})[py::int_(0)
 
 // " x ".join(parts)
 py::object join_x(const py::list& parts) { return call({interned(" x ").attr("join"_n), parts}); }
+
+// One sample's contributions as bars about the middle, red pushing up and green down:
+// hbar.plot(X=v['x'][-max_show:], height=v['y'][-max_show:], value=v['value'][-max_show:],
+//           title=v['title'], mid_center=True, pos_color="#e74c3c", neg_color="#27ae60", figsize=figsize)
+void plot_sample_bars(py::handle hbar, py::handle v, py::handle max_show, py::handle figsize) {
+    call({hbar.attr("plot"_n), kw("X", tail(v["x"_n], max_show)), kw("height", tail(v["y"_n], max_show)),
+          kw("value", tail(v["value"_n], max_show)), kw("title", v["title"_n]), kw("mid_center", py::bool_(true)),
+          kw("pos_color", "#e74c3c"), kw("neg_color", "#27ae60"), kw("figsize", figsize)});
+}
+
+// The drawing of a sample's record that carries a value.
+using SampleDrawing = void (*)(py::handle v, py::handle max_show, py::handle figsize);
+
+// def plot_..._local(interpret_result, max_show=10, figsize=(8, 6)):
+//     if interpret_result['value'] is None:
+//         print("Not supported")
+//     else: <draw v = interpret_result['value']>
+py::object sample_plot(const Params<3>& args, SampleDrawing draw) {
+    auto [interpret_result, max_show, figsize] = args;
+    if (const std::optional<py::object> v = drawn_value(interpret_result)) {
+        draw(*v, max_show, figsize);
+    }
+    return py::none();
+}
 
 }  // namespace
 
@@ -129,17 +154,10 @@ py::object ei_local(const Params<4>& args) {
     return py::none();
 }
 
-// @staticmethod
-// def plot_ei_local(interpret_result, max_show=10, figsize=(8, 6)):
-py::object plot_ei_local(const Params<3>& args) {
-    auto [interpret_result, max_show_arg, figsize] = args;
-    //     if interpret_result['value'] is None:
-    //         print("Not supported")
-    py::object v = interpret_result["value"_n];
-    if (v.is_none()) {
-        print("Not supported");
-        return py::none();
-    }
+namespace {
+
+// The body of plot_ei_local below its refusal of a record without a value.
+void draw_ei_local(py::handle v, py::handle max_show_arg, py::handle figsize) {
     //     hbar1 = PlotHBar()
     py::object hbar1 = call({PlotHBar()});
     //     n = len(interpret_result['value']['value'])
@@ -148,11 +166,14 @@ py::object plot_ei_local(const Params<3>& args) {
     //     hbar1.plot(X=v['x'][-max_show:], height=v['y'][-max_show:], value=v['value'][-max_show:],
     //                title=v['title'], mid_center=True, pos_color="#e74c3c", neg_color="#27ae60",
     //                figsize=figsize)
-    call({hbar1.attr("plot"_n), kw("X", tail(v["x"_n], max_show)), kw("height", tail(v["y"_n], max_show)),
-          kw("value", tail(v["value"_n], max_show)), kw("title", v["title"_n]), kw("mid_center", py::bool_(true)),
-          kw("pos_color", "#e74c3c"), kw("neg_color", "#27ae60"), kw("figsize", figsize)});
-    return py::none();
+    plot_sample_bars(hbar1, v, max_show, figsize);
 }
+
+}  // namespace
+
+// @staticmethod
+// def plot_ei_local(interpret_result, max_show=10, figsize=(8, 6)):
+py::object plot_ei_local(const Params<3>& args) { return sample_plot(args, draw_ei_local); }
 
 // ---------------------------------------------------------------------------------------------
 // Local feature importance
@@ -230,17 +251,10 @@ py::object fi_local(const Params<6>& args) {
     return py::none();
 }
 
-// @staticmethod
-// def plot_fi_local(interpret_result, max_show=10, figsize=(8, 6)):
-py::object plot_fi_local(const Params<3>& args) {
-    auto [interpret_result, max_show_arg, figsize] = args;
-    py::object v = interpret_result["value"_n];
-    //     if v is None:
-    //         print("Not supported")
-    if (v.is_none()) {
-        print("Not supported");
-        return py::none();
-    }
+namespace {
+
+// The body of plot_fi_local below its refusal of a record without a value.
+void draw_fi_local(py::handle v, py::handle max_show_arg, py::handle figsize) {
     //     max_show = max_show if max_show < len(v["value"]) else len(v["value"])
     py::object max_show = at_most(max_show_arg, length(v["value"_n]));
     //     hbar = PlotHBar()
@@ -250,9 +264,7 @@ py::object plot_fi_local(const Params<3>& args) {
         //     hbar.plot(X=v["x"][-max_show:], height=v["y"][-max_show:], value=v["value"][-max_show:],
         //               title=v["title"], mid_center=True, pos_color="#e74c3c", neg_color="#27ae60",
         //               figsize=figsize)
-        call({hbar.attr("plot"_n), kw("X", tail(v["x"_n], max_show)), kw("height", tail(v["y"_n], max_show)),
-              kw("value", tail(v["value"_n], max_show)), kw("title", v["title"_n]), kw("mid_center", py::bool_(true)),
-              kw("pos_color", "#e74c3c"), kw("neg_color", "#27ae60"), kw("figsize", figsize)});
+        plot_sample_bars(hbar, v, max_show, figsize);
     } else {
         //     hbar.plot_stem(X=v["x"][-max_show:], height=v["y"][-max_show:], value=v["value"][-max_show:],
         //                    stem_value0=v["stem0"][-max_show:], stem_value1=v["stem1"][-max_show:],
@@ -264,8 +276,13 @@ py::object plot_fi_local(const Params<3>& args) {
               kw("mid_center", py::bool_(true)), kw("pos_color", "#e74c3c"), kw("neg_color", "#27ae60"),
               kw("figsize", figsize)});
     }
-    return py::none();
 }
+
+}  // namespace
+
+// @staticmethod
+// def plot_fi_local(interpret_result, max_show=10, figsize=(8, 6)):
+py::object plot_fi_local(const Params<3>& args) { return sample_plot(args, draw_fi_local); }
 
 // ---------------------------------------------------------------------------------------------
 // Local linear models

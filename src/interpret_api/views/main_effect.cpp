@@ -1,4 +1,5 @@
 // The main effect of one feature, per model family, and its plot.
+#include "views/effects.h"
 #include "views/idioms.h"
 #include "views/llm_plots.h"
 #include "views/records.h"
@@ -151,21 +152,8 @@ void plot_curve(py::handle main_effect_plot, py::handle value, py::handle output
           kw("xgrid", grid[xgrid]), kw("ygrid", grid[ygrid]), kw("figsize", figsize), kw("scaler", scaler)});
 }
 
-}  // namespace
-
-// @staticmethod
-// def plot_main_effect(interpret_result, figsize=(8, 6)):
-py::object plot_main_effect(const Params<2>& args) {
-    auto [interpret_result, figsize] = args;
-    //     scaler = interpret_result['scaler']
-    py::object scaler = interpret_result["scaler"_n];
-    //     if interpret_result['value'] is None:
-    //         print("Not supported")
-    //         return
-    if (py::object(interpret_result["value"_n]).is_none()) {
-        print("Not supported");
-        return py::none();
-    }
+// The body of plot_main_effect below its refusal of a record without a value.
+void draw_main_effect(py::handle interpret_result, py::handle scaler, py::handle figsize) {
     //     value = interpret_result['value']
     py::object value = interpret_result["value"_n];
     //     main_effect_plot = PlotEffect(feature=value['feature'])
@@ -252,7 +240,12 @@ py::object plot_main_effect(const Params<2>& args) {
                        scaler);
         }
     }
-    return py::none();
 }
+
+}  // namespace
+
+// @staticmethod
+// def plot_main_effect(interpret_result, figsize=(8, 6)):
+py::object plot_main_effect(const Params<2>& args) { return effect_plot(args, draw_main_effect); }
 
 }  // namespace vexo

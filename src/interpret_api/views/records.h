@@ -4,6 +4,8 @@
 
 #include "views/idioms.h"
 
+#include <optional>
+
 namespace vexo {
 
 // ---------------------------------------------------------------------------------------------
@@ -40,23 +42,15 @@ inline py::dict sample_record(Name key, py::handle self, py::handle idx, py::han
     return record(key, model, input, value);
 }
 
-// The two effect views build one record shape:
-// {'key': key, 'model': self.model, 'model_type': model_type, 'input': input, 'value': value,
-//  'scaler': self.pipeline.transform_to_orignial_scale if original_scale else None}
-// `model` is self.model, read by the caller where the literal reads it: before anything that `value`
-// still reads.
-inline py::dict effect_record(Name key, py::handle model, py::handle self, Name model_type,
-                              py::handle input, py::handle value, py::handle original_scale) {
-    py::dict r;
-    r[interned(keys::key)] = interned(key);
-    r[interned(keys::model)] = model;
-    r[interned(keys::model_type)] = interned(model_type);
-    r[interned(keys::input)] = input;
-    r[interned(keys::value)] = value;
-    r[interned(keys::scaler)] = truthy(original_scale)
-                                    ? py::object(self.attr("pipeline"_n).attr("transform_to_orignial_scale"_n))
-                                    : py::object(py::none());
-    return r;
+// if interpret_result['value'] is None: print("Not supported"); return
+// The record's value, or none where it is None: the drawing is refused.
+inline std::optional<py::object> drawn_value(py::handle interpret_result) {
+    py::object v = interpret_result["value"_n];
+    if (v.is_none()) {
+        print("Not supported");
+        return std::nullopt;
+    }
+    return v;
 }
 
 // ---------------------------------------------------------------------------------------------

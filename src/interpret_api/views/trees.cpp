@@ -9,13 +9,12 @@
 // crowded pairs of boxes) is plain arithmetic over plain data, in tree_layout.cpp.
 #include "views/idioms.h"
 #include "views/records.h"
+#include "views/tree_boxes.h"
 #include "views/tree_layout.h"
 #include "views/views.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -25,219 +24,6 @@
 namespace vexo {
 
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Reading Python values
-
-// The names that the loops over all boxes use, interned once: a tree has a box per node.
-struct BoxNames {
-    py::handle text = "_text"_n;
-    py::handle x = "_x"_n;
-    py::handle y = "_y"_n;
-    py::handle xy = "xy"_n;
-};
-
-const BoxNames& names() {
-    static const BoxNames cached;
-    return cached;
-}
-
-// operator.index(obj) as a node id; ids beyond the range of long long saturate (and are then no
-// node of any tree).
-NodeId node_id(py::handle obj) {
-    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(obj.ptr()));
-    if (!index) {
-        throw py::error_already_set();
-    }
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    if (overflow != 0) {
-        return overflow > 0 ? LLONG_MAX : LLONG_MIN;
-    }
-    if (value == -1 && PyErr_Occurred()) {
-        throw py::error_already_set();
-    }
-    return value;
-}
-
-// float(obj)
-double number(py::handle obj) {
-    const double value = PyFloat_AsDouble(obj.ptr());
-    if (value == -1.0 && PyErr_Occurred()) {
-        throw py::error_already_set();
-    }
-    return value;
-}
-
-// Copies the ids when the buffer's items are T's size (a standard-size format may differ from the
-// native one); false leaves them to be read item by item.
-template <typename T>
-bool copy_ids(const py::buffer_info& info, std::vector<NodeId>& out) {
-    if (info.itemsize != static_cast<py::ssize_t>(sizeof(T))) {
-        return false;
-    }
-    const auto* base = static_cast<const char*>(info.ptr);
-    for (py::ssize_t i = 0; i < info.shape[0]; ++i) {
-        T value;
-        std::memcpy(&value, base + i * info.strides[0], sizeof(T));
-        out.push_back(static_cast<NodeId>(value));
-    }
-    return true;
-}
-
-// Whether the buffer of `seq` holds exactly its items. Only for these types: a subclass or another
-// exporter may hide entries of its buffer (a masked array does) or give others when iterated.
-bool buffer_is_items(py::handle seq) {
-    PyTypeObject* type = Py_TYPE(seq.ptr());
-    if (type == &PyMemoryView_Type) {
-        return true;
-    }
-    // numpy.ndarray and array.array, from sys.modules: where such an object exists, its module has
-    // been imported.
-    for (const auto& [module, name] : {std::pair{"numpy", "ndarray"}, std::pair{"array", "array"}}) {
-        py::object loaded = loaded_module(py::str(module));
-        if (!loaded.is_none() && type == reinterpret_cast<PyTypeObject*>(py::getattr(loaded, name, py::none()).ptr())) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The node ids of a sequence, as numpy arrays of signed integers hold them in a buffer, or item by
-// item through operator.index.
-std::vector<NodeId> node_ids(py::handle seq) {
-    std::vector<NodeId> out;
-    if (PyObject_CheckBuffer(seq.ptr()) && buffer_is_items(seq)) {
-        py::buffer_info info = py::reinterpret_borrow<py::buffer>(seq).request();
-        const std::string& f = info.format;
-        const char code = f.size() == 1 ? f[0] : (f.size() == 2 && (f[0] == '@' || f[0] == '=') ? f[1] : '\0');
-        if (info.ndim == 1) {
-            out.reserve(static_cast<std::size_t>(info.shape[0]));
-            const bool copied = (code == 'b' && copy_ids<signed char>(info, out)) ||
-                                (code == 'h' && copy_ids<short>(info, out)) || (code == 'i' && copy_ids<int>(info, out)) ||
-                                (code == 'l' && copy_ids<long>(info, out)) ||
-                                (code == 'q' && copy_ids<long long>(info, out));
-            if (copied) {
-                return out;
-            }
-        }
-    }
-    for (py::handle item : py::reinterpret_borrow<py::iterable>(seq)) {
-        out.push_back(node_id(item));
-    }
-    return out;
-}
-
-// The node ids of a sequence as a set, for membership tests.
-std::unordered_set<NodeId> node_set(py::handle seq) {
-    std::vector<NodeId> ids = node_ids(seq);
-    return {ids.begin(), ids.end()};
-}
-
-// What plot_tree returned: the node boxes in order (box k is node k) and the unboxed edge labels,
-// each with the index of the box drawn just before it (the child it labels), -1 if none.
-struct Drawing {
-    std::vector<py::object> boxes;
-    std::vector<std::pair<py::object, long long>> labels;
-};
-
-Drawing sort_artists(py::handle artists) {
-    Drawing drawing;
-    for (py::handle artist : py::reinterpret_borrow<py::iterable>(artists)) {
-        if (call({method(artist, "get_bbox_patch")}).is_none()) {
-            drawing.labels.emplace_back(py::reinterpret_borrow<py::object>(artist),
-                                        static_cast<long long>(drawing.boxes.size()) - 1);
-        } else {
-            drawing.boxes.push_back(py::reinterpret_borrow<py::object>(artist));
-        }
-    }
-    if (drawing.boxes.empty()) {
-        throw py::index_error("list index out of range");
-    }
-    return drawing;
-}
-
-// artists[i] with Python's list indexing
-const py::object& box_at(const Drawing& drawing, NodeId i) {
-    const auto n = static_cast<NodeId>(drawing.boxes.size());
-    const NodeId k = i < 0 ? i + n : i;
-    if (k < 0 || k >= n) {
-        throw py::index_error("list index out of range");
-    }
-    return drawing.boxes[static_cast<std::size_t>(k)];
-}
-
-void move_box(py::handle artist, const Place& place) {
-    artist.attr(names().x) = py::float_(place.at.x);
-    artist.attr(names().y) = py::float_(place.at.y);
-    artist.attr(names().xy) = py::make_tuple(place.arrow.x, place.arrow.y);
-}
-
-// An edge label at the middle of its child's arrow, as plot_tree puts it.
-void label_arrow(py::handle label, Point at, Point arrow) {
-    label.attr(names().x) = py::float_((arrow.x + at.x) / 2);
-    label.attr(names().y) = py::float_((arrow.y + at.y) / 2);
-}
-
-void hide(py::handle artist) { call({method(artist, "set_visible"), py::handle(Py_False)}); }
-
-// ---------------------------------------------------------------------------------------------
-// Box texts
-
-py::handle criterion_word() {
-    static const py::handle word = interned("criterion");
-    return word;
-}
-
-// artist._text = artist._text.replace(criterion, "criterion")
-void rename_criterion(py::handle artist, py::handle criterion) {
-    py::object text = artist.attr(names().text);
-    artist.attr(names().text) = call({method(text, "replace"), criterion, criterion_word()});
-}
-
-// artist._text = artist._text + "\n(none-leaf-node)"
-void mark_inner(py::handle artist) {
-    py::object text = artist.attr(names().text);
-    artist.attr(names().text) = text + py::str("\n(none-leaf-node)");
-}
-
-// The split line of a box, line `at` of a text of `lines` lines, rewritten into the feature's
-// original units; a text of another length is not a split node's and stays.
-void rewrite_split(py::handle artist, std::size_t lines, std::size_t at, py::handle feature_names_trunc,
-                   py::handle feature_names_full, py::handle pipeline) {
-    // a_splits = artist._text.split("\n")
-    py::object a_splits = call({artist.attr(names().text).attr("split"_n), "\n"});
-    // if len(a_splits) == n:
-    if (py::len(a_splits) != lines) {
-        return;
-    }
-    // feature_cut_split = a_splits[s]
-    py::object feature_cut_split = a_splits[py::int_(at)];
-    // feature, cut = feature_cut_split.split(" <= ")
-    py::list parts(call({feature_cut_split.attr("split"_n), " <= "}));
-    if (parts.size() != 2) {
-        throw py::value_error(parts.size() < 2 ? "not enough values to unpack (expected 2, got " +
-                                                     std::to_string(parts.size()) + ")"
-                                               : std::string("too many values to unpack (expected 2)"));
-    }
-    py::object feature = parts[0];
-    py::object cut = parts[1];
-    // feature_full_name = feature_names_full[feature_names_trunc.index(feature)]
-    py::object feature_full_name = feature_names_full[call({feature_names_trunc.attr("index"_n), feature})];
-    // cut = float(cut)
-    py::list cuts;
-    cuts.append(py::float_(cut));
-    // cut_t = str(pipeline.transform_to_orignial_scale(feature_full_name,
-    //                                                  np.array([cut]).round(decimals=3))[0][0])
-    py::object scaled = call({pipeline.attr("transform_to_orignial_scale"_n), feature_full_name,
-                              call({call({np().attr("array"_n), cuts}).attr("round"_n), kw("decimals", py::int_(3))})});
-    py::str cut_t(original_part(scaled, Decode::indexed)[py::int_(0)]);
-    // feature_cut_split_t = feature + " <= " + cut_t
-    py::object feature_cut_split_t = py::str(feature) + py::str(" <= ") + cut_t;
-    // artist._text = artist._text.replace(feature_cut_split, feature_cut_split_t)
-    artist.attr(names().text) =
-        call({method(artist.attr(names().text), "replace"), feature_cut_split, feature_cut_split_t});
-}
 
 // ---------------------------------------------------------------------------------------------
 // Views
@@ -285,14 +71,13 @@ struct TreeValue {
 };
 
 std::optional<TreeValue> tree_value(py::handle interpret_result) {
-    py::object v = interpret_result["value"_n];
-    if (v.is_none()) {
-        print("Not supported");
+    const std::optional<py::object> v = drawn_value(interpret_result);
+    if (!v) {
         return std::nullopt;
     }
-    py::object trunc = v["feature_names"_n];
-    py::object full = v["feature_names_full"_n];
-    return TreeValue{v, trunc, full};
+    py::object trunc = (*v)["feature_names"_n];
+    py::object full = (*v)["feature_names_full"_n];
+    return TreeValue{*v, trunc, full};
 }
 
 // The drawing of a record that tree_value accepted.
@@ -351,14 +136,14 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
     //     x_mid, y_ini = artists[0]._x, artists[0]._y; if y_ini > 1: y_ini = 72 * (height - 1)
     //     x_max = np.max([artist._x for artist in artists])
     SlotFrame frame{};
-    frame.x_mid = number(drawing.boxes[0].attr(names().x));
-    frame.y_ini = number(drawing.boxes[0].attr(names().y));
+    frame.x_mid = number(drawing.boxes[0].attr(box_names().x));
+    frame.y_ini = number(drawing.boxes[0].attr(box_names().y));
     if (frame.y_ini > 1) {
         frame.y_ini = 72 * (height - 1);
     }
     frame.x_max = -HUGE_VAL;
     for (const py::object& box : drawing.boxes) {
-        frame.x_max = std::max(frame.x_max, number(box.attr(names().x)));
+        frame.x_max = std::max(frame.x_max, number(box.attr(box_names().x)));
     }
     frame.height = height;
 
@@ -437,14 +222,14 @@ void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py:
     std::vector<double> node_y;
     std::vector<double> node_x;
     for (NodeId i : related) {
-        node_y.push_back(number(box_at(drawing, i).attr(names().y)));
+        node_y.push_back(number(box_at(drawing, i).attr(box_names().y)));
     }
     for (NodeId i : related) {
-        node_x.push_back(number(box_at(drawing, i).attr(names().x)));
+        node_x.push_back(number(box_at(drawing, i).attr(box_names().x)));
     }
 
     //     mid_x = artists[0]._x; length = figsize[0]
-    const double mid_x = number(drawing.boxes[0].attr(names().x));
+    const double mid_x = number(drawing.boxes[0].attr(box_names().x));
     const double length = number(figsize[py::int_(0)]);
     const double standard_dis = standard_distance(mid_x, length);
     // The pairs of one level move apart to standard_dis: the box on the right to the right; the
@@ -491,13 +276,13 @@ void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py:
         }
         //     if c in change_dict.keys(): artist._x = artist._x + change_dict[c]
         if (auto found = change_dict.find(c); found != change_dict.end()) {
-            artist.attr(names().x) = py::float_(number(artist.attr(names().x)) + found->second);
+            artist.attr(box_names().x) = py::float_(number(artist.attr(box_names().x)) + found->second);
         }
         //     if c in change_xy_dict.keys(): artist.xy = (artist.xy[0] + change_xy_dict[c], artist.xy[1])
         if (auto found = change_xy_dict.find(c); found != change_xy_dict.end()) {
-            py::object xy = artist.attr(names().xy);
+            py::object xy = artist.attr(box_names().xy);
             py::object x = py::float_(number(xy[py::int_(0)]) + found->second);
-            artist.attr(names().xy) = py::make_tuple(x, xy[py::int_(1)]);
+            artist.attr(box_names().xy) = py::make_tuple(x, xy[py::int_(1)]);
         }
         //     if c not in v['node_related']: artist.set_visible(False)
         if (related_set.count(c) == 0) {
@@ -520,8 +305,8 @@ void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py:
             continue;
         }
         const py::object& box = drawing.boxes[static_cast<std::size_t>(child)];
-        py::object xy = box.attr(names().xy);
-        label_arrow(label, {number(box.attr(names().x)), number(box.attr(names().y))},
+        py::object xy = box.attr(box_names().xy);
+        label_arrow(label, {number(box.attr(box_names().x)), number(box.attr(box_names().y))},
                     {number(xy[py::int_(0)]), number(xy[py::int_(1)])});
     }
 
