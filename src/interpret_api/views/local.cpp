@@ -372,7 +372,7 @@ py::object violin_frame(py::handle feature_names, py::handle all_bias_weight, py
         call({np().attr("concatenate"_n), py::list(), py::int_(0)});
     }
     py::object columns = py::int_(1) + py::reinterpret_borrow<py::object>(show_idx);
-    py::object counts = call({np().attr("asarray"_n), count_llms})[py::slice(py::none(), n_models, py::none())];
+    py::object counts = head(call({np().attr("asarray"_n), count_llms}), n_models);
     py::object df_b = call({np().attr("repeat"_n),
                             all_bias_weight[py::make_tuple(colon(), columns)],
                             counts, kw("axis", py::int_(0))});
