@@ -78,7 +78,7 @@ void populate_module(py::handle module);
 class Name {
 public:
     template <std::size_t N>
-    constexpr Name(const char (&text)[N]) : text_(text) {}  // NOLINT: a literal converts implicitly
+    constexpr Name(const char (&text)[N]) : text_(text) {}
     template <std::size_t N>
     Name(char (&)[N]) = delete;  // a buffer, not a literal
 
