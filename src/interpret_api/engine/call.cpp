@@ -1,9 +1,9 @@
 // How the views reach Python: interned names, the module's globals, and calls through the
 // vectorcall protocol. Written on the C API; the caches of names keep their references for the life
 // of the process, as the module itself lives.
-#include "capi.h"
-#include "compat.h"
-#include "interpret_api.h"
+#include "engine/capi.h"
+#include "engine/compat.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -90,10 +90,10 @@ py::object dict_item(PyObject* dict, PyObject* key) {
 
 }  // namespace
 
-py::object global(const char* name) {
+py::object global(Name name) {
     PyObject* ns = module_dict();
     static AddressTable<const char*, GlobalSlot*, 1024> cache;
-    std::pair<const char*, GlobalSlot*>& entry = cache.slot(address_hash(name), name);
+    std::pair<const char*, GlobalSlot*>& entry = cache.slot(address_hash(name.text()), name.text());
     GlobalSlot* slot = entry.second;
     // The namespace is compared first: while it is unchanged, so is its __builtins__, and the
     // builtins dictionary of the slot is the one that the namespace refers to.
@@ -103,7 +103,7 @@ py::object global(const char* name) {
     }
     if (slot == nullptr) {
         slot = new GlobalSlot{};
-        entry = {name, slot};
+        entry = {name.text(), slot};
     }
     const py::handle key = interned(name);
     const std::uint64_t ns_version = version(ns);
@@ -137,13 +137,11 @@ py::object global(const char* name) {
     return found;
 }
 
-Arg::Arg(const char* text) : value(py::reinterpret_borrow<py::object>(interned(text))) {}
-
 namespace {
 
 constexpr std::size_t kMaxArgs = 24;
 
-// The keyword names of one call site, as the addresses of their literals.
+// The keyword names of one call site, as the addresses of their literals (the texts of Names).
 struct KeywordSite {
     const char* names[kMaxArgs];  // the first `size` are set
     std::size_t size = 0;
@@ -171,7 +169,7 @@ PyObject* keyword_names(const KeywordSite& site) {
             throw py::error_already_set();
         }
         for (std::size_t i = 0; i < site.size; ++i) {
-            PyObject* name = interned(site.names[i]).ptr();
+            PyObject* name = detail::interned_literal(site.names[i]).ptr();
             Py_INCREF(name);
             PyTuple_SET_ITEM(names, static_cast<Py_ssize_t>(i), name);
         }
@@ -185,7 +183,7 @@ PyObject* keyword_names(const KeywordSite& site) {
 
 }  // namespace
 
-Arg method(py::handle obj, const char* name) {
+Arg method(py::handle obj, Name name) {
     PyObject* found = nullptr;
     const int unbound = _PyObject_GetMethod(obj.ptr(), interned(name).ptr(), &found);
     if (found == nullptr) {

@@ -3,9 +3,9 @@
 // the interpreter's own messages, pickling by reference, and the vectorcall entry through which
 // Python and the views call it. The one catch that turns a C++ exception back into the Python
 // error is here too.
-#include "capi.h"
-#include "compat.h"
-#include "interpret_api.h"
+#include "engine/capi.h"
+#include "engine/compat.h"
+#include "engine/engine.h"
 
 #include <structmember.h>
 

@@ -1,19 +1,20 @@
 // Local explanations: one sample explained by features and by effect terms, and the model's local
 // linear models.
-#include "interpret_api.h"
+#include "views/idioms.h"
+#include "views/records.h"
+#include "views/views.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace vexo {
 
 namespace {
 
-py::handle builtin_float() { return reinterpret_cast<PyObject*>(&PyFloat_Type); }
-
-// pl.transform_to_orignial_scale(name, values) unpacked as `t, _`: the values in original units.
+// t, _ = pl.transform_to_orignial_scale(name, values): the values in original units.
 py::object original_scale_of(py::handle pl, py::handle name, py::handle values) {
-    return unpack_two(call({pl.attr("transform_to_orignial_scale"_n), name, values})).first;
+    return original_part(call({pl.attr("transform_to_orignial_scale"_n), name, values}), Decode::unpacked);
 }
 
 // np.array([value]).astype(float)
@@ -30,6 +31,32 @@ py::object first_of(py::handle x) { return call({x.attr("ravel"_n)})[py::int_(0)
 // " x ".join(parts)
 py::object join_x(const py::list& parts) { return call({interned(" x ").attr("join"_n), parts}); }
 
+// One sample's contributions as bars about the middle, red pushing up and green down:
+// hbar.plot(X=v['x'][-max_show:], height=v['y'][-max_show:], value=v['value'][-max_show:],
+//           title=v['title'], mid_center=True, pos_color="#e74c3c", neg_color="#27ae60", figsize=figsize)
+void plot_sample_bars(py::handle hbar, py::handle v, py::handle max_show, py::handle figsize) {
+    call({hbar.attr("plot"_n), kw("X", tail(v["x"_n], max_show)), kw("height", tail(v["y"_n], max_show)),
+          kw("value", tail(v["value"_n], max_show)), kw("title", v["title"_n]), kw("mid_center", py::bool_(true)),
+          kw("pos_color", "#e74c3c"), kw("neg_color", "#27ae60"), kw("figsize", figsize)});
+}
+
+// The drawing of a sample's record that carries a value.
+using SampleDrawing = void (*)(py::handle v, py::handle max_show, py::handle figsize);
+
+// def plot_..._local(interpret_result, max_show=10, figsize=(8, 6)):
+//     if interpret_result['value'] is None:
+//         print("Not supported")
+//     else: <draw v = interpret_result['value']>
+py::object sample_plot(const Params<3>& args, SampleDrawing draw) {
+    auto [interpret_result, max_show, figsize] = args;
+    if (const std::optional<py::object> v = drawn_value(interpret_result)) {
+        draw(*v, max_show, figsize);
+    }
+    return py::none();
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Local effect importance
 
@@ -44,13 +71,8 @@ py::object ei_local(const Params<4>& args) {
         //     inverse_dict_inter = {}
         //     for key, val in self.experiment.inter_effect_trunc_dict[self.model].items():
         //         inverse_dict_inter[val] = key
-        py::dict inverse_dict_inter;
         py::object trunc_dict = self.attr("experiment"_n).attr("inter_effect_trunc_dict"_n);
-        py::object items = call({trunc_dict[self.attr("model"_n)].attr("items"_n)});
-        for (py::handle item : items) {
-            auto [full_name, display_name] = unpack_two(item);
-            inverse_dict_inter[display_name] = full_name;
-        }
+        py::dict inverse_dict_inter = inverted(trunc_dict[self.attr("model"_n)]);
         //     feature_names_trunc = res_show['x']
         py::object feature_names_trunc = res_show["x"_n];
         //     features_value = np.array(res_show['value'])
@@ -126,26 +148,16 @@ py::object ei_local(const Params<4>& args) {
         }
     }
     //     interpret_result = {'key': 'local_ei', 'model': self.model, 'input': {'idx': idx}, 'value': res_show}
-    py::object model = self.attr("model"_n);
-    py::dict input;
-    input["idx"_n] = idx;
-    py::dict interpret_result = record("local_ei", model, input, res_show);
+    py::dict interpret_result = sample_record("local_ei", self, idx, res_show);
     //     InterpretGraph.plot_ei_local(interpret_result, figsize=figsize)
     call({InterpretGraph().attr("plot_ei_local"_n), interpret_result, kw("figsize", figsize)});
     return py::none();
 }
 
-// @staticmethod
-// def plot_ei_local(interpret_result, max_show=10, figsize=(8, 6)):
-py::object plot_ei_local(const Params<3>& args) {
-    auto [interpret_result, max_show_arg, figsize] = args;
-    //     if interpret_result['value'] is None:
-    //         print("Not supported")
-    py::object v = interpret_result["value"_n];
-    if (v.is_none()) {
-        print("Not supported");
-        return py::none();
-    }
+namespace {
+
+// The body of plot_ei_local below its refusal of a record without a value.
+void draw_ei_local(py::handle v, py::handle max_show_arg, py::handle figsize) {
     //     hbar1 = PlotHBar()
     py::object hbar1 = call({PlotHBar()});
     //     n = len(interpret_result['value']['value'])
@@ -154,14 +166,19 @@ py::object plot_ei_local(const Params<3>& args) {
     //     hbar1.plot(X=v['x'][-max_show:], height=v['y'][-max_show:], value=v['value'][-max_show:],
     //                title=v['title'], mid_center=True, pos_color="#e74c3c", neg_color="#27ae60",
     //                figsize=figsize)
-    call({hbar1.attr("plot"_n), kw("X", tail(v["x"_n], max_show)), kw("height", tail(v["y"_n], max_show)),
-          kw("value", tail(v["value"_n], max_show)), kw("title", v["title"_n]), kw("mid_center", py::bool_(true)),
-          kw("pos_color", "#e74c3c"), kw("neg_color", "#27ae60"), kw("figsize", figsize)});
-    return py::none();
+    plot_sample_bars(hbar1, v, max_show, figsize);
 }
+
+}  // namespace
+
+// @staticmethod
+// def plot_ei_local(interpret_result, max_show=10, figsize=(8, 6)):
+py::object plot_ei_local(const Params<3>& args) { return sample_plot(args, draw_ei_local); }
 
 // ---------------------------------------------------------------------------------------------
 // Local feature importance
+
+namespace {
 
 // Rounds the values of one sample to 4 decimals; in original units a categorical feature's value
 // is its label, which is kept as it is while the numbers beside it are rounded.
@@ -188,6 +205,8 @@ py::object rounded_values(py::handle values, bool may_hold_labels) {
     return call({np().attr("round"_n), as_float, py::int_(4)});
 }
 
+}  // namespace
+
 // def fi_local(self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)):
 py::object fi_local(const Params<6>& args) {
     auto [self, idx, centered, return_data, original_scale, figsize] = args;
@@ -213,7 +232,7 @@ py::object fi_local(const Params<6>& args) {
             py::object array = np().attr("array"_n);
             py::list single;
             single.append(values[position]);
-            py::object t = unpack_two(call({transform, f, call({array, single})})).first;
+            py::object t = original_part(call({transform, f, call({array, single})}), Decode::unpacked);
             converted[position] = first_of(t);
         }
         //     res["value"] = converted
@@ -222,10 +241,7 @@ py::object fi_local(const Params<6>& args) {
     //     res["value"] = np.round(np.array(res["value"]).astype(float), 4)
     res["value"_n] = rounded_values(res["value"_n], to_original);
     //     interpret_result = {'key': 'local_fi', 'model': self.model, 'input': {'idx': idx}, 'value': res}
-    py::object model = self.attr("model"_n);
-    py::dict input;
-    input["idx"_n] = idx;
-    py::dict interpret_result = record("local_fi", model, input, res);
+    py::dict interpret_result = sample_record("local_fi", self, idx, res);
     //     InterpretGraph.plot_fi_local(interpret_result, figsize=figsize)
     call({InterpretGraph().attr("plot_fi_local"_n), interpret_result, kw("figsize", figsize)});
     //     if return_data: return interpret_result
@@ -235,17 +251,10 @@ py::object fi_local(const Params<6>& args) {
     return py::none();
 }
 
-// @staticmethod
-// def plot_fi_local(interpret_result, max_show=10, figsize=(8, 6)):
-py::object plot_fi_local(const Params<3>& args) {
-    auto [interpret_result, max_show_arg, figsize] = args;
-    py::object v = interpret_result["value"_n];
-    //     if v is None:
-    //         print("Not supported")
-    if (v.is_none()) {
-        print("Not supported");
-        return py::none();
-    }
+namespace {
+
+// The body of plot_fi_local below its refusal of a record without a value.
+void draw_fi_local(py::handle v, py::handle max_show_arg, py::handle figsize) {
     //     max_show = max_show if max_show < len(v["value"]) else len(v["value"])
     py::object max_show = at_most(max_show_arg, length(v["value"_n]));
     //     hbar = PlotHBar()
@@ -255,9 +264,7 @@ py::object plot_fi_local(const Params<3>& args) {
         //     hbar.plot(X=v["x"][-max_show:], height=v["y"][-max_show:], value=v["value"][-max_show:],
         //               title=v["title"], mid_center=True, pos_color="#e74c3c", neg_color="#27ae60",
         //               figsize=figsize)
-        call({hbar.attr("plot"_n), kw("X", tail(v["x"_n], max_show)), kw("height", tail(v["y"_n], max_show)),
-              kw("value", tail(v["value"_n], max_show)), kw("title", v["title"_n]), kw("mid_center", py::bool_(true)),
-              kw("pos_color", "#e74c3c"), kw("neg_color", "#27ae60"), kw("figsize", figsize)});
+        plot_sample_bars(hbar, v, max_show, figsize);
     } else {
         //     hbar.plot_stem(X=v["x"][-max_show:], height=v["y"][-max_show:], value=v["value"][-max_show:],
         //                    stem_value0=v["stem0"][-max_show:], stem_value1=v["stem1"][-max_show:],
@@ -269,11 +276,18 @@ py::object plot_fi_local(const Params<3>& args) {
               kw("mid_center", py::bool_(true)), kw("pos_color", "#e74c3c"), kw("neg_color", "#27ae60"),
               kw("figsize", figsize)});
     }
-    return py::none();
 }
+
+}  // namespace
+
+// @staticmethod
+// def plot_fi_local(interpret_result, max_show=10, figsize=(8, 6)):
+py::object plot_fi_local(const Params<3>& args) { return sample_plot(args, draw_fi_local); }
 
 // ---------------------------------------------------------------------------------------------
 // Local linear models
+
+namespace {
 
 // Runs a view whose every failure is reported as "Not supported". Interrupts and exits pass:
 // a Ctrl-C during a long drawing must stop it, not be reported as a refusal.
@@ -290,6 +304,8 @@ py::object or_not_supported(Body body) {
     return py::none();
 }
 
+}  // namespace
+
 // def llm_df(self):
 py::object llm_df(const Params<1>& args) {
     py::handle self = args[0];  // a name of its own: the guarded body is a lambda
@@ -304,11 +320,15 @@ py::object llm_df(const Params<1>& args) {
     });
 }
 
+namespace {
+
 // self.experiment.interpret_result_dict[self.model].<name>, looked up afresh
 py::object llm_attribute(py::handle self, py::handle name) {
     py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
     return py::object(results[self.attr("model"_n)]).attr(name);
 }
+
+}  // namespace
 
 // def llm_violin(self, figsize=(8, 6)):
 py::object llm_violin(const Params<2>& args) {
@@ -331,6 +351,8 @@ py::object llm_violin(const Params<2>& args) {
     });
 }
 
+namespace {
+
 // The long-form frame of the violins, one row per (sample, shown feature), sample by sample:
 //     df_b = np.concatenate([np.repeat(all_bias_weight[i, 1 + show_idx].reshape(1, -1), count_llms[i], axis=0)
 //                            for i in range(all_bias_weight.shape[0])], 0)
@@ -350,9 +372,9 @@ py::object violin_frame(py::handle feature_names, py::handle all_bias_weight, py
         call({np().attr("concatenate"_n), py::list(), py::int_(0)});
     }
     py::object columns = py::int_(1) + py::reinterpret_borrow<py::object>(show_idx);
-    py::object counts = call({np().attr("asarray"_n), count_llms})[py::slice(py::none(), n_models, py::none())];
+    py::object counts = head(call({np().attr("asarray"_n), count_llms}), n_models);
     py::object df_b = call({np().attr("repeat"_n),
-                            all_bias_weight[py::make_tuple(py::slice(py::none(), py::none(), py::none()), columns)],
+                            all_bias_weight[py::make_tuple(colon(), columns)],
                             counts, kw("axis", py::int_(0))});
     py::object names = call({np().attr("array"_n), feature_names})[show_idx];
     py::object n_rows = df_b.attr("shape"_n)[py::int_(0)];
@@ -374,7 +396,7 @@ py::object violin_frame(py::handle feature_names, py::handle all_bias_weight, py
     }
     py::object flat_b = call({call({df_b.attr("flatten"_n)}).attr("reshape"_n), py::int_(-1), py::int_(1)});
     if (text_names && truthy(call({np().attr("issubdtype"_n), df_b.attr("dtype"_n), np().attr("number"_n)}))) {
-        flat_b = call({flat_b.attr("astype"_n), py::handle(reinterpret_cast<PyObject*>(&PyUnicode_Type))});
+        flat_b = call({flat_b.attr("astype"_n), builtin_str()});
     }
     py::object df_c = call({np().attr("repeat"_n), call({names.attr("reshape"_n), py::int_(1), py::int_(-1)}), n_rows,
                             kw("axis", py::int_(0))});
@@ -423,6 +445,8 @@ py::object pc_violin_plot(py::handle max_show, py::handle feature_names, py::han
     return fig;
 }
 
+}  // namespace
+
 // @staticmethod
 // def plot_llm_violin(interpret_result, max_show=10, figsize=(8, 6)):
 py::object plot_llm_violin(const Params<3>& args) {
@@ -443,25 +467,6 @@ py::object plot_llm_violin(const Params<3>& args) {
     pc_violin_plot(max_show, feature_names, all_bias_weight, count_llms, feature_importance,
                    py::make_tuple(py::int_(6), py::float_(height)));
     return py::none();
-}
-
-}  // namespace
-
-Rows local_rows() {
-    return {
-        {
-            method<ei_local>("ei_local", "self, idx, original_scale=False, figsize=(8, 6)"),
-            method<fi_local>("fi_local",
-                             "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)"),
-            method<llm_df>("llm_df", "self"),
-            method<llm_violin>("llm_violin", "self, figsize=(8, 6)"),
-        },
-        {
-            method<plot_ei_local>("plot_ei_local", "interpret_result, max_show=10, figsize=(8, 6)"),
-            method<plot_fi_local>("plot_fi_local", "interpret_result, max_show=10, figsize=(8, 6)"),
-            method<plot_llm_violin>("plot_llm_violin", "interpret_result, max_show=10, figsize=(8, 6)"),
-        },
-    };
 }
 
 }  // namespace vexo

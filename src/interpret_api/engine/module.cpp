@@ -1,8 +1,8 @@
 // Module initialisation of vexo.workflow.interpret_api, written on the C API: multi-phase creation
 // and execution with their checks, and the module namespace through which every view reaches its
 // globals.
-#include "capi.h"
-#include "interpret_api.h"
+#include "engine/capi.h"
+#include "engine/engine.h"
 
 #include <frameobject.h>
 

@@ -1,11 +1,11 @@
 // Global importance: the model's feature importance and effect importance, drawn as bars or, for a
 // ReLU network, as the parallel-coordinate plot of its local linear models; a linear model's
 // coefficients of one group.
-#include "interpret_api.h"
+#include "views/idioms.h"
+#include "views/records.h"
+#include "views/views.h"
 
 namespace vexo {
-
-namespace {
 
 // def fi(self, return_data=False, figsize=(8, 6)):
 py::object fi(const Params<3>& args) {
@@ -46,6 +46,8 @@ py::object plot_fi(const Params<3>& args) {
     return py::none();
 }
 
+namespace {
+
 // The parallel-coordinate plot of plot_ei, which reads `max_show` of the enclosing call:
 // def pc_plot(ystd_llms, all_bias_weight, feature_importance, n_features, feature_names,
 //             tuple figsize, xlabel_rotation):
@@ -68,7 +70,7 @@ void pc_plot(py::handle max_show, py::handle ystd_llms, py::handle all_bias_weig
     py::object plot = plt().attr("plot"_n);
     py::object rows = all_bias_weight[idx];
     py::object columns = show_idx + py::int_(1);
-    call({plot, rows[py::make_tuple(py::slice(py::none(), py::none(), py::none()), columns)].attr("T"_n)});
+    call({plot, rows[py::make_tuple(colon(), columns)].attr("T"_n)});
     //     plt.xticks(np.arange(max_show if max_show < n_features else n_features), np.array(feature_names)[show_idx])
     call({plt().attr("xticks"_n), call({np().attr("arange"_n), at_most(max_show, n_features)}),
           call({np().attr("array"_n), feature_names})[show_idx]});
@@ -81,6 +83,8 @@ void pc_plot(py::handle max_show, py::handle ystd_llms, py::handle all_bias_weig
     //     plt.show()
     call({plt().attr("show"_n)});
 }
+
+}  // namespace
 
 // def ei(self, figsize=(8, 6)):
 py::object ei(const Params<2>& args) {
@@ -122,11 +126,8 @@ py::object plot_ei(const Params<3>& args) {
     //         pc_plot(ystd_llms=v['ystd_llms'], all_bias_weight=v['all_bias_weight'],
     //                 feature_importance=v['feature_importance'], xlabel_rotation=90,
     //                 n_features=v['n_features'], feature_names=v['feature_names'], figsize=figsize)
-    py::object ystd_llms = v["ystd_llms"_n];
-    py::object all_bias_weight = v["all_bias_weight"_n];
-    py::object feature_importance = v["feature_importance"_n];
-    py::object n_features = v["n_features"_n];
-    py::object feature_names = v["feature_names"_n];
+    auto [ystd_llms, all_bias_weight, feature_importance, n_features, feature_names] = entries(
+        v, {"ystd_llms"_n, "all_bias_weight"_n, "feature_importance"_n, "n_features"_n, "feature_names"_n});
     pc_plot(max_show_arg, ystd_llms, all_bias_weight, feature_importance, n_features, feature_names, figsize,
             py::int_(90));
     //         plt.show()
@@ -173,23 +174,6 @@ py::object plot_coef(const Params<4>& args) {
           kw("height", tail(call({np().attr("array"_n), v["importance"_n]})[ind], max_show)),
           kw("title", "Model Coefficients"), kw("figsize", figsize)});
     return py::none();
-}
-
-}  // namespace
-
-Rows global_importance_rows() {
-    return {
-        {
-            method<fi>("fi", "self, return_data=False, figsize=(8, 6)"),
-            method<ei>("ei", "self, figsize=(8, 6)"),
-            method<coef>("coef", "self, show_feature='Numeric', figsize=(8, 6)"),
-        },
-        {
-            method<plot_fi>("plot_fi", "interpret_result, max_show=10, figsize=(8, 6)"),
-            method<plot_coef>("plot_coef", "interpret_result, show_feature=None, max_show=10, figsize=(8, 6)"),
-            method<plot_ei>("plot_ei", "interpret_result, max_show=10, figsize=(8, 6)"),
-        },
-    };
 }
 
 }  // namespace vexo

@@ -1,0 +1,69 @@
+// The layout of the tree diagrams, plain arithmetic over plain data: the slots of the complete
+// binary tree below the shown top node, and the spreading of crowded pairs of boxes.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace vexo {
+
+using NodeId = long long;
+constexpr NodeId kNoNode = -1;  // scikit-learn's mark of a missing child
+constexpr std::size_t kNotShown = static_cast<std::size_t>(-1);
+
+struct Point {
+    double x;
+    double y;
+};
+
+// Where a shown box goes: its text at `at`, its arrow ending at `arrow` (the parent's place; the
+// top's own place for the top).
+struct Place {
+    Point at;
+    Point arrow;
+};
+
+// The frame of the slot layout: the top box's place, the widest x of the drawing and the figure
+// height in inches.
+struct SlotFrame {
+    double x_mid;
+    double y_ini;
+    double x_max;
+    double height;
+};
+
+// The subtree below `top`, `depth` levels deep, laid out on the slots of a complete binary tree.
+struct SubtreeLayout {
+    std::vector<std::size_t> place_of;  // node id -> index into `places`, kNotShown if hidden
+    std::vector<Place> places;          // the shown nodes in level order, the top first
+    std::vector<NodeId> unfinished;     // nodes of the last shown level that have children
+};
+
+// The arrays of children do not describe a tree: a child id outside them, or a node reached twice.
+struct NotANode : std::out_of_range {
+    using std::out_of_range::out_of_range;
+};
+struct NotATree : std::invalid_argument {
+    using std::invalid_argument::invalid_argument;
+};
+
+// left[j], right[j]: the children of node j, kNoNode where there is none. Cost linear in the nodes
+// shown (plus one flag per node). Throws NotANode or NotATree where the arrays are no tree.
+SubtreeLayout lay_out_subtree(const std::vector<NodeId>& left, const std::vector<NodeId>& right, NodeId top,
+                              long long depth, const SlotFrame& frame);
+
+// The distance that two boxes of one level should at least keep: an eighth of the figure width in
+// points when plot_tree places boxes in points (top box beyond 1), else an eighth of the axes.
+double standard_distance(double mid_x, double width);
+
+// How far each of two boxes at x `a` and `b` moves apart so that they end `standard` apart; 0 when
+// they are that far apart already.
+double spread_change(double a, double b, double standard);
+
+// The positions (into `heights`) of the pairs of boxes that are the only two at their height, in
+// the order in which the heights first appear.
+std::vector<std::pair<std::size_t, std::size_t>> level_pairs(const std::vector<double>& heights);
+
+}  // namespace vexo
