@@ -12,17 +12,16 @@ namespace vexo {
 
 namespace {
 
-// t, _ = pl.transform_to_orignial_scale(name, values): the values in original units.
-py::object original_scale_of(py::handle pl, py::handle name, py::handle values) {
-    return original_part(call({pl.attr("transform_to_orignial_scale"_n), name, values}), Decode::unpacked);
-}
-
-// np.array([value]).astype(float)
-py::object one_float_array(py::handle value) {
+// t, _ = pl.transform_to_orignial_scale(name, np.array([value]).astype(float)): one value in original
+// units. value() reads the value where Python reads it: after the method and np.array are looked up.
+template <typename Value>
+py::object one_in_original_scale(py::handle pl, py::handle name, Value value) {
+    py::object transform = pl.attr("transform_to_orignial_scale"_n);
     py::object array = np().attr("array"_n);
     py::list wrapped;
-    wrapped.append(value);
-    return call({call({array, wrapped}).attr("astype"_n), builtin_float()});
+    wrapped.append(value());
+    py::object values = call({call({array, wrapped}).attr("astype"_n), builtin_float()});
+    return original_part(call({transform, name, values}), Decode::unpacked);
 }
 
 // x.ravel()[0]
@@ -105,7 +104,7 @@ py::object ei_local(const Params<4>& args) {
                 if (count == 1) {
                     //     t, _ = pl.transform_to_orignial_scale(name, np.array([features_value[k]]).astype(float))
                     //     features_value[k] = t.ravel()[0]
-                    py::object t = original_scale_of(pl, name, one_float_array(features_value[position]));
+                    py::object t = one_in_original_scale(pl, name, [&] { return features_value[position]; });
                     features_value[position] = first_of(t);
                 } else if (count == 2) {
                     //     f0, f1 = (inverse_dict_inter[name] if name in inverse_dict_inter else name).split(" x ")
@@ -116,8 +115,8 @@ py::object ei_local(const Params<4>& args) {
                     auto [f0, f1] = unpack_two(call({full_name.attr("split"_n), " x "}));
                     //     t1, _ = pl.transform_to_orignial_scale(f0, np.array([interaction_terms[0]]).astype(float))
                     //     t2, _ = pl.transform_to_orignial_scale(f1, np.array([interaction_terms[1]]).astype(float))
-                    py::object t1 = original_scale_of(pl, f0, one_float_array(interaction_terms[py::int_(0)]));
-                    py::object t2 = original_scale_of(pl, f1, one_float_array(interaction_terms[py::int_(1)]));
+                    py::object t1 = one_in_original_scale(pl, f0, [&] { return interaction_terms[py::int_(0)]; });
+                    py::object t2 = one_in_original_scale(pl, f1, [&] { return interaction_terms[py::int_(1)]; });
                     //     features_value[k] = " x ".join([str(t1.ravel()[0]), str(t2.ravel()[0])])
                     py::list parts;
                     parts.append(py::str(first_of(t1)));

@@ -113,7 +113,7 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
     py::object requested = input["depth"_n];
     py::object root = input["root"_n];
     //     depth = max_depth if max_depth < depth else depth
-    py::object depth = truthy(compare(max_depth, requested, Py_LT)) ? max_depth : requested;
+    py::object depth = at_most(max_depth, requested);
 
     //     if max_depth == 0: figsize = (figsize[0], 2)
     //     else: figsize = (figsize[0], figsize[1] * depth / 5 + 0.3)
