@@ -11,9 +11,9 @@ Inputs are checked before a figure is made, so a bad call never leaves half a fi
 from .bars import PlotHBar
 from .effects import PlotEffect, PlotHeatmap
 # the look's numbers, for figures drawn beside the plots'
-from .style import (AXIS_WORDS,  # noqa: F401 BAR, BASELINE, CMAP, DENSITY, GRID, HIGH_STEM, INK, INTERCEPT,
-                    LABEL_SIZE, LOW_STEM, MUTED, NEG, NOTE_SIZE, POS, SMALLEST, SPINE, TICK_SIZE,
-                    TITLE_SIZE, Title)
+from .style import (AXIS_WORDS, BAR, BASELINE, CMAP, DENSITY, GRID, HIGH_STEM, INK,  # noqa: F401
+                    INTERCEPT, LABEL_SIZE, LOW_STEM, MUTED, NEG, NOTE_SIZE, POS, SMALLEST, SPINE,
+                    TICK_SIZE, TITLE_SIZE, Title)
 from .ticks import scale_plot_ticks
 
 __all__ = ["PlotHBar", "PlotEffect", "PlotHeatmap", "scale_plot_ticks", "Title"]
