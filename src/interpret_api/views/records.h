@@ -62,8 +62,8 @@ struct Family {
 };
 
 // The families whose effects the views build and draw each in their own way. The Python registry,
-// vexo.workflow.families.FAMILIES, knows them under the same codes: a family that brings effect
-// views of its own needs its row here besides its entry there.
+// vexo.workflow.experiment.families.FAMILIES, knows them under the same codes: a family that brings
+// effect views of its own needs its row here besides its entry there.
 inline constexpr Family kFamilies[] = {
     {"ebm", {"ExplainableBoostingClassifier", "ExplainableBoostingRegressor"}},
     {"gami", {"GAMINetRegressor", "GAMINetClassifier"}},
