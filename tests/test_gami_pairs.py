@@ -22,12 +22,11 @@ def bundled(request):
     return experiment
 
 
-def test_gami_keeps_pairs_of_the_bundled_data_that_lowered_the_held_out_loss(bundled):
+def test_gami_keeps_and_draws_pairs_of_the_bundled_data_that_lowered_the_held_out_loss(bundled, capsys):
     estimator = bundled.registered_pipeline["gami"].estimator
     kept, screened, losses = estimator.kept_pairs_, estimator.screened_pairs_, estimator.holdout_losses_
-    assert kept and set(kept) <= set(screened) and len(screened) <= 10
+    assert kept and set(kept) <= set(screened) and len(screened) <= 10 and len(losses) == len(screened) + 1
     assert list(estimator.screen_gains_) == sorted(estimator.screen_gains_, reverse=True)
-    assert len(losses) == len(screened) + 1
     # each kept pair lowered the mean held-out loss below that of the model before it
     best = losses[0]
     for pair, loss in zip(screened, losses[1:]):
@@ -36,34 +35,20 @@ def test_gami_keeps_pairs_of_the_bundled_data_that_lowered_the_held_out_loss(bun
             best = loss
     assert [tuple(t) for t in estimator.term_features_[estimator.n_features_in_:]] == kept
     names = bundled.dataset.feature_names
-    assert sorted(bundled.inter_effect_trunc_dict["gami"]) == sorted(
-        "%s x %s" % (names[a], names[b]) for a, b in kept)
-
-
-def test_gami_interaction_view_draws_a_kept_pair(bundled, capsys):
+    assert sorted(bundled.inter_effect_trunc_dict["gami"]) == sorted("%s x %s" % (names[a], names[b]) for a, b in kept)
+    # the pairs carry an effect of their own: GAMI's surface is not GAM's
+    train = bundled.registered_pipeline["gami"].transform(bundled.dataset.data)[bundled.dataset.train_index]
+    assert np.all(estimator.eval_terms(train)[:, estimator.n_features_in_:].std(axis=0) > 1e-6)
+    rows = bundled.dataset.rows(bundled.dataset.test_index)
+    out = [getattr(bundled.registered_pipeline[m], "predict" if bundled.task == "regression" else "predict_proba")(rows)
+           for m in ("gam", "gami")]
+    assert not np.allclose(out[0], out[1], rtol=1e-3, atol=1e-3)
     choices = tour.choose(bundled, "gami")
     assert " x ".join(choices.pair_names) in bundled.act_inter_lis["gami"]
     plt.close("all")
-    result = InterpretAPI(bundled, "gami").model_interpret(
-        show="global_effect_plot", bi_features=choices.pair_names, original_scale=True)
-    assert result is None and plt.get_fignums()
-    assert not REFUSALS & set(capsys.readouterr().out.splitlines())
-    plt.close("all")
-
-
-def test_gami_surface_is_not_gams(bundled):
-    rows = bundled.dataset.rows(bundled.dataset.test_index)
-    pipelines = bundled.registered_pipeline
-    if bundled.task == "regression":
-        gam_out, gami_out = pipelines["gam"].predict(rows), pipelines["gami"].predict(rows)
-    else:
-        gam_out, gami_out = (pipelines[m].predict_proba(rows)[:, 1] for m in ("gam", "gami"))
-    assert not np.allclose(gam_out, gami_out, rtol=1e-3, atol=1e-3)
-    # and the pairs carry an effect of their own on the training rows
-    estimator = pipelines["gami"].estimator
-    train = pipelines["gami"].transform(bundled.dataset.data)[bundled.dataset.train_index]
-    pairs = estimator.eval_terms(train)[:, estimator.n_features_in_:]
-    assert np.all(pairs.std(axis=0) > 1e-6)
+    assert InterpretAPI(bundled, "gami").model_interpret(
+        show="global_effect_plot", bi_features=choices.pair_names, original_scale=True) is None
+    assert plt.get_fignums() and not REFUSALS & set(capsys.readouterr().out.splitlines())
 
 
 def additive_table(seed, n=300, pair=0.0, classify=False):
@@ -89,26 +74,20 @@ def test_held_out_check_drops_what_the_screening_ranked_from_noise(cls, strength
     assert len(model.kept_pairs_) <= 3
 
 
-def test_pairs_are_reproducible_with_the_seed_and_depend_on_it():
+def test_pairs_follow_the_seed_and_none_are_screened_without_interactions_or_rows_to_hold_out():
     X, y = additive_table(5, pair=2.0)
     first, again, other = (GAMINetRegressor(random_state=s).fit(X, y) for s in (1, 1, 2))
-    assert first.screened_pairs_ == again.screened_pairs_ and first.kept_pairs_ == again.kept_pairs_
-    assert first.holdout_losses_ == again.holdout_losses_
+    assert (first.screened_pairs_, first.kept_pairs_, first.holdout_losses_) == \
+        (again.screened_pairs_, again.kept_pairs_, again.holdout_losses_)
     assert np.array_equal(first.predict(X), again.predict(X))
-    # another seed holds out other rows
-    assert first.holdout_losses_[0] != other.holdout_losses_[0]
-
-
-def test_no_pairs_without_interactions_or_without_rows_to_hold_out():
-    X, y = additive_table(6, pair=2.0)
+    assert first.holdout_losses_[0] != other.holdout_losses_[0]  # another seed holds out other rows
     none = GAMINetRegressor(interactions=0, random_state=0).fit(X, y)
-    assert none.screened_pairs_ == none.kept_pairs_ == [] and none.holdout_losses_ == []
-    assert len(none.term_features_) == X.shape[1]
+    assert none.screened_pairs_ == none.kept_pairs_ == none.holdout_losses_ == [] and len(none.term_features_) == 5
     # without pairs GAMI is the GAM of the same settings
     assert np.allclose(none.predict(X), GAMRegressor(random_state=0).fit(X, y).predict(X))
     # a held-out part of a few rows cannot tell a pair from noise: none is screened
     small = GAMINetRegressor(random_state=0).fit(X[:60], y[:60])
-    assert small.kept_pairs_ == [] and len(small.term_features_) == X.shape[1]
+    assert small.kept_pairs_ == [] and len(small.term_features_) == 5
     given = GAMINetRegressor(interactions=[(4, 3)], random_state=0).fit(X, y)
     assert given.kept_pairs_ == [(3, 4)] and given.holdout_losses_ == []
 

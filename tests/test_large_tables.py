@@ -75,14 +75,6 @@ def test_pairs_are_screened_among_the_features_with_the_strongest_main_effects(m
     assert capped.kept_pairs_ == [(1, 2)]
 
 
-def test_a_subset_of_terms_is_evaluated_as_the_whole():
-    X, y = table(n=300)
-    model = GAMINetRegressor(categorical_features=[4], interactions=[(1, 2), (3, 4)]).fit(X, y)
-    whole = model.eval_terms(X[:40])
-    for terms in ([0], [1], [5], [6, 4], [2, 5, 3]):
-        assert model.eval_terms(X[:40], terms=terms) == pytest.approx(whole[:, terms], abs=1e-12)
-
-
 def frame_of(n, task, seed=2):
     X, y = table(n=n, seed=seed)
     # no level of one row, which the test split might hold alone
@@ -99,7 +91,7 @@ def test_additive_permutation_importance_is_scikit_learns(task):
     exp.register("gami", "gami", interactions=[(1, 2), (0, 3)])
     terms = families.FAMILIES["gami"].terms(exp, "gami")
     test = exp.dataset.test_index
-    X, y = exp._inputs["gami"][test], exp.dataset.encoded_target(test)
+    X, y = exp.registered_pipeline["gami"].transform(exp.dataset.data)[test], exp.dataset.encoded_target(test)
     score = r2_score if task == "regression" else roc_auc_score
     drops = explain.additive_permutation_importance(terms, X, y, score, 4, random_state=5)
     reference = permutation_importance(exp.registered_pipeline["gami"].estimator, X, y,
@@ -108,24 +100,18 @@ def test_additive_permutation_importance_is_scikit_learns(task):
     assert drops.T == pytest.approx(reference.importances, abs=1e-10)
 
 
-def test_permutation_importance_of_a_large_test_split_uses_a_sample(monkeypatch):
+def test_permutation_importance_of_a_large_test_split_uses_a_sorted_reproducible_sample(monkeypatch):
     monkeypatch.setattr(explain, "FI_ROWS", 50)
-    seen = []
-
-    def spy(estimator, X, y, **kwargs):
-        seen.append(len(X))
-        return permutation_importance(estimator, X, y, **kwargs)
-
-    monkeypatch.setattr(families, "permutation_importance", spy)
-    results = []
+    seen, results = [], []
+    monkeypatch.setattr(families, "permutation_importance", lambda estimator, X, y, **kwargs: seen.append(len(X)) or
+                        permutation_importance(estimator, X, y, **kwargs))
     for _ in range(2):
         exp = Experiment(frame_of(400, "regression"), "y", random_state=3)
         exp.register("tree", "tree")
         exp.register("gam", "gam")
-        contributions = families.FAMILIES["gam"].terms(exp, "gam").contributions
-        rows = []
-        monkeypatch.setattr(families.FAMILIES["gam"].terms(exp, "gam"), "contributions",
-                            lambda X, terms=None: rows.append(len(X)) or contributions(X, terms))
+        terms, rows = families.FAMILIES["gam"].terms(exp, "gam"), []
+        monkeypatch.setattr(terms, "contributions", lambda X, terms=None, whole=terms.contributions:
+                            rows.append(len(X)) or whole(X, terms))
         results.append([exp.interpret_fi(model) for model in ("tree", "gam")])
         assert rows and set(rows) == {50}
     assert seen == [50, 50]
@@ -133,14 +119,10 @@ def test_permutation_importance_of_a_large_test_split_uses_a_sample(monkeypatch)
         assert first["feature_names"] == again["feature_names"]
         assert np.array_equal(first["importance"], again["importance"])
     assert results[0][1]["feature_names"][0] == "d"  # y ignores d
-
-
-def test_sampled_rows_are_a_sorted_reproducible_subset():
     positions = np.arange(1000) * 3 + 1
     assert np.array_equal(explain.sample_rows(positions[:40], 0, 40), positions[:40])
     sample = explain.sample_rows(positions, 0, 100)
-    assert len(sample) == 100 and set(sample) <= set(positions)
-    assert list(sample) == sorted(sample)
+    assert len(sample) == 100 and set(sample) <= set(positions) and list(sample) == sorted(sample)
     assert np.array_equal(sample, explain.sample_rows(positions, 0, 100))
     assert not np.array_equal(sample, explain.sample_rows(positions, 1, 100))
 
@@ -153,11 +135,8 @@ def test_relu_network_of_a_long_table_trains_fewer_epochs_and_explains_a_sample(
         pipeline = exp.register("relu", "reludnn", hidden_layer_sizes=(6,))
     assert pipeline.estimator.max_iter == 10 and pipeline.estimator.n_iter_ <= 10
     llms = exp.interpret_single("relu")
-    assert llms.x.shape[0] == 100 == llms.count_llms.sum()
-    assert set(llms.sample_index) <= set(exp.dataset.train_index)
-    assert np.array_equal(llms.x, exp._inputs["relu"][llms.sample_index])
+    assert llms.x.shape[0] == 100 == llms.count_llms.sum() and set(llms.sample_index) <= set(exp.dataset.train_index)
+    assert np.array_equal(llms.x, exp.registered_pipeline["relu"].transform(exp.dataset.data)[llms.sample_index])
     # a short table keeps the network's own number of epochs
-    small = Experiment(frame_of(60, "regression"), "y")
     monkeypatch.setattr(families, "_RELU_VISITS", 3000000)
-    assert small.register("relu", "reludnn").estimator.max_iter == 2000
-    assert GAMRegressor().get_params()["random_state"] is None
+    assert Experiment(frame_of(60, "regression"), "y").register("relu", "reludnn").estimator.max_iter == 2000
