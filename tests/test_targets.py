@@ -38,41 +38,38 @@ def medium():
     return exp
 
 
-def test_more_than_two_classes_default_to_the_most_frequent_and_say_so():
+def test_more_than_two_classes_default_to_the_most_frequent_and_two_keep_the_second_unless_told():
     exp = Experiment(three_classes(), "species", task="classification")
     ds = exp.dataset
-    assert list(ds.classes) == ["not large", "large"] and ds.positive_class == "large"
-    assert exp.notes is ds.notes
-    assert exp.notes == ["dropped 2 rows whose target is missing",
-                         "classification of 'large' against the rest (3 classes; the most "
-                         "frequent; choose with positive_class)"]
-    kept = ds.data["species"].to_numpy()
-    assert list(ds.encoded_target()) == list((kept == "large").astype(int))
+    assert list(ds.classes) == ["not large", "large"] and ds.positive_class == "large" and exp.notes is ds.notes
+    assert exp.notes == ["dropped 2 rows whose target is missing", "classification of 'large' against the rest "
+                         "(3 classes; the most frequent; choose with positive_class)"]
+    assert list(ds.encoded_target()) == list((ds.data["species"].to_numpy() == "large").astype(int))
     # Equally frequent classes: the first in order, numbers in numeric order.
     tied = pd.DataFrame({"x": np.arange(60.0), "y": np.repeat([10, 9, 30], 20)})
     assert Experiment(tied, "y", task="classification").dataset.positive_class == 9
+    frame = pd.DataFrame({"x": np.random.default_rng(0).normal(size=40), "sex": np.tile(["M", "F"], 20)})
+    default = Experiment(frame, "sex", task="classification")
+    assert list(default.dataset.classes) == ["F", "M"] and default.notes == []
+    flipped = Experiment(frame, "sex", task="classification", positive_class="F")
+    assert list(flipped.dataset.classes) == ["M", "F"] and flipped.notes == []
+    assert list(flipped.dataset.encoded_target()) == list((frame["sex"] == "F").astype(int))
 
 
-def test_a_chosen_class_is_what_every_family_predicts(medium):
+def test_a_chosen_class_is_what_every_family_predicts_and_every_title_and_view_explains(medium):
+    api = pytest.importorskip("vexo.workflow.interpret_api")
+    import matplotlib.pyplot as plt
+
     ds = medium.dataset
     assert list(ds.classes) == ["not medium", "medium"]
-    assert ds.notes[-1] == "classification of 'medium' against the rest (3 classes; chosen " \
-                           "with positive_class)"
-    test = ds.rows(ds.test_index)
+    assert ds.notes[-1] == "classification of 'medium' against the rest (3 classes; chosen with positive_class)"
+    test, row = ds.rows(ds.test_index), int(ds.test_index[0])
     is_medium = (test["species"] == "medium").to_numpy()
     for model in FAST:
         pipeline = medium.registered_pipeline[model]
         # Column 1 is the chosen class: it ranks the medium rows first, the others last.
         assert roc_auc_score(is_medium, pipeline.predict_proba(test)[:, 1]) > 0.8, model
         assert set(pipeline.predict(test)) <= {"medium", "not medium"}, model
-
-
-def test_every_title_and_view_explains_the_chosen_class(medium):
-    api = pytest.importorskip("vexo.workflow.interpret_api")
-    import matplotlib.pyplot as plt
-
-    row = int(medium.dataset.test_index[0])
-    for model in FAST:
         assert medium.interpret_fi(model)["title"] == \
             "Permutation Importance of P(medium) (ROC AUC drop on the test split)"
         local = medium.interpret_local_effect(model, row)
@@ -81,28 +78,12 @@ def test_every_title_and_view_explains_the_chosen_class(medium):
         view.model_interpret(show="local_fi", sample_id=row)
         response = "P(medium)" if model == "tree" else "logit of medium"
         assert plt.gcf().axes[0].get_title().startswith("Sample %d: %s " % (row, response))
-        plt.close("all")
         view.model_interpret(show="global_effect_plot", uni_feature="length")
         plt.close("all")
 
 
-def test_two_classes_keep_the_second_in_order_unless_told():
-    rng = np.random.default_rng(0)
-    frame = pd.DataFrame({"x": rng.normal(size=40), "sex": np.tile(["M", "F"], 20)})
-    default = Experiment(frame, "sex", task="classification")
-    assert list(default.dataset.classes) == ["F", "M"] and default.notes == []
-    flipped = Experiment(frame, "sex", task="classification", positive_class="F")
-    assert list(flipped.dataset.classes) == ["M", "F"] and flipped.notes == []
-    assert list(flipped.dataset.encoded_target()) == list((frame["sex"] == "F").astype(int))
-    flipped.register("glm", "glm")
-    rows = flipped.dataset.rows(flipped.dataset.test_index)
-    assert set(flipped.registered_pipeline["glm"].predict(rows)) <= {"M", "F"}
-    assert flipped.interpret_fi("glm")["title"].startswith("Permutation Importance of P(F) (")
-
-
 def test_a_class_label_with_a_percent_sign_is_written_into_titles_as_it_is():
-    rng = np.random.default_rng(0)
-    frame = pd.DataFrame({"x": rng.normal(size=60), "share": np.tile(["0%", "100%"], 30)})
+    frame = pd.DataFrame({"x": np.random.default_rng(0).normal(size=60), "share": np.tile(["0%", "100%"], 30)})
     exp = Experiment(frame, "share", task="classification")
     exp.register("glm", "glm")
     title = exp.interpret_local_fi("glm", 0)["title"]
@@ -114,13 +95,11 @@ def test_rows_without_a_target_are_dropped_and_positions_count_what_is_left():
     frame.loc[[0, 7, 29], "y"] = np.nan
     exp = Experiment(frame, "y")
     ds = exp.dataset
-    assert exp.notes == ["dropped 3 rows whose target is missing"]
-    assert ds.data.shape[0] == 27 and ds.dropped_rows == 3
-    assert not ds.data["y"].isna().any()
+    assert exp.notes == ["dropped 3 rows whose target is missing"] and ds.dropped_rows == 3
+    assert ds.data.shape[0] == 27 and not ds.data["y"].isna().any()
     assert list(ds.source_rows) == [i for i in range(30) if i not in (0, 7, 29)]
     # Position 6 is the user's row 7's successor, row 8.
     assert ds.data["x"].iloc[ds.check_sample_index(6)] == frame["x"].iloc[ds.source_rows[6]] == 8
-    assert sorted(np.concatenate([ds.train_index, ds.test_index])) == list(range(27))
     with pytest.raises(IndexError, match="the data has 27 rows once those without a target"):
         ds.check_sample_index(27)
     one = frame.assign(y=np.arange(30.0) ** 2)

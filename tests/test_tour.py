@@ -195,29 +195,6 @@ def test_the_pair_shown_is_the_strongest_term_by_its_full_and_display_names():
     assert tour.choose(experiment, "m").pair == ("age", "region")
 
 
-COLUMNS = [("größe", [1.5, 2.25, -3.0]), ("Farbe", ["grün", "blau", None]), ("n", [1, 2, 3])]
-
-
-@pytest.mark.parametrize("separator, encoding, decimal, bom, note", [
-    (",", "utf-8", ".", False, None),
-    (",", "utf-8", ".", True, None),
-    (";", "utf-8", ".", False, "read f.csv as semicolon-separated"),
-    (";", "cp1252", ",", False, "read f.csv as semicolon-separated, with decimal commas, in cp1252 (it is not UTF-8)"),
-    ("\t", "latin-1", ".", False, "read f.csv as tab-separated, in cp1252 (it is not UTF-8)"),
-    ("\t", "utf-16", ".", False, "read f.csv as tab-separated, in utf-16"),
-])
-def test_csv_dialects_read_into_the_same_table_with_a_note_of_how(tmp_path, separator, encoding, decimal, bom,
-                                                                  note):
-    lines = [[name for name, _ in COLUMNS]] + [
-        [("" if v[k] is None else str(v[k]).replace(".", decimal)) for _, v in COLUMNS] for k in range(3)]
-    text = "\n".join(separator.join(cells) for cells in lines) + "\n"
-    (tmp_path / "f.csv").write_bytes((b"\xef\xbb\xbf" if bom else b"") + text.encode(encoding))
-    frame, how = tour.read_csv(str(tmp_path / "f.csv"))
-    assert how == note and list(frame.columns) == [name for name, _ in COLUMNS]
-    assert frame["größe"].tolist() == COLUMNS[0][1] and frame["n"].tolist() == COLUMNS[2][1]
-    assert frame["Farbe"].tolist()[:2] == ["grün", "blau"] and frame["Farbe"].isna()[2]
-
-
 def test_a_header_with_a_quoted_separator_does_not_mislead_the_sniffer(tmp_path):
     for text, columns in [('"price; in $",size\n' + "".join("%d,%d\n" % (k, 2 * k) for k in range(5)),
                           ["price; in $", "size"]), ("price\n1\n2\n", ["price"])]:
@@ -302,61 +279,34 @@ def test_a_family_that_fails_leaves_the_others_and_the_gallery(tmp_path, capsys,
                          "Note: dropped 3 rows whose target is missing"]
     assert "; 2 models fitted and " in lines[2] and "2 of the 4 families failed to fit or explain" in lines[3]
     # one progress line per family, and no bar redraws off a terminal
-    progress = err.splitlines()
-    assert len(progress) == 4 and "\r" not in err and "13 views" in progress[3]
-    for line, start, end in zip(progress, [
-            "[25%] glm fitted in ", "[50%] broken failed while fitting after ",
-            "[75%] unexplained failed while explaining after ", "[100%] tree fitted in "], [
-            "", "RuntimeError: cannot fit today (the second line)",
-            " s: KeyError: \"no explanation of column 'size'\"", ""]):
-        assert line.startswith("vexo-tour: " + start) and line.endswith(end), line
+    assert [line.split(" after ")[0].split(" in ")[0] for line in err.splitlines()] == [
+        "vexo-tour: [25%] glm fitted", "vexo-tour: [50%] broken failed while fitting",
+        "vexo-tour: [75%] unexplained failed while explaining", "vexo-tour: [100%] tree fitted"] and "\r" not in err
     page = (out / "index.html").read_text(encoding="utf-8")
     parsed = Gallery(page)
-    for text in ["<li>dropped 3 rows whose target is missing</li>", '<section id="broken">',
-                 '<section id="unexplained">', "Failed while explaining: KeyError",
+    for text in ["<li>dropped 3 rows whose target is missing</li>", "Failed while explaining: KeyError",
                  "Failed while fitting: RuntimeError: cannot fit today (the second line)"]:
         assert text in page
     assert not any(name.startswith(("broken", "unexplained")) for name in parsed.figures)
-    for family in ("glm", "tree"):
-        assert parsed.figures["%s-importance" % family]["img"] == ["%s-importance.png" % family]
-        assert (out / ("%s-importance.png" % family)).exists()
+    assert all((out / parsed.figures["%s-importance" % f]["img"][0]).exists() for f in ("glm", "tree"))
 
 
-def test_help_shows_the_whole_description_and_the_examples(capsys):
-    with pytest.raises(SystemExit) as done:
-        tour.parse_args(["--help"])
-    text = capsys.readouterr().out
-    assert done.value.code == 0 and "every model into a gallery of PNG files with an index.html.\n" in text
-    # the examples keep their lines and columns, comments included
-    assert "\n    vexo-tour --data breast_cancer               # its breast cancer data" in text
-    assert "\n    vexo-tour --csv penguins.csv --target species --task classification --class Gentoo\n" in text
-    assert "``" not in text
-
-
-def test_the_progress_bar_and_the_lines_end_at_100_percent():
-    families = ["glm", "tree", "ebm"]
-    for style in ("bar", "lines"):
-        stream = io.StringIO()
-        progress = tour.Progress(families, style, stream)
-        for family in families:
-            fails = "explaining" if family == "tree" else None
-            progress.start(family)
-            for what in progress.STEPS + tuple(view.slug for view in tour.VIEWS):
-                with progress.step(what):
-                    pass
-                if what == fails:
-                    break
-            progress.finish(tour.Section(family, "", [], fails, "ValueError: no" if fails else None))
-        progress.close()
-        written = stream.getvalue()
-        if style == "bar":
-            # the last redraw stays on screen, full, and the failure is written above it
-            last, total = written.rstrip("\n").split("\r")[-1], len(families) * progress.per_family
-            assert "100%" in last and "%d/%d" % (total, total) in last and "done" in last, last
-            assert "vexo-tour: tree failed while explaining" in written
-        else:
-            assert [line.split("]")[0] for line in written.splitlines()] == [
-                "vexo-tour: [33%", "vexo-tour: [66%", "vexo-tour: [100%"] and "\r" not in written
+def test_the_progress_bar_ends_at_100_percent_with_the_failures_above_it():
+    families, stream = ["glm", "tree", "ebm"], io.StringIO()
+    bar = tour.Progress(families, "bar", stream)
+    for family in families:
+        fails = "explaining" if family == "tree" else None
+        bar.start(family)
+        for what in bar.STEPS + tuple(view.slug for view in tour.VIEWS):
+            with bar.step(what):
+                pass
+            if what == fails:
+                break
+        bar.finish(tour.Section(family, "", [], fails, "ValueError: no" if fails else None))
+    bar.close()
+    last, total = stream.getvalue().rstrip("\n").split("\r")[-1], len(families) * bar.per_family
+    assert "100%" in last and "%d/%d" % (total, total) in last and "done" in last, last
+    assert "vexo-tour: tree failed while explaining" in stream.getvalue()
 
 
 class Drawing:
