@@ -8,6 +8,7 @@ import io
 import matplotlib.pyplot as plt
 import pytest
 
+import tables
 from reading import problems
 from vexo.workflow import look, tour
 from vexo.workflow.figures import capture
@@ -39,13 +40,9 @@ def unlabelled_axes(figure):
 @pytest.fixture(scope="module", params=["diabetes", "breast_cancer"])
 def gallery(request):
     """{(family, view slug): [figures]} of every view of every family on a bundled table."""
-    args = tour.parse_args(["--data", request.param])
-    _, frame, target = tour.load_table(args)
-    experiment = tour.make_experiment(frame, target, args.task, seed=args.seed)
-    drawn = {}
+    experiment, drawn = tables.bundled(request.param), {}
     with look.context():
         for family in tour.model_families():
-            experiment.register(family, family)
             api, choices = InterpretAPI(experiment, family), tour.choose(experiment, family)
             for view in tour.VIEWS:
                 with capture() as figures, tour.displayed_tables(), contextlib.redirect_stdout(io.StringIO()):
