@@ -7,6 +7,7 @@ import warnings
 
 import matplotlib
 import matplotlib.pyplot as plt
+import pandas as pd
 import pytest
 from matplotlib import font_manager
 
@@ -43,53 +44,41 @@ def missing_glyph_warnings(text):
     return [w for w in caught if "missing from" in str(w.message)]
 
 
-def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that_has_it(tmp_path):
+def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that_has_it(tmp_path, monkeypatch):
+    from vexo.workflow.experiment import Experiment
+
     # STIXGeneral ships with matplotlib, so every machine has a font beyond the default.
     rare = letter_only_in("STIXGeneral")
     assert missing_glyph_warnings("age " + rare)
-    assert fonts.use_fonts_for(["age", "Größe", "x" + rare]) == ["STIXGeneral"]
+    # the experiment sets up fonts for its names and class labels
+    Experiment(pd.DataFrame({"a": range(20), "y": ["yes " + rare, "no"] * 10}), "y", task="classification")
     assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
     assert not missing_glyph_warnings("age " + rare + " Größe")
     # names that the fonts in use already have add nothing more
     assert fonts.use_fonts_for(["Größe", "Ελληνικά", rare, 3.5]) == []
-    assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
     (tmp_path / "broken.ttf").write_bytes(b"not a font")
     assert fonts._charmap(str(tmp_path / "broken.ttf")) == frozenset()
-
-
-def test_the_experiment_sets_up_fonts_for_its_names_and_class_labels():
-    import pandas as pd
-
-    from vexo.workflow.experiment import Experiment
-
-    rare = letter_only_in("STIXGeneral")
-    Experiment(pd.DataFrame({"a": range(20), "y": ["yes " + rare, "no"] * 10}), "y", task="classification")
-    assert len(matplotlib.rcParams["font.family"]) == 2 and not missing_glyph_warnings(rare)
+    # a font installed after matplotlib's cache was built is found
+    monkeypatch.setitem(matplotlib.rcParams, "font.family", ["sans-serif"])
+    known = font_manager.fontManager.ttflist
+    monkeypatch.setattr(font_manager.fontManager, "ttflist", [e for e in known if e.name != "STIXGeneral"])
+    monkeypatch.setattr(font_manager, "findSystemFonts",
+                        lambda *args, **kwargs: sorted({e.fname for e in known if e.name == "STIXGeneral"}))
+    monkeypatch.setattr(fonts, "_scanned", [])
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert fonts.use_fonts_for([rare]) == ["STIXGeneral"]
 
 
 def test_characters_that_no_font_has_are_warned_about_once(monkeypatch):
     monkeypatch.setattr(fonts, "_candidates", lambda families: {})
     monkeypatch.setattr(fonts, "_scanned", [True])
-    chinese = "身高"
     with pytest.warns(fonts.MissingGlyphsWarning, match="身高") as caught:
-        assert fonts.use_fonts_for([chinese, "age"]) == []
-    assert len(caught) == 1 and "\n" not in str(caught[0].message)
-    assert matplotlib.rcParams["font.family"] == ["sans-serif"]
+        assert fonts.use_fonts_for(["身高", "age"]) == []
+    assert len(caught) == 1 and "\n" not in str(caught[0].message) and matplotlib.rcParams["font.family"] == ["sans-serif"]
     with warnings.catch_warnings():
         warnings.simplefilter("error")
-        fonts.use_fonts_for(["高身", chinese])
+        fonts.use_fonts_for(["高身", "身高"])
     with pytest.warns(fonts.MissingGlyphsWarning) as caught:
-        fonts.use_fonts_for([chinese + "体重"])
+        fonts.use_fonts_for(["身高体重"])
     assert "体重" in str(caught[0].message) and "身" not in str(caught[0].message)
-
-
-def test_fonts_installed_after_the_cache_was_built_are_found(monkeypatch):
-    rare = letter_only_in("STIXGeneral")
-    known = font_manager.fontManager.ttflist
-    # matplotlib's cache as it was before STIX was installed; the system has it now
-    monkeypatch.setattr(font_manager.fontManager, "ttflist", [e for e in known if e.name != "STIXGeneral"])
-    monkeypatch.setattr(font_manager, "findSystemFonts",
-                        lambda *args, **kwargs: sorted({e.fname for e in known if e.name == "STIXGeneral"}))
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        assert fonts.use_fonts_for([rare]) == ["STIXGeneral"]
