@@ -67,9 +67,7 @@ def test_main_effect_follows_the_true_curve_and_noise_and_the_true_pair_rank_as_
         assert sorted(entries) == sorted(names)
     if family == "gami":  # the true pair leads the screening and is the one kept
         estimator = known.registered_pipeline["gami"].estimator
-        assert estimator.screened_pairs_[0] == (2, 3) and estimator.kept_pairs_ == [(2, 3)]
-        with pytest.raises(KeyError):
-            explainer["x0 x x1"]
+        assert estimator.screened_pairs_[0] == (2, 3) and estimator.kept_pairs_ == [(2, 3)] and "x0 x x1" not in explainer
 
 
 @pytest.mark.parametrize("family", FAMILIES)
@@ -104,8 +102,6 @@ def test_the_explainers_are_read_from_the_fitted_terms(known):
     for t, name in enumerate(["x0", "x1", "x2", "x3", "noise"]):
         item = exp.main_effect_[name]
         assert item["fidx"] == [t] and np.allclose(item["predict_func"](X), terms[:, t])
-        assert len(item["density"]["names"]) == len(item["density"]["scores"]) + 1
-        assert exp.estimator.feature_types[t] == "continuous"
         assert exp.min_value_[t] == pytest.approx(X[known.dataset.train_index, t].min(), abs=1e-6)
     pair = exp.interaction_["x2 x x3"]
     t = [tuple(f) for f in ebm.term_features_].index((2, 3))
@@ -122,7 +118,6 @@ def test_the_explainers_are_read_from_the_fitted_terms(known):
     # Row 0 is the top of the second feature's range, column 0 the left of the first's.
     assert item["outputs"][0, 0] == pytest.approx(estimator.pair_grid(t, x2[:1], x3[-1:])[0, 0])
     # The pure interaction of a purified pair averages out along either feature.
-    on_rows = estimator.eval_terms(X[known.dataset.train_index])[:, t]
-    assert abs(on_rows.mean()) < 1e-9
     train = X[known.dataset.train_index]
-    assert np.corrcoef(on_rows, (train[:, 2] - 0.5) * (train[:, 3] - 0.5))[0, 1] > 0.95
+    on_rows = estimator.eval_terms(train)[:, t]
+    assert abs(on_rows.mean()) < 1e-9 and np.corrcoef(on_rows, (train[:, 2] - 0.5) * (train[:, 3] - 0.5))[0, 1] > 0.95
