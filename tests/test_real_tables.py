@@ -27,19 +27,11 @@ def messy_frame(task, n=N, seed=3):
     rng = np.random.default_rng(seed)
     island = rng.choice(["Biscoe", "Dream", "Torgersen"], n).astype(object)
     bill = rng.normal(44, 5, n)
-    frame = pd.DataFrame({
-        "id": ["P%04d" % i for i in range(n)],
-        "a x b": rng.uniform(0, 1, n),
-        "island": island,
-        "bill": bill,
-        "depth": rng.normal(17, 2, n),
-        "year": 2007,
-        "date": [str(d.date()) for d in pd.Timestamp("2021-03-04") + pd.to_timedelta(
-            rng.integers(0, 400, n), unit="D")],
-    })
+    frame = pd.DataFrame({"id": ["P%04d" % i for i in range(n)], "a x b": rng.uniform(0, 1, n), "island": island,
+                          "bill": bill, "depth": rng.normal(17, 2, n), "year": 2007, "date": [
+                              str(d.date()) for d in pd.Timestamp("2021-03-04") + pd.to_timedelta(rng.integers(0, 400, n), unit="D")]})
     days = (pd.to_datetime(frame["date"]) - pd.Timestamp("2021-03-04")).dt.days.to_numpy()
-    signal = (2 * frame["a x b"] + (island == "Dream") - (island == "Biscoe")
-              + 0.2 * (bill - 44) + days / 400.0 - 1)
+    signal = 2 * frame["a x b"] + (island == "Dream") - (island == "Biscoe") + 0.2 * (bill - 44) + days / 400.0 - 1
     frame["bill"] = frame["bill"].where(rng.uniform(size=n) > 0.2)   # 20% gaps: flagged
     frame.loc[7, "depth"] = np.nan                                  # one gap: not flagged
     frame.loc[[3, 11, 40], "island"] = None
@@ -75,12 +67,10 @@ def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_unit
     ds, notes = exp.dataset, "\n".join(exp.notes)
     assert exp.notes is ds.notes and "depth missing" not in notes
     for expected in [
-            "column 'a x b' renamed 'a × b'",
+            "column 'a x b' renamed 'a × b'", "column 'year' takes one value in the training split: left out",
             "column 'id' holds identifiers (128 of its 128 training values are distinct): left out",
-            "column 'year' takes one value in the training split: left out",
-            "column 'date' holds dates: days since 2021-03-", "column 'bill' misses",
-            "the 0/1 feature 'bill missing' marks them", "column 'depth' misses 1 value(s)",
-            "column 'island' misses 3 value(s): they form the level 'missing'",
+            "column 'date' holds dates: days since 2021-03-", "column 'bill' misses", "column 'depth' misses 1 value(s)",
+            "the 0/1 feature 'bill missing' marks them", "column 'island' misses 3 value(s): they form the level 'missing'",
             "column 'island': 1 value(s) of level(s) that the training split lacks count as 'missing'"]:
         assert expected in notes
     assert ds.feature_names == ["a × b", "island", "bill", "bill missing", "depth", "date"]
@@ -89,8 +79,7 @@ def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_unit
     # the data keeps the user's values, gaps included
     assert ds.data["bill"].isna().sum() == frame["bill"].isna().sum()
     # no name handed out holds the pair separator
-    names = list(ds.feature_names) + list(ds.truncated_columns_dict_10.values()) + list(
-        ds.truncated_columns_dict_15.values())
+    names = ds.feature_names + list(ds.truncated_columns_dict_10.values()) + list(ds.truncated_columns_dict_15.values())
     assert not [n for n in names if " x " in n or n.endswith(" x") or n.startswith("x ")]
     for model in ("ebm", "gami"):
         assert [pair.split(" x ") for pair in exp.act_inter_lis[model]] == [[ds.truncated_columns_dict_15["a × b"], "bill"]]
@@ -135,8 +124,7 @@ def test_every_view_draws_or_refuses(messy, model):
     exp, _, test_row = messy
     view, failures = api.InterpretAPI(exp, model), []
     for show, arguments in views(exp, test_row):
-        printed = io.StringIO()
-        with capture() as figures, contextlib.redirect_stdout(printed):
+        with capture() as figures, contextlib.redirect_stdout(io.StringIO()) as printed:
             try:
                 view.model_interpret(show=show, **arguments)
             except TypeError:
