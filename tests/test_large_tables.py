@@ -1,13 +1,11 @@
 """What keeps large tables in bounded time: the GAMs fit, choose their penalty and screen pairs
 on samples of the rows, permutation importance shuffles a sample of the test rows (re-evaluating
-an additive model's terms only where a feature enters them), and the ReLU network's local linear
-models cover a sample of the training rows. The bounds are lowered here so that small tables
+an additive model's terms only where a feature enters them). The bounds are lowered here so that small tables
 cross them."""
 
 import numpy as np
 import pandas as pd
 import pytest
-from sklearn.exceptions import ConvergenceWarning
 from sklearn.inspection import permutation_importance
 from sklearn.metrics import r2_score, roc_auc_score
 
@@ -93,18 +91,3 @@ def test_permutation_importance_of_a_large_test_split_uses_a_sorted_reproducible
     sample = explain.sample_rows(positions, 0, 100)
     assert len(sample) == 100 and set(sample) <= set(positions) and list(sample) == sorted(sample)
     assert not np.array_equal(sample, explain.sample_rows(positions, 1, 100))
-
-
-def test_relu_network_of_a_long_table_trains_fewer_epochs_and_explains_a_sample(monkeypatch):
-    monkeypatch.setattr(families, "_RELU_VISITS", 4000)
-    monkeypatch.setattr(families, "_LLM_ROWS", 100)
-    exp = Experiment(frame_of(500, "regression"), "y")
-    with pytest.warns(ConvergenceWarning):  # the budget ends the training, not convergence
-        pipeline = exp.register("relu", "reludnn", hidden_layer_sizes=(6,))
-    assert pipeline.estimator.max_iter == 10 and pipeline.estimator.n_iter_ <= 10
-    llms = exp.interpret_single("relu")
-    assert llms.x.shape[0] == 100 == llms.count_llms.sum() and set(llms.sample_index) <= set(exp.dataset.train_index)
-    assert np.array_equal(llms.x, exp.registered_pipeline["relu"].transform(exp.dataset.data)[llms.sample_index])
-    # a short table keeps the network's own number of epochs
-    monkeypatch.setattr(families, "_RELU_VISITS", 3000000)
-    assert Experiment(frame_of(60, "regression"), "y").register("relu", "reludnn").estimator.max_iter == 2000

@@ -8,7 +8,6 @@ import subprocess
 import sys
 import html
 import re
-from types import SimpleNamespace
 
 import matplotlib.image as mpimg
 import numpy as np
