@@ -60,6 +60,13 @@ def test_local_contributions_add_up_to_the_response_from_the_baseline(experiment
     local = exp.interpret_local_fi("relu", row, centered=centered)
     assert sum(local["y"]) == pytest.approx(linear_response(exp.registered_pipeline["relu"].estimator, X)[row] - (
         bias + weights @ llms.x.mean(axis=0) if centered else bias))
+    # an additive model's from its intercept or the training mean, through a part per term
+    for model in ("ebm", "gam", "gami"):
+        response, row = linear_response(exp.registered_pipeline[model].estimator, inputs(exp, model)), 17
+        local = exp.interpret_local_effect(model, row)
+        assert sum(local["y"]) == pytest.approx(response[row]) and (model == "gam") != any(" x " in n for n in local["x"])
+        baseline = response[exp.dataset.train_index].mean() if centered else dict(zip(local["x"], local["y"]))["Intercept"]
+        assert sum(exp.interpret_local_fi(model, row, centered=centered)["y"]) == pytest.approx(response[row] - baseline)
     # a tree's from the training mean, with the 5th and 95th percentiles of their training spread as stems
     X = inputs(exp, "tree")
     response = model_response(exp.registered_pipeline["tree"].estimator, X)
