@@ -9,7 +9,6 @@ import sys
 import html
 import re
 
-import matplotlib.image as mpimg
 import numpy as np
 import pytest
 from PIL import Image
@@ -100,9 +99,6 @@ def test_the_gallery_agrees_with_the_view_table_and_links_its_images(gallery):
     images = {src for figure in parsed.values() for src in figure["img"]}
     assert images and set(re.findall('<a href="([^"#]+)"', page)) == images
     assert {name for name in os.listdir(out) if name.endswith(".png")} == images
-    for name in images:
-        pixels = mpimg.imread(out / name)[..., :3]
-        assert 0.01 < (pixels.min(axis=2) < 0.9).mean() < 0.9 and np.ptp(pixels) > 0.5, name
     # shown at half their pixel size: drawn at twice the resolution
     assert all(srcset == src + " 2x" for figure in parsed.values()
                for src, srcset in zip(figure["img"], figure["srcset"]))
@@ -158,33 +154,8 @@ def test_mistakes_in_the_command_and_bad_tables_end_with_one_line(tmp_path, monk
 
     monkeypatch.setattr(families.FAMILIES["glm"], "classes", lambda: (Unfittable, Unfittable))
     monkeypatch.setattr(tour, "model_families", lambda: ["glm", "tree"])
-    status, printed, _ = run(t + ["a", "--out", "g"], capsys)
+    status, printed, err = run(t + ["a", "--out", "g"], capsys)
     page = (tmp_path / "g" / "index.html").read_text(encoding="utf-8")
     assert status == 0 and "1 of the 2 families failed to fit or explain" in printed
+    assert "[50%] glm failed while fitting" in err and "[100%] tree fitted" in err
     assert "Failed while fitting: RuntimeError: cannot fit today" in page and (tmp_path / "g" / "tree-importance.png").exists()
-
-
-def test_the_class_option_is_read_as_the_target_holds_its_labels(tmp_path):
-    (tmp_path / "t.csv").write_text("a,grade,score,word,flag\n" + "".join(
-        "%d,%d,%s,%s,%s\n" % (k, k % 3, k % 3 + 0.0, "abc"[k % 3], k % 2 == 0) for k in range(30)))
-    for column, label, value in [("grade", "2", 2), ("score", "2", 2.0), ("score", "1.0", 1.0), ("word", "b", "b"),
-                                 ("flag", "true", True)]:
-        args = tour.parse_args(["--csv", str(tmp_path / "t.csv"), "--target", column, "--task", "classification",
-                                "--class", label])
-        chosen = tour.make_experiment(*tour.load_table(args)[1:], args.task, args.seed, args.positive_class)
-        for given in (args.positive_class, chosen.dataset.positive_class):
-            assert given == value and type(given) is type(value), (column, label)
-
-
-def test_the_progress_bar_ends_at_100_percent_with_the_failures_above_it():
-    families, stream = ["glm", "tree", "ebm"], io.StringIO()
-    bar = tour.Progress(families, "bar", stream)
-    for family in families:
-        bar.start(family)
-        for what in bar.STEPS[:2] if family == "tree" else bar.STEPS + tuple(view.slug for view in tour.VIEWS):
-            with bar.step(what):
-                pass
-        bar.finish(tour.Section(family, "", [], *(("explaining", "ValueError: no") if family == "tree" else (None, None))))
-    bar.close()
-    last, total = stream.getvalue().rstrip("\n").split("\r")[-1], len(families) * bar.per_family
-    assert "100%" in last and "%d/%d" % (total, total) in last and "vexo-tour: tree failed while explaining" in stream.getvalue()
