@@ -87,7 +87,3 @@ def test_permutation_importance_of_a_large_test_split_uses_a_sorted_reproducible
     for first, again in zip(*results):
         assert first["feature_names"] == again["feature_names"] and np.array_equal(first["importance"], again["importance"])
     assert results[0][1]["feature_names"][0] == "d"  # y ignores d
-    positions = np.arange(1000) * 3 + 1
-    sample = explain.sample_rows(positions, 0, 100)
-    assert len(sample) == 100 and set(sample) <= set(positions) and list(sample) == sorted(sample)
-    assert not np.array_equal(sample, explain.sample_rows(positions, 1, 100))

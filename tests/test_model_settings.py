@@ -15,12 +15,10 @@ def small():
 
 
 @pytest.mark.parametrize("family, settings, message", [
-    ("ebm", {"outer_bags": 0}, "outer_bags"),
     ("ebm", {"bags": 3}, "ExplainableBoostingRegressor has no setting.*'bags'.*outer_bags"),
     ("gam", {"n_splines": 2}, "n_splines must be an integer of at least 4, got 2"),
     ("gam", {"lam": -1}, 'lam must be a positive number or "auto", got -1'),
     ("gam", {"categorical_features": [9]}, "categorical_features must be column positions below 5"),
-    ("gami", {"interactions": -1}, "interactions must be an integer of at least 0"),
     ("gami", {"interactions": [(0, 0)]}, "pairs of distinct column positions"),
     ("gami", {"validation_fraction": 1.0}, "validation_fraction must lie between 0 and 1, got 1.0"),
     ("glm", {"depth": 2}, "LinearRegression has no setting.*'depth'"),
