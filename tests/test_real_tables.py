@@ -143,29 +143,24 @@ def originals(result, name, frame):
 
 
 def test_the_preparation_learns_from_the_training_split_and_reads_any_kind_of_column():
-    n, days = 30, pd.date_range("2020-01-05", periods=30, freq="D")
+    n = 30
     frame = pd.DataFrame({
         "v": np.r_[np.arange(28.0), 100, np.nan], "c": list("abababab" * 3) + ["a", None, "rare", "b", "new", None],
-        "when": days, "cplx": np.ones(n) * 1j, "held": pd.Series([1, 2.5, None] * 10, dtype=object),
+        "cplx": np.ones(n) * 1j, "held": pd.Series([1, 2.5, None] * 10, dtype=object),
         "flag": pd.array([True, False, None] * 10, dtype="boolean"), "span": pd.to_timedelta(np.arange(n), unit="h"),
         "zoned": pd.date_range("2020-01-01 12:00", periods=n, freq="12h", tz="Europe/Oslo"),
         "order": pd.Categorical(list("hlhlhlmm" * 4)[:n], categories=list("mlhx"))})
     frame.loc[[2, 5], "v"] = np.nan  # rows 28 and 29: the test split
     result = prepared(frame)
-    assert result.feature_names == ["v", "v missing", "c", "when", "held", "held missing",
+    assert result.feature_names == ["v", "v missing", "c", "held", "held missing",
                                     "flag", "flag missing", "span", "zoned", "order"]
     # the median of the training rows: the test value 100 counts for nothing
     assert result.features["v"].median == 14.5 and originals(result, "v", frame)[-4:] == [26, 27, 100, 14.5]
-    assert originals(result, "v missing", frame)[:6] == [0, 0, 1, 0, 0, 1]
     # "rare" has one training row, "new" none, the test split's own gap takes the level 'missing' of training
     assert list(result.features["c"].labels) == ["a", "b", "other", "missing"]
     assert originals(result, "c", frame)[-6:] == ["a", "missing", "other", "b", "other", "missing"]
-    notes = "\n".join(result.notes)
-    for expected in ["column 'c': 1 of its 3 levels (1 with fewer than 3 training rows) form the level 'other'",
-                     "column 'when' holds dates: days since 2020-01-05, its first date in the training split",
-                     "column 'cplx' has dtype complex128, which no model takes: left out"]:
-        assert expected in notes
-    assert list(result.data["when"]) == list(range(n))
+    assert {"column 'c': 1 of its 3 levels (1 with fewer than 3 training rows) form the level 'other'",
+            "column 'cplx' has dtype complex128, which no model takes: left out"} <= set(result.notes)
     assert originals(result, "flag", frame)[:3] == [1, 0, 1] and list(result.data["span"])[:2] == [0, 1 / 24]
     assert list(result.data["zoned"])[:3] == [0, 0.5, 1]
     # a category dtype keeps its order, without the levels that training lacks
