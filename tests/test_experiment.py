@@ -11,14 +11,12 @@ from vexo.workflow.experiment import Experiment
 @pytest.mark.parametrize("change, task, family, message", [
     (lambda f: f.iloc[0:0], "regression", "glm", "data is empty"),
     (lambda f: f.rename(columns={"y": "z"}), "regression", "glm", "target column 'y' is not in the data"),
-    (lambda f: f.assign(y="a"), "classification", "glm", "at least two classes.*single value .a.$"),
     (lambda f: f[["y"]].assign(when=pd.Timestamp("2024-01-01"),
                                id=["r%d" % i for i in range(len(f))]),
      "regression", "glm", "^no column is left to explain 'y': 'when' takes one value in the "
      "training split; 'id' holds identifiers \\(48 of its 48 training values are distinct\\)$"),
     (lambda f: f, "regression", "svm", "unknown model family 'svm'"),
-], ids=["empty frame", "unknown target", "one-class target", "nothing left to explain",
-        "unknown family"])
+])
 def test_bad_input_is_refused_with_a_named_problem(change, task, family, message):
     with pytest.raises(ValueError, match=message):
         Experiment(change(make_frame(n=60)), "y", task=task).register("m", family)

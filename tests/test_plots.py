@@ -30,7 +30,7 @@ def linear(feature, values):
     return values * 10.0 + 5.0, None
 
 
-@pytest.mark.parametrize("X", [["a", "b", "a"], np.array(["a", "b", "a"]), pd.Index(["a", "b", "a"])])
+@pytest.mark.parametrize("X", [["a", "b", "a"], pd.Index(["a", "b", "a"])])
 def test_plain_bars_keep_order_labels_title_and_size(shows, X):
     assert PlotHBar().plot(X=X, height=pd.Series([0.1, 0.5, 0.3]), title="Feature Importance",
                            figsize=(7, 5)) is None
@@ -62,8 +62,6 @@ def test_signed_bars_and_stems_take_colour_by_sign_and_show_their_values(shows):
     [stems] = [c for c in ax.collections if c.get_gid() == "stem"]
     np.testing.assert_allclose([seg[:, 0] for seg in stems.get_segments()], np.column_stack([s0, s1]))
     assert labels(ax.texts) == ["1.5", "2.5", "3.5"]
-    for text, row in zip(ax.texts, zip(h, s0, s1)):  # labelled at the outer end
-        assert text.xy[0] == pytest.approx(max(row) if row[0] >= 0 else min(row))
 
 
 @pytest.mark.parametrize("scaler, tick_labels", [

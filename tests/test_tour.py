@@ -97,15 +97,10 @@ def test_the_gallery_agrees_with_the_view_table_and_links_its_images(gallery):
                 assert all(name in figure["alt"][0] for name in choices.pair), figure
     assert abbreviated
     images = {src for figure in parsed.values() for src in figure["img"]}
-    assert images and set(re.findall('<a href="([^"#]+)"', page)) == images
-    assert {name for name in os.listdir(out) if name.endswith(".png")} == images
+    assert images and set(re.findall('<a href="([^"#]+)"', page)) == images == set(os.listdir(out)) - {"index.html"}
     # shown at half their pixel size: drawn at twice the resolution
     with Image.open(out / sorted(images)[0]) as image:
         assert np.allclose(image.info["dpi"], (tour.DPI, tour.DPI), atol=0.1)
-    # only trees and tables take a row of their own; the summary is an HTML table
-    assert {name.split("-", 1)[1] for name, f in parsed.items() if f["wide"]} == \
-        {"llm-summary", "tree", "tree-path"}
-    assert "<th>Count</th>" in page
 
 
 def test_mistakes_in_the_command_and_bad_tables_end_with_one_line(tmp_path, monkeypatch, capsys):
@@ -120,12 +115,10 @@ def test_mistakes_in_the_command_and_bad_tables_end_with_one_line(tmp_path, monk
             (["--csv", "absent.csv", "--target", "a"], "no such file: absent.csv"),
             (t + ["cost"], "no column 'cost' in t.csv"), (t + ["kind"], "column 'kind' is not numeric"),
             (["--csv", "t.csv"], "--csv needs --target COLUMN"), (["--rows", "0"], "--rows must be a positive number"),
-            (["--rows", "40", "--out", "t.csv"], "cannot make the folder t.csv"),
             (["--csv", "header.csv", "--target", "price"], "header.csv: the file has no rows"),
             (["--csv", "blank.csv", "--target", "price"], "cannot read blank.csv as CSV: "),
             (["--csv", "image.csv", "--target", "a"], "cannot read image.csv as CSV: it is not a text"),
             (t + ["same"] + classify, "column 'same' takes a single value; a classification target needs at least 2"),
-            (t + ["kind", "--class", "w"] + classify, "--class w is not a class of column 'kind'; its classes are x, y, z"),
             # the label reaches the experiment, which refuses a class of 3 rows
             (t + ["rare", "--class", "r"] + classify, "class 'r' of the target 'rare': 3 rows; a classification needs"),
             (t + ["a", "--class", "3"], "--class is for a classification target; the task is regression"),
