@@ -13,38 +13,27 @@ def test_each_training_sample_is_in_one_llm_that_is_the_network_on_it(experiment
     estimator = exp.registered_pipeline["relu"].estimator
     output = linear_response(estimator, llms.x)
     for k, rows in enumerate(llms.sample_idx_by_llms):
-        local = llms.all_biases[k] + llms.x[rows] @ llms.all_weights[k]
-        assert np.allclose(local, output[rows], rtol=1e-9, atol=1e-9)
+        assert np.allclose(llms.all_biases[k] + llms.x[rows] @ llms.all_weights[k], output[rows], rtol=1e-9, atol=1e-9)
     if exp.task == "classification":
         # The linear models are those of the logit: the sigmoid gives the probability.
-        rows = np.arange(llms.x.shape[0])
-        logit = llms.all_biases[llms.llm_of_sample] + np.sum(llms.weights_of(rows) * llms.x, 1)
+        logit = llms.all_biases[llms.llm_of_sample] + np.sum(llms.weights_of(np.arange(len(llms.x))) * llms.x, 1)
         assert np.allclose(1 / (1 + np.exp(-logit)), estimator.predict_proba(llms.x)[:, 1])
-
     n = len(exp.dataset.train_index)
-    assert sorted(np.concatenate(llms.sample_idx_by_llms)) == list(range(n))
-    assert llms.count_llms.sum() == n
-    assert list(llms.count_llms) == [len(r) for r in llms.sample_idx_by_llms]
-    assert list(llms.count_llms) == sorted(llms.count_llms, reverse=True)
+    assert sorted(np.concatenate(llms.sample_idx_by_llms)) == list(range(n)) and llms.count_llms.sum() == n
+    assert list(llms.count_llms) == [len(r) for r in llms.sample_idx_by_llms] == sorted(llms.count_llms, reverse=True)
     assert list(llms.sample_index) == list(exp.dataset.train_index)
 
 
-def test_a_point_outside_the_samples_gets_its_own_exact_model():
-    rng = np.random.default_rng(1)
-    X = rng.uniform(size=(200, 3))
+def test_a_point_outside_the_samples_gets_its_own_exact_model_and_a_hand_made_network_its_regions():
+    X = np.random.default_rng(1).uniform(size=(200, 3))
     net = ReluDNNRegressor(hidden_layer_sizes=(6,), random_state=0).fit(X, np.abs(X[:, 0] - 0.5) + X[:, 1])
     llms = LocalLinearModels(net.relu_layers(), X[:50], ["a", "b", "c"])
     for point in X[50:60]:
         weights, bias = llms.local_model(point)
         assert bias + weights @ point == pytest.approx(net.predict(point[None, :])[0])
-
-
-def test_region_model_of_a_hand_made_network():
     # out = relu(x0 - x1) + 2 relu(x1) - 1
-    layers = [(np.array([[1.0, 0.0], [-1.0, 1.0]]), np.zeros(2)),
-              (np.array([[1.0], [2.0]]), np.array([-1.0]))]
+    layers = [(np.array([[1.0, 0.0], [-1.0, 1.0]]), np.zeros(2)), (np.array([[1.0], [2.0]]), np.array([-1.0]))]
     out, pattern = relu_forward(layers, np.array([[2.0, 1.0], [0.0, 1.0], [1.0, -1.0]]))
     assert list(out) == [2.0, 1.0, 1.0]
-    for active, expected in zip(pattern, [[1.0, 1.0], [0.0, 2.0], [1.0, -1.0]]):
-        weights, bias = region_linear_model(layers, active)
-        assert list(weights) == expected and bias == -1.0
+    assert [(list(w), b) for w, b in (region_linear_model(layers, active) for active in pattern)] == \
+        [([1.0, 1.0], -1.0), ([0.0, 2.0], -1.0), ([1.0, -1.0], -1.0)]

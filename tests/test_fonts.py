@@ -1,11 +1,13 @@
 """Names in any script are drawn with an installed font that has their glyphs, and a script
 that no font has is said once."""
 
+import io
 import unicodedata
 import warnings
 
 import matplotlib
 import matplotlib.pyplot as plt
+import pandas as pd
 import pytest
 from matplotlib import font_manager
 
@@ -20,20 +22,15 @@ def fresh_fonts(monkeypatch):
     monkeypatch.setattr(fonts, "_scanned", [])
 
 
-def default_charmap():
-    return fonts._charmap(font_manager.findfont(font_manager.FontProperties(family=["sans-serif"])))
-
-
 def letter_only_in(family):
     """A letter or symbol that the family has and no installed font outside its foundry (the
     first four letters of its name) but placeholder fonts."""
-    others = set(default_charmap())
+    others = set(fonts._charmap(font_manager.findfont(font_manager.FontProperties(family=["sans-serif"]))))
     for entry in font_manager.fontManager.ttflist:
         if not entry.name.lower().startswith((family[:4].lower(),) + fonts._PLACEHOLDERS):
             others |= fonts._charmap(entry.fname)
     path = next(e.fname for e in font_manager.fontManager.ttflist if e.name == family)
-    extra = sorted(fonts._charmap(path) - others)
-    return next(chr(c) for c in extra if unicodedata.category(chr(c))[0] in "LS")
+    return next(chr(c) for c in sorted(fonts._charmap(path) - others) if unicodedata.category(chr(c))[0] in "LS")
 
 
 def missing_glyph_warnings(text):
@@ -41,71 +38,40 @@ def missing_glyph_warnings(text):
     figure.text(0.1, 0.5, text)
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        figure.savefig(__import__("io").BytesIO(), format="png")
+        figure.savefig(io.BytesIO(), format="png")
     plt.close(figure)
     # "missing from font(s) ..." since matplotlib 3.8, "missing from current font" before
     return [w for w in caught if "missing from" in str(w.message)]
 
 
-def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that_has_it():
+def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that_has_it(monkeypatch):
+    from vexo.workflow.experiment import Experiment
+
     # STIXGeneral ships with matplotlib, so every machine has a font beyond the default.
     rare = letter_only_in("STIXGeneral")
     assert missing_glyph_warnings("age " + rare)
-
-    added = fonts.use_fonts_for(["age", "Größe", "x" + rare])
-    assert added == ["STIXGeneral"]
-    assert matplotlib.rcParams["font.family"] == ["sans-serif"] + added
+    # the experiment sets up fonts for its names and class labels
+    Experiment(pd.DataFrame({"a": range(20), "y": ["yes " + rare, "no"] * 10}), "y", task="classification")
+    assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
     assert not missing_glyph_warnings("age " + rare + " Größe")
-    # names that the fonts in use already have add nothing more
-    assert fonts.use_fonts_for(["Größe", "Ελληνικά", rare, 3.5]) == []
-    assert matplotlib.rcParams["font.family"] == ["sans-serif"] + added
-
-
-def test_the_experiment_sets_up_fonts_for_its_names_and_class_labels():
-    import pandas as pd
-
-    from vexo.workflow.experiment import Experiment
-
-    rare = letter_only_in("STIXGeneral")
-    frame = pd.DataFrame({"a": range(20), "b": [0.5 * k for k in range(20)],
-                          "y": ["yes " + rare, "no"] * 10})
-    Experiment(frame, "y", task="classification")
-    assert len(matplotlib.rcParams["font.family"]) == 2
-    assert not missing_glyph_warnings(rare)
-
-
-def test_characters_that_no_font_has_are_warned_about_once(monkeypatch):
-    monkeypatch.setattr(fonts, "_candidates", lambda families: {})
-    monkeypatch.setattr(fonts, "_scanned", [True])
-    chinese = "身高"
-    assert not {ord(c) for c in chinese} <= default_charmap()
-
-    with pytest.warns(fonts.MissingGlyphsWarning, match="身高") as caught:
-        assert fonts.use_fonts_for([chinese, "age"]) == []
-    assert len(caught) == 1 and "\n" not in str(caught[0].message)
-    assert matplotlib.rcParams["font.family"] == ["sans-serif"]
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        fonts.use_fonts_for(["高身", chinese])
-    with pytest.warns(fonts.MissingGlyphsWarning) as caught:
-        fonts.use_fonts_for([chinese + "体重"])
-    assert "体重" in str(caught[0].message) and "身" not in str(caught[0].message)
-
-
-def test_fonts_installed_after_the_cache_was_built_are_found(monkeypatch):
-    rare = letter_only_in("STIXGeneral")
+    # a font installed after matplotlib's cache was built is found
+    monkeypatch.setitem(matplotlib.rcParams, "font.family", ["sans-serif"])
     known = font_manager.fontManager.ttflist
-    stix = sorted({e.fname for e in known if e.name == "STIXGeneral"})
-    # matplotlib's cache as it was before STIX was installed; the system has it now
-    monkeypatch.setattr(font_manager.fontManager, "ttflist",
-                        [e for e in known if e.name != "STIXGeneral"])
-    monkeypatch.setattr(font_manager, "findSystemFonts", lambda *args, **kwargs: stix)
+    monkeypatch.setattr(font_manager.fontManager, "ttflist", [e for e in known if e.name != "STIXGeneral"])
+    monkeypatch.setattr(font_manager, "findSystemFonts",
+                        lambda *args, **kwargs: sorted({e.fname for e in known if e.name == "STIXGeneral"}))
+    monkeypatch.setattr(fonts, "_scanned", [])
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         assert fonts.use_fonts_for([rare]) == ["STIXGeneral"]
 
 
-def test_a_font_file_that_cannot_be_read_has_no_characters(tmp_path):
-    broken = tmp_path / "broken.ttf"
-    broken.write_bytes(b"not a font")
-    assert fonts._charmap(str(broken)) == frozenset()
+def test_characters_that_no_font_has_are_warned_about_once(monkeypatch):
+    monkeypatch.setattr(fonts, "_candidates", lambda families: {})
+    monkeypatch.setattr(fonts, "_scanned", [True])
+    with pytest.warns(fonts.MissingGlyphsWarning, match="身高") as caught:
+        assert fonts.use_fonts_for(["身高", "age"]) == []
+    assert len(caught) == 1 and "\n" not in str(caught[0].message) and matplotlib.rcParams["font.family"] == ["sans-serif"]
+    with pytest.warns(fonts.MissingGlyphsWarning) as caught:
+        fonts.use_fonts_for(["身高体重"])
+    assert "体重" in str(caught[0].message) and "身" not in str(caught[0].message)

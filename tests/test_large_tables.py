@@ -1,20 +1,15 @@
-"""What keeps large tables in bounded time: the GAMs fit, choose their penalty and screen pairs
-on samples of the rows, permutation importance shuffles a sample of the test rows (re-evaluating
-an additive model's terms only where a feature enters them), and the ReLU network's local linear
-models cover a sample of the training rows. The bounds are lowered here so that small tables
+"""What keeps large tables in bounded time: permutation importance shuffles a sample of the test rows (re-evaluating
+an additive model's terms only where a feature enters them). The bounds are lowered here so that small tables
 cross them."""
 
 import numpy as np
 import pandas as pd
 import pytest
-from sklearn.exceptions import ConvergenceWarning
 from sklearn.inspection import permutation_importance
 from sklearn.metrics import r2_score, roc_auc_score
 
 from vexo.workflow.experiment import explain, families
-from vexo.workflow.experiment.models import gam
 from vexo.workflow.experiment import Experiment
-from vexo.workflow.experiment.models.gam import GAMINetRegressor, GAMRegressor
 
 
 def table(n=400, seed=0):
@@ -26,62 +21,6 @@ def table(n=400, seed=0):
     X[n // 2, 4] = 3
     y = np.sin(4 * X[:, 0]) + 3 * X[:, 1] * X[:, 2] + 0.3 * X[:, 4] + rng.normal(0, 0.1, n)
     return X, y
-
-
-@pytest.fixture
-def small_bounds(monkeypatch):
-    monkeypatch.setattr(gam, "_FIT_ROWS", 120)
-    monkeypatch.setattr(gam, "_LAM_ROWS", 60)
-    monkeypatch.setattr(gam, "_SCREEN_ROWS", 100)
-
-
-def test_a_sampled_fit_is_reproducible_spans_every_column_and_is_centred_on_all_rows(small_bounds):
-    X, y = table()
-    fits = [GAMINetRegressor(categorical_features=[4], random_state=seed).fit(X, y)
-            for seed in (3, 3, 4)]
-    first, again, other = fits
-    # the sample: at most the bound plus the rows holding each column's extremes and codes
-    assert 120 <= first.n_fit_rows_ <= 120 + 2 * 5 + 4
-    assert np.array_equal(first.predict(X), again.predict(X))
-    assert not np.allclose(first.predict(X), other.predict(X))
-    # every training row is inside the fitted domain, the code seen on one row included
-    terms = first.eval_terms(X)
-    assert np.all(np.isfinite(terms))
-    assert terms.mean(axis=0) == pytest.approx(np.zeros(terms.shape[1]), abs=1e-9)
-    assert first.screened_pairs_[0] == (1, 2)
-    assert first.score(X, y) > 0.9
-
-
-def test_bounds_that_do_not_bite_leave_the_model_unchanged(monkeypatch):
-    X, y = table(n=150)
-    before = GAMINetRegressor(categorical_features=[4], random_state=7).fit(X, y)
-    monkeypatch.setattr(gam, "_FIT_ROWS", 150)
-    monkeypatch.setattr(gam, "_LAM_ROWS", 150)
-    after = GAMINetRegressor(categorical_features=[4], random_state=7).fit(X, y)
-    assert after.n_fit_rows_ == 150
-    assert np.array_equal(before.eval_terms(X), after.eval_terms(X))
-
-
-def test_pairs_are_screened_among_the_features_with_the_strongest_main_effects(monkeypatch):
-    rng = np.random.default_rng(1)
-    X = rng.uniform(size=(300, 6))
-    # x4 * x5 is a pair of two features without main effects of their own; x1 * x2 is not
-    y = 2 * np.sin(4 * X[:, 0]) + X[:, 1] + X[:, 2] + 4 * (X[:, 1] - 0.5) * (X[:, 2] - 0.5) \
-        + 4 * (X[:, 4] - 0.5) * (X[:, 5] - 0.5) + rng.normal(0, 0.05, 300)
-    everything = GAMINetRegressor(interactions=2, random_state=0).fit(X, y)
-    assert sorted(everything.kept_pairs_) == [(1, 2), (4, 5)]
-    monkeypatch.setattr(gam, "_SCREEN_FEATURES", 3)
-    capped = GAMINetRegressor(interactions=2, random_state=0).fit(X, y)
-    assert all(4 not in pair and 5 not in pair for pair in capped.screened_pairs_)
-    assert capped.kept_pairs_ == [(1, 2)]
-
-
-def test_a_subset_of_terms_is_evaluated_as_the_whole():
-    X, y = table(n=300)
-    model = GAMINetRegressor(categorical_features=[4], interactions=[(1, 2), (3, 4)]).fit(X, y)
-    whole = model.eval_terms(X[:40])
-    for terms in ([0], [1], [5], [6, 4], [2, 5, 3]):
-        assert model.eval_terms(X[:40], terms=terms) == pytest.approx(whole[:, terms], abs=1e-12)
 
 
 def frame_of(n, task, seed=2):
@@ -100,7 +39,7 @@ def test_additive_permutation_importance_is_scikit_learns(task):
     exp.register("gami", "gami", interactions=[(1, 2), (0, 3)])
     terms = families.FAMILIES["gami"].terms(exp, "gami")
     test = exp.dataset.test_index
-    X, y = exp._inputs["gami"][test], exp.dataset.encoded_target(test)
+    X, y = exp.registered_pipeline["gami"].transform(exp.dataset.data)[test], exp.dataset.encoded_target(test)
     score = r2_score if task == "regression" else roc_auc_score
     drops = explain.additive_permutation_importance(terms, X, y, score, 4, random_state=5)
     reference = permutation_importance(exp.registered_pipeline["gami"].estimator, X, y,
@@ -109,56 +48,18 @@ def test_additive_permutation_importance_is_scikit_learns(task):
     assert drops.T == pytest.approx(reference.importances, abs=1e-10)
 
 
-def test_permutation_importance_of_a_large_test_split_uses_a_sample(monkeypatch):
+def test_permutation_importance_of_a_large_test_split_uses_a_sorted_reproducible_sample(monkeypatch):
     monkeypatch.setattr(explain, "FI_ROWS", 50)
-    seen = []
-
-    def spy(estimator, X, y, **kwargs):
-        seen.append(len(X))
-        return permutation_importance(estimator, X, y, **kwargs)
-
-    monkeypatch.setattr(families, "permutation_importance", spy)
     results = []
     for _ in range(2):
         exp = Experiment(frame_of(400, "regression"), "y", random_state=3)
         exp.register("tree", "tree")
         exp.register("gam", "gam")
-        contributions = families.FAMILIES["gam"].terms(exp, "gam").contributions
-        rows = []
-        monkeypatch.setattr(families.FAMILIES["gam"].terms(exp, "gam"), "contributions",
-                            lambda X, terms=None: rows.append(len(X)) or contributions(X, terms))
+        terms, rows = families.FAMILIES["gam"].terms(exp, "gam"), []
+        monkeypatch.setattr(terms, "contributions", lambda X, terms=None, whole=terms.contributions:
+                            rows.append(len(X)) or whole(X, terms))
         results.append([exp.interpret_fi(model) for model in ("tree", "gam")])
         assert rows and set(rows) == {50}
-    assert seen == [50, 50]
     for first, again in zip(*results):
-        assert first["feature_names"] == again["feature_names"]
-        assert np.array_equal(first["importance"], again["importance"])
+        assert first["feature_names"] == again["feature_names"] and np.array_equal(first["importance"], again["importance"])
     assert results[0][1]["feature_names"][0] == "d"  # y ignores d
-
-
-def test_sampled_rows_are_a_sorted_reproducible_subset():
-    positions = np.arange(1000) * 3 + 1
-    assert np.array_equal(explain.sample_rows(positions[:40], 0, 40), positions[:40])
-    sample = explain.sample_rows(positions, 0, 100)
-    assert len(sample) == 100 and set(sample) <= set(positions)
-    assert list(sample) == sorted(sample)
-    assert np.array_equal(sample, explain.sample_rows(positions, 0, 100))
-    assert not np.array_equal(sample, explain.sample_rows(positions, 1, 100))
-
-
-def test_relu_network_of_a_long_table_trains_fewer_epochs_and_explains_a_sample(monkeypatch):
-    monkeypatch.setattr(families, "_RELU_VISITS", 4000)
-    monkeypatch.setattr(families, "_LLM_ROWS", 100)
-    exp = Experiment(frame_of(500, "regression"), "y")
-    with pytest.warns(ConvergenceWarning):  # the budget ends the training, not convergence
-        pipeline = exp.register("relu", "reludnn", hidden_layer_sizes=(6,))
-    assert pipeline.estimator.max_iter == 10 and pipeline.estimator.n_iter_ <= 10
-    llms = exp.interpret_single("relu")
-    assert llms.x.shape[0] == 100 == llms.count_llms.sum()
-    assert set(llms.sample_index) <= set(exp.dataset.train_index)
-    assert np.array_equal(llms.x, exp._inputs["relu"][llms.sample_index])
-    # a short table keeps the network's own number of epochs
-    small = Experiment(frame_of(60, "regression"), "y")
-    monkeypatch.setattr(families, "_RELU_VISITS", 3000000)
-    assert small.register("relu", "reludnn").estimator.max_iter == 2000
-    assert GAMRegressor().get_params()["random_state"] is None

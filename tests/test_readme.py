@@ -11,14 +11,9 @@ ROOT = Path(__file__).resolve().parent.parent
 README = (ROOT / "README.md").read_text(encoding="utf-8")
 
 
-def test_the_top_gives_exactly_the_tour_command_and_the_command_that_ci_runs():
-    top = README.split("\n## ", 1)[0]
-    commands = re.findall(r"```sh\n(.*?)\n```", top, re.S)
-    ci = (ROOT / ".ci" / "run").read_text().strip().splitlines()[-1]
-    assert commands == ["pip install . && vexo-tour", ci]
-
-
-def test_the_pictures_are_small_files_under_docs():
+def test_the_top_gives_exactly_the_tour_command_and_the_command_that_ci_runs_and_small_pictures():
+    commands = re.findall(r"```sh\n(.*?)\n```", README.split("\n## ", 1)[0], re.S)
+    assert commands == ["pip install . && vexo-tour", (ROOT / ".ci" / "run").read_text().strip().splitlines()[-1]]
     pictures = re.findall(r"!\[[^\]]*\]\((docs/[^)]+\.png)\)", README)
     assert pictures and all(0 < (ROOT / p).stat().st_size < 150_000 for p in pictures)
 

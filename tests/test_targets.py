@@ -4,14 +4,8 @@ targets that leave nothing to explain."""
 import numpy as np
 import pandas as pd
 import pytest
-from sklearn.metrics import roc_auc_score
 
 from vexo.workflow.experiment import Experiment
-
-FAST = {"glm": {}, "tree": {"max_depth": 3}, "reludnn": {"hidden_layer_sizes": (16, 16)},
-        "ebm": {"outer_bags": 1, "interactions": 2, "max_rounds": 200},
-        "gam": {"max_iter": 30}, "gami": {"interactions": 2, "max_iter": 30}}
-
 
 def three_classes(n=150, seed=1):
     """Species told apart by their size and their island: "large" is the most frequent, and
@@ -30,82 +24,24 @@ def three_classes(n=150, seed=1):
     return frame
 
 
-@pytest.fixture(scope="module")
-def medium():
-    exp = Experiment(three_classes(), "species", task="classification", positive_class="medium")
-    for family, settings in FAST.items():
-        exp.register(family, family, **settings)
-    return exp
-
-
-def test_more_than_two_classes_default_to_the_most_frequent_and_say_so():
+def test_more_than_two_classes_default_to_the_most_frequent_and_two_keep_the_second_unless_told():
     exp = Experiment(three_classes(), "species", task="classification")
     ds = exp.dataset
-    assert list(ds.classes) == ["not large", "large"] and ds.positive_class == "large"
-    assert exp.notes is ds.notes
-    assert exp.notes == ["dropped 2 rows whose target is missing",
-                         "classification of 'large' against the rest (3 classes; the most "
-                         "frequent; choose with positive_class)"]
-    kept = ds.data["species"].to_numpy()
-    assert list(ds.encoded_target()) == list((kept == "large").astype(int))
+    assert list(ds.classes) == ["not large", "large"] and ds.positive_class == "large" and exp.notes is ds.notes
+    assert exp.notes == ["dropped 2 rows whose target is missing", "classification of 'large' against the rest "
+                         "(3 classes; the most frequent; choose with positive_class)"]
+    assert list(ds.encoded_target()) == list((ds.data["species"].to_numpy() == "large").astype(int))
     # Equally frequent classes: the first in order, numbers in numeric order.
     tied = pd.DataFrame({"x": np.arange(60.0), "y": np.repeat([10, 9, 30], 20)})
     assert Experiment(tied, "y", task="classification").dataset.positive_class == 9
-
-
-def test_a_chosen_class_is_what_every_family_predicts(medium):
-    ds = medium.dataset
-    assert list(ds.classes) == ["not medium", "medium"]
-    assert ds.notes[-1] == "classification of 'medium' against the rest (3 classes; chosen " \
-                           "with positive_class)"
-    test = ds.rows(ds.test_index)
-    is_medium = (test["species"] == "medium").to_numpy()
-    for model in FAST:
-        pipeline = medium.registered_pipeline[model]
-        # Column 1 is the chosen class: it ranks the medium rows first, the others last.
-        assert roc_auc_score(is_medium, pipeline.predict_proba(test)[:, 1]) > 0.8, model
-        assert set(pipeline.predict(test)) <= {"medium", "not medium"}, model
-
-
-def test_every_title_and_view_explains_the_chosen_class(medium):
-    api = pytest.importorskip("vexo.workflow.interpret_api")
-    import matplotlib.pyplot as plt
-
-    row = int(medium.dataset.test_index[0])
-    for model in FAST:
-        assert medium.interpret_fi(model)["title"] == \
-            "Permutation Importance of P(medium) (ROC AUC drop on the test split)"
-        local = medium.interpret_local_effect(model, row)
-        assert local is None or local["title"].startswith("Sample %d: logit of medium " % row)
-        view = api.InterpretAPI(medium, model)
-        view.model_interpret(show="local_fi", sample_id=row)
-        response = "P(medium)" if model == "tree" else "logit of medium"
-        assert plt.gcf().axes[0].get_title().startswith("Sample %d: %s " % (row, response))
-        plt.close("all")
-        view.model_interpret(show="global_effect_plot", uni_feature="length")
-        plt.close("all")
-
-
-def test_two_classes_keep_the_second_in_order_unless_told():
-    rng = np.random.default_rng(0)
-    frame = pd.DataFrame({"x": rng.normal(size=40), "sex": np.tile(["M", "F"], 20)})
-    default = Experiment(frame, "sex", task="classification")
-    assert list(default.dataset.classes) == ["F", "M"] and default.notes == []
+    frame = pd.DataFrame({"x": np.random.default_rng(0).normal(size=40), "sex": np.tile(["M", "F"], 20)})
     flipped = Experiment(frame, "sex", task="classification", positive_class="F")
     assert list(flipped.dataset.classes) == ["M", "F"] and flipped.notes == []
     assert list(flipped.dataset.encoded_target()) == list((frame["sex"] == "F").astype(int))
-    flipped.register("glm", "glm")
-    rows = flipped.dataset.rows(flipped.dataset.test_index)
-    assert set(flipped.registered_pipeline["glm"].predict(rows)) <= {"M", "F"}
-    assert flipped.interpret_fi("glm")["title"].startswith("Permutation Importance of P(F) (")
-
-
-def test_a_class_label_with_a_percent_sign_is_written_into_titles_as_it_is():
-    rng = np.random.default_rng(0)
-    frame = pd.DataFrame({"x": rng.normal(size=60), "share": np.tile(["0%", "100%"], 30)})
-    exp = Experiment(frame, "share", task="classification")
-    exp.register("glm", "glm")
-    title = exp.interpret_local_fi("glm", 0)["title"]
+    # a label with a percent sign is written into titles as it is
+    share = Experiment(frame.assign(sex=np.tile(["0%", "100%"], 20)), "sex", task="classification")
+    share.register("glm", "glm")
+    title = share.interpret_local_fi("glm", 0)["title"]
     assert "logit of 100% " in title and title.axis_label == "contribution to the logit of 100%"
 
 
@@ -114,57 +50,36 @@ def test_rows_without_a_target_are_dropped_and_positions_count_what_is_left():
     frame.loc[[0, 7, 29], "y"] = np.nan
     exp = Experiment(frame, "y")
     ds = exp.dataset
-    assert exp.notes == ["dropped 3 rows whose target is missing"]
-    assert ds.data.shape[0] == 27 and ds.dropped_rows == 3
-    assert not ds.data["y"].isna().any()
+    assert exp.notes == ["dropped 3 rows whose target is missing"] and ds.dropped_rows == 3
+    assert ds.data.shape[0] == 27 and not ds.data["y"].isna().any()
     assert list(ds.source_rows) == [i for i in range(30) if i not in (0, 7, 29)]
     # Position 6 is the user's row 7's successor, row 8.
     assert ds.data["x"].iloc[ds.check_sample_index(6)] == frame["x"].iloc[ds.source_rows[6]] == 8
-    assert sorted(np.concatenate([ds.train_index, ds.test_index])) == list(range(27))
     with pytest.raises(IndexError, match="the data has 27 rows once those without a target"):
         ds.check_sample_index(27)
-    one = frame.assign(y=np.arange(30.0) ** 2)
-    one.loc[3, "y"] = np.nan
-    assert Experiment(one, "y").notes == ["dropped 1 row whose target is missing"]
+
+
+def _y(y):
+    return pd.DataFrame({"x": np.arange(20.0), "y": y})
 
 
 def _classes(counts):
-    labels = np.repeat(list(counts), list(counts.values()))
-    return pd.DataFrame({"x": np.arange(len(labels), dtype=float), "y": labels})
+    return pd.DataFrame({"y": np.repeat(list(counts), list(counts.values()))}).assign(x=1.0)
 
 
-REFUSED = [
-    (pd.DataFrame({"x": np.arange(20.0), "y": np.nan}), "regression", None,
-     r"^target column 'y' has no values: it is missing in all 20 rows$"),
-    (pd.DataFrame({"x": np.arange(20.0), "y": 3.5}), "regression", None,
-     r"^the regression target 'y' takes the single value 3.5 in every row"),
-    (pd.DataFrame({"x": np.arange(20.0), "y": np.r_[np.inf, np.arange(19.0)]}), "regression", None,
-     r"^target column 'y' holds infinite values in 1 row$"),
-    (pd.DataFrame({"x": np.arange(20.0), "y": np.arange(20.0)}), "regression", 3,
-     r"^positive_class is for a classification"),
-    (_classes({"a": 20}), "classification", None,
-     r"^classification needs a target of at least two classes; column 'y' takes the single "
-     r"value 'a'$"),
+@pytest.mark.parametrize("frame, task, positive, message", [
+    (_y(np.nan), "regression", None, r"^target column 'y' has no values: it is missing in all 20 rows$"),
+    (_y(3.5), "regression", None, r"^the regression target 'y' takes the single value 3.5 in every row"),
+    (_y(np.r_[np.inf, np.arange(19.0)]), "regression", None, r"^target column 'y' holds infinite values in 1 row$"),
+    (_classes({"a": 20}), "classification", None, r"at least two classes; column 'y' takes the single value 'a'$"),
     (_classes({"a": 20, "b": 4}), "classification", None,
-     r"^class 'b' of the target 'y': 4 rows; a classification needs at least 5 of the "
-     r"positive class and 5 of the rest$"),
-    (_classes({"a": 20, "b": 3, "c": 1}), "classification", "a",
-     r"^the classes other than 'a' together of the target 'y': 4 rows"),
-    (_classes({"a": 20, "b": 20}), "classification", "c",
-     r"^positive_class 'c' is not a label of the target 'y'; its labels are 'a', 'b'$"),
+     r"^class 'b' of the target 'y': 4 rows; a classification needs at least 5 of the positive class and 5 of the rest$"),
+    (_classes({"a": 20, "b": 3, "c": 1}), "classification", "a", r"^the classes other than 'a' together of the target"),
     (_classes({1: 10, 2: 10, 3: 10}), "classification", "2",
-     r"^positive_class '2' is not a label .* are 1, 2, 3 \('2' and 2 differ: give the label as "
-     r"the table holds it\)$"),
-    (_classes({k: 6 for k in range(12)}), "classification", 99,
-     r"labels are 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, \.\.\. \(12 labels\)$"),
-]
-
-
-@pytest.mark.parametrize("frame, task, positive, message", REFUSED, ids=[
-    "target missing everywhere", "constant regression target", "infinite regression target",
-    "positive class of a regression", "one class", "rare class", "rare rest", "unknown label", "number given as text", "many labels"])
-def test_targets_that_leave_nothing_to_explain_are_refused_in_one_line(frame, task, positive,
-                                                                       message):
+     r"^positive_class '2' is not a label .* are 1, 2, 3 \('2' and 2 differ: give the label as the table holds it\)$"),
+    (_classes({k: 6 for k in range(12)}), "classification", 99, r"labels are 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, \.\.\. \(12 labels\)$"),
+])
+def test_targets_that_leave_nothing_to_explain_are_refused_in_one_line(frame, task, positive, message):
     with pytest.raises(ValueError, match=message) as refusal:
         Experiment(frame, "y", task=task, positive_class=positive)
     assert "\n" not in str(refusal.value)
