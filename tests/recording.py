@@ -13,51 +13,45 @@ class Recorder:
     every other attribute or item is a new recorder named after its path; a missing key raises
     KeyError when `keys` is given and does not hold it."""
 
-    def __init__(self, log, name, fixed=None, keys=None, length=3):
-        object.__setattr__(self, "_state", (log, name, dict(fixed or {}), keys, length))
+    def __init__(self, log, name, fixed=None, keys=None):
+        object.__setattr__(self, "_state", (log, name, dict(fixed or {}), keys))
 
-    def _child(self, name):
-        log = object.__getattribute__(self, "_state")[0]
-        return Recorder(log, name)
+    def _note(self, *entry):
+        log, name, fixed, keys = object.__getattribute__(self, "_state")
+        log.append(entry[:1] + (name + entry[1],) + entry[2:])
+        return log, name, fixed, keys
 
     def __getattr__(self, attr):
-        log, name, fixed, _, _ = object.__getattribute__(self, "_state")
-        log.append(("getattr", f"{name}.{attr}"))
-        return fixed[attr] if attr in fixed else self._child(f"{name}.{attr}")
+        log, name, fixed, _ = self._note("getattr", "." + attr)
+        return fixed[attr] if attr in fixed else Recorder(log, f"{name}.{attr}")
 
     def __setattr__(self, attr, value):
-        log, name, fixed, _, _ = object.__getattribute__(self, "_state")
-        log.append(("setattr", f"{name}.{attr}"))
-        fixed[attr] = value
+        self._note("setattr", "." + attr)[2][attr] = value
 
     def __getitem__(self, key):
-        log, name, fixed, keys, _ = object.__getattribute__(self, "_state")
         key_text = f"{key.start}:" if isinstance(key, slice) else repr(key)
-        log.append(("getitem", f"{name}[{key_text}]"))
+        log, name, fixed, keys = self._note("getitem", f"[{key_text}]")
         if keys is not None and key not in keys:
             raise KeyError(key)
         if not isinstance(key, slice) and key in fixed:
             return fixed[key]
-        return self._child(f"{name}[{key_text}]")
+        return Recorder(log, f"{name}[{key_text}]")
 
     def __call__(self, *args, **kwargs):
-        log, name, _, _, _ = object.__getattribute__(self, "_state")
-        log.append(("call", name, tuple(_describe(a) for a in args), tuple(kwargs)))
-        return self._child(f"{name}()")
+        log, name, _, _ = self._note("call", "", tuple(map(_describe, args)),
+                                     tuple((k, _describe(v)) for k, v in kwargs.items()))
+        return Recorder(log, f"{name}()")
 
     def __len__(self):
-        log, name, _, _, length = object.__getattribute__(self, "_state")
-        log.append(("len", name))
-        return length
+        self._note("len", "")
+        return 3
 
     def __bool__(self):
-        log, name, _, _, _ = object.__getattribute__(self, "_state")
-        log.append(("bool", name))
+        self._note("bool", "")
         return True
 
     def __contains__(self, item):
-        log, name, _, _, _ = object.__getattribute__(self, "_state")
-        log.append(("contains", name, _describe(item)))
+        self._note("contains", "", _describe(item))
         return False
 
     def __repr__(self):
@@ -65,8 +59,6 @@ class Recorder:
 
 
 def _describe(value):
-    if isinstance(value, Recorder):
-        return repr(value)
     if isinstance(value, dict):
         return "{%s}" % ", ".join(value)
     return repr(value)
