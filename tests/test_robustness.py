@@ -1,9 +1,7 @@
 """Bad input gives Python exceptions, never a crash; repeated calls leave no references behind."""
 import contextlib
-import functools
 import gc
 import sys
-import types
 
 import pytest
 
@@ -26,35 +24,17 @@ def raising(method):
 GOOD = {"feature_names": ["a", "b"], "importance": [1.0, 2.0], "title": "t"}
 
 
-@pytest.mark.parametrize("interpret_result, max_show, error", [
-    (None, 10, TypeError), ([], 10, TypeError), (raising("__getitem__"), 10, Boom), ({"key": "fi"}, 10, KeyError),
-    ({"value": "feature_names"}, 10, TypeError), ({"value": dict(GOOD, feature_names=None)}, 10, TypeError),
-    ({"value": dict(GOOD, feature_names=(n for n in "ab"))}, 10, TypeError),
-    ({"value": dict(GOOD, feature_names=raising("__len__"))}, 10, Boom),
-    ({"value": dict(GOOD, importance=3)}, 10, TypeError),
-    ({"value": GOOD}, None, TypeError), ({"value": GOOD}, 1.5, TypeError), ({"value": GOOD}, raising("__lt__"), Boom),
-])
-def test_bad_record_or_max_show_gives_an_exception_and_draws_nothing(plot_calls, interpret_result, max_show, error):
-    with pytest.raises(error):
-        InterpretGraph.plot_fi(interpret_result, max_show)
-    assert plot_calls.of("plot") == []
-
-
-@pytest.mark.parametrize("call, error", [
-    (lambda api: InterpretAPI.fi(42), AttributeError),
-    (lambda api: InterpretAPI.model_interpret(None, "global_fi"), AttributeError),
-    (lambda api: InterpretAPI.model_interpret(types.SimpleNamespace(pipeline=None), "llm_pc"), AttributeError),
-    (lambda api: InterpretAPI(object(), "model"), AttributeError),
-    (lambda api: InterpretAPI(ExperimentDouble(), ["unhashable"]), TypeError),
-    (lambda api: InterpretAPI(types.SimpleNamespace(registered_pipeline={"m": None}, interpret_result_dict=[]), "m"),
-     AttributeError),  # results without keys()
-    (lambda api: InterpretAPI(ExperimentDouble(fi_table=None), "model").fi(), TypeError),
-    (lambda api: api.fi(return_data=raising("__bool__")), Boom),
-    (lambda api: api.model_interpret(show=raising("__eq__")), Boom),
-])
-def test_wrong_objects_and_failing_arguments_give_exceptions(api, plot_calls, call, error):
-    with pytest.raises(error):
+@pytest.mark.parametrize("call, drawn", [
+    (lambda api: InterpretGraph.plot_fi(raising("__getitem__")), 0),
+    (lambda api: InterpretGraph.plot_fi({"value": dict(GOOD, feature_names=raising("__len__"))}), 0),
+    (lambda api: InterpretGraph.plot_fi({"value": GOOD}, raising("__lt__")), 0),
+    (lambda api: api.fi(return_data=raising("__bool__")), 1),  # asked after the drawing
+    (lambda api: api.model_interpret(show=raising("__eq__")), 0),
+], ids=["item", "len", "comparison", "truth", "equality"])
+def test_an_exception_of_an_argument_passes_through(api, plot_calls, call, drawn):
+    with pytest.raises(Boom):
         call(api)
+    assert len(plot_calls.of("plot")) == drawn
 
 
 @pytest.mark.parametrize("name", ["PlotHBar", "InterpretGraph"])
@@ -62,19 +42,6 @@ def test_removed_global_gives_a_name_error(api, monkeypatch, name):
     monkeypatch.delattr(interpret_api, name)
     with pytest.raises(NameError, match=f"name '{name}' is not defined"):
         api.fi()
-
-
-def test_dispatch_cycles_end_in_recursion_error(experiment_double):
-    class Looping(InterpretAPI):
-        def fi(self, **kwargs):
-            return self.model_interpret(show="global_fi", **kwargs)
-
-    with pytest.raises(RecursionError):
-        Looping(experiment_double, "model").model_interpret(show="global_fi")
-    api = InterpretAPI(experiment_double, "model")
-    api.fi = functools.partial(api.model_interpret, "global_fi")  # a cycle without a Python frame
-    with pytest.raises(RecursionError):
-        api.model_interpret(show="global_fi")
 
 
 class QuietHBar:
@@ -104,9 +71,7 @@ def test_fi_and_its_failures_leave_no_references(monkeypatch):
         (None, lambda: InterpretAPI(experiment, good)),
         (TypeError, lambda: InterpretAPI.fi(api, names, figsize, title)),
         (TypeError, lambda: api.fi(**{keyword: names})),
-        (TypeError, lambda: InterpretAPI.fi(api, **{1: names})),
         (TypeError, lambda: InterpretGraph.plot_fi(max_show=names)),
-        (TypeError, lambda: InterpretAPI(names, good, title, figsize)),
         (KeyError, lambda: api_untitled.fi(return_data=True, figsize=figsize)),
         (ZeroDivisionError, lambda: api_failing.model_interpret("global_fi", figsize=figsize)),
         (ValueError, lambda: api.fi(return_data=True, figsize=None)),
