@@ -11,7 +11,7 @@ import sys
 import pytest
 
 PRELUDE = """
-import gc, json, operator, sys, threading, types
+import gc, json, sys, threading, types
 import numpy as np
 from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
@@ -114,7 +114,7 @@ def outcome(run):
         return "RecursionError"
 
 out = {}
-for limit in (1_000, 50_000, 100_000):
+for limit in (1_000, 100_000):
     sys.setrecursionlimit(limit)
     for name, run in cycles.items():
         out[f"{name} {limit}"] = outcome(run)
@@ -227,12 +227,6 @@ for draw, field, ids in [(local, "node_related", [0, 1, 2, 5]), (local, "node_in
                          (whole, "children_right", right)]:
     for kind, held in containers(ids).items():
         out[f"{draw.__name__} {field} {kind}"] = outcome(draw, field, held)
-    masked = np.ma.array(list(ids), mask=[i == 1 for i in range(len(ids))])
-    try:
-        [operator.index(i) for i in masked]
-        out[f"{field} iterated"] = "no error"
-    except Exception as e:
-        out[f"{field} iterated"] = type(e).__name__
 print(json.dumps(out))
 """
 
@@ -256,8 +250,7 @@ def fresh(tmp_path_factory):
     def result(name):
         out, err = running[name].communicate(timeout=300)
         # A signal shows as a negative return code; a sanitizer's report as its text.
-        assert running[name].returncode == 0, err[-3000:]
-        assert "Sanitizer" not in err, err[-3000:]
+        assert running[name].returncode == 0 and "Sanitizer" not in err, err[-3000:]
         return json.loads(out.splitlines()[-1])
 
     yield result
@@ -269,20 +262,15 @@ def fresh(tmp_path_factory):
             process.communicate()
 
 
-def test_the_first_call_after_builtins_are_replaced_uses_the_new_ones(fresh):
+def test_builtins_replaced_between_or_during_lookups_are_used_next_and_the_freed_ones_never_read(fresh):
     assert fresh("builtins replaced") == ["replaced", "name 'print' is not defined", "module"]
-
-
-def test_builtins_replaced_during_a_lookup_are_used_next_and_the_freed_ones_never_read(fresh):
     assert fresh("builtins swapped") == [True, "new", "new"]
 
 
 def test_a_cycle_of_views_ends_in_recursion_error_at_any_recursion_limit_and_on_threads(fresh):
     out = fresh("nesting")
-    cycles = {name: result for name, result in out.items() if name not in ("thread", "after")}
-    assert cycles and set(cycles.values()) == {"RecursionError"}, cycles
-    assert out["thread"] == "RecursionError"
-    assert out["after"] == {"feature_names": ["a", "b"], "importance": [1.0, 2.0]}
+    assert out.pop("after") == {"feature_names": ["a", "b"], "importance": [1.0, 2.0]}
+    assert len(out) == 5 and set(out.values()) == {"RecursionError"}, out
 
 
 def test_terms_are_counted_by_iterating_them_not_by_their_len(fresh):
@@ -290,8 +278,8 @@ def test_terms_are_counted_by_iterating_them_not_by_their_len(fresh):
     for scale in (False, True):
         honest = out[f"list {scale}"]
         assert isinstance(honest, list) and len(honest) == 3
-        for name in ("claims more", "claims fewer", "claims none", "no len"):
-            assert out[f"{name} {scale}"] == honest, (name, scale)
+        assert {name: out[f"{name} {scale}"] for name in ("claims more", "claims fewer", "claims none", "no len")} \
+            == dict.fromkeys(("claims more", "claims fewer", "claims none", "no len"), honest)
 
 
 @pytest.mark.parametrize("view, field", NODE_FIELDS)
@@ -302,10 +290,4 @@ def test_node_ids_read_from_any_container_give_the_drawing_of_a_list(fresh, view
     kinds = ["int64", "int32", "int8 strided", "big-endian", "array.array", "memoryview", "subclass",
              "masked, none hidden"]
     assert {kind: out[f"{view} {field} {kind}"] for kind in kinds} == dict.fromkeys(kinds, honest)
-
-
-@pytest.mark.parametrize("view, field", NODE_FIELDS)
-def test_a_hidden_entry_of_a_masked_array_fails_as_iterating_it_does(fresh, view, field):
-    out = fresh("node ids")
-    assert out[f"{field} iterated"] == "TypeError"
-    assert out[f"{view} {field} masked"] == "TypeError"
+    assert out[f"{view} {field} masked"] == "TypeError"  # a hidden entry fails, as iterating it does
