@@ -42,7 +42,7 @@ def test_results_that_a_plot_does_not_draw_are_refused(plot_calls, shows, capsys
     assert capsys.readouterr().out == "Not supported\n" and plot_calls == shows == [] and not plt.get_fignums()
 
 
-@pytest.mark.parametrize("max_show, shown", [(10, 4), (3, 3), (0, 4), (-1, 3)])
+@pytest.mark.parametrize("max_show, shown", [(10, 4), (3, 3), (-1, 3)])
 def test_effects_are_the_tail_of_the_list(plot_calls, max_show, shown):
     InterpretGraph.plot_ei({"value": EFFECTS}, max_show, (4, 4))
     names, heights = EFFECTS["value"]
@@ -51,8 +51,7 @@ def test_effects_are_the_tail_of_the_list(plot_calls, max_show, shown):
 
 
 @pytest.mark.parametrize("group, max_show, names, heights", [
-    ("Numeric", 10, ["age", "income", "noise"], [1.0, 3.0, 4.0]), ("Numeric", 2, ["income", "noise"], [3.0, 4.0]),
-    ("colour", 10, ["colour=red"], [2.0]), ("nothing", 10, [], []), (None, 10, [], []),
+    ("Numeric", 2, ["income", "noise"], [3.0, 4.0]), ("colour", 10, ["colour=red"], [2.0]), (None, 10, [], []),
 ])
 def test_coefficients_of_one_group(plot_calls, group, max_show, names, heights):
     InterpretGraph.plot_coef({"value": COEFFICIENTS}, group, max_show)
@@ -82,17 +81,6 @@ def test_parallel_coordinates_of_the_models_with_spread_over_the_most_important_
     assert tuple(plt.gcf().get_size_inches()) == tuple(figsize or plt.rcParams["figure.figsize"])
 
 
-FIGSIZE = r"^Argument 'figsize' has incorrect type \(expected tuple, got {}\)$"
-
-
-@pytest.mark.parametrize("plot, record, kwargs, error, message", [
-    ("plot_ei", {}, {}, KeyError, ""), ("plot_ei", {"value": 3}, {}, TypeError, ""),
-    ("plot_ei", {"value": {"type": "llm"}}, {}, KeyError, ""),
-    ("plot_ei", {"value": {"type": "effect", "value": 5}}, {}, TypeError, ""),
-    ("plot_ei", {"value": llms()}, {"figsize": [8, 6]}, TypeError, FIGSIZE.format("list")),
-    ("plot_ei", {"value": llms()}, {"figsize": "8x6"}, TypeError, FIGSIZE.format("str")),
-    ("plot_coef", {"value": {"type": "coefficient"}}, {}, KeyError, ""), ("plot_coef", [], {}, TypeError, ""),
-])
-def test_junk_records_raise(plot_calls, plot, record, kwargs, error, message):
-    with pytest.raises(error, match=message or None):
-        getattr(InterpretGraph, plot)(record, **kwargs)
+def test_a_figsize_that_is_no_tuple_is_named(shows):
+    with pytest.raises(TypeError, match=r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"):
+        InterpretGraph.plot_ei({"value": llms()}, figsize=[8, 6])

@@ -97,21 +97,3 @@ def test_the_two_boxes_alone_on_a_level_move_apart_and_their_childrens_arrows_fo
     assert moved_x == pytest.approx(x)
     if arrow is not None:
         assert moved_arrow == pytest.approx(arrow)
-
-
-@pytest.mark.parametrize("change, error", [
-    ({"node_related": [0, 9]}, IndexError), ({"node_related": [0, "1"]}, TypeError), ({"node_other": None}, TypeError),
-    ({"missing": "node_index"}, KeyError), ({"missing": "children_left"}, KeyError), ({"width": "wide"}, TypeError),
-    ({"pipeline": None}, AttributeError), ({"boxes": []}, IndexError),
-])
-def test_bad_local_input_gives_an_exception(monkeypatch, change, error):
-    value = {"tree": None, "feature_names": ["a"], "feature_names_full": ["a_full"], "node_related": [0, 1, 2],
-             "node_other": [], "node_index": [0], "children_left": [1, -1, -1], "children_right": [2, -1, -1],
-             "criterion": "gini"}
-    value.update({k: v for k, v in change.items() if k in value})
-    value.pop(change.get("missing"), None)
-    boxes = change.get("boxes", [Box(0.5, 0.9, "a <= 0.5\nb\nc\nd"), Box(0.49, 0.5), Box(0.51, 0.5)])
-    monkeypatch.setattr(interpret_api, "plot_tree", lambda *args, **kwargs: boxes)
-    with pytest.raises(error):
-        InterpretGraph.plot_local_tree({"value": value}, change.get("pipeline", Scaler()), True,
-                                       (change.get("width", 20), 3))
