@@ -143,3 +143,34 @@ def plot_calls(monkeypatch):
         methods = {method: recorder(name, method) for method in ("__init__", "plot", "plot_stem", "plot_interpret")}
         monkeypatch.setattr(interpret_api, name, type(name, (), methods))
     return calls
+
+
+# Scripts in interpreters of their own -------------------------------------------------------
+
+def fresh_interpreters(scripts, where, timeout=300):
+    """Starts every script (name -> (text, interpreter options)) at once in `where`, each spending its
+    time importing the dependencies, and yields a reader of the JSON line that each prints last. They
+    run outside the checkout, whose vexo has no compiled module, and with the interpreter's own
+    options (the instrumented run keeps the source tree off sys.path)."""
+    import json
+    import subprocess
+    import sys
+
+    safe = ["-P"] if getattr(sys.flags, "safe_path", False) else []
+    running = {name: subprocess.Popen([sys.executable, *safe, *options, "-c", script], stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, text=True, cwd=where)
+               for name, (script, options) in scripts.items()}
+
+    def result(name):
+        out, err = running[name].communicate(timeout=timeout)
+        # A signal shows as a negative return code; a sanitizer's report as its text.
+        assert running[name].returncode == 0 and "Sanitizer" not in err, err[-3000:]
+        return json.loads(out.splitlines()[-1])
+
+    yield result
+    for process in running.values():
+        try:
+            process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()

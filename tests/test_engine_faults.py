@@ -4,11 +4,9 @@ or in the honest result: never in a crash, a read of freed memory or a silent wr
 Each case runs in a fresh interpreter, so that a crash fails its test instead of ending the run, and
 so that a raised recursion limit or a replaced __builtins__ does not outlive it. The scripts start
 together and print one JSON line each."""
-import json
-import subprocess
-import sys
-
 import pytest
+
+from conftest import fresh_interpreters
 
 PRELUDE = """
 import gc, json, sys, threading, types
@@ -238,28 +236,8 @@ NODE_FIELDS = [("local", "node_related"), ("local", "node_index"), ("local", "no
 
 @pytest.fixture(scope="module")
 def fresh(tmp_path_factory):
-    """Starts every script at once (each spends its time importing the dependencies) and returns a
-    reader of their results. They run outside the checkout, whose vexo has no compiled module, and
-    with the interpreter's own options (the instrumented run keeps the source tree off sys.path)."""
-    outside = tmp_path_factory.mktemp("faults")
-    options = ["-P"] if getattr(sys.flags, "safe_path", False) else []
-    running = {name: subprocess.Popen([sys.executable, *options, "-c", script], stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE, text=True, cwd=outside)
-               for name, script in SCRIPTS.items()}
-
-    def result(name):
-        out, err = running[name].communicate(timeout=300)
-        # A signal shows as a negative return code; a sanitizer's report as its text.
-        assert running[name].returncode == 0 and "Sanitizer" not in err, err[-3000:]
-        return json.loads(out.splitlines()[-1])
-
-    yield result
-    for process in running.values():
-        try:
-            process.communicate(timeout=300)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.communicate()
+    yield from fresh_interpreters({name: (script, ()) for name, script in SCRIPTS.items()},
+                                  tmp_path_factory.mktemp("faults"))
 
 
 def test_builtins_replaced_between_or_during_lookups_are_used_next_and_the_freed_ones_never_read(fresh):

@@ -2,8 +2,6 @@
 dependencies bound as module globals. What needs a fresh process runs in a subprocess."""
 import copy
 import importlib
-import json
-import subprocess
 import sys
 
 import IPython.display
@@ -16,6 +14,7 @@ import seaborn
 import sklearn.tree
 import statsmodels.nonparametric.smoothers_lowess
 
+from conftest import fresh_interpreters
 from vexo.workflow import interpret_api, plots
 
 NAME = "vexo.workflow.interpret_api"
@@ -125,22 +124,7 @@ print(json.dumps([first, len(got), got[0] is got[1] is InterpretGraph.plot_fi.__
 
 @pytest.fixture(scope="module")
 def fresh(tmp_path_factory):
-    """Runs all SCRIPTS at once (each spends its time importing the dependencies); returns a reader.
-    They run outside the checkout: "-c" puts the working directory first on sys.path, and the
-    source tree's vexo has no compiled module."""
-    outside = tmp_path_factory.mktemp("fresh")
-    running = {name: subprocess.Popen([sys.executable, *options, "-c", script], stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE, text=True, cwd=outside)
-               for name, (script, options) in SCRIPTS.items()}
-
-    def result(name):
-        out, err = running[name].communicate(timeout=120)
-        assert running[name].returncode == 0, err
-        return json.loads(out.splitlines()[-1])
-
-    yield result
-    for process in running.values():
-        process.communicate(timeout=120)
+    yield from fresh_interpreters(SCRIPTS, tmp_path_factory.mktemp("fresh"), timeout=120)
 
 
 @pytest.mark.parametrize("script, findings", [
