@@ -58,15 +58,6 @@ def test_plot_fi_shows_the_tail_of_at_most_max_show_features(plot_calls, max_sho
     assert type(height) is np.ndarray and height.tolist() == HEIGHTS[5 - shown:]  # sliced, not copied to a list
 
 
-@pytest.mark.parametrize("missing", ["feature_names", "importance", "title"])
-def test_table_without_an_entry_fails_with_its_key_and_is_kept(api, serve, plot_calls, missing):
-    value = serve({k: v for k, v in table().items() if k != missing})
-    with pytest.raises(KeyError) as raised:
-        api.fi(return_data=True)
-    assert raised.value.args == (missing,) and missing not in value and len(value) == 3
-    assert plot_calls.of("plot") == []
-
-
 def test_fi_draws_the_last_ten_features_on_matplotlib(experiment_double):
     names, importance = [f"feature {i}" for i in range(12)], [float(i) for i in range(1, 13)]
     experiment_double.fi_table = {"feature_names": names, "importance": importance, "title": "What matters"}

@@ -9,7 +9,6 @@ import numpy as np
 import pytest
 
 from effect_doubles import EffectExperiment, llm_explainer, records, shows, ticks  # noqa: F401
-from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
 
@@ -144,20 +143,6 @@ def test_profile_draws_at_most_30_models_and_rounds_as_python(shows, ticks, nllm
     upper, lower, lines = profile(llms, feature_id=np.int64(2), scaler=len)
     assert len(lines) == drawn and upper.get_title().endswith("bmi: 0.12%")
     assert ticks == [{"ax": lower, "feature": "bmi full", "scaler": len, "axis": 0}]
-
-
-def test_failing_density_leaves_the_line_and_the_loop_goes_on(shows, monkeypatch):
-    calls, failures = [], [ValueError("no density"), KeyboardInterrupt()]
-
-    def kdeplot(xx, warn_singular, ax):
-        calls.append(warn_singular)
-        if len(calls) in (2, 7):
-            raise failures.pop(0)
-
-    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(kdeplot=kdeplot))
-    assert len(profile(llm_explainer())[2]) == 5 and calls == [False] * 5
-    with pytest.raises(KeyboardInterrupt):  # errors are swallowed, an interrupt is not
-        profile(llm_explainer())
 
 
 @pytest.mark.parametrize("changes, error, message", [

@@ -37,13 +37,6 @@ def test_an_exception_of_an_argument_passes_through(api, plot_calls, call, drawn
     assert len(plot_calls.of("plot")) == drawn
 
 
-@pytest.mark.parametrize("name", ["PlotHBar", "InterpretGraph"])
-def test_removed_global_gives_a_name_error(api, monkeypatch, name):
-    monkeypatch.delattr(interpret_api, name)
-    with pytest.raises(NameError, match=f"name '{name}' is not defined"):
-        api.fi()
-
-
 class QuietHBar:
     def plot(self, X, height, title, figsize):
         if figsize is None:
