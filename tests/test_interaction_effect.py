@@ -33,11 +33,10 @@ def test_boosting_machine_is_evaluated_on_a_100_by_100_grid(records):
     explainer = ebm_explainer()
     interaction("ExplainableBoostingRegressor", explainer, "a", "b", figsize=(3, 2))
     [(record, kwargs)] = records
-    assert kwargs == {"figsize": (3, 2)}
-    assert list(record.items())[:5] == [("key", "interaction_effect"), ("model", "m"), ("model_type", "ebm"),
-                                        ("input", {"feature_combine": "key ab"}), ("value", record["value"])]
-    assert list(record)[5:] == ["scaler"] and record["scaler"] is None
     value = record["value"]
+    assert kwargs == {"figsize": (3, 2)} and list(record.items()) == [
+        ("key", "interaction_effect"), ("model", "m"), ("model_type", "ebm"), ("input", {"feature_combine": "key ab"}),
+        ("value", value), ("scaler", None)]
     assert list(value) == ["extent", "ygrid", "importance"] and value["importance"] == 0.7
     assert value["extent"] == [0.0, 5.0, -1.0, 1.0]  # the first feature's bounds first
     [X] = explainer.predicted
@@ -45,58 +44,47 @@ def test_boosting_machine_is_evaluated_on_a_100_by_100_grid(records):
     # column 2 holds the first feature, along each row; column 0 the second, descending down the rows
     assert (X[:, 2].reshape(100, 100) == np.linspace(0, 5, 100)[None, :]).all()
     assert (X[:, 0].reshape(100, 100) == np.linspace(-1, 1, 100)[::-1, None]).all()
-    ygrid = value["ygrid"]
-    assert ygrid.shape == (100, 100) and (ygrid.ravel() == 1000 * X[:, 2] + X[:, 0]).all()
+    assert (value["ygrid"] == (1000 * X[:, 2] + X[:, 0]).reshape(100, 100)).all()
 
 
 @pytest.mark.parametrize("pairs, chosen", [
     (["a x b"], "key ab"), (["b x a"], "key ba"), (["b x a", "a x b"], "key ab"), (["a x c"], None)])
 @pytest.mark.parametrize("class_name", ["ExplainableBoostingClassifier", "GAMINetRegressor"])
 def test_pair_is_found_in_either_order_first_as_given(records, capsys, class_name, pairs, chosen):
+    explainer = {"key ab": {"outputs": [[1.0]]}, "key ba": {}}
     if class_name.startswith("Explainable"):
         explainer = ebm_explainer()
         explainer.interaction_["key ba"] = explainer.interaction_["key ab"]
-    else:
-        explainer = {"key ab": {}, "key ba": {}}
     experiment = interaction(class_name, explainer, "a", "b", pairs=pairs,
                              pair_names={"key ab": "a x b", "key ba": "b x a"}, original_scale=True)
     if chosen is None:
         assert capsys.readouterr().out == "No this interaction effect\n" and records == []
         assert experiment.calls == [("get_interpret", "m")]
-    else:
-        assert records[0][0]["input"] == {"feature_combine": chosen}
-        assert records[0][0]["scaler"] == experiment.registered_pipeline["m"]._to_original
+        return
+    [(record, _)] = records
+    assert record["input"] == {"feature_combine": chosen} and record["scaler"] is experiment.to_original
+    if chosen == "key ab" and class_name.startswith("GAMI"):  # a deep copy of the explainer's own entry
+        record["value"]["outputs"][0].append(2.0)
+        assert explainer["key ab"] == {"outputs": [[1.0]]} and record["value"]["outputs"] == [[1.0, 2.0]]
 
 
-def test_gami_record_holds_a_deep_copy_of_the_explainers_own_entry_and_later_names_win(records):
-    explainer = {"key new": {"outputs": [[1.0]], "axis_extent": [0, 1, 0, 1]}}
-    interaction("GAMINetClassifier", explainer, "b", "a", pairs=["a x b"],
-                pair_names={"key old": "a x b", "key new": "a x b"})
-    record = records[0][0]
-    assert record["model_type"] == "gami" and record["input"] == {"feature_combine": "key new"}
-    assert record["value"] == explainer["key new"] and record["value"] is not explainer["key new"]
-    record["value"]["outputs"][0].append(2.0)
-    assert explainer["key new"]["outputs"] == [[1.0]]
-
-
-def test_relu_network_record_translates_the_names_and_holds_the_models_arrays(records):
+def test_later_pair_names_win_a_relu_network_translates_the_names_others_get_an_empty_record(records, capsys):
+    interaction("GAMINetClassifier", {"key new": {}}, "b", "a", pair_names={"key old": "a x b", "key new": "a x b"})
     llms = llm_explainer()
     interaction("ReluDNNRegressor", llms, "body_mass_index", "age_of_the_pers", pairs=())
-    record = records[0][0]
-    assert record["model_type"] == "reludnn" and record["input"] == {"feature0": "body_mass_", "feature1": "age_of_the"}
-    value = record["value"]
+    assert interaction("ExplainableBoostingRegressor", None, "None", "b").calls == []  # refused before asking
+    assert capsys.readouterr().out == "No interaction effect\n"
+    experiment = interaction("LinearRegression", None, "a", "b", original_scale=True)
+    (gami, _), (relu, _), (other, _) = records
+    assert gami["input"] == {"feature_combine": "key new"} and gami["model_type"] == "gami"
+    assert relu["model_type"] == "reludnn" and relu["input"] == {"feature0": "body_mass_", "feature1": "age_of_the"}
+    value = relu["value"]
     assert list(value) == ["feature_idx", "nllms_top", "all_bias_weight", "all_weights", "center_llms",
                            "count_llms", "all_biases", "feature_names", "feature_names_full"]
     assert value["feature_idx"] == [2, 1] and value["feature_names_full"][0] == "age_of_the_person"
     assert all(value[k] is getattr(llms, k) for k in list(value)[2:8])
-
-
-def test_none_refuses_before_asking_and_an_unsupported_model_gets_an_empty_record(records, capsys):
-    assert interaction("ExplainableBoostingRegressor", None, "None", "b").calls == []
-    assert capsys.readouterr().out == "No interaction effect\n"
-    experiment = interaction("LinearRegression", None, "a", "b", original_scale=True)
-    assert list(records[0][0].items()) == [("key", "interaction_effect"), ("model", "m"), ("model_type", "others"),
-                                           ("input", {"feature_combine": None}), ("value", None), ("scaler", None)]
+    assert list(other.items()) == [("key", "interaction_effect"), ("model", "m"), ("model_type", "others"),
+                                   ("input", {"feature_combine": None}), ("value", None), ("scaler", None)]
     assert experiment.calls == [("get_interpret", "m")]
 
 
@@ -114,15 +102,12 @@ def test_heat_map_gets_the_pair_and_its_surface(plot_calls, model_type, entries)
                                                "scaler": "S"})]
 
 
-@pytest.mark.parametrize("record, printed", [
-    ({"scaler": None, "value": None}, "Not supported\n"),
-    ({"scaler": None, "value": {}, "input": {"feature_combine": "None"}, "model_type": "ebm"},
-     "No interaction effect\n"),
-    ({"scaler": None, "value": {}, "input": None, "model_type": "others"}, ""),
-    ({"scaler": None, "value": {}, "input": {}, "model_type": "others"}, ""),
-])
-def test_refusals_are_printed_and_a_missing_pair_name_is_passed_over(capsys, plot_calls, shows, record, printed):
-    assert InterpretGraph.plot_interaction_effect(record) is None
+@pytest.mark.parametrize("value, model_type, pair, printed", [
+    (None, "ebm", "P", "Not supported\n"), ({}, "ebm", {"feature_combine": "None"}, "No interaction effect\n"),
+    ({}, "others", {}, "")])  # a missing pair name is passed over
+def test_refusals_are_printed(capsys, plot_calls, shows, value, model_type, pair, printed):
+    assert InterpretGraph.plot_interaction_effect({"scaler": None, "value": value, "input": pair,
+                                                   "model_type": model_type}) is None
     assert capsys.readouterr().out == printed and plot_calls == [] and shows == []
 
 
@@ -171,16 +156,13 @@ def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
 
 
 def test_pair_plot_puts_the_intercept_first_and_removes_it_from_the_callers_list(shows, ticks):
-    llms = llm_explainer()
-    feature_idx = [2, 0]
-    InterpretGraph.plot_interaction_effect(pair_record(llms, feature_idx, scaler=len, nllms_top=4))
+    InterpretGraph.plot_interaction_effect(pair_record(llm_explainer(), feature_idx := [2, 0], scaler=len, nllms_top=4))
     corner, intercepts, weights, diagonal = plt.gcf().axes
-    assert feature_idx == [2]
+    assert feature_idx == [2] and [call["ax"] for call in ticks] == [diagonal]  # intercepts stay in model units
     assert (corner.get_title(), intercepts.get_title(), corner.get_ylabel(), weights.get_ylabel()) == (
         "+1", "body_mass_", "b0", "w(body_mass_)")
     assert len(scatter_offsets(intercepts)) == len(scatter_offsets(diagonal)) == 4  # the first nllms_top models
     assert not corner.collections and not weights.collections and len(corner.lines) > 3  # box plots
-    assert [call["ax"] for call in ticks] == [diagonal]  # the intercept column keeps its model units
 
 
 def test_pair_plot_of_a_real_relu_network_in_original_units(experiment, shows):
@@ -194,13 +176,10 @@ def test_pair_plot_of_a_real_relu_network_in_original_units(experiment, shows):
     assert labels and set(labels) <= {"blue", "green", "red"}  # labels, not codes
 
 
-@pytest.mark.parametrize("changes, figsize, message", [
-    ({"feature_idx": (1, 2)}, (8, 6), r"^Argument 'feature_idx' has incorrect type \(expected list, got tuple\)$"),
-    ({}, [8, 6], r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
-])
-def test_the_pair_plots_own_checks(plot_calls, shows, changes, figsize, message):
-    record = pair_record(llm_explainer(), [1, 2])
-    record["value"].update(changes)
+@pytest.mark.parametrize("feature_idx, figsize, message", [
+    ((1, 2), (8, 6), r"^Argument 'feature_idx' has incorrect type \(expected list, got tuple\)$"),
+    ([1, 2], [8, 6], r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$")])
+def test_the_pair_plots_own_checks(plot_calls, shows, feature_idx, figsize, message):
     with pytest.raises(TypeError, match=message):
-        InterpretGraph.plot_interaction_effect(record, figsize=figsize)
+        InterpretGraph.plot_interaction_effect(pair_record(llm_explainer(), feature_idx), figsize=figsize)
     assert shows == []

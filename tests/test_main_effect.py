@@ -12,7 +12,7 @@ from effect_doubles import EffectExperiment, llm_explainer, records, shows, tick
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
 
-def ebm_explainer(feature_type, mapping=None):
+def ebm(feature_type, mapping=None):
     entry = {"fidx": [1], "predict_func": lambda X: np.column_stack([X, X.sum(axis=1)]), "nested": [[1.0]]}
     return types.SimpleNamespace(
         main_effect_={"bmi": entry}, n_features_in_=3, min_value_=[9, -2.0, 9], max_value_=[9, 3.0, 9],
@@ -20,64 +20,48 @@ def ebm_explainer(feature_type, mapping=None):
                                         preprocessor_=types.SimpleNamespace(col_mapping_=[None, mapping])))
 
 
-def main_effect(class_name, explainer, feature="bmi", **kwargs):
-    experiment = EffectExperiment(class_name, explainer)
-    InterpretAPI(experiment, "m").main_effect(feature, **kwargs)
-    return experiment
+ENTRY = {"type": "continuous", "feature_type": "categorical", "nested": [[1.0]]}
+LLM_KEYS = "feature_id n_features nllms_top sample_idx_by_llms x all_weights feature_names feature_names_full"
 
 
-@pytest.mark.parametrize("feature_type", ["continuous", "ordinal"])
-def test_boosting_machine_is_evaluated_on_a_100_point_grid_of_the_feature(records, feature_type):
-    experiment = main_effect("ExplainableBoostingRegressor", ebm_explainer(feature_type), figsize=(3, 2))
-    [(record, kwargs)] = records
-    assert experiment.calls == [("get_interpret", "m")] and kwargs == {"figsize": (3, 2)}
-    assert list(record.items())[:4] == [("key", "main_effect"), ("model", "m"), ("model_type", "ebm"),
-                                        ("input", {"feature": "bmi"})]
-    assert list(record)[4:] == ["value", "scaler"] and record["scaler"] is None
-    value = record["value"]
-    assert list(value) == ["feature", "feature_type", "xgrid", "ygrid", "output"]
-    X = value["ygrid"][:, :3]  # the double hands back what it was given, and its row sums
-    assert X.shape == (100, 3) and not X[:, [0, 2]].any() and (X[:, 1] == value["xgrid"]).all()
-    assert (value["xgrid"][0], value["xgrid"][-1], value["feature_type"]) == (-2.0, 3.0, feature_type)
-    main_effect("ExplainableBoostingClassifier", ebm_explainer("categorical", {2: "c", "0": "a", 1.5: "b"}))
-    value = records[1][0]["value"]  # categories: the mapping's keys as floats, in its order
-    assert list(value) == ["feature", "feature_type", "categories", "output"]
-    assert value["categories"].dtype == float and value["categories"].tolist() == [2.0, 0.0, 1.5]
-
-
-@pytest.mark.parametrize("class_name, explainer, entry, feature_type, original_scale", [
-    ("ExplainableBoostingRegressor", lambda e: ebm_explainer("continuous"), lambda x: x.main_effect_["bmi"], None,
-     None),
-    ("GAMINetClassifier", lambda e: {"bmi": e}, lambda x: x["bmi"], "continuous", "yes"),
-    ("GAMRegressor", lambda e: {"effect": {"bmi": e}}, lambda x: x["effect"]["bmi"], "categorical", True),
+@pytest.mark.parametrize("class_name, model_type, explainer, entry, feature_type", [
+    ("ExplainableBoostingRegressor", "ebm", lambda: ebm("ordinal"), lambda x: x.main_effect_["bmi"], "ordinal"),
+    ("ExplainableBoostingClassifier", "ebm", lambda: ebm("categorical", {2: "c", "0": "a", 1.5: "b"}),
+     lambda x: x.main_effect_["bmi"], "categorical"),
+    ("GAMINetClassifier", "gami", lambda: {"bmi": copy.deepcopy(ENTRY)}, lambda x: x["bmi"], "continuous"),
+    ("GAMRegressor", "gam", lambda: {"effect": {"bmi": copy.deepcopy(ENTRY)}}, lambda x: x["effect"]["bmi"],
+     "categorical"),
+    ("ReluDNNClassifier", "reludnn", llm_explainer, None, None),
 ])
-def test_additive_families_store_a_deep_copy_of_the_explainers_entry(records, class_name, explainer, entry,
-                                                                     feature_type, original_scale):
-    x = explainer({"type": "continuous", "feature_type": "categorical", "nested": [[1.0]]})
-    before = copy.deepcopy(entry(x))
-    experiment = main_effect(class_name, x, original_scale=original_scale)
-    record, value = records[0][0], records[0][0]["value"]
-    assert value["output"] == before and value["output"] is not entry(x)
-    value["output"]["nested"][0].append(2.0)
-    assert entry(x) == before
-    if feature_type:  # the type as the family's entry names it
-        assert list(value) == ["feature", "feature_type", "output"] and value["feature_type"] == feature_type
-    # the pipeline's scaler is looked up only for the original scale
-    assert record["scaler"] == (experiment.registered_pipeline["m"]._to_original if original_scale else None)
-    assert len(experiment.calls) == 1 + bool(original_scale)
-
-
-def test_relu_network_record_holds_the_truncated_name_and_1_based_position(records):
-    llms = llm_explainer()
-    main_effect("ReluDNNClassifier", llms, feature="body_mass_index_kg_m2")
-    main_effect("ReluDNNRegressor", llms, feature="age_of_the_person")
-    (record, _), (first, _) = records
+@pytest.mark.parametrize("original_scale", [False, "yes"])
+def test_record_of_each_family(records, class_name, model_type, explainer, entry, feature_type, original_scale):
+    x = explainer()
+    before = entry and copy.deepcopy(entry(x))
+    experiment = EffectExperiment(class_name, x)
+    InterpretAPI(experiment, "m").main_effect("body_mass_index_kg_m2" if entry is None else "bmi",
+                                              original_scale=original_scale, figsize=(3, 2))
+    [(record, kwargs)] = records
     value = record["value"]
-    assert record["model_type"] == "reludnn" and record["input"] == {"feature": "body_mass_"}
-    assert list(value) == ["feature", "feature_id", "n_features", "nllms_top", "sample_idx_by_llms", "x",
-                           "all_weights", "feature_names", "feature_names_full", "feature_importance"]
-    assert (value["feature"], value["feature_id"], first["value"]["feature_id"]) == ("body_mass_", 2, 1)
-    assert all(value[key] is getattr(llms, key) for key in ("sample_idx_by_llms", "x", "feature_importance"))
+    # the pipeline's scaler is looked up only for the original scale
+    assert kwargs == {"figsize": (3, 2)} and list(record.items())[:4] + list(record.items())[5:] == [
+        ("key", "main_effect"), ("model", "m"), ("model_type", model_type), ("input", {"feature": value["feature"]}),
+        ("scaler", experiment.to_original if original_scale else None)]
+    assert experiment.calls[0] == ("get_interpret", "m") and len(experiment.calls) == 1 + bool(original_scale)
+    if entry is None:  # the truncated name, at its 1-based position, and the explainer's own arrays
+        assert list(value) == ["feature", *LLM_KEYS.split(), "feature_importance"]
+        assert (value["feature"], value["feature_id"]) == ("body_mass_", 2)
+        assert all(value[key] is getattr(x, key) for key in ("sample_idx_by_llms", "x", "feature_importance"))
+        return
+    grid = {"ordinal": ["xgrid", "ygrid"], "categorical": ["categories"]}[feature_type] if model_type == "ebm" else []
+    assert list(value) == ["feature", "feature_type", *grid, "output"] and value["feature_type"] == feature_type
+    value["output"]["nested"][0].append(2.0)  # a deep copy
+    assert entry(x) == before and value["output"]["nested"] == [[1.0, 2.0]]
+    if "xgrid" in value:  # a 100-point grid along the feature; the double hands back X and its row sums
+        X = value["ygrid"][:, :3]
+        assert X.shape == (100, 3) and not X[:, [0, 2]].any() and (X[:, 1] == value["xgrid"]).all()
+        assert (value["xgrid"][0], value["xgrid"][-1]) == (-2.0, 3.0)
+    if "categories" in value:  # the mapping's keys as floats, in its order
+        assert value["categories"].dtype == float and value["categories"].tolist() == [2.0, 0.0, 1.5]
 
 
 D = {"names": [0.0, 1.0], "scores": [3.0]}
@@ -109,11 +93,10 @@ def test_effect_plot_gets_the_family_fields_in_order(plot_calls, capsys, model_t
     assert keywords is None or list(drawn[0][1]) == list(keywords) + ["figsize", "scaler"]
 
 
-def profile(llms, feature_id=1, scaler=None, figsize=(8, 6), **changes):
+def profile(llms, feature_id=1, scaler=None, figsize=(8, 6)):
     value = dict(feature="age", feature_id=feature_id, feature_names=["age", "bmi", "colour"],
-                 feature_names_full=["age full", "bmi full", "colour full"], **{k: getattr(llms, k) for k in (
-                     "n_features", "nllms_top", "sample_idx_by_llms", "x", "all_weights", "feature_importance")})
-    value.update(changes)
+                 feature_names_full=["age full", "bmi full", "colour full"],
+                 **{k: getattr(llms, k) for k in (LLM_KEYS.split()[1:6] + ["feature_importance"])})
     InterpretGraph.plot_main_effect({"scaler": scaler, "model_type": "reludnn", "value": value}, figsize=figsize)
     upper, lower = plt.gcf().axes
     return upper, lower, upper.get_lines()[:-1]  # the last line is the zero line
@@ -134,33 +117,29 @@ def test_profile_draws_one_centred_line_per_model_over_a_shared_axis(plot_calls,
     assert upper.get_shared_x_axes().joined(upper, lower) and upper.get_xlim() == lower.get_xlim()
     plt.gcf().canvas.draw()
     assert not any(t.get_text() for t in upper.get_xticklabels()) and all(t.get_text() for t in lower.get_xticklabels())
-
-
-@pytest.mark.parametrize("nllms_top, drawn", [(3, 3), (100, 30)])
-def test_profile_draws_at_most_30_models_and_rounds_as_python(shows, ticks, nllms_top, drawn):
+    # at most 30 models, rounded as Python rounds, ticks in original units when given a scaler
     llms = llm_explainer(nllms=40, counts=[3] * 40)
-    llms.nllms_top, llms.feature_importance = nllms_top, np.array([0.0, 0.125, 0.0])
+    llms.nllms_top, llms.feature_importance = 100, np.array([0.0, 0.125, 0.0])
     upper, lower, lines = profile(llms, feature_id=np.int64(2), scaler=len)
-    assert len(lines) == drawn and upper.get_title().endswith("bmi: 0.12%")
+    assert len(lines) == 30 and upper.get_title().endswith("bmi: 0.12%")
     assert ticks == [{"ax": lower, "feature": "bmi full", "scaler": len, "axis": 0}]
 
 
-@pytest.mark.parametrize("changes, error, message", [
-    ({"feature_id": 0}, ValueError, r"^feature_id must within the range of \[1, 3\]\.$"),
-    ({"feature_id": 4}, ValueError, r"^feature_id must within the range of \[1, 3\]\.$"),
-    ({"figsize": [8, 6]}, TypeError, r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
+@pytest.mark.parametrize("feature_id, figsize, message", [
+    (0, (8, 6), r"^feature_id must within the range of \[1, 3\]\.$"),
+    (4, (8, 6), r"^feature_id must within the range of \[1, 3\]\.$"),
+    (1, [8, 6], r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
 ])
-def test_the_profiles_own_checks(shows, changes, error, message):
-    with pytest.raises(error, match=message):
-        profile(llm_explainer(), **changes)
+def test_the_profiles_own_checks(shows, feature_id, figsize, message):
+    with pytest.raises((ValueError, TypeError), match=message):
+        profile(llm_explainer(), feature_id, figsize=figsize)
     assert shows == []
 
 
 def test_profile_of_a_real_relu_network(experiment, shows):
     InterpretAPI(experiment, "relu").main_effect("age", original_scale=True, figsize=(7, 5))
     upper, lower = plt.gcf().axes
-    assert upper.get_title().startswith("LLM Feature Importance of age: ") and upper.get_title().endswith("%")
-    assert 1 <= len(upper.get_lines()) - 1 <= 30 and lower.get_lines()
+    assert upper.get_title().startswith("LLM Feature Importance of age: ") and lower.get_lines()
     plt.gcf().canvas.draw()
     labels = [float(t.get_text().replace("\u2212", "-")) for t in lower.get_xticklabels() if t.get_text()]
     assert len(labels) >= 3 and 60 <= max(labels) <= 120  # ages, not model units
