@@ -37,57 +37,44 @@ def test_an_exception_of_an_argument_passes_through(api, plot_calls, call, drawn
     assert len(plot_calls.of("plot")) == drawn
 
 
-class QuietHBar:
-    def plot(self, X, height, title, figsize):
-        if figsize is None:
-            raise ValueError("cannot draw")
-
-
 def test_fi_and_its_failures_leave_no_references(monkeypatch):
-    monkeypatch.setattr(interpret_api, "PlotHBar", QuietHBar)
+    monkeypatch.setattr(interpret_api, "PlotHBar", type("Quiet", (), {"plot": lambda self, X, height, title, figsize: (
+        figsize or int("cannot draw"))}))
     # Objects made for the test alone, so that their reference counts are the test's own.
     good, untitled, failing, keyword = ("".join([name, "!"]) for name in ["good", "untitled", "failing", "colour"])
-    names, importance = [f"feature {i}" for i in range(12)], [float(i) for i in range(12)]
-    title, figsize = "".join(["Feature ", "importance"]), (float(5), float(3))
+    names, importance, title, figsize = list("abcdefghijkl"), [float(i) for i in range(12)], "".join("Title"), (5., 3.)
     value = {"feature_names": names, "importance": importance, "title": title}
     answers = {good: lambda: dict(value), untitled: lambda: {"feature_names": names, "importance": importance},
                failing: lambda: 1 / 0}
     experiment = ExperimentDouble(dict.fromkeys(answers, "GAMINetRegressor"), computed=answers)
     experiment.interpret_fi = lambda model, /: answers[model]()  # a fresh table per call, recording nothing
     api, api_untitled, api_failing = (InterpretAPI(experiment, model) for model in answers)
-    paths = [
-        (None, lambda: api.model_interpret("global_fi", return_data=True, figsize=figsize)),
-        (None, lambda: InterpretAPI(experiment, good)),
-        (TypeError, lambda: InterpretAPI.fi(api, names, figsize, title)),
-        (TypeError, lambda: api.fi(**{keyword: names})),
-        (KeyError, lambda: api_untitled.fi(return_data=True, figsize=figsize)),
-        (ZeroDivisionError, lambda: api_failing.model_interpret("global_fi", figsize=figsize)),
-        (ValueError, lambda: api.fi(return_data=True, figsize=None)),
-        (KeyError, lambda: InterpretAPI(experiment, keyword)),
-    ]
+    paths = [(None, lambda: api.model_interpret("global_fi", return_data=True, figsize=figsize)),
+             (None, lambda: InterpretAPI(experiment, good)), (TypeError, lambda: InterpretAPI.fi(api, names, figsize, title)),
+             (TypeError, lambda: api.fi(**{keyword: names})),
+             (KeyError, lambda: api_untitled.fi(return_data=True, figsize=figsize)),
+             (ZeroDivisionError, lambda: api_failing.model_interpret("global_fi", figsize=figsize)),
+             (ValueError, lambda: api.fi(return_data=True, figsize=None)), (KeyError, lambda: InterpretAPI(experiment, keyword))]
 
-    def call():
-        for error, path in paths:
-            with pytest.raises(error) if error else contextlib.nullcontext():
-                path()
+    def call(times):
+        for _ in range(times):
+            for error, path in paths:
+                with pytest.raises(error) if error else contextlib.nullcontext():
+                    path()
+        gc.collect()
 
-    watched = [experiment, api, api_untitled, api_failing, value, names, importance, title, figsize, good,
-               untitled, failing, keyword]
-    call()
+    watched = [experiment, api, api_untitled, api_failing, value, names, importance, title, figsize, *answers, keyword]
+    call(1)
     gc.freeze()  # the collections below then scan only what the calls made
     try:
-        gc.collect()
+        call(0)
         before = [sys.getrefcount(obj) for obj in watched]
-        for _ in range(1_000):
-            call()
-        gc.collect()
+        call(1_000)
         assert [sys.getrefcount(obj) for obj in watched] == before  # a reference kept per call shows at once
         # Memory blocks are counted, not tracemalloc's traced size: attribute names rotate through the
         # type attribute cache, which makes the traced size creep with nothing leaked.
         start = sys.getallocatedblocks()
-        for _ in range(10_000):
-            call()
-        gc.collect()
+        call(10_000)
         grown = sys.getallocatedblocks() - start
     finally:
         gc.unfreeze()
