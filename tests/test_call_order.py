@@ -1,9 +1,12 @@
 """The module does what the same lines of Python do, in the same order: the callee before its
 arguments, arguments left to right, the first missing key raising. Each view runs on recording
 doubles beside its Python lines, and the two logs must be equal."""
+import types
+
 import numpy as np
 import pytest
 
+from conftest import estimator_named
 from python_views import python_views
 from recording import Log, Recorder
 from vexo.workflow import interpret_api
@@ -88,3 +91,16 @@ def test_show_is_compared_row_by_row_with_rich_comparison_and_truth_test(api, mo
     assert Loud.log == ["global_fi", "global_ei", "global_effect_plot", "local_fi", "local_ei", "llm_summary"]
     with pytest.raises(ValueError, match="truth value of an array"):
         api.model_interpret(show=np.array(["global_fi", "x"]))
+
+
+def test_a_relu_network_is_told_by_the_estimators_exact_class_name_at_each_call(api, monkeypatch, capsys):
+    monkeypatch.setattr(type(api), "ei", lambda self, **kwargs: print("ei", kwargs))
+    relu = type("ReluDNNRegressor", (), {})
+    for estimator, is_relu in [(relu(), True), (estimator_named("ReluDNNClassifier"), True),
+                               (estimator_named("ReluDNN"), False), (estimator_named("reludnnclassifier"), False),
+                               (type("TunedReluDNN", (relu,), {})(), False)]:
+        api.pipeline = types.SimpleNamespace(estimator=estimator)
+        api.model_interpret(show="global_ei")
+        api.model_interpret(show="llm_pc")
+        drawn, refused = "ei {'figsize': (8, 6)}", "Not supported"
+        assert capsys.readouterr().out.splitlines() == ([refused, drawn] if is_relu else [drawn, refused])
