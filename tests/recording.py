@@ -23,7 +23,8 @@ class Recorder:
 
     def __getattr__(self, attr):
         log, name, fixed, _ = object.__getattribute__(self, "_state")
-        return self._note("getattr", "." + attr, result=fixed[attr] if attr in fixed else Recorder(log, f"{name}.{attr}"))
+        return self._note("getattr", "." + attr,
+                          result=fixed[attr] if attr in fixed else Recorder(log, f"{name}.{attr}"))
 
     def __setattr__(self, attr, value):
         self._note("setattr", "." + attr)

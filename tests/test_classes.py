@@ -76,7 +76,7 @@ def test_functions_copy_pickle_and_weakly_reference_like_python_functions(api):
     (lambda api: api.fi(False, (8, 6), None), "fi() takes at most 3 positional arguments (4 given)"),
     (lambda api: InterpretGraph.plot_fi({}, 10, (8, 6), 0), "plot_fi() takes at most 3 positional arguments (4 given)"),
     (lambda api: InterpretAPI(experiment=None, colour=1), "__init__() got an unexpected keyword argument 'colour'"),
-    (lambda api: api.model_interpret("global_fi", show="x"), "model_interpret() got multiple values for argument 'show'"),
+    (lambda api: api.model_interpret("a", show="a"), "model_interpret() got multiple values for argument 'show'"),
     (lambda api: InterpretAPI.fi(api, **{1: 2}), "keywords must be strings"),  # worded as the interpreter words it
 ])
 def test_argument_errors_call_nothing(api, experiment_double, plot_calls, call, message):

@@ -43,8 +43,9 @@ def test_results_that_a_plot_does_not_draw_are_refused(plot_calls, shows, capsys
 
 
 @pytest.mark.parametrize("value, group, max_show, names, heights", [
-    (EFFECTS, None, 10, ["a", "b", "c", "d"], [0.1, 0.2, 0.3, 0.4]), (EFFECTS, None, 3, ["b", "c", "d"], [0.2, 0.3, 0.4]),
-    (EFFECTS, None, -1, ["b", "c", "d"], [0.2, 0.3, 0.4]), (COEFFICIENTS, "Numeric", 2, ["income", "noise"], [3.0, 4.0]),
+    (EFFECTS, None, 10, ["a", "b", "c", "d"], [0.1, 0.2, 0.3, 0.4]),
+    (EFFECTS, None, 3, ["b", "c", "d"], [0.2, 0.3, 0.4]), (EFFECTS, None, -1, ["b", "c", "d"], [0.2, 0.3, 0.4]),
+    (COEFFICIENTS, "Numeric", 2, ["income", "noise"], [3.0, 4.0]),
     (COEFFICIENTS, "colour", 10, ["colour=red"], [2.0]), (COEFFICIENTS, None, 10, [], [])])
 def test_the_tail_of_the_effects_or_of_one_group_of_coefficients(plot_calls, value, group, max_show, names, heights):
     if value is EFFECTS:

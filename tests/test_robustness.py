@@ -50,11 +50,12 @@ def test_fi_and_its_failures_leave_no_references(monkeypatch):
     experiment.interpret_fi = lambda model, /: answers[model]()  # a fresh table per call, recording nothing
     api, api_untitled, api_failing = (InterpretAPI(experiment, model) for model in answers)
     paths = [(None, lambda: api.model_interpret("global_fi", return_data=True, figsize=figsize)),
-             (None, lambda: InterpretAPI(experiment, good)), (TypeError, lambda: InterpretAPI.fi(api, names, figsize, title)),
+             (None, lambda: InterpretAPI(experiment, good)), (KeyError, lambda: InterpretAPI(experiment, keyword)),
+             (TypeError, lambda: InterpretAPI.fi(api, names, figsize, title)),
              (TypeError, lambda: api.fi(**{keyword: names})),
              (KeyError, lambda: api_untitled.fi(return_data=True, figsize=figsize)),
              (ZeroDivisionError, lambda: api_failing.model_interpret("global_fi", figsize=figsize)),
-             (ValueError, lambda: api.fi(return_data=True, figsize=None)), (KeyError, lambda: InterpretAPI(experiment, keyword))]
+             (ValueError, lambda: api.fi(return_data=True, figsize=None))]
 
     def call(times):
         for _ in range(times):

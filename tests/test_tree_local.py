@@ -16,11 +16,13 @@ def test_the_samples_nodes_are_drawn_filled_and_marked(drawn, capsys, kind, dept
     result = explain.tree_local(fitted(kind, depth), FULL, np.random.default_rng(1).normal(size=(50, 3))[row])
     experiment = Experiment(None, local=result)
     assert InterpretAPI(experiment, "tree").get_local_tree(row, original_scale, figsize=(3, 3)) is None
-    assert experiment.asked == [("tree", row)] and tuple(plt.gcf().get_size_inches()) == (20, len(result["node_related"]))
+    assert experiment.asked == [("tree", row)]
+    assert tuple(plt.gcf().get_size_inches()) == (20, len(result["node_related"]))
     assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "filled": False, "fontsize": 12}
     boxes = boxes_of(drawn["artists"])
     for k, box in enumerate(boxes):
-        assert box.get_visible() == (k in result["node_related"]) and box._text.endswith(MARK) == (k in result["node_other"])
+        assert box.get_visible() == (k in result["node_related"])
+        assert box._text.endswith(MARK) == (k in result["node_other"])
         assert (box.get_bbox_patch().get_facecolor() == (1, 1, 0, 1)) == (k in result["node_index"])
     check_texts(boxes, result["tree"].tree_, experiment, original_scale, 0)
     assert result["feature_names"] == [SHORT[n] for n in FULL] and result["feature_names_full"] == FULL  # in place
