@@ -7,11 +7,17 @@ neither side can save.
 
     python bench/bench_calls.py
 """
+import pathlib
 import platform
+import sys
 import timeit
+import types
 
 import vexo.workflow.interpret_api as interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
+from python_views import python_views  # noqa: E402
 
 
 class Pipeline:
@@ -35,63 +41,13 @@ class NoDraw:
         pass
 
 
-class PythonAPI:
-    """The same steps as InterpretAPI's __init__, fi and model_interpret and InterpretGraph.plot_fi,
-    written in Python."""
-
-    def __init__(self, experiment=None, model=""):
-        self.experiment = experiment
-        self.model = model
-        self.pipeline = experiment.registered_pipeline[self.model]
-        if self.model not in self.experiment.interpret_result_dict.keys():
-            self.experiment.interpret_single(self.model)
-
-    def model_interpret(self, show=None, uni_feature=None, bi_features=None, sample_id=0, return_data=False,
-                        root=0, depth=3, centered=True, original_scale=False, figsize=(8, 6)):
-        if show == "global_fi":
-            res = self.fi(return_data=return_data, figsize=figsize)
-            if return_data:
-                return res
-        elif show == "global_ei":
-            pass
-        elif show == "global_effect_plot":
-            pass
-        elif show == "local_fi":
-            pass
-        elif show == "local_ei":
-            pass
-        elif show == "llm_summary":
-            pass
-        elif show == "llm_violin":
-            pass
-        elif show == "llm_pc":
-            pass
-        elif show == "tree_global":
-            pass
-        elif show == "tree_local":
-            pass
-        elif show == "glm_coef":
-            pass
-
-    def fi(self, return_data=False, figsize=(8, 6)):
-        interp_fi = self.experiment.interpret_fi(self.model)
-        interpret_result = {"key": "fi", "model": self.model, "input": None, "value": interp_fi}
-        PythonGraph.plot_fi(interpret_result, figsize=figsize)
-        if return_data:
-            out = interpret_result["value"]
-            out.pop("title")
-            return out
-
-
-class PythonGraph:
-    @staticmethod
-    def plot_fi(interpret_result, max_show=10, figsize=(8, 6)):
-        hbar = NoDraw()
-        n = len(interpret_result["value"]["feature_names"])
-        max_show = max_show if max_show < n else n
-        hbar.plot(X=interpret_result["value"]["feature_names"][-max_show:],
-                  height=interpret_result["value"]["importance"][-max_show:],
-                  title=interpret_result["value"]["title"], figsize=figsize)
+def python_api():
+    """The same lines as InterpretAPI's __init__, fi and model_interpret and InterpretGraph.plot_fi,
+    in Python (the copy that the tests compare the module with), drawing on NoDraw."""
+    views = python_views(PlotHBar=NoDraw)
+    views["InterpretGraph"] = types.SimpleNamespace(plot_fi=views["plot_fi"])
+    return type("PythonAPI", (), {"__init__": views["init"], "fi": views["fi"],
+                                  "model_interpret": views["model_interpret"]}), views["InterpretGraph"]
 
 
 def per_call_us(statements, number):
@@ -107,6 +63,7 @@ def main():
     interpret_api.PlotHBar = NoDraw
     experiment = Experiment(25)
     api = InterpretAPI(experiment, "m")
+    PythonAPI, PythonGraph = python_api()
     py_api = PythonAPI(experiment, "m")
     record = {"key": "fi", "model": "m", "input": None, "value": experiment.interpret_fi("m")}
 

@@ -73,12 +73,6 @@ def experiment(request):
 
 import types  # noqa: E402
 
-FI_TABLE = {
-    "feature_names": ["age", "income", "colour", "noise"],
-    "importance": [0.1, 0.2, 0.3, 0.4],
-    "title": "Feature importance",
-}
-
 
 def estimator_named(class_name):
     """Stands in for a fitted model; only its class name matters (it selects the model family)."""
@@ -90,13 +84,12 @@ class ExperimentDouble:
     name of its estimator). Models named in `computed` have their interpretation results already;
     `interpret_single` computes them for the others."""
 
-    def __init__(self, estimators=None, computed=(), fi_table=FI_TABLE):
+    def __init__(self, estimators=None, computed=()):
         self.calls = []
-        estimators = {"model": "ReluDNNRegressor"} if estimators is None else estimators
-        self.registered_pipeline = {
-            model: types.SimpleNamespace(estimator=estimator_named(name)) for model, name in estimators.items()}
+        self.registered_pipeline = {model: types.SimpleNamespace(estimator=estimator_named(name))
+                                    for model, name in (estimators or {"model": "ReluDNNRegressor"}).items()}
         self.interpret_result_dict = {model: object() for model in computed}
-        self.fi_table = fi_table
+        self.fi_table = {"feature_names": ["age", "income"], "importance": [0.1, 0.2], "title": "Importance"}
 
     def interpret_single(self, model, /):
         self.calls.append(("interpret_single", model))
@@ -135,11 +128,35 @@ def plot_calls(monkeypatch):
     from vexo.workflow import interpret_api
 
     calls = PlotCalls()
-
-    def recorder(class_name, method):
-        return lambda self, *args, **kwargs: calls.append((class_name, method, args, kwargs))
-
     for name in ("PlotHBar", "PlotEffect", "PlotHeatmap"):
-        methods = {method: recorder(name, method) for method in ("__init__", "plot", "plot_stem", "plot_interpret")}
+        methods = {method: (lambda name, method: lambda self, *a, **k: calls.append((name, method, a, k)))(name, method)
+                   for method in ("__init__", "plot", "plot_stem", "plot_interpret")}
         monkeypatch.setattr(interpret_api, name, type(name, (), methods))
     return calls
+
+
+# Scripts in interpreters of their own -------------------------------------------------------
+
+def fresh_interpreters(scripts, where, timeout=300):
+    """Starts every script (name -> text) at once in `where`, each spending its time importing the
+    dependencies, and yields a reader of the JSON line that each prints last. They run outside the
+    checkout, whose vexo has no compiled module (the instrumented run keeps the source tree off
+    sys.path with the interpreter's own -P)."""
+    import json
+    import subprocess
+    import sys
+
+    safe = ["-P"] if getattr(sys.flags, "safe_path", False) else []
+    running = {name: subprocess.Popen([sys.executable, *safe, "-c", script], stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, text=True, cwd=where) for name, script in scripts.items()}
+
+    def result(name):
+        out, err = running[name].communicate(timeout=timeout)
+        # A signal shows as a negative return code; a sanitizer's report as its text.
+        assert running[name].returncode == 0 and "Sanitizer" not in err, err[-3000:]
+        return json.loads(out.splitlines()[-1])
+
+    yield result
+    for process in running.values():
+        process.kill()
+        process.communicate()

@@ -11,30 +11,17 @@ NAMES_15 = {"age_of_the_person": "age_of_the_pers", "body_mass_index_kg_m2": "bo
 NAMES_10 = {"age_of_the_person": "age_of_the", "body_mass_index_kg_m2": "body_mass_", "colour": "colour"}
 
 
-class Pipeline:
-    """A pipeline that notes each lookup of its scale transform."""
-
-    def __init__(self, class_name, calls):
-        self.estimator = estimator_named(class_name)
-        self._calls = calls
-
-    @property
-    def transform_to_orignial_scale(self):
-        self._calls.append("transform_to_orignial_scale")
-        return self._to_original
-
-    def _to_original(self, feature, values):
-        return np.asarray(values) * 10 + 5, "numeric"
-
-
 class EffectExperiment:
-    """An experiment whose model "m" has the given estimator class and explainer."""
+    """An experiment whose model "m" has the given estimator class and explainer; its pipeline
+    notes each lookup of its scale transform, which gives model units times 10 plus 5."""
 
     def __init__(self, class_name, explainer, pairs=(), pair_names=None):
-        self.calls = []
-        self.registered_pipeline = {"m": Pipeline(class_name, self.calls)}
-        self.interpret_result_dict = {"m": explainer}
-        self.explainer = explainer
+        self.calls, self.explainer = [], explainer
+        self.to_original = lambda feature, values: (np.asarray(values) * 10 + 5, "numeric")
+        pipeline = type("Pipeline", (), {"transform_to_orignial_scale": property(
+            lambda _: self.calls.append("transform_to_orignial_scale") or self.to_original)})()
+        pipeline.estimator = estimator_named(class_name)
+        self.registered_pipeline, self.interpret_result_dict = {"m": pipeline}, {"m": explainer}
         self.dataset = types.SimpleNamespace(feature_names=FULL, truncated_columns_dict_10=NAMES_10,
                                              truncated_columns_dict_15=NAMES_15)
         self.act_inter_lis = {"m": list(pairs)}

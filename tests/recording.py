@@ -11,62 +11,42 @@ class Log(list):
 class Recorder:
     """Stands for anything. `fixed` holds attributes and items that exist as given (logged when read);
     every other attribute or item is a new recorder named after its path; a missing key raises
-    KeyError when `keys` is given and does not hold it."""
+    KeyError when `keys` is given and does not hold it. It has three items, is true and holds nothing."""
 
-    def __init__(self, log, name, fixed=None, keys=None, length=3):
-        object.__setattr__(self, "_state", (log, name, dict(fixed or {}), keys, length))
+    def __init__(self, log, name, fixed=None, keys=None):
+        object.__setattr__(self, "_state", (log, name, dict(fixed or {}), keys))
 
-    def _child(self, name):
-        log = object.__getattribute__(self, "_state")[0]
-        return Recorder(log, name)
+    def _note(self, kind, path="", *details, result=None):
+        log, name, fixed, keys = object.__getattribute__(self, "_state")
+        log.append((kind, name + path, *details))
+        return result
 
     def __getattr__(self, attr):
-        log, name, fixed, _, _ = object.__getattribute__(self, "_state")
-        log.append(("getattr", f"{name}.{attr}"))
-        return fixed[attr] if attr in fixed else self._child(f"{name}.{attr}")
+        log, name, fixed, _ = object.__getattribute__(self, "_state")
+        return self._note("getattr", "." + attr,
+                          result=fixed[attr] if attr in fixed else Recorder(log, f"{name}.{attr}"))
 
     def __setattr__(self, attr, value):
-        log, name, fixed, _, _ = object.__getattribute__(self, "_state")
-        log.append(("setattr", f"{name}.{attr}"))
-        fixed[attr] = value
+        self._note("setattr", "." + attr)
+        object.__getattribute__(self, "_state")[2][attr] = value
 
     def __getitem__(self, key):
-        log, name, fixed, keys, _ = object.__getattribute__(self, "_state")
-        key_text = f"{key.start}:" if isinstance(key, slice) else repr(key)
-        log.append(("getitem", f"{name}[{key_text}]"))
+        log, name, fixed, keys = object.__getattribute__(self, "_state")
+        text = f"[{key.start}:]" if isinstance(key, slice) else f"[{key!r}]"
+        self._note("getitem", text)
         if keys is not None and key not in keys:
             raise KeyError(key)
-        if not isinstance(key, slice) and key in fixed:
-            return fixed[key]
-        return self._child(f"{name}[{key_text}]")
+        return fixed[key] if not isinstance(key, slice) and key in fixed else Recorder(log, name + text)
 
     def __call__(self, *args, **kwargs):
-        log, name, _, _, _ = object.__getattribute__(self, "_state")
-        log.append(("call", name, tuple(_describe(a) for a in args), tuple(kwargs)))
-        return self._child(f"{name}()")
+        return self._note("call", "", tuple(map(_describe, args)), tuple((k, _describe(v)) for k, v in kwargs.items()),
+                          result=Recorder(object.__getattribute__(self, "_state")[0], f"{self!r}()"))
 
-    def __len__(self):
-        log, name, _, _, length = object.__getattribute__(self, "_state")
-        log.append(("len", name))
-        return length
-
-    def __bool__(self):
-        log, name, _, _, _ = object.__getattribute__(self, "_state")
-        log.append(("bool", name))
-        return True
-
-    def __contains__(self, item):
-        log, name, _, _, _ = object.__getattribute__(self, "_state")
-        log.append(("contains", name, _describe(item)))
-        return False
-
-    def __repr__(self):
-        return object.__getattribute__(self, "_state")[1]
+    __len__ = lambda self: self._note("len", result=3)  # noqa: E731
+    __bool__ = lambda self: self._note("bool", result=True)  # noqa: E731
+    __contains__ = lambda self, item: self._note("contains", "", _describe(item), result=False)  # noqa: E731
+    __repr__ = lambda self: object.__getattribute__(self, "_state")[1]  # noqa: E731
 
 
 def _describe(value):
-    if isinstance(value, Recorder):
-        return repr(value)
-    if isinstance(value, dict):
-        return "{%s}" % ", ".join(value)
-    return repr(value)
+    return "{%s}" % ", ".join(value) if isinstance(value, dict) else repr(value)

@@ -42,23 +42,19 @@ def test_results_that_a_plot_does_not_draw_are_refused(plot_calls, shows, capsys
     assert capsys.readouterr().out == "Not supported\n" and plot_calls == shows == [] and not plt.get_fignums()
 
 
-@pytest.mark.parametrize("max_show, shown", [(10, 4), (3, 3), (0, 4), (-1, 3)])
-def test_effects_are_the_tail_of_the_list(plot_calls, max_show, shown):
-    InterpretGraph.plot_ei({"value": EFFECTS}, max_show, (4, 4))
-    names, heights = EFFECTS["value"]
-    assert plot_calls.of("plot") == [((), {"X": names[4 - shown:], "height": heights[4 - shown:],
-                                           "title": "Effect Importance", "figsize": (4, 4)})]
-
-
-@pytest.mark.parametrize("group, max_show, names, heights", [
-    ("Numeric", 10, ["age", "income", "noise"], [1.0, 3.0, 4.0]), ("Numeric", 2, ["income", "noise"], [3.0, 4.0]),
-    ("colour", 10, ["colour=red"], [2.0]), ("nothing", 10, [], []), (None, 10, [], []),
-])
-def test_coefficients_of_one_group(plot_calls, group, max_show, names, heights):
-    InterpretGraph.plot_coef({"value": COEFFICIENTS}, group, max_show)
+@pytest.mark.parametrize("value, group, max_show, names, heights", [
+    (EFFECTS, None, 10, ["a", "b", "c", "d"], [0.1, 0.2, 0.3, 0.4]),
+    (EFFECTS, None, 3, ["b", "c", "d"], [0.2, 0.3, 0.4]), (EFFECTS, None, -1, ["b", "c", "d"], [0.2, 0.3, 0.4]),
+    (COEFFICIENTS, "Numeric", 2, ["income", "noise"], [3.0, 4.0]),
+    (COEFFICIENTS, "colour", 10, ["colour=red"], [2.0]), (COEFFICIENTS, None, 10, [], [])])
+def test_the_tail_of_the_effects_or_of_one_group_of_coefficients(plot_calls, value, group, max_show, names, heights):
+    if value is EFFECTS:
+        InterpretGraph.plot_ei({"value": value}, max_show, (4, 4))
+    else:
+        InterpretGraph.plot_coef({"value": value}, group, max_show, (4, 4))
     [(_, kwargs)] = plot_calls.of("plot")
-    assert kwargs["X"].tolist() == names and kwargs["height"].tolist() == heights
-    assert (kwargs["title"], kwargs["figsize"]) == ("Model Coefficients", (8, 6))
+    assert list(kwargs["X"]) == names and list(kwargs["height"]) == heights and kwargs["figsize"] == (4, 4)
+    assert kwargs["title"] == ("Effect Importance" if value is EFFECTS else "Model Coefficients") and len(kwargs) == 4
 
 
 @pytest.mark.parametrize("n_features, ystd, figsize", [(25, (1.0, 0.0, 2.0, -1.0), (5, 4)), (12, (0.5, 1.0), None),
@@ -80,19 +76,3 @@ def test_parallel_coordinates_of_the_models_with_spread_over_the_most_important_
     assert {t.get_rotation() for t in axes.get_xticklabels()} == {90.0}
     assert (axes.get_title(), axes.title.get_fontsize()) == ("Parallel Coordinate Plot of LLM Coefficients", 15)
     assert tuple(plt.gcf().get_size_inches()) == tuple(figsize or plt.rcParams["figure.figsize"])
-
-
-FIGSIZE = r"^Argument 'figsize' has incorrect type \(expected tuple, got {}\)$"
-
-
-@pytest.mark.parametrize("plot, record, kwargs, error, message", [
-    ("plot_ei", {}, {}, KeyError, ""), ("plot_ei", {"value": 3}, {}, TypeError, ""),
-    ("plot_ei", {"value": {"type": "llm"}}, {}, KeyError, ""),
-    ("plot_ei", {"value": {"type": "effect", "value": 5}}, {}, TypeError, ""),
-    ("plot_ei", {"value": llms()}, {"figsize": [8, 6]}, TypeError, FIGSIZE.format("list")),
-    ("plot_ei", {"value": llms()}, {"figsize": "8x6"}, TypeError, FIGSIZE.format("str")),
-    ("plot_coef", {"value": {"type": "coefficient"}}, {}, KeyError, ""), ("plot_coef", [], {}, TypeError, ""),
-])
-def test_junk_records_raise(plot_calls, plot, record, kwargs, error, message):
-    with pytest.raises(error, match=message or None):
-        getattr(InterpretGraph, plot)(record, **kwargs)

@@ -4,308 +4,163 @@ or in the honest result: never in a crash, a read of freed memory or a silent wr
 Each case runs in a fresh interpreter, so that a crash fails its test instead of ending the run, and
 so that a raised recursion limit or a replaced __builtins__ does not outlive it. The scripts start
 together and print one JSON line each."""
-import json
-import subprocess
-import sys
-
 import pytest
 
+from conftest import fresh_interpreters
+
 PRELUDE = """
-import gc, json, operator, sys, threading, types
+import array, builtins, gc, json, sys, threading, types
 import numpy as np
 from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
-
-class Drawn:
-    # PlotHBar double: keeps the keywords of every drawing
-    calls = []
-    def plot(self, **kwargs):
-        Drawn.calls.append(kwargs)
-
-interpret_api.PlotHBar = Drawn
+drawn = []
+interpret_api.PlotHBar = type("Drawn", (), {"plot": lambda self, **kwargs: drawn.append(kwargs)})
 interpret_api.plt.show = lambda *args, **kwargs: None
+
+def outcome(run):
+    try:
+        return run()
+    except Exception as e:
+        return type(e).__name__
 """
 
-SCRIPTS = {}
-
-BUILTINS = PRELUDE + """
-import builtins
+SCRIPTS = {
+    # __builtins__ replaced by a key's __eq__ in the middle of the lookup of "print" in the old
+    # dictionary, which is freed as soon as the lookup lets it go; then by a module, by a dictionary
+    # and by something that holds no builtins.
+    "builtins": PRELUDE + """
 said = []
-
 def builtins_with(tag, first=()):
     namespace = dict(first)
-    namespace.update(vars(builtins))
-    namespace["print"] = lambda *args: said.append(tag)
+    namespace.update(vars(builtins), print=lambda *args: said.append(tag))
     return namespace
 
-refuse = lambda: InterpretGraph.plot_ei_local({"value": None})  # prints "Not supported"
-refuse()
-"""
-
-# A module's __builtins__ replaced between two calls: by a dictionary, by something that holds no
-# builtins, by a module.
-SCRIPTS["builtins replaced"] = BUILTINS + """
-interpret_api.__builtins__ = builtins_with("replaced")
-refuse()
-interpret_api.__builtins__ = types.SimpleNamespace
-try:
-    refuse()
-except NameError as e:
-    said.append(str(e))
-module = types.ModuleType("fake_builtins")
-module.__dict__.update(builtins_with("module"))
-interpret_api.__builtins__ = module
-del module
-refuse()
-print(json.dumps(said))
-"""
-
-# __builtins__ replaced by a key's __eq__ in the middle of the lookup of "print" in the old
-# dictionary, which is freed as soon as the lookup lets it go.
-SCRIPTS["builtins swapped"] = BUILTINS + """
-swap = []
-
-class Swapping:
-    # hashed like "print" and met first in its dictionary; compared, it replaces the builtins
+class Swapping:  # hashed like "print" and met first in its dictionary; compared, it swaps the builtins
     def __hash__(self):
         return hash("print")
     def __eq__(self, other):
-        if swap and other == "print":
-            swap.pop()
+        if other == "print" and interpret_api.__builtins__.get("swap"):
             interpret_api.__builtins__ = builtins_with("new")
         return False
 
-interpret_api.__builtins__ = builtins_with("old", [(Swapping(), None)])
-swap.append(True)
-refuse()  # the old dictionary's lookup swaps in the new one; nothing else refers to the old
+refuse = lambda: InterpretGraph.plot_ei_local({"value": None})  # prints "Not supported"
+refuse()
+interpret_api.__builtins__ = builtins_with("old", [(Swapping(), None), ("swap", True)])
+refuse()
 gc.collect()
 reuse = [{"filler": i} for i in range(10_000)]  # memory of the freed dictionary, taken again
 refuse()
 refuse()
-print(json.dumps([said[0] in ("old", "new")] + said[1:]))
-"""
-
-# Views whose experiment calls a view again, without end, under raised recursion limits: on the main
-# thread and on a thread with a smaller stack; afterwards the module works as before.
-SCRIPTS["nesting"] = PRELUDE + """
-TABLE = {"feature_names": ["a", "b"], "importance": [1.0, 2.0], "title": "t"}
-
+module = types.ModuleType("fake_builtins")
+module.__dict__.update(builtins_with("module"))
+for replacement in (module, builtins_with("dict"), types.SimpleNamespace):
+    interpret_api.__builtins__ = replacement
+    said.append(outcome(refuse))
+print(json.dumps(said))
+""",
+    # A view whose experiment calls it again, directly or through the dispatcher, under raised
+    # recursion limits and on a thread with a smaller stack; afterwards the module works as before.
+    "nesting": PRELUDE + """
 class Experiment:
-    registered_pipeline = {"m": types.SimpleNamespace(estimator=None)}
-    interpret_result_dict = {"m": None}
-    looping = True
+    registered_pipeline, interpret_result_dict, looping = {"m": types.SimpleNamespace(estimator=None)}, {"m": 0}, True
     def interpret_fi(self, model):
-        return api.fi() if self.looping else dict(TABLE)
+        return api.fi() if self.looping else {"feature_names": ["a"], "importance": [1.0], "title": "t"}
 
 class Dispatching(InterpretAPI):
-    def fi(self, **kwargs):  # back to the dispatcher, which calls fi again
+    def fi(self, **kwargs):
         return self.model_interpret(show="global_fi", **kwargs)
 
 experiment = Experiment()
 api = InterpretAPI(experiment, "m")
-cycles = {"experiment": api.fi,
-          "dispatch": lambda: Dispatching(experiment, "m").model_interpret(show="global_fi")}
-
-def outcome(run):
-    try:
-        run()
-        return "returned"
-    except RecursionError:
-        return "RecursionError"
-
-out = {}
-for limit in (1_000, 50_000, 100_000):
+out = []
+for limit in (1_000, 100_000):
     sys.setrecursionlimit(limit)
-    for name, run in cycles.items():
-        out[f"{name} {limit}"] = outcome(run)
+    out += [outcome(api.fi), outcome(lambda: Dispatching(experiment, "m").model_interpret(show="global_fi"))]
 threading.stack_size(4 << 20)
-on_thread = []
-thread = threading.Thread(target=lambda: on_thread.append(outcome(api.fi)))
+thread = threading.Thread(target=lambda: out.append(outcome(api.fi)))
 thread.start()
 thread.join()
-out["thread"] = on_thread[0]
 experiment.looping = False
-out["after"] = api.fi(return_data=True)
-print(json.dumps(out))
-"""
-
-# ei_local's terms in containers whose len() differs from what iterating them gives, and in one
-# without len(); the record must be the one that a plain list of the same terms gives.
-SCRIPTS["lying len"] = PRELUDE + """
+print(json.dumps(out + [api.fi(return_data=True)]))
+""",
+    # ei_local's terms in containers whose len() differs from what iterating them gives, and in one
+    # without len(): each must give the record of a plain list of the same terms.
+    "lying len": PRELUDE + """
 TERMS = [[0.5], [1.5, 2.5], [3.0]]
-
-class Claiming:
-    def __init__(self, claim):
-        self.claim = claim
-    def __len__(self):
-        return self.claim
-    def __iter__(self):
-        return iter([list(t) for t in TERMS])
-    def __getitem__(self, i):
-        return list(TERMS[i])
-
-class Pipeline:
-    estimator = None
-    def transform_to_orignial_scale(self, name, values):
-        return values * 10, None
+Claiming = type("Claiming", (), {"__init__": lambda self, n: setattr(self, "n", n), "__len__": lambda self: self.n,
+                                 "__iter__": lambda self: iter(TERMS), "__getitem__": lambda self, i: TERMS[i]})
+Pipeline = type("Pipeline", (), {"estimator": None, "transform_to_orignial_scale": lambda self, n, v: (v * 10, 0)})
 
 class Experiment:
-    registered_pipeline = {"m": Pipeline()}
-    interpret_result_dict = {"m": None}
+    registered_pipeline, interpret_result_dict = {"m": Pipeline()}, {"m": None}
     inter_effect_trunc_dict = {"m": {"b x c": "b x c"}}
-    def __init__(self, make):
-        self.make = make
     def interpret_local_effect(self, model, sample_index):
         return {"x": ["a", "b x c", "Intercept"], "y": [1.0, 2.0, 3.0], "value": self.make(), "title": "t"}
 
-def drawn(make, original_scale):
-    del Drawn.calls[:]
-    try:
-        InterpretAPI(Experiment(make), "m").ei_local(0, original_scale=original_scale)
-    except Exception as e:
-        return type(e).__name__
-    return [str(v) for v in Drawn.calls[0]["value"]]
+def draw(make, original_scale):
+    drawn.clear()
+    Experiment.make = staticmethod(make)
+    InterpretAPI(Experiment(), "m").ei_local(0, original_scale=original_scale)
+    return [str(v) for v in drawn[0]["value"]]
 
-makes = {"list": lambda: [list(t) for t in TERMS], "claims more": lambda: Claiming(5),
-         "claims fewer": lambda: Claiming(1), "claims none": lambda: Claiming(0),
-         "no len": lambda: (list(t) for t in TERMS)}
-print(json.dumps({f"{name} {scale}": drawn(make, scale) for name, make in makes.items() for scale in (False, True)}))
-"""
-
-# Node ids of the tree views in every kind of container: the buffer of exact arrays, array.array and
-# memoryview; item by item for anything else, so a masked entry fails as iterating it does.
-SCRIPTS["node ids"] = PRELUDE + """
-import array
+print(json.dumps([[outcome(lambda: draw(make, scale)) for make in (
+    lambda: [list(t) for t in TERMS], lambda: Claiming(5), lambda: Claiming(1), lambda: Claiming(0),
+    lambda: (list(t) for t in TERMS))] for scale in (False, True)]))
+""",
+    # Node ids of the tree views in every kind of container: the buffer of exact arrays, array.array
+    # and memoryview; item by item for anything else, so a masked entry fails as iterating it does.
+    "node ids": PRELUDE + """
 from sklearn.tree import DecisionTreeRegressor
 
 x = np.arange(40.0).reshape(-1, 1)
 tree = DecisionTreeRegressor(max_depth=2).fit(x, (x[:, 0] > 20) + x[:, 0] / 100)
-left, right = tree.tree_.children_left, tree.tree_.children_right
-
-class Subclass(np.ndarray):
-    pass
+TREE = {"tree": tree, "feature_names": ["x"], "feature_names_full": ["x"], "criterion": "squared_error",
+        "children_left": tree.tree_.children_left, "children_right": tree.tree_.children_right}
+LOCAL = dict(TREE, node_related=[0, 1, 2, 5], node_other=[1], node_index=[0, 2])
 
 def containers(ids):
-    ids = list(ids)
-    return {"list": ids, "int64": np.array(ids), "int32": np.array(ids, dtype=np.int32),
-            "int8 strided": np.array([i for i in ids for _ in (0, 1)], dtype=np.int8)[::2],
-            "big-endian": np.array(ids, dtype=">i8"), "array.array": array.array("q", ids),
-            "memoryview": memoryview(array.array("l", ids)), "subclass": np.array(ids).view(Subclass),
-            "masked, none hidden": np.ma.array(ids),
-            "masked": np.ma.array(ids, mask=[i == 1 for i in range(len(ids))])}
+    return [ids, np.array(ids, dtype=np.int32), np.array([i for i in ids for _ in (0, 1)], dtype=np.int8)[::2],
+            np.array(ids, dtype=">i8"), memoryview(array.array("l", ids)),
+            np.array(ids).view(type("Subclass", (np.ndarray,), {})), np.ma.array(ids),
+            np.ma.array(ids, mask=[i == 1 for i in range(len(ids))])]
 
-def boxes():
-    texts = [a for a in interpret_api.plt.gca().texts if a.get_bbox_patch() is not None]
-    return [[a.get_visible(), round(float(a._x), 6), round(float(a._y), 6), a.get_text(),
-             str(a.get_bbox_patch().get_facecolor())] for a in texts]
-
-def local(field, ids):
-    value = {"tree": tree, "feature_names": ["x"], "feature_names_full": ["x"], "node_related": [0, 1, 2, 5],
-             "node_other": [1], "node_index": [0, 2], "children_left": left, "children_right": right,
-             "criterion": "squared_error"}
-    value[field] = ids
-    InterpretGraph.plot_local_tree({"value": value}, figsize=(20, 4))
-    return boxes()
-
-def whole(field, ids):
-    value = {"tree": tree, "feature_names": ["x"], "feature_names_full": ["x"], "max_depth": 2,
-             "children_left": left, "children_right": right, "criterion": "squared_error"}
-    value[field] = ids
-    InterpretGraph.plot_tree_diag({"value": value, "input": {"depth": 1, "root": 0}})
-    return boxes()
-
-def outcome(draw, field, ids):
+def draw(field, ids):
     interpret_api.plt.close("all")
-    try:
-        return draw(field, ids)
-    except Exception as e:
-        return type(e).__name__
+    if field.startswith("node"):
+        InterpretGraph.plot_local_tree({"value": dict(LOCAL, **{field: ids})}, figsize=(20, 4))
+    else:
+        InterpretGraph.plot_tree_diag({"value": dict(TREE, max_depth=2, **{field: ids}),
+                                       "input": {"depth": 1, "root": 0}})
+    return [[a.get_visible(), round(float(a._x), 6), round(float(a._y), 6), a.get_text(),
+             str(a.get_bbox_patch().get_facecolor())] for a in interpret_api.plt.gca().texts if a.get_bbox_patch()]
 
-out = {}
-for draw, field, ids in [(local, "node_related", [0, 1, 2, 5]), (local, "node_index", [0, 2, 4]),
-                         (local, "node_other", [1, 2]), (whole, "children_left", left),
-                         (whole, "children_right", right)]:
-    for kind, held in containers(ids).items():
-        out[f"{draw.__name__} {field} {kind}"] = outcome(draw, field, held)
-    masked = np.ma.array(list(ids), mask=[i == 1 for i in range(len(ids))])
-    try:
-        [operator.index(i) for i in masked]
-        out[f"{field} iterated"] = "no error"
-    except Exception as e:
-        out[f"{field} iterated"] = type(e).__name__
-print(json.dumps(out))
-"""
-
-
-# every field of the two tree views that holds node ids
-NODE_FIELDS = [("local", "node_related"), ("local", "node_index"), ("local", "node_other"),
-               ("whole", "children_left"), ("whole", "children_right")]
+print(json.dumps({field: [outcome(lambda: draw(field, held)) for held in containers(list(ids))] for field, ids in [
+    ("node_related", [0, 1, 2, 5]), ("node_index", [0, 2, 4]), ("node_other", [1, 2]),
+    ("children_left", TREE["children_left"]), ("children_right", TREE["children_right"])]}))
+""",
+}
 
 
 @pytest.fixture(scope="module")
 def fresh(tmp_path_factory):
-    """Starts every script at once (each spends its time importing the dependencies) and returns a
-    reader of their results. They run outside the checkout, whose vexo has no compiled module, and
-    with the interpreter's own options (the instrumented run keeps the source tree off sys.path)."""
-    outside = tmp_path_factory.mktemp("faults")
-    options = ["-P"] if getattr(sys.flags, "safe_path", False) else []
-    running = {name: subprocess.Popen([sys.executable, *options, "-c", script], stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE, text=True, cwd=outside)
-               for name, script in SCRIPTS.items()}
-
-    def result(name):
-        out, err = running[name].communicate(timeout=300)
-        # A signal shows as a negative return code; a sanitizer's report as its text.
-        assert running[name].returncode == 0, err[-3000:]
-        assert "Sanitizer" not in err, err[-3000:]
-        return json.loads(out.splitlines()[-1])
-
-    yield result
-    for process in running.values():
-        try:
-            process.communicate(timeout=300)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.communicate()
+    yield from fresh_interpreters(SCRIPTS, tmp_path_factory.mktemp("faults"))
 
 
-def test_the_first_call_after_builtins_are_replaced_uses_the_new_ones(fresh):
-    assert fresh("builtins replaced") == ["replaced", "name 'print' is not defined", "module"]
-
-
-def test_builtins_replaced_during_a_lookup_are_used_next_and_the_freed_ones_never_read(fresh):
-    assert fresh("builtins swapped") == [True, "new", "new"]
+def test_builtins_replaced_during_a_lookup_or_between_calls_are_used_next_and_the_freed_ones_never_read(fresh):
+    said = fresh("builtins")
+    assert said[0] in ("old", "new") and said[1:] == ["new", "new", "module", None, "dict", None, "NameError"]
 
 
 def test_a_cycle_of_views_ends_in_recursion_error_at_any_recursion_limit_and_on_threads(fresh):
-    out = fresh("nesting")
-    cycles = {name: result for name, result in out.items() if name not in ("thread", "after")}
-    assert cycles and set(cycles.values()) == {"RecursionError"}, cycles
-    assert out["thread"] == "RecursionError"
-    assert out["after"] == {"feature_names": ["a", "b"], "importance": [1.0, 2.0]}
+    assert fresh("nesting") == ["RecursionError"] * 5 + [{"feature_names": ["a"], "importance": [1.0]}]
 
 
 def test_terms_are_counted_by_iterating_them_not_by_their_len(fresh):
-    out = fresh("lying len")
-    for scale in (False, True):
-        honest = out[f"list {scale}"]
-        assert isinstance(honest, list) and len(honest) == 3
-        for name in ("claims more", "claims fewer", "claims none", "no len"):
-            assert out[f"{name} {scale}"] == honest, (name, scale)
+    for honest, *rest in fresh("lying len"):
+        assert isinstance(honest, list) and len(honest) == 3 and rest == [honest] * 4
 
 
-@pytest.mark.parametrize("view, field", NODE_FIELDS)
-def test_node_ids_read_from_any_container_give_the_drawing_of_a_list(fresh, view, field):
-    out = fresh("node ids")
-    honest = out[f"{view} {field} list"]
-    assert isinstance(honest, list) and any(box[0] for box in honest)
-    kinds = ["int64", "int32", "int8 strided", "big-endian", "array.array", "memoryview", "subclass",
-             "masked, none hidden"]
-    assert {kind: out[f"{view} {field} {kind}"] for kind in kinds} == dict.fromkeys(kinds, honest)
-
-
-@pytest.mark.parametrize("view, field", NODE_FIELDS)
-def test_a_hidden_entry_of_a_masked_array_fails_as_iterating_it_does(fresh, view, field):
-    out = fresh("node ids")
-    assert out[f"{field} iterated"] == "TypeError"
-    assert out[f"{view} {field} masked"] == "TypeError"
+def test_node_ids_read_from_any_container_give_the_drawing_of_a_list(fresh):
+    for field, (honest, *rest, masked) in fresh("node ids").items():
+        assert isinstance(honest, list) and any(box[0] for box in honest), field
+        assert rest == [honest] * 6 and masked == "TypeError", field  # a hidden entry fails, as iterating does

@@ -4,69 +4,29 @@ import matplotlib.pyplot as plt
 import numpy as np
 import pytest
 
-from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
-NAMES = ["a", "b", "c", "d", "e"]
-HEIGHTS = [0.1, 0.2, 0.3, 0.4, 0.5]
+NAMES, HEIGHTS = ["a", "b", "c", "d", "e"], [0.1, 0.2, 0.3, 0.4, 0.5]
 TITLE, FIGSIZE = object(), object()  # passed through unchanged, so compared by identity
 
 
-def table(**entries):
-    return {"feature_names": NAMES, "importance": HEIGHTS, "title": "Importance", "extra": "kept", **entries}
-
-
-@pytest.fixture
-def serve(experiment_double, monkeypatch):
-    """Makes the experiment hand out the given object itself; returns that object."""
-    return lambda value: monkeypatch.setattr(experiment_double, "interpret_fi", lambda model, /: value) or value
-
-
-def test_fi_asks_the_experiment_and_draws_its_table_as_bars(api, experiment_double, plot_calls):
-    assert api.fi() is None
-    assert experiment_double.calls == [("interpret_fi", "model")]
-    assert plot_calls == [
-        ("PlotHBar", "__init__", (), {}),
-        ("PlotHBar", "plot", (), {"X": ["age", "income", "colour", "noise"], "height": [0.1, 0.2, 0.3, 0.4],
-                                  "title": "Feature importance", "figsize": (8, 6)}),
-    ]
-
-
-def test_fi_hands_plot_fi_its_record(api, serve, monkeypatch):
-    value = serve(table())
-    seen = []
-    monkeypatch.setattr(InterpretGraph, "plot_fi", staticmethod(lambda *args, **kwargs: seen.append((args, kwargs))))
-    api.fi(figsize=FIGSIZE)
+@pytest.mark.parametrize("return_data", [False, None, True, [0]])
+def test_fi_hands_plot_fi_its_record_and_returns_the_table_without_its_title_only_when_asked(
+        api, monkeypatch, plot_calls, return_data):
+    value, seen, real = dict(feature_names=NAMES, importance=HEIGHTS, title="T", x=1), [], InterpretGraph.plot_fi
+    monkeypatch.setattr(api.experiment, "interpret_fi", lambda model, /: value)
+    monkeypatch.setattr(InterpretGraph, "plot_fi", staticmethod(lambda *a, **k: seen.append((a, k)) or real(*a, **k)))
+    out = api.fi(return_data=return_data, figsize=(2, 2))
     [((interpret_result,), kwargs)] = seen
-    assert kwargs == {"figsize": FIGSIZE}  # max_show keeps its default
-    assert type(interpret_result) is dict
+    assert kwargs == {"figsize": (2, 2)} and type(interpret_result) is dict  # max_show keeps its default
     assert list(interpret_result.items()) == [("key", "fi"), ("model", "model"), ("input", None), ("value", value)]
     assert interpret_result["model"] is api.model and interpret_result["value"] is value
+    assert plot_calls[0] == ("PlotHBar", "__init__", (), {}) and plot_calls.of("plot")[0][1]["title"] == "T"
+    assert out is (value if return_data else None)  # the title taken after the drawing, from the same table
+    assert list(value) == ["feature_names", "importance", "x"] if return_data else "title" in value
 
 
-@pytest.mark.parametrize("return_data", [False, 0, None, True, "yes", [0]])
-def test_fi_returns_the_experiments_table_without_its_title_only_when_asked(api, serve, plot_calls, return_data):
-    value = serve(table())
-    out = api.fi(return_data=return_data)
-    if return_data:
-        assert out is value
-        assert list(out.items()) == [("feature_names", NAMES), ("importance", HEIGHTS), ("extra", "kept")]
-    else:
-        assert out is None and value == table()
-    assert plot_calls.of("plot")[0][1]["title"] == "Importance"  # drawn before the title was taken
-
-
-def test_dispatcher_hands_on_the_table_of_fi(api, plot_calls):
-    assert api.model_interpret(show="global_fi", return_data=True) == {
-        "feature_names": ["age", "income", "colour", "noise"], "importance": [0.1, 0.2, 0.3, 0.4]}
-
-
-@pytest.mark.parametrize("max_show, shown", [
-    (10, 5), (4, 4), (1, 1),
-    (0, 5),  # a slice from minus zero is the whole list
-    (-2, 3),  # drops from the front
-    (-5, 0),
-])
+@pytest.mark.parametrize("max_show, shown", [(10, 5), (4, 4), (1, 1), (0, 5), (-2, 3)])  # 0: a slice from -0
 def test_plot_fi_shows_the_tail_of_at_most_max_show_features(plot_calls, max_show, shown):
     value = {"feature_names": NAMES, "importance": np.array(HEIGHTS), "title": TITLE}
     assert InterpretGraph.plot_fi({"value": value}, max_show, FIGSIZE) is None
@@ -76,47 +36,13 @@ def test_plot_fi_shows_the_tail_of_at_most_max_show_features(plot_calls, max_sho
     assert type(height) is np.ndarray and height.tolist() == HEIGHTS[5 - shown:]  # sliced, not copied to a list
 
 
-@pytest.mark.parametrize("missing", ["feature_names", "importance", "title"])
-def test_table_without_an_entry_fails_with_its_key_and_is_kept(api, serve, plot_calls, missing):
-    value = serve({k: v for k, v in table().items() if k != missing})
-    with pytest.raises(KeyError) as raised:
-        api.fi(return_data=True)
-    assert raised.value.args == (missing,) and value == {k: v for k, v in table().items() if k != missing}
-    assert plot_calls.of("plot") == []
-
-
-@pytest.mark.parametrize("failing", ["experiment", "PlotHBar()", "plot"])
-def test_exceptions_of_the_experiment_and_the_bar_plot_propagate_and_the_title_stays(
-        api, experiment_double, monkeypatch, failing):
-    error, reached, value = ValueError(failing), [], table()
-
-    def reach(place):
-        reached.append(place)
-        if place == failing:
-            raise error
-
-    monkeypatch.setattr(experiment_double, "interpret_fi", lambda model, /: reach("experiment") or value)
-    monkeypatch.setattr(interpret_api, "PlotHBar", type("FailingHBar", (), {
-        "__init__": lambda self: reach("PlotHBar()"), "plot": lambda self, **kwargs: reach("plot")}))
-    with pytest.raises(ValueError) as raised:
-        api.fi(return_data=True)
-    assert raised.value is error and value == table()
-    order = ["experiment", "PlotHBar()", "plot"]
-    assert reached == order[:order.index(failing) + 1]
-
-
 def test_fi_draws_the_last_ten_features_on_matplotlib(experiment_double):
-    names = [f"feature {i}" for i in range(12)]
-    importance = [float(i) for i in range(1, 13)]
+    names, importance = [f"feature {i}" for i in range(12)], [float(i) for i in range(1, 13)]
     experiment_double.fi_table = {"feature_names": names, "importance": importance, "title": "What matters"}
     out = InterpretAPI(experiment_double, "model").fi(return_data=True, figsize=(5, 3))
-    figure = plt.gcf()
-    assert plt.get_fignums() == [figure.number]
-    assert tuple(figure.get_size_inches()) == (5, 3)
-    [axes] = figure.axes
-    [bars] = axes.containers
+    [axes], [bars] = plt.gcf().axes, plt.gca().containers
     labels = {round(float(y)): label.get_text() for y, label in zip(axes.get_yticks(), axes.get_yticklabels())}
     drawn = {(labels[round(bar.get_y() + bar.get_height() / 2)], float(bar.get_width())) for bar in bars}
-    assert drawn == set(zip(names[-10:], importance[-10:])) and len(bars) == 10
-    assert axes.get_title() == "What matters"
+    assert drawn == set(zip(names[-10:], importance[-10:])) and len(bars) == 10 and len(plt.get_fignums()) == 1
+    assert tuple(plt.gcf().get_size_inches()) == (5, 3) and axes.get_title() == "What matters"
     assert out == {"feature_names": names, "importance": importance}

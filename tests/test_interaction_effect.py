@@ -8,7 +8,6 @@ import numpy as np
 import pytest
 
 from effect_doubles import EffectExperiment, llm_explainer, records, shows, ticks  # noqa: F401
-from recording import Log, Recorder
 from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
@@ -34,11 +33,10 @@ def test_boosting_machine_is_evaluated_on_a_100_by_100_grid(records):
     explainer = ebm_explainer()
     interaction("ExplainableBoostingRegressor", explainer, "a", "b", figsize=(3, 2))
     [(record, kwargs)] = records
-    assert kwargs == {"figsize": (3, 2)}
-    assert list(record.items())[:5] == [("key", "interaction_effect"), ("model", "m"), ("model_type", "ebm"),
-                                        ("input", {"feature_combine": "key ab"}), ("value", record["value"])]
-    assert list(record)[5:] == ["scaler"] and record["scaler"] is None
     value = record["value"]
+    assert kwargs == {"figsize": (3, 2)} and list(record.items()) == [
+        ("key", "interaction_effect"), ("model", "m"), ("model_type", "ebm"), ("input", {"feature_combine": "key ab"}),
+        ("value", value), ("scaler", None)]
     assert list(value) == ["extent", "ygrid", "importance"] and value["importance"] == 0.7
     assert value["extent"] == [0.0, 5.0, -1.0, 1.0]  # the first feature's bounds first
     [X] = explainer.predicted
@@ -46,61 +44,47 @@ def test_boosting_machine_is_evaluated_on_a_100_by_100_grid(records):
     # column 2 holds the first feature, along each row; column 0 the second, descending down the rows
     assert (X[:, 2].reshape(100, 100) == np.linspace(0, 5, 100)[None, :]).all()
     assert (X[:, 0].reshape(100, 100) == np.linspace(-1, 1, 100)[::-1, None]).all()
-    ygrid = value["ygrid"]
-    assert ygrid.shape == (100, 100) and (ygrid.ravel() == 1000 * X[:, 2] + X[:, 0]).all()
+    assert (value["ygrid"] == (1000 * X[:, 2] + X[:, 0]).reshape(100, 100)).all()
 
 
 @pytest.mark.parametrize("pairs, chosen", [
     (["a x b"], "key ab"), (["b x a"], "key ba"), (["b x a", "a x b"], "key ab"), (["a x c"], None)])
 @pytest.mark.parametrize("class_name", ["ExplainableBoostingClassifier", "GAMINetRegressor"])
 def test_pair_is_found_in_either_order_first_as_given(records, capsys, class_name, pairs, chosen):
+    explainer = {"key ab": {"outputs": [[1.0]]}, "key ba": {}}
     if class_name.startswith("Explainable"):
         explainer = ebm_explainer()
         explainer.interaction_["key ba"] = explainer.interaction_["key ab"]
-    else:
-        explainer = {"key ab": {}, "key ba": {}}
     experiment = interaction(class_name, explainer, "a", "b", pairs=pairs,
                              pair_names={"key ab": "a x b", "key ba": "b x a"}, original_scale=True)
     if chosen is None:
         assert capsys.readouterr().out == "No this interaction effect\n" and records == []
         assert experiment.calls == [("get_interpret", "m")]
-    else:
-        assert records[0][0]["input"] == {"feature_combine": chosen}
-        assert records[0][0]["scaler"] == experiment.registered_pipeline["m"]._to_original
+        return
+    [(record, _)] = records
+    assert record["input"] == {"feature_combine": chosen} and record["scaler"] is experiment.to_original
+    if chosen == "key ab" and class_name.startswith("GAMI"):  # a deep copy of the explainer's own entry
+        record["value"]["outputs"][0].append(2.0)
+        assert explainer["key ab"] == {"outputs": [[1.0]]} and record["value"]["outputs"] == [[1.0, 2.0]]
 
 
-def test_gami_record_holds_a_deep_copy_of_the_explainers_own_entry_and_later_names_win(records):
-    explainer = {"key new": {"outputs": [[1.0]], "axis_extent": [0, 1, 0, 1]}}
-    interaction("GAMINetClassifier", explainer, "b", "a", pairs=["a x b"],
-                pair_names={"key old": "a x b", "key new": "a x b"})
-    record = records[0][0]
-    assert record["model_type"] == "gami" and record["input"] == {"feature_combine": "key new"}
-    assert record["value"] == explainer["key new"] and record["value"] is not explainer["key new"]
-    record["value"]["outputs"][0].append(2.0)
-    assert explainer["key new"]["outputs"] == [[1.0]]
-
-
-def test_relu_network_record_translates_the_names_and_holds_the_models_arrays(records):
+def test_later_pair_names_win_a_relu_network_translates_the_names_others_get_an_empty_record(records, capsys):
+    interaction("GAMINetClassifier", {"key new": {}}, "b", "a", pair_names={"key old": "a x b", "key new": "a x b"})
     llms = llm_explainer()
     interaction("ReluDNNRegressor", llms, "body_mass_index", "age_of_the_pers", pairs=())
-    record = records[0][0]
-    assert record["model_type"] == "reludnn" and record["input"] == {"feature0": "body_mass_", "feature1": "age_of_the"}
-    value = record["value"]
+    assert interaction("ExplainableBoostingRegressor", None, "None", "b").calls == []  # refused before asking
+    assert capsys.readouterr().out == "No interaction effect\n"
+    experiment = interaction("LinearRegression", None, "a", "b", original_scale=True)
+    (gami, _), (relu, _), (other, _) = records
+    assert gami["input"] == {"feature_combine": "key new"} and gami["model_type"] == "gami"
+    assert relu["model_type"] == "reludnn" and relu["input"] == {"feature0": "body_mass_", "feature1": "age_of_the"}
+    value = relu["value"]
     assert list(value) == ["feature_idx", "nllms_top", "all_bias_weight", "all_weights", "center_llms",
                            "count_llms", "all_biases", "feature_names", "feature_names_full"]
     assert value["feature_idx"] == [2, 1] and value["feature_names_full"][0] == "age_of_the_person"
     assert all(value[k] is getattr(llms, k) for k in list(value)[2:8])
-
-
-def test_none_string_refuses_before_asking(capsys):
-    experiment = interaction("ExplainableBoostingRegressor", None, "None", "b")
-    assert experiment.calls == [] and capsys.readouterr().out == "No interaction effect\n"
-
-
-def test_unsupported_model_gets_a_record_without_value_or_scaler(records):
-    experiment = interaction("LinearRegression", None, "a", "b", original_scale=True)
-    assert list(records[0][0].items()) == [("key", "interaction_effect"), ("model", "m"), ("model_type", "others"),
-                                           ("input", {"feature_combine": None}), ("value", None), ("scaler", None)]
+    assert list(other.items()) == [("key", "interaction_effect"), ("model", "m"), ("model_type", "others"),
+                                   ("input", {"feature_combine": None}), ("value", None), ("scaler", None)]
     assert experiment.calls == [("get_interpret", "m")]
 
 
@@ -118,15 +102,12 @@ def test_heat_map_gets_the_pair_and_its_surface(plot_calls, model_type, entries)
                                                "scaler": "S"})]
 
 
-@pytest.mark.parametrize("record, printed", [
-    ({"scaler": None, "value": None}, "Not supported\n"),
-    ({"scaler": None, "value": {}, "input": {"feature_combine": "None"}, "model_type": "ebm"},
-     "No interaction effect\n"),
-    ({"scaler": None, "value": {}, "input": None, "model_type": "others"}, ""),
-    ({"scaler": None, "value": {}, "input": {}, "model_type": "others"}, ""),
-])
-def test_refusals_are_printed_and_a_missing_pair_name_is_passed_over(capsys, plot_calls, shows, record, printed):
-    assert InterpretGraph.plot_interaction_effect(record) is None
+@pytest.mark.parametrize("value, model_type, pair, printed", [
+    (None, "ebm", "P", "Not supported\n"), ({}, "ebm", {"feature_combine": "None"}, "No interaction effect\n"),
+    ({}, "others", {}, "")])  # a missing pair name is passed over
+def test_refusals_are_printed(capsys, plot_calls, shows, value, model_type, pair, printed):
+    assert InterpretGraph.plot_interaction_effect({"scaler": None, "value": value, "input": pair,
+                                                   "model_type": model_type}) is None
     assert capsys.readouterr().out == printed and plot_calls == [] and shows == []
 
 
@@ -145,10 +126,8 @@ def scatter_offsets(ax):
 
 def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
     llms = llm_explainer(counts=[3, 1, 2, 2, 1, 1])
-    smoothed = []
 
     def lowess(endog, exog, frac, return_sorted=True):  # the trend: each response plus one half
-        smoothed.append((endog.tolist(), exog.tolist(), frac, return_sorted))
         order = np.argsort(exog, kind="stable")
         return np.column_stack([exog[order], endog[order] + 0.5]) if return_sorted else endog + 0.5
 
@@ -157,25 +136,19 @@ def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
     fig = plt.gcf()
     assert len(shows) == 2 and tuple(fig.get_size_inches()) == (6, 5) and len(fig.axes) == 4
     cnt, w, c = llms.count_llms, llms.all_weights, llms.center_llms
-    assert smoothed[0] == (np.repeat(w[:, 0], cnt).tolist(), np.repeat(c[:, 0], cnt).tolist(), 2 / 3, False)
-    assert smoothed[1] == (np.repeat(w[:, 0], cnt).tolist(), np.repeat(c[:, 0], cnt).tolist(), 2 / 3, True)
     (a, b), (d, e) = [fig.axes[:2], fig.axes[2:]]
-    for diagonal, k in ((a, 0), (e, 2)):
+    for diagonal, k in ((a, 0), (e, 2)):  # each weight against its centre, with its trend
         [trend] = [line for line in diagonal.get_lines() if line.get_color() == "red"]
         order = np.argsort(np.repeat(c[:, k], cnt), kind="stable")
-        assert trend.get_linestyle() == "--" and trend.get_xdata().tolist() == np.repeat(c[:, k], cnt)[order].tolist()
+        assert trend.get_xdata().tolist() == np.repeat(c[:, k], cnt)[order].tolist()
         assert trend.get_ydata().tolist() == (np.repeat(w[:, k], cnt)[order] + 0.5).tolist()
         assert scatter_offsets(diagonal).tolist() == np.column_stack([c[:, k], w[:, k]]).tolist()
+    # off the diagonal: the residuals of the other weight's trend, without a trend of their own
     assert np.allclose(scatter_offsets(b)[:, 1], -0.5) and np.allclose(scatter_offsets(d)[:, 1], -0.5)
-    assert [line.get_color() for line in b.get_lines()] == ["black"]  # the residuals have no trend
-    colours = a.collections[0].get_facecolors()
-    assert np.allclose(colours[:, :3], [0, 0, 1]) and np.allclose(colours[:, 3], cnt / 3)
+    assert [line.get_color() for line in b.get_lines()] == ["black"]
+    assert np.allclose(a.collections[0].get_facecolors()[:, 3], cnt / 3)  # opacity by samples
     assert [ax.get_title() for ax in fig.axes] == ["age_of_the", "colour", "", ""]
     assert [ax.get_ylabel() for ax in fig.axes] == ["w(age_of_the)", "", "w(colour)", ""]
-    fig.canvas.draw()
-    for ax, x_labels, y_labels in zip(fig.axes, [0, 0, 1, 1], [1, 0, 1, 0]):
-        assert any(t.get_text() for t in ax.get_xticklabels()) == x_labels
-        assert any(t.get_text() for t in ax.get_yticklabels()) == y_labels
     for ax, row in zip(fig.axes, [0, 0, 2, 2]):
         assert ax.get_ylim() == pytest.approx((-1.1 * abs(w[:, row]).max(), 1.1 * abs(w[:, row]).max()))
     assert ticks == [{"ax": d, "feature": "age full", "scaler": len, "axis": 0},
@@ -183,79 +156,30 @@ def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
 
 
 def test_pair_plot_puts_the_intercept_first_and_removes_it_from_the_callers_list(shows, ticks):
-    llms = llm_explainer()
-    feature_idx = [2, 0]
-    InterpretGraph.plot_interaction_effect(pair_record(llms, feature_idx, scaler=len, nllms_top=4))
+    InterpretGraph.plot_interaction_effect(pair_record(llm_explainer(), feature_idx := [2, 0], scaler=len, nllms_top=4))
     corner, intercepts, weights, diagonal = plt.gcf().axes
-    assert feature_idx == [2]
+    assert feature_idx == [2] and [call["ax"] for call in ticks] == [diagonal]  # intercepts stay in model units
     assert (corner.get_title(), intercepts.get_title(), corner.get_ylabel(), weights.get_ylabel()) == (
         "+1", "body_mass_", "b0", "w(body_mass_)")
     assert len(scatter_offsets(intercepts)) == len(scatter_offsets(diagonal)) == 4  # the first nllms_top models
     assert not corner.collections and not weights.collections and len(corner.lines) > 3  # box plots
-    assert [call["ax"] for call in ticks] == [diagonal]  # the intercept column keeps its model units
 
 
-@pytest.mark.parametrize("pair", [("income_per_household", "age"), ("income_per_household", "colour")])
-def test_pair_plots_of_a_real_relu_network(experiment, shows, pair):
-    names = experiment.dataset.truncated_columns_dict_15
-    InterpretAPI(experiment, "relu").interaction_effect(names[pair[0]], names[pair[1]], original_scale=True)
+def test_pair_plot_of_a_real_relu_network_in_original_units(experiment, shows):
+    names, short = experiment.dataset.truncated_columns_dict_15, experiment.dataset.truncated_columns_dict_10
+    InterpretAPI(experiment, "relu").interaction_effect(names["income_per_household"], names["colour"],
+                                                        original_scale=True)
     fig = plt.gcf()
-    assert len(fig.axes) == 4
-    assert [ax.get_title() for ax in fig.axes[:2]] == [experiment.dataset.truncated_columns_dict_10[f] for f in pair]
+    assert [ax.get_title() for ax in fig.axes] == [short["income_per_household"], short["colour"], "", ""]
     fig.canvas.draw()
     labels = [t.get_text() for t in fig.axes[3].get_xticklabels() if t.get_text()]
-    if pair[1] == "colour":
-        assert labels and set(labels) <= {"blue", "green", "red"}
-    else:
-        assert len(labels) >= 3 and 60 <= max(float(label) for label in labels) <= 120  # ages, not model units
-    llms = experiment.get_interpret("relu")
-    record = pair_record(llms, [0, 1, 2])
-    record["value"]["feature_names_full"] = experiment.dataset.feature_names
-    InterpretGraph.plot_interaction_effect(record, figsize=(9, 9))
-    assert len(plt.gcf().axes) == 9 and plt.gcf().axes[0].get_ylabel() == "b0"
+    assert labels and set(labels) <= {"blue", "green", "red"}  # labels, not codes
 
 
-def junk_pair(figsize=(8, 6), **changes):
-    record = pair_record(llm_explainer(), [1, 2])
-    record["value"].update(changes)
-    return lambda: InterpretGraph.plot_interaction_effect(record, figsize=figsize)
-
-
-@pytest.mark.parametrize("call, error, message", [
-    (junk_pair(feature_idx=(1, 2)), TypeError,
-     r"^Argument 'feature_idx' has incorrect type \(expected list, got tuple\)$"),
-    (junk_pair(figsize=[8, 6]), TypeError, r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
-    (junk_pair(feature_idx=None), TypeError, r"^object of type 'NoneType' has no len\(\)$"),
-    (junk_pair(feature_idx=["a"]), IndexError, "only integers"),
-    (junk_pair(count_llms=np.zeros(6, dtype=int)), (RuntimeWarning, ValueError), ""),  # opacities not finite
-    (lambda: InterpretGraph.plot_interaction_effect([]), TypeError, "list indices"),
-    (lambda: InterpretGraph.plot_interaction_effect({"scaler": None, "value": 1, "input": {}}), KeyError, "model_type"),
-    (lambda: interaction("GAMINetRegressor", {}, "a", "b", pair_names=types.SimpleNamespace(
-        items=lambda: [("key", "a x b", "extra")])), ValueError, r"too many values to unpack \(expected 2\)"),
-    (lambda: interaction("GAMINetRegressor", {}, "a", "b", pair_names={"key": "other"}), KeyError, "a x b"),
-    (lambda: interaction("GAMINetRegressor", [], "a", "b"), TypeError, "list indices"),
-    (lambda: interaction("ExplainableBoostingRegressor", None, None, "b"), TypeError, "unsupported operand"),
-    (lambda: interaction("ExplainableBoostingRegressor", None, "a"), TypeError, "can only concatenate str"),
-    (lambda: interaction("ReluDNNClassifier", llm_explainer(), "age_of_the_person", "colour"), KeyError,
-     "age_of_the_person"),  # a full name is not a 15-character name
-    (lambda: interaction("ReluDNNClassifier", types.SimpleNamespace(feature_names=["age_of_the", "body_mass_"]),
-                         "colour", "age_of_the_pers"), IndexError, ""),  # a name that the models do not know
-])
-def test_bad_input_gives_python_exceptions_and_draws_nothing(plot_calls, shows, call, error, message):
-    with pytest.raises(error, match=message or None):
-        call()
-    assert shows == [] and plot_calls.of("plot_interpret") == []
-
-
-def test_experiment_is_asked_in_pythons_order(capsys):
-    log = Log()
-    self = Recorder(log, "self", {"pipeline": EffectExperiment("GAMINetRegressor", None).registered_pipeline["m"]})
-    InterpretAPI.interaction_effect(self, "a", "b")
-    pipeline = [("getattr", "self.pipeline")]
-    pairs = [("getattr", "self.experiment"), ("getattr", "self.experiment.act_inter_lis"), ("getattr", "self.model"),
-             ("getitem", "self.experiment.act_inter_lis[self.model]")]
-    assert log == [("getattr", "self.experiment"), ("getattr", "self.experiment.get_interpret"),
-                   ("getattr", "self.model"), ("call", "self.experiment.get_interpret", ("self.model",), ())] + \
-        pipeline * 2 + pairs + [("contains", "self.experiment.act_inter_lis[self.model]", "'a x b'")] + \
-        pairs + [("contains", "self.experiment.act_inter_lis[self.model]", "'b x a'")]
-    assert capsys.readouterr().out == "No this interaction effect\n"
+@pytest.mark.parametrize("feature_idx, figsize, message", [
+    ((1, 2), (8, 6), r"^Argument 'feature_idx' has incorrect type \(expected list, got tuple\)$"),
+    ([1, 2], [8, 6], r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$")])
+def test_the_pair_plots_own_checks(plot_calls, shows, feature_idx, figsize, message):
+    with pytest.raises(TypeError, match=message):
+        InterpretGraph.plot_interaction_effect(pair_record(llm_explainer(), feature_idx), figsize=figsize)
+    assert shows == []

@@ -70,7 +70,7 @@ def test_an_interrupt_is_not_a_refusal(api, monkeypatch, interrupt):
 
 
 @pytest.mark.parametrize("n_features, max_show, dtype, height", [
-    (4, 10, float, 3.5), (12, 10, float, 7.5), (13, 3, int, 8.0), (13, 0, np.float32, 8.0), (5, -2, float, 4.0),
+    (4, 10, float, 3.5), (13, 3, int, 8.0), (13, 0, np.float32, 8.0), (5, -2, float, 4.0),
 ])
 def test_violins_of_the_most_important_coefficients_one_row_per_sample(violins, n_features, max_show, dtype, height):
     llms = LLMs(n_features, counts=(2, 0, 7, 1, 7, 3), dtype=dtype)
@@ -86,17 +86,6 @@ def test_violins_of_the_most_important_coefficients_one_row_per_sample(violins, 
     assert kwargs == {"x": "Coefficient", "y": "features", "density_norm": "width", "inner": "box", "orient": "h"}
     assert tuple(plt.gcf().get_size_inches()) == (6, height)
     assert plt.gca().get_title() == "Violin Plot of LLM Coefficients"
-
-
-@pytest.mark.parametrize("value, error", [
-    ({}, KeyError), ({"feature_names": 3}, TypeError),
-    (dict(vars(LLMs()), all_bias_weight=[[0.0] * 5] * 5), AttributeError),
-    (dict(vars(LLMs()), count_llms=[1, 2]), ValueError),
-    (dict(vars(LLMs()), all_bias_weight=np.empty((0, 5))), ValueError),
-])
-def test_junk_arrays_raise_when_drawn_directly(violins, value, error):
-    with pytest.raises(error):
-        InterpretGraph.plot_llm_violin({"value": value})
 
 
 def test_violins_of_a_real_network(experiment, capsys):

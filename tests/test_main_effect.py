@@ -9,12 +9,10 @@ import numpy as np
 import pytest
 
 from effect_doubles import EffectExperiment, llm_explainer, records, shows, ticks  # noqa: F401
-from recording import Log, Recorder
-from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
 
-def ebm_explainer(feature_type, mapping=None):
+def ebm(feature_type, mapping=None):
     entry = {"fidx": [1], "predict_func": lambda X: np.column_stack([X, X.sum(axis=1)]), "nested": [[1.0]]}
     return types.SimpleNamespace(
         main_effect_={"bmi": entry}, n_features_in_=3, min_value_=[9, -2.0, 9], max_value_=[9, 3.0, 9],
@@ -22,83 +20,49 @@ def ebm_explainer(feature_type, mapping=None):
                                         preprocessor_=types.SimpleNamespace(col_mapping_=[None, mapping])))
 
 
-def main_effect(class_name, explainer, feature="bmi", **kwargs):
-    experiment = EffectExperiment(class_name, explainer)
-    InterpretAPI(experiment, "m").main_effect(feature, **kwargs)
-    return experiment
+ENTRY = {"type": "continuous", "feature_type": "categorical", "nested": [[1.0]]}
+LLM_KEYS = "feature_id n_features nllms_top sample_idx_by_llms x all_weights feature_names feature_names_full"
 
 
-@pytest.mark.parametrize("feature_type", ["continuous", "ordinal"])
-def test_boosting_machine_is_evaluated_on_a_100_point_grid_of_the_feature(records, feature_type):
-    experiment = main_effect("ExplainableBoostingRegressor", ebm_explainer(feature_type), figsize=(3, 2))
-    [(record, kwargs)] = records
-    assert experiment.calls == [("get_interpret", "m")] and kwargs == {"figsize": (3, 2)}
-    assert list(record.items())[:4] == [("key", "main_effect"), ("model", "m"), ("model_type", "ebm"),
-                                        ("input", {"feature": "bmi"})]
-    assert list(record)[4:] == ["value", "scaler"] and record["scaler"] is None
-    value = record["value"]
-    assert list(value) == ["feature", "feature_type", "xgrid", "ygrid", "output"]
-    assert value["feature_type"] == feature_type
-    X = value["ygrid"][:, :3]  # the double hands back what it was given, and its row sums
-    assert X.shape == (100, 3) and not X[:, [0, 2]].any() and (X[:, 1] == value["xgrid"]).all()
-    assert (value["xgrid"][0], value["xgrid"][-1]) == (-2.0, 3.0) and len(set(value["xgrid"])) == 100
-
-
-@pytest.mark.parametrize("mapping, categories", [({2: "c", 0: "a", 1: "b"}, [2.0, 0.0, 1.0]),
-                                                ({"0": "a", "1.5": "b"}, [0.0, 1.5])])
-def test_boosting_machine_categories_are_the_mapping_keys_as_floats_in_its_order(records, mapping, categories):
-    main_effect("ExplainableBoostingClassifier", ebm_explainer("categorical", mapping))
-    value = records[0][0]["value"]
-    assert list(value) == ["feature", "feature_type", "categories", "output"]
-    assert value["categories"].dtype == float and value["categories"].tolist() == categories
-
-
-@pytest.mark.parametrize("class_name, explainer, entry, feature_type", [
-    ("ExplainableBoostingRegressor", lambda e: ebm_explainer("continuous"), lambda x: x.main_effect_["bmi"], None),
-    ("GAMINetClassifier", lambda e: {"bmi": e}, lambda x: x["bmi"], "continuous"),
-    ("GAMRegressor", lambda e: {"effect": {"bmi": e}}, lambda x: x["effect"]["bmi"], "categorical"),
+@pytest.mark.parametrize("class_name, model_type, explainer, entry, feature_type", [
+    ("ExplainableBoostingRegressor", "ebm", lambda: ebm("ordinal"), lambda x: x.main_effect_["bmi"], "ordinal"),
+    ("ExplainableBoostingClassifier", "ebm", lambda: ebm("categorical", {2: "c", "0": "a", 1.5: "b"}),
+     lambda x: x.main_effect_["bmi"], "categorical"),
+    ("GAMINetClassifier", "gami", lambda: {"bmi": copy.deepcopy(ENTRY)}, lambda x: x["bmi"], "continuous"),
+    ("GAMRegressor", "gam", lambda: {"effect": {"bmi": copy.deepcopy(ENTRY)}}, lambda x: x["effect"]["bmi"],
+     "categorical"),
+    ("ReluDNNClassifier", "reludnn", llm_explainer, None, None),
 ])
-def test_additive_families_store_a_deep_copy_of_the_explainers_entry(records, class_name, explainer, entry,
-                                                                     feature_type):
-    x = explainer({"type": "continuous", "feature_type": "categorical", "nested": [[1.0]]})
-    before = copy.deepcopy(entry(x))
-    main_effect(class_name, x)
-    value = records[0][0]["value"]
-    assert value["output"] == before and value["output"] is not entry(x)
-    value["output"]["nested"][0].append(2.0)
-    assert entry(x) == before
-    if feature_type:  # the type as the family's entry names it
-        assert list(value) == ["feature", "feature_type", "output"] and value["feature_type"] == feature_type
-
-
-def test_relu_network_record_holds_the_truncated_name_and_1_based_position(records):
-    llms = llm_explainer()
-    main_effect("ReluDNNClassifier", llms, feature="body_mass_index_kg_m2")
-    main_effect("ReluDNNRegressor", llms, feature="age_of_the_person")
-    (record, _), (first, _) = records
+@pytest.mark.parametrize("original_scale", [False, "yes"])
+def test_record_of_each_family(records, class_name, model_type, explainer, entry, feature_type, original_scale):
+    x = explainer()
+    before = entry and copy.deepcopy(entry(x))
+    experiment = EffectExperiment(class_name, x)
+    InterpretAPI(experiment, "m").main_effect("body_mass_index_kg_m2" if entry is None else "bmi",
+                                              original_scale=original_scale, figsize=(3, 2))
+    [(record, kwargs)] = records
     value = record["value"]
-    assert record["model_type"] == "reludnn" and record["input"] == {"feature": "body_mass_"}
-    assert list(value) == ["feature", "feature_id", "n_features", "nllms_top", "sample_idx_by_llms", "x",
-                           "all_weights", "feature_names", "feature_names_full", "feature_importance"]
-    assert (value["feature"], value["feature_id"], first["value"]["feature_id"]) == ("body_mass_", 2, 1)
-    assert all(value[key] is getattr(llms, key) for key in ("sample_idx_by_llms", "x", "feature_importance"))
+    # the pipeline's scaler is looked up only for the original scale
+    assert kwargs == {"figsize": (3, 2)} and list(record.items())[:4] + list(record.items())[5:] == [
+        ("key", "main_effect"), ("model", "m"), ("model_type", model_type), ("input", {"feature": value["feature"]}),
+        ("scaler", experiment.to_original if original_scale else None)]
+    assert experiment.calls[0] == ("get_interpret", "m") and len(experiment.calls) == 1 + bool(original_scale)
+    if entry is None:  # the truncated name, at its 1-based position, and the explainer's own arrays
+        assert list(value) == ["feature", *LLM_KEYS.split(), "feature_importance"]
+        assert (value["feature"], value["feature_id"]) == ("body_mass_", 2)
+        assert all(value[key] is getattr(x, key) for key in ("sample_idx_by_llms", "x", "feature_importance"))
+        return
+    grid = {"ordinal": ["xgrid", "ygrid"], "categorical": ["categories"]}[feature_type] if model_type == "ebm" else []
+    assert list(value) == ["feature", "feature_type", *grid, "output"] and value["feature_type"] == feature_type
+    value["output"]["nested"][0].append(2.0)  # a deep copy
+    assert entry(x) == before and value["output"]["nested"] == [[1.0, 2.0]]
+    if "xgrid" in value:  # a 100-point grid along the feature; the double hands back X and its row sums
+        X = value["ygrid"][:, :3]
+        assert X.shape == (100, 3) and not X[:, [0, 2]].any() and (X[:, 1] == value["xgrid"]).all()
+        assert (value["xgrid"][0], value["xgrid"][-1]) == (-2.0, 3.0)
+    if "categories" in value:  # the mapping's keys as floats, in its order
+        assert value["categories"].dtype == float and value["categories"].tolist() == [2.0, 0.0, 1.5]
 
-
-@pytest.mark.parametrize("original_scale", [False, 0, None, "", True, "yes"])
-@pytest.mark.parametrize("class_name", ["GAMINetRegressor", "LinearRegression"])
-def test_scaler_is_looked_up_only_for_the_original_scale(records, class_name, original_scale):
-    experiment = main_effect(class_name, {"bmi": {"type": "continuous"}}, original_scale=original_scale)
-    record = records[0][0]
-    assert experiment.calls[0] == ("get_interpret", "m")  # also for a model it cannot explain
-    if original_scale:
-        assert record["scaler"] == experiment.registered_pipeline["m"]._to_original
-    else:
-        assert record["scaler"] is None and experiment.calls == [("get_interpret", "m")]
-    if class_name == "LinearRegression":
-        assert (record["model_type"], record["value"]) == ("others", None)
-
-
-# plot_main_effect ------------------------------------------------------------------------------
 
 D = {"names": [0.0, 1.0], "scores": [3.0]}
 VALUE = {"feature": "f", "categories": 8, "xgrid": 9, "ygrid": 10, "output": {
@@ -114,30 +78,25 @@ DENSITY = dict(density_names=D["names"], scores=D["scores"])
     ("gami", "continuous", dict(importance=1, **DENSITY, xgrid=4, ygrid=5)),
     ("gam", "categorical", dict(importance=2, categories=4, height=5, density_names=4, scores=D["scores"])),
     ("gam", "continuous", dict(importance=2, **DENSITY, xgrid=4, ygrid=5)),
-    ("gami", "ordinal", None), ("gam", "ordinal", None), ("others", "categorical", None),
+    ("gami", "ordinal", None), ("others", "categorical", None), ("others", None, "Not supported\n"),
 ])
-def test_effect_plot_gets_the_family_fields_in_order(plot_calls, model_type, feature_type, keywords):
-    record = {"scaler": "S", "model_type": model_type, "value": dict(VALUE, feature_type=feature_type)}
-    assert InterpretGraph.plot_main_effect(record, figsize="F") is None
+def test_effect_plot_gets_the_family_fields_in_order(plot_calls, capsys, model_type, feature_type, keywords):
+    value = None if feature_type is None else dict(VALUE, feature_type=feature_type)
+    assert InterpretGraph.plot_main_effect({"scaler": "S", "model_type": model_type, "value": value},
+                                           figsize="F") is None
+    if isinstance(keywords, str):  # no value: a refusal, before any plot object
+        assert capsys.readouterr().out == keywords and plot_calls == []
+        return
     assert plot_calls[0] == ("PlotEffect", "__init__", (), {"feature": "f"})
-    assert plot_calls.of("plot") == ([] if keywords is None else [
-        ((feature_type,), dict(keywords, figsize="F", scaler="S"))])
-    if keywords:
-        assert list(plot_calls.of("plot")[0][1]) == list(keywords) + ["figsize", "scaler"]
+    drawn = plot_calls.of("plot")
+    assert drawn == ([] if keywords is None else [((feature_type,), dict(keywords, figsize="F", scaler="S"))])
+    assert keywords is None or list(drawn[0][1]) == list(keywords) + ["figsize", "scaler"]
 
 
-def test_record_without_value_prints_not_supported(capsys, plot_calls):
-    assert InterpretGraph.plot_main_effect({"scaler": None, "value": None}) is None
-    assert capsys.readouterr().out == "Not supported\n" and plot_calls == []
-
-
-# The profile of the local linear models ---------------------------------------------------------
-
-def profile(llms, feature_id=1, scaler=None, figsize=(8, 6), **changes):
+def profile(llms, feature_id=1, scaler=None, figsize=(8, 6)):
     value = dict(feature="age", feature_id=feature_id, feature_names=["age", "bmi", "colour"],
-                 feature_names_full=["age full", "bmi full", "colour full"], **{k: getattr(llms, k) for k in (
-                     "n_features", "nllms_top", "sample_idx_by_llms", "x", "all_weights", "feature_importance")})
-    value.update(changes)
+                 feature_names_full=["age full", "bmi full", "colour full"],
+                 **{k: getattr(llms, k) for k in (LLM_KEYS.split()[1:6] + ["feature_importance"])})
     InterpretGraph.plot_main_effect({"scaler": scaler, "model_type": "reludnn", "value": value}, figsize=figsize)
     upper, lower = plt.gcf().axes
     return upper, lower, upper.get_lines()[:-1]  # the last line is the zero line
@@ -158,77 +117,29 @@ def test_profile_draws_one_centred_line_per_model_over_a_shared_axis(plot_calls,
     assert upper.get_shared_x_axes().joined(upper, lower) and upper.get_xlim() == lower.get_xlim()
     plt.gcf().canvas.draw()
     assert not any(t.get_text() for t in upper.get_xticklabels()) and all(t.get_text() for t in lower.get_xticklabels())
-
-
-@pytest.mark.parametrize("nllms_top, drawn", [(3, 3), (100, 30)])
-def test_profile_draws_at_most_30_models_and_rounds_as_python(shows, ticks, nllms_top, drawn):
+    # at most 30 models, rounded as Python rounds, ticks in original units when given a scaler
     llms = llm_explainer(nllms=40, counts=[3] * 40)
-    llms.nllms_top, llms.feature_importance = nllms_top, np.array([0.0, 0.125, 0.0])
+    llms.nllms_top, llms.feature_importance = 100, np.array([0.0, 0.125, 0.0])
     upper, lower, lines = profile(llms, feature_id=np.int64(2), scaler=len)
-    assert len(lines) == drawn and upper.get_title().endswith("bmi: 0.12%")
+    assert len(lines) == 30 and upper.get_title().endswith("bmi: 0.12%")
     assert ticks == [{"ax": lower, "feature": "bmi full", "scaler": len, "axis": 0}]
 
 
-def test_failing_density_leaves_the_line_and_the_loop_goes_on(shows, monkeypatch):
-    calls, failures = [], [ValueError("no density"), KeyboardInterrupt()]
-
-    def kdeplot(xx, warn_singular, ax):
-        calls.append(warn_singular)
-        if len(calls) in (2, 7):
-            raise failures.pop(0)
-
-    monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(kdeplot=kdeplot))
-    assert len(profile(llm_explainer())[2]) == 5 and calls == [False] * 5
-    with pytest.raises(KeyboardInterrupt):  # errors are swallowed, an interrupt is not
-        profile(llm_explainer())
-
-
-@pytest.mark.parametrize("call, error, message", [
-    (lambda: profile(llm_explainer(), feature_id=0), ValueError, r"^feature_id must within the range of \[1, 3\]\.$"),
-    (lambda: profile(llm_explainer(), feature_id=4), ValueError, r"^feature_id must within the range of \[1, 3\]\.$"),
-    (lambda: profile(llm_explainer(), figsize=[8, 6]), TypeError,
-     r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
-    (lambda: profile(llm_explainer(), x="junk"), TypeError, "string indices"),
-    (lambda: InterpretGraph.plot_main_effect(None), TypeError, "not subscriptable"),
-    (lambda: InterpretGraph.plot_main_effect({"value": None}), KeyError, "scaler"),
-    (lambda: InterpretGraph.plot_main_effect({"scaler": None, "value": {"feature": "f"}}), KeyError, "model_type"),
-    (lambda: main_effect("ExplainableBoostingRegressor", object()), AttributeError, "main_effect_"),
-    (lambda: main_effect("GAMINetRegressor", ["not", "a", "mapping"]), TypeError, "list indices"),
-    (lambda: main_effect("GAMRegressor", {"effect": {}}), KeyError, "bmi"),
-    (lambda: main_effect("ExplainableBoostingClassifier", ebm_explainer("categorical", {"red": 0})), ValueError,
-     "could not convert"),
-    (lambda: main_effect("ReluDNNRegressor", types.SimpleNamespace(feature_names=["other"]), feature="colour"),
-     IndexError, ""),  # a display name that the models do not know
+@pytest.mark.parametrize("feature_id, figsize, message", [
+    (0, (8, 6), r"^feature_id must within the range of \[1, 3\]\.$"),
+    (4, (8, 6), r"^feature_id must within the range of \[1, 3\]\.$"),
+    (1, [8, 6], r"^Argument 'figsize' has incorrect type \(expected tuple, got list\)$"),
 ])
-def test_bad_input_gives_python_exceptions_and_draws_nothing(plot_calls, shows, call, error, message):
-    with pytest.raises(error, match=message or None):
-        call()
-    assert shows == [] and plot_calls.of("plot") == []
+def test_the_profiles_own_checks(shows, feature_id, figsize, message):
+    with pytest.raises((ValueError, TypeError), match=message):
+        profile(llm_explainer(), feature_id, figsize=figsize)
+    assert shows == []
 
 
 def test_profile_of_a_real_relu_network(experiment, shows):
     InterpretAPI(experiment, "relu").main_effect("age", original_scale=True, figsize=(7, 5))
     upper, lower = plt.gcf().axes
-    assert upper.get_title().startswith("LLM Feature Importance of age: ") and upper.get_title().endswith("%")
-    assert 1 <= len(upper.get_lines()) - 1 <= 30 and lower.get_lines()
+    assert upper.get_title().startswith("LLM Feature Importance of age: ") and lower.get_lines()
     plt.gcf().canvas.draw()
     labels = [float(t.get_text().replace("\u2212", "-")) for t in lower.get_xticklabels() if t.get_text()]
     assert len(labels) >= 3 and 60 <= max(labels) <= 120  # ages, not model units
-
-
-def test_experiment_is_asked_in_pythons_order(records):
-    log = Log()
-    pipeline = Recorder(log, "pipeline", {"estimator": EffectExperiment("GAMRegressor", None).registered_pipeline[
-        "m"].estimator})
-    self = Recorder(log, "self", {"pipeline": pipeline, "model": "m"})
-    InterpretAPI.main_effect(self, "bmi", original_scale=Recorder(log, "original_scale"))
-    families = [("getattr", "self.pipeline"), ("getattr", "pipeline.estimator")] * 4
-    assert log == [("getattr", "self.experiment"), ("getattr", "self.experiment.get_interpret"),
-                   ("getattr", "self.model"), ("call", "self.experiment.get_interpret", ("'m'",), ())] + families + [
-        ("getitem", "self.experiment.get_interpret()['effect']"),
-        ("getitem", "self.experiment.get_interpret()['effect']['bmi']"),
-        ("getattr", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__"),
-        ("call", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__", ("{}",), ()),
-        ("getitem", "self.experiment.get_interpret()['effect']['bmi'].__deepcopy__()['feature_type']"),
-        ("getattr", "self.model"), ("bool", "original_scale"), ("getattr", "self.pipeline"),
-        ("getattr", "pipeline.transform_to_orignial_scale")]

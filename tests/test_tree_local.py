@@ -4,45 +4,38 @@ import matplotlib.pyplot as plt
 import numpy as np
 import pytest
 
-from tree_doubles import FULL, MARK, SHORT, Box, Experiment, Scaler, boxes_of, drawn, fitted  # noqa: F401
+from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, fitted  # noqa: F401
 from vexo.workflow import interpret_api
 from vexo.workflow.experiment import explain
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
 
-def local_result(kind, depth, row=0):
-    return explain.tree_local(fitted(kind, depth), FULL, np.random.default_rng(1).normal(size=(50, 3))[row])
-
-
 @pytest.mark.parametrize("kind, depth, row, original_scale", [
     ("regressor", 4, 0, False), ("classifier", 4, 7, True), ("classifier", 12, 0, False), ("regressor", 1, 3, True),
     ("regressor", 0, 0, True)])
-def test_the_samples_nodes_are_drawn_filled_and_marked(drawn, kind, depth, row, original_scale):
-    result, scaler = local_result(kind, depth, row), Scaler()
+def test_the_samples_nodes_are_drawn_filled_and_marked(drawn, capsys, kind, depth, row, original_scale):
+    result = explain.tree_local(fitted(kind, depth), FULL, np.random.default_rng(1).normal(size=(50, 3))[row])
     experiment = Experiment(None, local=result)
-    experiment.registered_pipeline["tree"] = scaler
     assert InterpretAPI(experiment, "tree").get_local_tree(row, original_scale, figsize=(3, 3)) is None
     assert experiment.asked == [("tree", row)]
     assert tuple(plt.gcf().get_size_inches()) == (20, len(result["node_related"]))
     assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "filled": False, "fontsize": 12}
-    boxes, tree = boxes_of(drawn["artists"]), result["tree"].tree_
+    boxes = boxes_of(drawn["artists"])
     for k, box in enumerate(boxes):
         assert box.get_visible() == (k in result["node_related"])
-        assert (box.get_bbox_patch().get_facecolor() == (1, 1, 0, 1)) == (k in result["node_index"])
         assert box._text.endswith(MARK) == (k in result["node_other"])
-        assert result["criterion"] not in box._text and box._text.count("criterion = ") == 1
-        if tree.children_left[k] != -1:  # the split line, first of four, in original units on request
-            cut = round(float(tree.threshold[k]), 3)
-            assert box._text.split("\n")[0] == "%s <= %s" % (SHORT[FULL[tree.feature[k]]], cut * 10 + 1 if original_scale else cut)
-    splits = [k for k in range(tree.node_count) if tree.children_left[k] != -1]
-    assert scaler.calls == [(FULL[tree.feature[k]], [round(float(tree.threshold[k]), 3)]) for k in splits if original_scale]
+        assert (box.get_bbox_patch().get_facecolor() == (1, 1, 0, 1)) == (k in result["node_index"])
+    check_texts(boxes, result["tree"].tree_, experiment, original_scale, 0)
     assert result["feature_names"] == [SHORT[n] for n in FULL] and result["feature_names_full"] == FULL  # in place
     for (x, y), box in zip(drawn["start"], boxes):
         assert box._y == y and abs(box._x - x) < 0.125  # spread by less than the wanted distance
+    for refused in (None, object()):
+        assert InterpretAPI(Experiment(None, local=refused), "tree").get_local_tree(3) is None
+    assert InterpretGraph.plot_local_tree({"value": None}) is None and capsys.readouterr().out == "Not supported\n" * 3
 
 
-def test_get_local_tree_record_and_refusal(monkeypatch, capsys):
-    result, seen = local_result("regressor", 4), []
+def test_get_local_tree_record(monkeypatch):
+    result, seen = explain.tree_local(fitted("regressor", 2), FULL, np.zeros(3)), []
     monkeypatch.setattr(InterpretGraph, "plot_local_tree", staticmethod(lambda *a, **k: seen.append((a, k))))
     api = InterpretAPI(Experiment(None, local=result), "tree")
     api.get_local_tree(11, True, (1, 1))
@@ -50,11 +43,6 @@ def test_get_local_tree_record_and_refusal(monkeypatch, capsys):
     assert list(record.items()) == [("key", "global_tree"), ("model", "tree"), ("input", {"idx": 11}),
                                     ("value", result)] and record["value"] is result
     assert (pipeline, original_scale, kwargs) == (api.pipeline, True, {"figsize": (20, len(result["node_related"]))})
-    monkeypatch.undo()
-    for refused in (None, object()):
-        assert InterpretAPI(Experiment(None, local=refused), "tree").get_local_tree(3) is None
-    assert InterpretGraph.plot_local_tree({"value": None}) is None
-    assert capsys.readouterr().out == "Not supported\n" * 3 and not plt.get_fignums()
 
 
 @pytest.fixture
@@ -98,21 +86,3 @@ def test_the_two_boxes_alone_on_a_level_move_apart_and_their_childrens_arrows_fo
     assert moved_x == pytest.approx(x)
     if arrow is not None:
         assert moved_arrow == pytest.approx(arrow)
-
-
-@pytest.mark.parametrize("change, error", [
-    ({"node_related": [0, 9]}, IndexError), ({"node_related": [0, "1"]}, TypeError), ({"node_other": None}, TypeError),
-    ({"missing": "node_index"}, KeyError), ({"missing": "children_left"}, KeyError), ({"width": "wide"}, TypeError),
-    ({"pipeline": None}, AttributeError), ({"boxes": []}, IndexError),
-])
-def test_bad_local_input_gives_an_exception(monkeypatch, change, error):
-    value = {"tree": None, "feature_names": ["a"], "feature_names_full": ["a_full"], "node_related": [0, 1, 2],
-             "node_other": [], "node_index": [0], "children_left": [1, -1, -1], "children_right": [2, -1, -1],
-             "criterion": "gini"}
-    value.update({k: v for k, v in change.items() if k in value})
-    value.pop(change.get("missing"), None)
-    boxes = change.get("boxes", [Box(0.5, 0.9, "a <= 0.5\nb\nc\nd"), Box(0.49, 0.5), Box(0.51, 0.5)])
-    monkeypatch.setattr(interpret_api, "plot_tree", lambda *args, **kwargs: boxes)
-    with pytest.raises(error):
-        InterpretGraph.plot_local_tree({"value": value}, change.get("pipeline", Scaler()), True,
-                                       (change.get("width", 20), 3))

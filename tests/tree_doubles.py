@@ -16,19 +16,16 @@ MARK = "\n(none-leaf-node)"  # ends the text of a shown box whose children are l
 def fitted(kind, depth):
     """A scikit-learn tree of exactly `depth` levels on three features. Deep trees are chains:
     each split cuts off the one sample that outweighs all others."""
-    rng = np.random.default_rng(depth)
-    tree = (DecisionTreeRegressor if kind == "regressor" else DecisionTreeClassifier)(
+    regressor = kind == "regressor"
+    tree = (DecisionTreeRegressor if regressor else DecisionTreeClassifier)(
         max_depth=depth if 0 < depth <= 4 else None, random_state=0)
     if depth > 4:
-        x = np.column_stack([np.arange(depth + 1.0), np.zeros(depth + 1), np.zeros(depth + 1)])
-        if kind == "regressor":
-            tree.fit(x, 10.0 ** np.arange(depth + 1))
-        else:
-            tree.fit(x, np.arange(depth + 1) % 2, sample_weight=3.0 ** np.arange(depth + 1))
+        x, weight = np.arange(depth + 1.0)[:, None] * [1, 0, 0], 3.0 ** np.arange(depth + 1)
+        tree.fit(x, 10.0 ** np.arange(depth + 1) if regressor else np.arange(depth + 1) % 2, sample_weight=weight)
     else:
-        x = rng.normal(size=(400, 3))
-        y = x[:, 0] + x[:, 1] ** 2 - x[:, 2] if depth else np.ones(400)
-        tree.fit(x, y if kind == "regressor" else (y > np.median(y)).astype(int) if depth else np.zeros(400))
+        x = np.random.default_rng(depth).normal(size=(400, 3))
+        y = x[:, 0] + x[:, 1] ** 2 - x[:, 2] if depth else np.zeros(400)
+        tree.fit(x, y if regressor else (y > np.median(y)).astype(int))
     assert tree.get_depth() == depth
     return tree
 
@@ -38,29 +35,34 @@ def tree_result(kind, depth):
 
 
 class Experiment:
-    """Holds one model's tree result, or whatever it is given as the result."""
+    """Holds one model's tree result and local result; its pipeline gives original units as model
+    units times 10 plus 1 and records what it converts."""
 
     def __init__(self, result, local=None):
-        self.registered_pipeline = {"tree": types.SimpleNamespace(estimator=DecisionTreeRegressor())}
-        self.interpret_result_dict = {"tree": result}
+        self.converted = []
+        pipeline = types.SimpleNamespace(estimator=DecisionTreeRegressor(), transform_to_orignial_scale=lambda n, v: (
+            self.converted.append((n, v.tolist())) or v * 10 + 1, "numeric"))
+        self.registered_pipeline, self.interpret_result_dict = {"tree": pipeline}, {"tree": result}
         self.dataset = types.SimpleNamespace(truncated_columns_dict_10=SHORT)
-        self.local = local
-        self.asked = []
+        self.local, self.asked = local, []
 
     def interpret_local_tree(self, model, idx, /):
         self.asked.append((model, idx))
         return self.local
 
 
-class Scaler:
-    """A pipeline double: original units are model units times 10 plus 1; records its calls."""
-
-    def __init__(self):
-        self.calls = []
-
-    def transform_to_orignial_scale(self, name, values):
-        self.calls.append((name, values.tolist()))
-        return values * 10 + 1, "numeric"
+def check_texts(boxes, tree, experiment, original_scale, split_line):
+    """Each box's text names its criterion once and its split, in original units on request, on
+    `split_line`; only the splits' thresholds are converted."""
+    splits = [k for k in range(tree.node_count) if tree.children_left[k] != -1]
+    for k, box in enumerate(boxes):
+        assert box._text.count("criterion = ") == 1 and "squared_error" not in box._text and "gini" not in box._text
+        if k in splits:
+            cut = round(float(tree.threshold[k]), 3)
+            assert box._text.split("\n")[split_line] == "%s <= %s" % (SHORT[FULL[tree.feature[k]]],
+                                                                      cut * 10 + 1 if original_scale else cut)
+    assert experiment.converted == [(FULL[tree.feature[k]], [round(float(tree.threshold[k]), 3)])
+                                    for k in splits if original_scale]
 
 
 class Box:
@@ -69,12 +71,7 @@ class Box:
     def __init__(self, x, y, text="samples = 1", xy=None):
         self._x, self._y, self._text, self.xy = x, y, text, xy if xy is not None else (x, y)
         self.patch = types.SimpleNamespace(set_facecolor=lambda colour: None)
-
-    def set_visible(self, visible):
-        self.visible = visible
-
-    def get_bbox_patch(self):
-        return self.patch
+        self.set_visible, self.get_bbox_patch = lambda visible: None, lambda: self.patch
 
 
 def boxes_of(artists):
@@ -84,14 +81,12 @@ def boxes_of(artists):
 @pytest.fixture
 def drawn(monkeypatch):
     """The real plot_tree, watched: its artists, its keywords and where it put the boxes."""
-    seen = {}
+    seen, real = {}, interpret_api.plot_tree
 
     def spy(*args, **kwargs):
         artists = real(*args, **kwargs)
         seen.update(artists=artists, kwargs=kwargs, start=[(b._x, b._y) for b in boxes_of(artists)])
         return artists
 
-    real = interpret_api.plot_tree
     monkeypatch.setattr(interpret_api, "plot_tree", spy)
     return seen
-
