@@ -73,6 +73,5 @@ def test_parallel_coordinates_of_the_models_with_spread_over_the_most_important_
     spread = value["all_bias_weight"][np.array(ystd) > 0]
     assert [line.get_ydata().tolist() for line in lines] == spread[:, top + 1].tolist()
     assert [t.get_text() for t in axes.get_xticklabels()] == [f"f{j}" for j in top]
-    assert {t.get_rotation() for t in axes.get_xticklabels()} == {90.0}
-    assert (axes.get_title(), axes.title.get_fontsize()) == ("Parallel Coordinate Plot of LLM Coefficients", 15)
+    assert axes.get_title() == "Parallel Coordinate Plot of LLM Coefficients"
     assert tuple(plt.gcf().get_size_inches()) == tuple(figsize or plt.rcParams["figure.figsize"])

@@ -75,3 +75,34 @@ def test_view_draws_or_refuses(experiment, model, show, arguments, outcome, caps
         assert result["value"]["x"] and len(result["value"]["x"]) == len(result["value"]["y"])
     else:
         assert result is None
+
+
+def tick_texts(axes):
+    axes.figure.canvas.draw()
+    return [t.get_text().replace("\u2212", "-") for t in axes.get_xticklabels() if t.get_text()]
+
+
+@pytest.mark.parametrize("view", ["main effect", "interaction", "local", "tree"])
+def test_views_of_real_models_speak_in_original_units_and_labels(experiment, view):
+    data, names = experiment.dataset, experiment.dataset.truncated_columns_dict_15
+    if view == "main effect":
+        InterpretAPI(experiment, "relu").main_effect("age", original_scale=True)
+        ages = [float(t) for t in tick_texts(plt.gcf().axes[1])]
+        assert len(ages) >= 3 and 60 <= max(ages) <= 120  # ages, not model units
+    elif view == "interaction":
+        InterpretAPI(experiment, "relu").interaction_effect(names["income_per_household"], names["colour"],
+                                                            original_scale=True)
+        labels = tick_texts(plt.gcf().axes[3])
+        assert labels and set(labels) <= {"blue", "green", "red"}  # labels, not codes
+    elif view == "local":
+        v = InterpretAPI(experiment, "tree").fi_local(17, original_scale=True, return_data=True)["value"]
+        value = dict(zip(v["x"], v["value"]))
+        assert value["colour"] in {"blue", "green", "red"} and value["colour"] in {t.get_text() for t in plt.gca().texts}
+        assert value["age"] == round(float(data.data.iloc[17]["age"]), 4)
+    else:
+        InterpretAPI(experiment, "tree").get_tree(0, 4, original_scale=True)
+        feature_of = {data.truncated_columns_dict_10[name]: name for name in data.feature_names}
+        lines = [t.get_text().split("\n")[1] for t in plt.gca().texts if t.get_bbox_patch() and t.get_visible()]
+        splits = [(feature_of[name], cut) for name, cut in (line.split(" <= ") for line in lines if " <= " in line)]
+        assert len(splits) >= 7 and all(cut in list(data.categories[f]) if f in data.categories
+                                        else data.data[f].min() <= float(cut) <= data.data[f].max() for f, cut in splits)

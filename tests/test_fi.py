@@ -1,10 +1,9 @@
 """Feature importance: fi asks the experiment, builds the "fi" record and has plot_fi draw the tail of
 the table as horizontal bars; on request it hands the table back without its title."""
-import matplotlib.pyplot as plt
 import numpy as np
 import pytest
 
-from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
+from vexo.workflow.interpret_api import InterpretGraph
 
 NAMES, HEIGHTS = ["a", "b", "c", "d", "e"], [0.1, 0.2, 0.3, 0.4, 0.5]
 TITLE, FIGSIZE = object(), object()  # passed through unchanged, so compared by identity
@@ -34,15 +33,3 @@ def test_plot_fi_shows_the_tail_of_at_most_max_show_features(plot_calls, max_sho
     height = kwargs.pop("height")
     assert (args, kwargs) == ((), {"X": NAMES[5 - shown:], "title": TITLE, "figsize": FIGSIZE})
     assert type(height) is np.ndarray and height.tolist() == HEIGHTS[5 - shown:]  # sliced, not copied to a list
-
-
-def test_fi_draws_the_last_ten_features_on_matplotlib(experiment_double):
-    names, importance = [f"feature {i}" for i in range(12)], [float(i) for i in range(1, 13)]
-    experiment_double.fi_table = {"feature_names": names, "importance": importance, "title": "What matters"}
-    out = InterpretAPI(experiment_double, "model").fi(return_data=True, figsize=(5, 3))
-    [axes], [bars] = plt.gcf().axes, plt.gca().containers
-    labels = {round(float(y)): label.get_text() for y, label in zip(axes.get_yticks(), axes.get_yticklabels())}
-    drawn = {(labels[round(bar.get_y() + bar.get_height() / 2)], float(bar.get_width())) for bar in bars}
-    assert drawn == set(zip(names[-10:], importance[-10:])) and len(bars) == 10 and len(plt.get_fignums()) == 1
-    assert tuple(plt.gcf().get_size_inches()) == (5, 3) and axes.get_title() == "What matters"
-    assert out == {"feature_names": names, "importance": importance}

@@ -1,41 +1,8 @@
 """Initialisation of vexo.workflow.interpret_api: once per process, in one interpreter, with its
 dependencies bound as module globals. What needs a fresh process runs in a subprocess."""
-import copy
-import importlib
-import sys
-
-import IPython.display
-import matplotlib.gridspec
-import matplotlib.pyplot
-import numpy
-import pandas
 import pytest
-import seaborn
-import sklearn.tree
-import statsmodels.nonparametric.smoothers_lowess
 
 from conftest import fresh_interpreters
-from vexo.workflow import interpret_api, plots
-
-NAME = "vexo.workflow.interpret_api"
-
-
-def test_namespace_binds_each_component_and_a_second_import_returns_the_module(monkeypatch):
-    components = dict(
-        deepcopy=copy.deepcopy, np=numpy, pd=pandas, sns=seaborn, display=IPython.display.display,
-        gridspec=matplotlib.gridspec, plt=matplotlib.pyplot, plot_tree=sklearn.tree.plot_tree,
-        lowess=statsmodels.nonparametric.smoothers_lowess.lowess, **{name: getattr(plots, name) for name in (
-            "PlotHeatmap", "PlotEffect", "PlotHBar", "scale_plot_ticks")})
-    public = {name: value for name, value in vars(interpret_api).items() if not name.startswith("_")}
-    assert public.keys() == components.keys() | {"InterpretAPI", "InterpretGraph"}
-    assert [name for name, component in components.items() if public[name] is not component] == []
-    assert (interpret_api.__name__, interpret_api.__package__, interpret_api.__test__) == (NAME, "vexo.workflow", {})
-    assert (interpret_api.__loader__, interpret_api.__file__) == (interpret_api.__spec__.loader,
-                                                                  interpret_api.__spec__.origin)
-    monkeypatch.delitem(sys.modules, NAME)
-    monkeypatch.setattr(interpret_api, "__spec__", interpret_api.__spec__)  # the import sets a new one
-    assert importlib.import_module(NAME) is interpret_api
-
 
 SCRIPTS = {
     # Executing into a second module object, then importing in a sub-interpreter, which must be

@@ -113,21 +113,3 @@ def test_arrays_that_are_no_tree_are_named(monkeypatch, change, error, message):
         Box(0.5, 0.9, "node #0\nage <= 1.5\nx\ny\nz"), Box(0.2, 0.5), Box(0.8, 0.5)])
     with pytest.raises(error, match=message):
         InterpretGraph.plot_tree_diag({"value": value, "input": {"depth": 3, "root": change.get("root", 0)}})
-
-
-@pytest.mark.parametrize("original_scale", [False, True])
-def test_a_fitted_experiment_tree_shows_its_splits_in_model_or_data_units(experiment, original_scale):
-    InterpretAPI(experiment, "tree").get_tree(0, 4, original_scale=original_scale)
-    dataset = experiment.dataset
-    feature_of = {dataset.truncated_columns_dict_10[name]: name for name in dataset.feature_names}
-    lines = [t.get_text().split("\n") for t in plt.gca().texts if t.get_bbox_patch() is not None and t.get_visible()]
-    splits = [line[1].split(" <= ") for line in lines if " <= " in line[1]]
-    assert len(splits) >= 7
-    for name, cut in splits:
-        feature = feature_of[name]
-        if not original_scale:
-            assert 0 <= float(cut) <= len(dataset.categories.get(feature, [0, 1]))
-        elif feature in dataset.categories:
-            assert cut in list(dataset.categories[feature])  # a label, not a code
-        else:
-            assert dataset.data[feature].min() <= float(cut) <= dataset.data[feature].max()
