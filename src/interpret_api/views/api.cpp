@@ -61,57 +61,21 @@ void import_module(py::dict ns, const char* module, const char* as) {
     ns[as] = call({global("__import__"), py::str(module), ns, py::none(), py::none(), py::int_(0)});
 }
 
-// Which class a method belongs to: InterpretAPI, or InterpretGraph as a static method.
-enum class Owner { api, graph };
-
-struct Row {
-    Owner owner;
-    Method method;
-};
-
-// Every method of the two classes with its Python signature, subsystem by subsystem; each class
-// takes its own rows in this order. The module refuses to load where a signature names another
-// number of parameters than its body takes.
-std::vector<Row> method_table() {
-    const Owner api = Owner::api;
-    const Owner graph = Owner::graph;
-    return {
-        // module and dispatch
-        {api, method<init>("__init__", "self, experiment=None, model=''")},
-        {api, method<model_interpret>("model_interpret",
-                                      "self, show=None, uni_feature=None, bi_features=None, sample_id=0, "
-                                      "return_data=False, root=0, depth=3, centered=True, original_scale=False, "
-                                      "figsize=(8, 6)")},
-        // global importance
-        {api, method<fi>("fi", "self, return_data=False, figsize=(8, 6)")},
-        {api, method<ei>("ei", "self, figsize=(8, 6)")},
-        {api, method<coef>("coef", "self, show_feature='Numeric', figsize=(8, 6)")},
-        {graph, method<plot_fi>("plot_fi", "interpret_result, max_show=10, figsize=(8, 6)")},
-        {graph, method<plot_coef>("plot_coef", "interpret_result, show_feature=None, max_show=10, figsize=(8, 6)")},
-        {graph, method<plot_ei>("plot_ei", "interpret_result, max_show=10, figsize=(8, 6)")},
-        // effects
-        {api, method<main_effect>("main_effect", "self, feature, original_scale=False, figsize=(8, 6)")},
-        {api, method<interaction_effect>("interaction_effect", "self, feature0, feature1=None, original_scale=False, figsize=(8, 6)")},
-        {graph, method<plot_main_effect>("plot_main_effect", "interpret_result, figsize=(8, 6)")},
-        {graph, method<plot_interaction_effect>("plot_interaction_effect", "interpret_result, figsize=(8, 6)")},
-        // local explanations
-        {api, method<ei_local>("ei_local", "self, idx, original_scale=False, figsize=(8, 6)")},
-        {api, method<fi_local>("fi_local", "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)")},
-        {api, method<llm_df>("llm_df", "self")},
-        {api, method<llm_violin>("llm_violin", "self, figsize=(8, 6)")},
-        {graph, method<plot_ei_local>("plot_ei_local", "interpret_result, max_show=10, figsize=(8, 6)")},
-        {graph, method<plot_fi_local>("plot_fi_local", "interpret_result, max_show=10, figsize=(8, 6)")},
-        {graph, method<plot_llm_violin>("plot_llm_violin", "interpret_result, max_show=10, figsize=(8, 6)")},
-        // trees
-        {api, method<get_tree>("get_tree", "self, root=0, depth=3, original_scale=False, figsize=(20, 10)")},
-        {api, method<get_local_tree>("get_local_tree", "self, idx, original_scale=False, figsize=(20, 10)")},
-        {graph, method<plot_tree_diag>("plot_tree_diag", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)")},
-        {graph, method<plot_local_tree>("plot_local_tree", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)")},
-    };
+// Every method of the two classes with its Python signature, from the rows that each unit of views
+// exports, subsystem by subsystem; each class takes its own rows in this order. The module refuses
+// to load where a signature names another number of parameters than its body takes.
+Rows method_table() {
+    Rows all;
+    for (Rows (*unit)() : {dispatch_rows, global_importance_rows, main_effect_rows, interaction_effect_rows,
+                           local_rows, tree_rows}) {
+        Rows rows = unit();
+        all.insert(all.end(), rows.begin(), rows.end());
+    }
+    return all;
 }
 
 // class <name>(object): <the owner's methods>
-py::object make_class(const char* name, py::handle module_name, const std::vector<Row>& table, Owner owner) {
+py::object make_class(const char* name, py::handle module_name, const Rows& table, Owner owner) {
     py::dict body;
     body["__module__"_n] = module_name;
     body["__qualname__"_n] = name;
@@ -272,6 +236,17 @@ py::object model_interpret(const Params<11>& args) {
         call({method(self, "coef"), uni_feature});
     }
     return py::none();
+}
+
+// The constructor and the dispatcher.
+Rows dispatch_rows() {
+    return {
+        {Owner::api, method<init>("__init__", "self, experiment=None, model=''")},
+        {Owner::api, method<model_interpret>("model_interpret",
+                                              "self, show=None, uni_feature=None, bi_features=None, sample_id=0, "
+                                              "return_data=False, root=0, depth=3, centered=True, original_scale=False, "
+                                              "figsize=(8, 6)")},
+    };
 }
 
 }  // namespace vexo

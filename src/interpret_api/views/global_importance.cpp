@@ -176,4 +176,16 @@ py::object plot_coef(const Params<4>& args) {
     return py::none();
 }
 
+// The rows of this unit's methods in the two classes.
+Rows global_importance_rows() {
+    return {
+        {Owner::api, method<fi>("fi", "self, return_data=False, figsize=(8, 6)")},
+        {Owner::api, method<ei>("ei", "self, figsize=(8, 6)")},
+        {Owner::api, method<coef>("coef", "self, show_feature='Numeric', figsize=(8, 6)")},
+        {Owner::graph, method<plot_fi>("plot_fi", "interpret_result, max_show=10, figsize=(8, 6)")},
+        {Owner::graph, method<plot_coef>("plot_coef", "interpret_result, show_feature=None, max_show=10, figsize=(8, 6)")},
+        {Owner::graph, method<plot_ei>("plot_ei", "interpret_result, max_show=10, figsize=(8, 6)")},
+    };
+}
+
 }  // namespace vexo

@@ -280,4 +280,12 @@ void draw_interaction_effect(py::handle interpret_result, py::handle scaler, py:
 // def plot_interaction_effect(interpret_result, figsize=(8, 6)):
 py::object plot_interaction_effect(const Params<2>& args) { return effect_plot(args, draw_interaction_effect); }
 
+// The rows of this unit's methods in the two classes.
+Rows interaction_effect_rows() {
+    return {
+        {Owner::api, method<interaction_effect>("interaction_effect", "self, feature0, feature1=None, original_scale=False, figsize=(8, 6)")},
+        {Owner::graph, method<plot_interaction_effect>("plot_interaction_effect", "interpret_result, figsize=(8, 6)")},
+    };
+}
+
 }  // namespace vexo

@@ -468,4 +468,17 @@ py::object plot_llm_violin(const Params<3>& args) {
     return py::none();
 }
 
+// The rows of this unit's methods in the two classes.
+Rows local_rows() {
+    return {
+        {Owner::api, method<ei_local>("ei_local", "self, idx, original_scale=False, figsize=(8, 6)")},
+        {Owner::api, method<fi_local>("fi_local", "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)")},
+        {Owner::api, method<llm_df>("llm_df", "self")},
+        {Owner::api, method<llm_violin>("llm_violin", "self, figsize=(8, 6)")},
+        {Owner::graph, method<plot_ei_local>("plot_ei_local", "interpret_result, max_show=10, figsize=(8, 6)")},
+        {Owner::graph, method<plot_fi_local>("plot_fi_local", "interpret_result, max_show=10, figsize=(8, 6)")},
+        {Owner::graph, method<plot_llm_violin>("plot_llm_violin", "interpret_result, max_show=10, figsize=(8, 6)")},
+    };
+}
+
 }  // namespace vexo

@@ -248,4 +248,12 @@ void draw_main_effect(py::handle interpret_result, py::handle scaler, py::handle
 // def plot_main_effect(interpret_result, figsize=(8, 6)):
 py::object plot_main_effect(const Params<2>& args) { return effect_plot(args, draw_main_effect); }
 
+// The rows of this unit's methods in the two classes.
+Rows main_effect_rows() {
+    return {
+        {Owner::api, method<main_effect>("main_effect", "self, feature, original_scale=False, figsize=(8, 6)")},
+        {Owner::graph, method<plot_main_effect>("plot_main_effect", "interpret_result, figsize=(8, 6)")},
+    };
+}
+
 }  // namespace vexo

@@ -371,4 +371,14 @@ py::object get_local_tree(const Params<4>& args) {
 // def plot_local_tree(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
 py::object plot_local_tree(const Params<4>& args) { return tree_plot(args, draw_local_tree); }
 
+// The rows of this unit's methods in the two classes.
+Rows tree_rows() {
+    return {
+        {Owner::api, method<get_tree>("get_tree", "self, root=0, depth=3, original_scale=False, figsize=(20, 10)")},
+        {Owner::api, method<get_local_tree>("get_local_tree", "self, idx, original_scale=False, figsize=(20, 10)")},
+        {Owner::graph, method<plot_tree_diag>("plot_tree_diag", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)")},
+        {Owner::graph, method<plot_local_tree>("plot_local_tree", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)")},
+    };
+}
+
 }  // namespace vexo

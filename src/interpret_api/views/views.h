@@ -1,41 +1,26 @@
-// The bodies of the two classes' methods, unit by unit; api.cpp makes the classes of them.
+// What each unit of views adds to the two classes; api.cpp makes the classes of the rows.
 #pragma once
 
 #include "engine/engine.h"
 
+#include <vector>
+
 namespace vexo {
 
-// api.cpp: InterpretAPI's constructor and dispatcher
-py::object init(const Params<3>& args);
-py::object model_interpret(const Params<11>& args);
+// Which class a method belongs to: InterpretAPI, or InterpretGraph as a static method.
+enum class Owner { api, graph };
 
-// global_importance.cpp
-py::object fi(const Params<3>& args);
-py::object ei(const Params<2>& args);
-py::object coef(const Params<3>& args);
-py::object plot_fi(const Params<3>& args);
-py::object plot_coef(const Params<4>& args);
-py::object plot_ei(const Params<3>& args);
+struct Row {
+    Owner owner;
+    Method method;
+};
+using Rows = std::vector<Row>;
 
-// effects.cpp
-py::object main_effect(const Params<4>& args);
-py::object interaction_effect(const Params<5>& args);
-py::object plot_main_effect(const Params<2>& args);
-py::object plot_interaction_effect(const Params<2>& args);
-
-// local.cpp
-py::object ei_local(const Params<4>& args);
-py::object fi_local(const Params<6>& args);
-py::object llm_df(const Params<1>& args);
-py::object llm_violin(const Params<2>& args);
-py::object plot_ei_local(const Params<3>& args);
-py::object plot_fi_local(const Params<3>& args);
-py::object plot_llm_violin(const Params<3>& args);
-
-// trees.cpp
-py::object get_tree(const Params<5>& args);
-py::object get_local_tree(const Params<4>& args);
-py::object plot_tree_diag(const Params<4>& args);
-py::object plot_local_tree(const Params<4>& args);
+Rows dispatch_rows();            // api.cpp: the constructor and the dispatcher
+Rows global_importance_rows();   // global_importance.cpp
+Rows main_effect_rows();         // main_effect.cpp
+Rows interaction_effect_rows();  // interaction_effect.cpp
+Rows local_rows();               // local.cpp
+Rows tree_rows();                // trees.cpp
 
 }  // namespace vexo
