@@ -58,7 +58,7 @@ py::object run_body(PyObject* const* args) {
 // method<fi>("fi", "self, return_data=False, figsize=(8, 6)"): a row of a method table. The
 // number of parameters in the signature must be the body's, or the module refuses to load.
 template <auto F>
-Method method(const char* name, const char* signature) {
+constexpr Method method(const char* name, const char* signature) {
     return {name, signature, ArityOf<decltype(F)>::value, run_body<F>};
 }
 

@@ -27,6 +27,7 @@ py::object fi(const Params<3>& args) {
     }
     return py::none();
 }
+constexpr Row fi_row{Owner::api, method<fi>("fi", "self, return_data=False, figsize=(8, 6)")};
 
 // @staticmethod
 // def plot_fi(interpret_result, max_show=10, figsize=(8, 6)):
@@ -45,6 +46,7 @@ py::object plot_fi(const Params<3>& args) {
           kw("title", interpret_result["value"_n]["title"_n]), kw("figsize", figsize)});
     return py::none();
 }
+constexpr Row plot_fi_row{Owner::graph, method<plot_fi>("plot_fi", "interpret_result, max_show=10, figsize=(8, 6)")};
 
 namespace {
 
@@ -97,6 +99,7 @@ py::object ei(const Params<2>& args) {
     call({InterpretGraph().attr("plot_ei"_n), interpret_result, kw("figsize", figsize)});
     return py::none();
 }
+constexpr Row ei_row{Owner::api, method<ei>("ei", "self, figsize=(8, 6)")};
 
 // @staticmethod
 // def plot_ei(interpret_result, max_show=10, figsize=(8, 6)):
@@ -134,6 +137,7 @@ py::object plot_ei(const Params<3>& args) {
     call({plt().attr("show"_n)});
     return py::none();
 }
+constexpr Row plot_ei_row{Owner::graph, method<plot_ei>("plot_ei", "interpret_result, max_show=10, figsize=(8, 6)")};
 
 // def coef(self, show_feature='Numeric', figsize=(8, 6)):
 py::object coef(const Params<3>& args) {
@@ -146,6 +150,7 @@ py::object coef(const Params<3>& args) {
     call({InterpretGraph().attr("plot_coef"_n), interpret_result, show_feature, kw("figsize", figsize)});
     return py::none();
 }
+constexpr Row coef_row{Owner::api, method<coef>("coef", "self, show_feature='Numeric', figsize=(8, 6)")};
 
 // @staticmethod
 // def plot_coef(interpret_result, show_feature=None, max_show=10, figsize=(8, 6)):
@@ -175,17 +180,9 @@ py::object plot_coef(const Params<4>& args) {
           kw("title", "Model Coefficients"), kw("figsize", figsize)});
     return py::none();
 }
+constexpr Row plot_coef_row{Owner::graph, method<plot_coef>("plot_coef", "interpret_result, show_feature=None, max_show=10, figsize=(8, 6)")};
 
-// The rows of this unit's methods in the two classes.
-Rows global_importance_rows() {
-    return {
-        {Owner::api, method<fi>("fi", "self, return_data=False, figsize=(8, 6)")},
-        {Owner::api, method<ei>("ei", "self, figsize=(8, 6)")},
-        {Owner::api, method<coef>("coef", "self, show_feature='Numeric', figsize=(8, 6)")},
-        {Owner::graph, method<plot_fi>("plot_fi", "interpret_result, max_show=10, figsize=(8, 6)")},
-        {Owner::graph, method<plot_coef>("plot_coef", "interpret_result, show_feature=None, max_show=10, figsize=(8, 6)")},
-        {Owner::graph, method<plot_ei>("plot_ei", "interpret_result, max_show=10, figsize=(8, 6)")},
-    };
-}
+// The rows of this unit's methods, in their order in the two classes.
+Rows global_importance_rows() { return {fi_row, ei_row, coef_row, plot_fi_row, plot_coef_row, plot_ei_row}; }
 
 }  // namespace vexo

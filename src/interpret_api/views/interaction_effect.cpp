@@ -210,6 +210,7 @@ py::object interaction_effect(const Params<5>& args) {
     call({method(InterpretGraph(), "plot_interaction_effect"), interpret_result, kw("figsize", figsize)});
     return py::none();
 }
+constexpr Row interaction_effect_row{Owner::api, method<interaction_effect>("interaction_effect", "self, feature0, feature1=None, original_scale=False, figsize=(8, 6)")};
 
 namespace {
 
@@ -279,13 +280,9 @@ void draw_interaction_effect(py::handle interpret_result, py::handle scaler, py:
 // @staticmethod
 // def plot_interaction_effect(interpret_result, figsize=(8, 6)):
 py::object plot_interaction_effect(const Params<2>& args) { return effect_plot(args, draw_interaction_effect); }
+constexpr Row plot_interaction_effect_row{Owner::graph, method<plot_interaction_effect>("plot_interaction_effect", "interpret_result, figsize=(8, 6)")};
 
-// The rows of this unit's methods in the two classes.
-Rows interaction_effect_rows() {
-    return {
-        {Owner::api, method<interaction_effect>("interaction_effect", "self, feature0, feature1=None, original_scale=False, figsize=(8, 6)")},
-        {Owner::graph, method<plot_interaction_effect>("plot_interaction_effect", "interpret_result, figsize=(8, 6)")},
-    };
-}
+// The rows of this unit's methods, in their order in the two classes.
+Rows interaction_effect_rows() { return {interaction_effect_row, plot_interaction_effect_row}; }
 
 }  // namespace vexo

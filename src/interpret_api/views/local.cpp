@@ -152,6 +152,7 @@ py::object ei_local(const Params<4>& args) {
     call({InterpretGraph().attr("plot_ei_local"_n), interpret_result, kw("figsize", figsize)});
     return py::none();
 }
+constexpr Row ei_local_row{Owner::api, method<ei_local>("ei_local", "self, idx, original_scale=False, figsize=(8, 6)")};
 
 namespace {
 
@@ -173,6 +174,7 @@ void draw_ei_local(py::handle v, py::handle max_show_arg, py::handle figsize) {
 // @staticmethod
 // def plot_ei_local(interpret_result, max_show=10, figsize=(8, 6)):
 py::object plot_ei_local(const Params<3>& args) { return sample_plot(args, draw_ei_local); }
+constexpr Row plot_ei_local_row{Owner::graph, method<plot_ei_local>("plot_ei_local", "interpret_result, max_show=10, figsize=(8, 6)")};
 
 // ---------------------------------------------------------------------------------------------
 // Local feature importance
@@ -249,6 +251,7 @@ py::object fi_local(const Params<6>& args) {
     }
     return py::none();
 }
+constexpr Row fi_local_row{Owner::api, method<fi_local>("fi_local", "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)")};
 
 namespace {
 
@@ -282,6 +285,7 @@ void draw_fi_local(py::handle v, py::handle max_show_arg, py::handle figsize) {
 // @staticmethod
 // def plot_fi_local(interpret_result, max_show=10, figsize=(8, 6)):
 py::object plot_fi_local(const Params<3>& args) { return sample_plot(args, draw_fi_local); }
+constexpr Row plot_fi_local_row{Owner::graph, method<plot_fi_local>("plot_fi_local", "interpret_result, max_show=10, figsize=(8, 6)")};
 
 // ---------------------------------------------------------------------------------------------
 // Local linear models
@@ -318,6 +322,7 @@ py::object llm_df(const Params<1>& args) {
         call({display(), interpret_result["value"_n]});
     });
 }
+constexpr Row llm_df_row{Owner::api, method<llm_df>("llm_df", "self")};
 
 namespace {
 
@@ -349,6 +354,7 @@ py::object llm_violin(const Params<2>& args) {
         call({InterpretGraph().attr("plot_llm_violin"_n), interpret_result, kw("figsize", figsize)});
     });
 }
+constexpr Row llm_violin_row{Owner::api, method<llm_violin>("llm_violin", "self, figsize=(8, 6)")};
 
 namespace {
 
@@ -467,18 +473,9 @@ py::object plot_llm_violin(const Params<3>& args) {
                    py::make_tuple(py::int_(6), py::float_(height)));
     return py::none();
 }
+constexpr Row plot_llm_violin_row{Owner::graph, method<plot_llm_violin>("plot_llm_violin", "interpret_result, max_show=10, figsize=(8, 6)")};
 
-// The rows of this unit's methods in the two classes.
-Rows local_rows() {
-    return {
-        {Owner::api, method<ei_local>("ei_local", "self, idx, original_scale=False, figsize=(8, 6)")},
-        {Owner::api, method<fi_local>("fi_local", "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)")},
-        {Owner::api, method<llm_df>("llm_df", "self")},
-        {Owner::api, method<llm_violin>("llm_violin", "self, figsize=(8, 6)")},
-        {Owner::graph, method<plot_ei_local>("plot_ei_local", "interpret_result, max_show=10, figsize=(8, 6)")},
-        {Owner::graph, method<plot_fi_local>("plot_fi_local", "interpret_result, max_show=10, figsize=(8, 6)")},
-        {Owner::graph, method<plot_llm_violin>("plot_llm_violin", "interpret_result, max_show=10, figsize=(8, 6)")},
-    };
-}
+// The rows of this unit's methods, in their order in the two classes.
+Rows local_rows() { return {ei_local_row, fi_local_row, llm_df_row, llm_violin_row, plot_ei_local_row, plot_fi_local_row, plot_llm_violin_row}; }
 
 }  // namespace vexo

@@ -138,6 +138,7 @@ py::object main_effect(const Params<4>& args) {
     call({method(InterpretGraph(), "plot_main_effect"), interpret_result, kw("figsize", figsize)});
     return py::none();
 }
+constexpr Row main_effect_row{Owner::api, method<main_effect>("main_effect", "self, feature, original_scale=False, figsize=(8, 6)")};
 
 namespace {
 
@@ -247,13 +248,9 @@ void draw_main_effect(py::handle interpret_result, py::handle scaler, py::handle
 // @staticmethod
 // def plot_main_effect(interpret_result, figsize=(8, 6)):
 py::object plot_main_effect(const Params<2>& args) { return effect_plot(args, draw_main_effect); }
+constexpr Row plot_main_effect_row{Owner::graph, method<plot_main_effect>("plot_main_effect", "interpret_result, figsize=(8, 6)")};
 
-// The rows of this unit's methods in the two classes.
-Rows main_effect_rows() {
-    return {
-        {Owner::api, method<main_effect>("main_effect", "self, feature, original_scale=False, figsize=(8, 6)")},
-        {Owner::graph, method<plot_main_effect>("plot_main_effect", "interpret_result, figsize=(8, 6)")},
-    };
-}
+// The rows of this unit's methods, in their order in the two classes.
+Rows main_effect_rows() { return {main_effect_row, plot_main_effect_row}; }
 
 }  // namespace vexo

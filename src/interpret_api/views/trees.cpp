@@ -317,6 +317,16 @@ void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py:
 
 }  // namespace
 
+// @staticmethod
+// def plot_tree_diag(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
+py::object plot_tree_diag(const Params<4>& args) { return tree_plot(args, draw_tree_diag); }
+constexpr Row plot_tree_diag_row{Owner::graph, method<plot_tree_diag>("plot_tree_diag", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)")};
+
+// @staticmethod
+// def plot_local_tree(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
+py::object plot_local_tree(const Params<4>& args) { return tree_plot(args, draw_local_tree); }
+constexpr Row plot_local_tree_row{Owner::graph, method<plot_local_tree>("plot_local_tree", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)")};
+
 // def get_tree(self, root=0, depth=3, original_scale=False, figsize=(20, 10)):
 py::object get_tree(const Params<5>& args) {
     auto [self, root, depth, original_scale, figsize] = args;
@@ -340,10 +350,7 @@ py::object get_tree(const Params<5>& args) {
           kw("figsize", figsize)});
     return py::none();
 }
-
-// @staticmethod
-// def plot_tree_diag(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
-py::object plot_tree_diag(const Params<4>& args) { return tree_plot(args, draw_tree_diag); }
+constexpr Row get_tree_row{Owner::api, method<get_tree>("get_tree", "self, root=0, depth=3, original_scale=False, figsize=(20, 10)")};
 
 // def get_local_tree(self, idx, original_scale=False, figsize=(20, 10)):
 py::object get_local_tree(const Params<4>& args) {
@@ -366,19 +373,9 @@ py::object get_local_tree(const Params<4>& args) {
           kw("figsize", size)});
     return py::none();
 }
+constexpr Row get_local_tree_row{Owner::api, method<get_local_tree>("get_local_tree", "self, idx, original_scale=False, figsize=(20, 10)")};
 
-// @staticmethod
-// def plot_local_tree(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
-py::object plot_local_tree(const Params<4>& args) { return tree_plot(args, draw_local_tree); }
-
-// The rows of this unit's methods in the two classes.
-Rows tree_rows() {
-    return {
-        {Owner::api, method<get_tree>("get_tree", "self, root=0, depth=3, original_scale=False, figsize=(20, 10)")},
-        {Owner::api, method<get_local_tree>("get_local_tree", "self, idx, original_scale=False, figsize=(20, 10)")},
-        {Owner::graph, method<plot_tree_diag>("plot_tree_diag", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)")},
-        {Owner::graph, method<plot_local_tree>("plot_local_tree", "interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)")},
-    };
-}
+// The rows of this unit's methods, in their order in the two classes.
+Rows tree_rows() { return {get_tree_row, get_local_tree_row, plot_tree_diag_row, plot_local_tree_row}; }
 
 }  // namespace vexo
