@@ -25,7 +25,6 @@ EI = {m: None if m == "relu" else "ei" for m in MODELS}  # the dispatcher refuse
 
 # show, arguments, method reached (per model where the dispatcher decides), outcome per model
 VIEWS = [
-    ("global_fi", {}, "fi", EVERY),
     ("global_fi", {"return_data": True}, "fi", EVERY),
     ("global_ei", {}, EI, drawn_by(*ADDITIVE)),
     ("llm_pc", {}, {m: "ei" if m == "relu" else None for m in MODELS}, drawn_by("relu")),
@@ -40,7 +39,6 @@ VIEWS = [
     ("local_fi", {"sample_id": 17, "centered": False, "return_data": True}, "fi_local", EVERY),
     # the colour column's value is its label in original units
     ("local_fi", {"sample_id": 17, "original_scale": True, "return_data": True}, "fi_local", EVERY),
-    ("local_fi", {"sample_id": 5, "centered": False, "original_scale": False, "return_data": True}, "fi_local", EVERY),
     ("local_ei", {"sample_id": 17, "original_scale": True}, "ei_local", drawn_by(*ADDITIVE)),
     ("llm_summary", {}, "llm_df", drawn_by("relu", outcome=SHOW)),
     ("llm_violin", {}, "llm_violin", drawn_by("relu")),
