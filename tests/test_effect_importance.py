@@ -33,15 +33,6 @@ def test_views_hand_their_plot_the_experiments_result_untouched(api, monkeypatch
     assert list(record.items()) == [("key", key), ("model", "model"), ("input", None), ("value", value)]
 
 
-@pytest.mark.parametrize("plot, value", [
-    ("plot_ei", None), ("plot_ei", {"type": "coefficient"}),
-    ("plot_coef", EFFECTS), ("plot_coef", llms()), ("plot_coef", {"type": np.str_("effect")}),
-])
-def test_results_that_a_plot_does_not_draw_are_refused(plot_calls, shows, capsys, plot, value):
-    assert getattr(InterpretGraph, plot)({"value": value}) is None
-    assert capsys.readouterr().out == "Not supported\n" and plot_calls == shows == [] and not plt.get_fignums()
-
-
 @pytest.mark.parametrize("value, group, max_show, names, heights", [
     (EFFECTS, None, 10, ["a", "b", "c", "d"], [0.1, 0.2, 0.3, 0.4]),
     (EFFECTS, None, 3, ["b", "c", "d"], [0.2, 0.3, 0.4]), (EFFECTS, None, -1, ["b", "c", "d"], [0.2, 0.3, 0.4]),

@@ -56,19 +56,6 @@ def test_term_values_are_relabelled_in_place(api, local, plot_calls, original_sc
         "neg_color": "#27ae60", "figsize": (3, 3)}
 
 
-def test_each_value_is_converted_after_the_method_and_numpy_are_looked_up(api, local, plot_calls, monkeypatch):
-    from vexo.workflow import interpret_api
-    seen = []
-    logged = lambda name, value: seen.append(name) or value  # noqa: E731
-    numpy = type("Numpy", (), {"__getattr__": lambda _, a: logged("np." + a, getattr(np, a))})()
-    monkeypatch.setattr(interpret_api, "np", numpy)
-    api.pipeline = type("Pipeline", (), {"__getattr__": lambda _, a: logged(a, lambda name, v: (v, "numeric"))})()
-    local(effects())
-    api.ei_local(4, original_scale=True)
-    start = seen.index("transform_to_orignial_scale")
-    assert seen[start:start + 12] == ["transform_to_orignial_scale", "np.array"] * 6
-
-
 @pytest.mark.parametrize("x, parts, message", [
     (["AB"], lambda t: iter([t, 1, 2]), "too many values to unpack (expected 2)"),
     (["ab"], None, "need more than 1 value to unpack"),
@@ -80,15 +67,6 @@ def test_unpacking_a_transformation_or_an_interaction_name(api, local, plot_call
     with pytest.raises(ValueError) as raised:
         api.ei_local(0, original_scale=True)
     assert str(raised.value) == message and result["value"] == [[0.5, 1.0]] and plot_calls == []
-
-
-def test_no_local_effects_are_refused_with_the_sample_recorded(api, local, monkeypatch, plot_calls, capsys):
-    local(None)
-    api.ei_local("row 3", original_scale=True)
-    assert capsys.readouterr().out == "Not supported\n" and plot_calls == [] and local.converted == []
-    monkeypatch.setattr(InterpretGraph, "plot_ei_local", staticmethod(lambda r, **k: plot_calls.append(r)))
-    api.ei_local("row 3")
-    assert plot_calls == [{"key": "local_ei", "model": "model", "input": {"idx": "row 3"}, "value": None}]
 
 
 @pytest.mark.parametrize("x, original_scale, values, dtype", [
