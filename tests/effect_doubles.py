@@ -12,15 +12,14 @@ NAMES_10 = {"age_of_the_person": "age_of_the", "body_mass_index_kg_m2": "body_ma
 
 
 class EffectExperiment:
-    """An experiment whose model "m" has the given estimator class and explainer; its pipeline
-    notes each lookup of its scale transform, which gives model units times 10 plus 5."""
+    """An experiment whose model "m" has the given estimator class and explainer; its pipeline's
+    scale transform gives model units times 10 plus 5."""
 
     def __init__(self, class_name, explainer, pairs=(), pair_names=None):
         self.calls, self.explainer = [], explainer
         self.to_original = lambda feature, values: (np.asarray(values) * 10 + 5, "numeric")
-        pipeline = type("Pipeline", (), {"transform_to_orignial_scale": property(
-            lambda _: self.calls.append("transform_to_orignial_scale") or self.to_original)})()
-        pipeline.estimator = estimator_named(class_name)
+        pipeline = types.SimpleNamespace(estimator=estimator_named(class_name),
+                                         transform_to_orignial_scale=self.to_original)
         self.registered_pipeline, self.interpret_result_dict = {"m": pipeline}, {"m": explainer}
         self.dataset = types.SimpleNamespace(feature_names=FULL, truncated_columns_dict_10=NAMES_10,
                                              truncated_columns_dict_15=NAMES_15)

@@ -11,13 +11,6 @@ COEFFICIENTS = {"type": "coefficient", "feature_hier": np.array(["Numeric", "col
                 "feature_names": ["age", "colour=red", "income", "noise"], "importance": [1.0, 2.0, 3.0, 4.0]}
 
 
-def llms(n_features=4, ystd=(1.0, 0.0, 2.0)):
-    rng = np.random.default_rng(1)
-    return {"type": "llm", "ystd_llms": np.array(ystd), "all_bias_weight": rng.normal(size=(len(ystd), 1 + n_features)),
-            "feature_importance": rng.permutation(n_features) * 1.0, "n_features": n_features,
-            "feature_names": [f"f{j}" for j in range(n_features)]}
-
-
 @pytest.mark.parametrize("view, args, plot, key, passed", [
     ("ei", (), "plot_ei", "ei", ((), {"figsize": (8, 6)})),
     ("coef", (), "plot_coef", "glm_coef", (("Numeric",), {"figsize": (8, 6)})),
@@ -31,15 +24,6 @@ def test_views_hand_their_plot_the_experiments_result_untouched(api, monkeypatch
     [((record, *rest), kwargs)] = seen
     assert (tuple(rest), kwargs) == passed and value == EFFECTS
     assert list(record.items()) == [("key", key), ("model", "model"), ("input", None), ("value", value)]
-
-
-@pytest.mark.parametrize("plot, value", [
-    ("plot_ei", None), ("plot_ei", {"type": "coefficient"}),
-    ("plot_coef", EFFECTS), ("plot_coef", llms()), ("plot_coef", {"type": np.str_("effect")}),
-])
-def test_results_that_a_plot_does_not_draw_are_refused(plot_calls, shows, capsys, plot, value):
-    assert getattr(InterpretGraph, plot)({"value": value}) is None
-    assert capsys.readouterr().out == "Not supported\n" and plot_calls == shows == [] and not plt.get_fignums()
 
 
 @pytest.mark.parametrize("value, group, max_show, names, heights", [
@@ -61,7 +45,10 @@ def test_the_tail_of_the_effects_or_of_one_group_of_coefficients(plot_calls, val
                                                        (4, (0.0, 0.0, 0.0), None)])
 def test_parallel_coordinates_of_the_models_with_spread_over_the_most_important_features(
         shows, n_features, ystd, figsize):
-    value = llms(n_features, ystd)
+    rng = np.random.default_rng(1)
+    value = {"type": "llm", "ystd_llms": np.array(ystd), "all_bias_weight": rng.normal(size=(len(ystd), 1 + n_features)),
+             "feature_importance": rng.permutation(n_features) * 1.0, "n_features": n_features,
+             "feature_names": [f"f{j}" for j in range(n_features)]}
     InterpretGraph.plot_ei({"value": value}, figsize=figsize)
     if max(ystd) <= 0:  # no model with spread: nothing drawn, yet shown
         assert shows == [[]]

@@ -5,7 +5,6 @@ import numpy as np
 import pytest
 
 import tables
-from vexo.workflow import tour
 from vexo.workflow.experiment.models import gam
 from vexo.workflow.experiment.models.gam import GAMINetClassifier, GAMINetRegressor, GAMRegressor
 
@@ -26,8 +25,6 @@ def test_gami_keeps_and_draws_pairs_of_the_bundled_data_that_lowered_the_held_ou
     # the pairs carry an effect of their own: GAMI's surface is not GAM's
     train = bundled.registered_pipeline["gami"].transform(bundled.dataset.data)[bundled.dataset.train_index]
     assert np.all(estimator.eval_terms(train)[:, estimator.n_features_in_:].std(axis=0) > 1e-6)
-    # the pair that the tour draws is one that the model kept
-    assert " x ".join(tour.choose(bundled, "gami").pair_names) in bundled.act_inter_lis["gami"]
 
 
 def additive_table(seed, n=300, pair=0.0, classify=False):
@@ -40,17 +37,11 @@ def additive_table(seed, n=300, pair=0.0, classify=False):
     return X, eta + rng.normal(0, 0.5, n)
 
 
-@pytest.mark.parametrize("cls, strength", [(GAMINetRegressor, 2.0), (GAMINetClassifier, 4.0)])
-def test_held_out_check_drops_what_the_screening_ranked_from_noise(cls, strength):
-    classify = cls is GAMINetClassifier
-    X, y = additive_table(3, classify=classify)
-    model = cls(random_state=3).fit(X, y)
+@pytest.mark.parametrize("cls", [GAMINetRegressor, GAMINetClassifier])
+def test_held_out_check_drops_what_the_screening_ranked_from_noise(cls):
+    model = cls(random_state=3).fit(*additive_table(3, classify=cls is GAMINetClassifier))
     # ten pairs are ranked on any table; on an additive one nearly all are dropped
     assert len(model.screened_pairs_) == 10 and len(model.kept_pairs_) <= 2
-    X, y = additive_table(3, pair=strength, classify=classify)
-    model = cls(random_state=3).fit(X, y)
-    assert model.screened_pairs_[0] == (3, 4) and model.kept_pairs_[0] == (3, 4)
-    assert len(model.kept_pairs_) <= 3
 
 
 def test_pairs_follow_the_seed_and_none_are_screened_without_interactions_or_rows_to_hold_out():

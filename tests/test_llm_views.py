@@ -20,9 +20,6 @@ class LLMs:
         self.count_llms = np.array(counts)
         self.feature_importance = rng.permutation(n_features) * 1.5
 
-    def summary(self):
-        return "the summary table"
-
 
 @pytest.fixture
 def violins(monkeypatch):
@@ -30,20 +27,6 @@ def violins(monkeypatch):
     calls = []
     monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(violinplot=lambda **kw: calls.append(kw)))
     return calls
-
-
-def test_llm_df_displays_the_summary_and_llm_violin_hands_on_four_arrays(api, monkeypatch, capsys):
-    api.experiment.interpret_result_dict["model"] = llms = LLMs()
-    seen = []
-    monkeypatch.setattr(interpret_api, "display", lambda *args: seen.append(args))
-    monkeypatch.setattr(InterpretGraph, "plot_llm_violin", staticmethod(lambda *a, **k: seen.append((a, k))))
-    assert (api.llm_df(), api.model_interpret(show="llm_summary"), api.llm_violin(figsize=(1, 2))) == (None,) * 3
-    [shown, again, ((record,), kwargs)] = seen
-    assert shown == again == ("the summary table",) and capsys.readouterr().out == ""
-    assert kwargs == {"figsize": (1, 2)} and list(record) == ["key", "model", "input", "value"]
-    assert (record["key"], record["model"], record["input"]) == ("llm_violin", "model", None)
-    assert list(record["value"]) == ["feature_names", "all_bias_weight", "count_llms", "feature_importance"]
-    assert all(record["value"][name] is getattr(llms, name) for name in record["value"])
 
 
 @pytest.mark.parametrize("result", [None, object(), "absent", "failing plot"])

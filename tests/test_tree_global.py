@@ -2,7 +2,6 @@
 plot_tree_diag, which lets scikit-learn draw the tree and moves the boxes of the subtree below `root`
 onto the slots of a complete binary tree, hiding all others."""
 import contextlib
-import copy
 
 import matplotlib.pyplot as plt
 import pytest
@@ -46,6 +45,7 @@ def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_and_the_rest_is_
         assert k not in place or ((box._x, box._y), tuple(box.xy)) == (place[k], place[parent[k]])
         assert box._text.endswith(MARK) == (k in level and left[k] != -1)
     check_texts(boxes, result["tree"].tree_, experiment, original_scale, 1)  # hidden boxes too
+    assert result["feature_names"] == FULL  # the display names went into a deep copy
     assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "node_ids": True, "filled": True,
                                "fontsize": 12}
     # The edge labels "True" and "False" go beside the children of the box on top.
@@ -80,25 +80,6 @@ def test_levels_drawn_in_points_fill_the_figure_from_its_top_inch_down(monkeypat
     assert len({round(a - b, 6) for a, b in zip(levels, levels[1:])}) == 1  # evenly spaced
     assert all(0 <= b.get_bbox_patch().get_window_extent().y0 and b.get_bbox_patch().get_window_extent().y1
                <= figure.bbox.height for b in shown)  # each box whole inside the figure
-
-
-def test_get_tree_draws_a_deep_copy_with_display_names(monkeypatch, capsys):
-    result, seen = tree_result("regressor", 1), []
-    kept = copy.deepcopy(result)
-    monkeypatch.setattr(InterpretGraph, "plot_tree_diag", staticmethod(lambda *a, **k: seen.append((a, k))))
-    api = InterpretAPI(Experiment(result), "tree")
-    assert api.get_tree(5, 2, "yes", (3, 4)) is None
-    [((record, pipeline, original_scale), kwargs)] = seen
-    value = record["value"]
-    assert (pipeline, original_scale, kwargs) == (api.pipeline, "yes", {"figsize": (3, 4)})
-    assert list(record.items())[:3] == [("key", "global_tree"), ("model", "tree"), ("input", {"depth": 2, "root": 5})]
-    assert list(record["input"]) == ["depth", "root"] and value is not result and value["tree"] is not result["tree"]
-    assert value["feature_names_full"] == FULL and value["feature_names"] == [SHORT[n] for n in FULL]
-    assert result["feature_names"] == FULL and list(result) == list(kept)  # the experiment's copy is untouched
-    monkeypatch.undo()
-    for refused in (None, ["tree"]):
-        assert InterpretAPI(Experiment(refused), "tree").get_tree() is None
-    assert capsys.readouterr().out == "Not supported\n" * 2 and not plt.get_fignums()
 
 
 @pytest.mark.parametrize("change, error, message", [

@@ -13,7 +13,7 @@ from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 @pytest.mark.parametrize("kind, depth, row, original_scale", [
     ("regressor", 4, 0, False), ("classifier", 4, 7, True), ("classifier", 12, 0, False), ("regressor", 1, 3, True),
     ("regressor", 0, 0, True)])
-def test_the_samples_nodes_are_drawn_filled_and_marked(drawn, capsys, kind, depth, row, original_scale):
+def test_the_samples_nodes_are_drawn_filled_and_marked(drawn, kind, depth, row, original_scale):
     result = explain.tree_local(fitted(kind, depth), FULL, np.random.default_rng(1).normal(size=(50, 3))[row])
     experiment = Experiment(None, local=result)
     assert InterpretAPI(experiment, "tree").get_local_tree(row, original_scale, figsize=(3, 3)) is None
@@ -29,20 +29,6 @@ def test_the_samples_nodes_are_drawn_filled_and_marked(drawn, capsys, kind, dept
     assert result["feature_names"] == [SHORT[n] for n in FULL] and result["feature_names_full"] == FULL  # in place
     for (x, y), box in zip(drawn["start"], boxes):
         assert box._y == y and abs(box._x - x) < 0.125  # spread by less than the wanted distance
-    for refused in (None, object()):
-        assert InterpretAPI(Experiment(None, local=refused), "tree").get_local_tree(3) is None
-    assert InterpretGraph.plot_local_tree({"value": None}) is None and capsys.readouterr().out == "Not supported\n" * 3
-
-
-def test_get_local_tree_record(monkeypatch):
-    result, seen = explain.tree_local(fitted("regressor", 2), FULL, np.zeros(3)), []
-    monkeypatch.setattr(InterpretGraph, "plot_local_tree", staticmethod(lambda *a, **k: seen.append((a, k))))
-    api = InterpretAPI(Experiment(None, local=result), "tree")
-    api.get_local_tree(11, True, (1, 1))
-    [((record, pipeline, original_scale), kwargs)] = seen
-    assert list(record.items()) == [("key", "global_tree"), ("model", "tree"), ("input", {"idx": 11}),
-                                    ("value", result)] and record["value"] is result
-    assert (pipeline, original_scale, kwargs) == (api.pipeline, True, {"figsize": (20, len(result["node_related"]))})
 
 
 @pytest.fixture
