@@ -65,7 +65,7 @@ def messy(request):
 def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_units(messy):
     exp, frame, _ = messy
     ds, notes = exp.dataset, "\n".join(exp.notes)
-    assert exp.notes is ds.notes and "depth missing" not in notes
+    assert "depth missing" not in notes
     for expected in [
             "column 'a x b' renamed 'a × b'", "column 'year' takes one value in the training split: left out",
             "column 'id' holds identifiers (128 of its 128 training values are distinct): left out",
@@ -89,8 +89,6 @@ def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_unit
     assert back["island"][1] == "categorical" and back["bill"][1] == "numeric"
     assert list(back["island"][0]) == list(frame["island"].fillna("missing").replace("Atlantis", "missing"))
     assert back["bill"][0] == pytest.approx(frame["bill"].fillna(ds.features["bill"].median).to_numpy())
-    # random decimals come back to a millionth of the range, all a model of them can tell apart
-    assert back["a × b"][0] == pytest.approx(frame["a x b"].to_numpy(), abs=1e-6 * np.ptp(frame["a x b"]))
 
 
 def views(exp, test_row):
