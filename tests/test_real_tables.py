@@ -123,11 +123,6 @@ def test_the_views_draw_or_refuse(messy, model):
 
 # The preparation on its own ------------------------------------------------------------------
 
-def prepared(frame, train=None):
-    train = np.arange(len(frame) - 2) if train is None else np.asarray(train)
-    return prepare_features(frame.assign(y=np.arange(len(frame), dtype=float)), "y", train)
-
-
 def originals(result, name, frame):
     return list(result.features[name].original(result.features[name].encode(frame)))
 
@@ -141,7 +136,7 @@ def test_the_preparation_learns_from_the_training_split_and_reads_any_kind_of_co
         "zoned": pd.date_range("2020-01-01 12:00", periods=n, freq="12h", tz="Europe/Oslo"),
         "order": pd.Categorical(list("hlhlhlmm" * 4)[:n], categories=list("mlhx"))})
     frame.loc[[2, 5], "v"] = np.nan  # rows 28 and 29: the test split
-    result = prepared(frame)
+    result = prepare_features(frame.assign(y=np.arange(float(n))), "y", np.arange(n - 2))
     assert result.feature_names == ["v", "v missing", "c", "held", "held missing",
                                     "flag", "flag missing", "span", "zoned", "order"]
     # the median of the training rows: the test value 100 counts for nothing
