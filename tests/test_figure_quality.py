@@ -72,15 +72,3 @@ def test_every_view_reads_cleanly_and_no_family_repeats_another(gallery):
     assert not found, "\n".join(found)
     assert not {key: families for key, families in seen.items() if len(families) > 1}
 
-
-def test_the_checks_see_what_they_look_for():
-    fig, ax = plt.subplots(figsize=(3, 2))
-    ax.plot([0, 1], [0, 1])
-    ax.text(0.5, 0.5, "27.607400000000002")
-    ax.text(0.5, 0.5, "Importance: 0.\n06825")
-    assert len(problems(fig)) == 3 and unlabelled_axes(fig) == ["untitled axes"]
-    ax.set_xlabel("x")
-    ax.texts[0].set_text("0.1043 x 0.02461")
-    ax.texts[1].set_text("node #3\n2009 <= 1.317")
-    ax.texts[1].set_position((0.1, 0.1))
-    assert problems(fig) == [] and unlabelled_axes(fig) == []

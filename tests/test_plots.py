@@ -26,10 +26,6 @@ def labels(ticklabels):
     return [t.get_text() for t in ticklabels]
 
 
-def linear(feature, values):
-    return values * 10.0 + 5.0, None
-
-
 @pytest.mark.parametrize("X", [["a", "b", "a"], pd.Index(["a", "b", "a"])])
 def test_plain_bars_keep_order_labels_title_and_size(shows, X):
     assert PlotHBar().plot(X=X, height=pd.Series([0.1, 0.5, 0.3]), title="Feature Importance",
@@ -51,14 +47,11 @@ def test_signed_bars_and_stems_take_colour_by_sign_and_show_their_values(shows):
     lo, hi = ax.get_xlim()
     assert lo == pytest.approx(-hi) and hi >= 2.0
 
-    plt.close("all")
-    shows.clear()
     h = np.array([0.5, -1.0, 2.0])
     s0, s1 = h - 0.3, h + 0.4
     PlotHBar().plot_stem(X=["a", "b", "c"], height=h, value=[1.5, 2.5, 3.5], stem_value0=s0, stem_value1=s1,
                          title="stems", mid_center=True, pos_color=POS, neg_color=NEG, figsize=(8, 6))
-    fig = the_figure(shows)
-    ax = fig.axes[0]
+    ax = plt.gcf().axes[0]
     [stems] = [c for c in ax.collections if c.get_gid() == "stem"]
     np.testing.assert_allclose([seg[:, 0] for seg in stems.get_segments()], np.column_stack([s0, s1]))
     assert labels(ax.texts) == ["1.5", "2.5", "3.5"]
@@ -164,7 +157,7 @@ def test_axes_say_what_they_measure_and_importance_has_four_digits(shows):
     plt.close("all")
     x = np.linspace(0, 1, 20)
     PlotEffect(feature="bmi").plot("continuous", xgrid=x, ygrid=x, figsize=(6, 4))
-    PlotEffect(feature="bmi").plot("continuous", xgrid=x, ygrid=x, figsize=(6, 4), scaler=linear)
+    PlotEffect(feature="bmi").plot("continuous", xgrid=x, ygrid=x, figsize=(6, 4), scaler=lambda f, v: (v * 10.0 + 5.0, None))
     PlotHeatmap(feature_combine="concave points x compactness").plot_interpret(
         mat_value=np.eye(4) * 0.10430000000000002, extent=[0, 1, 20, 70], importance=0.0682512345, figsize=(4, 3))
     figures = [plt.figure(n) for n in plt.get_fignums()]
@@ -173,9 +166,3 @@ def test_axes_say_what_they_measure_and_importance_has_four_digits(shows):
     figures[-1].canvas.draw()
     assert figures[-1].axes[0].get_title().endswith("(Importance: 0.06825)")
 
-
-def test_the_package_hands_out_every_number_of_its_look():
-    from vexo.workflow import plots
-    from vexo.workflow.plots import style
-    look = [name for name in vars(style) if name.isupper() and not name.startswith("_")]
-    assert "INK" in look and [name for name in look if getattr(plots, name, None) is not getattr(style, name)] == []

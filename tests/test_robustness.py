@@ -74,16 +74,3 @@ def test_fi_and_its_failures_leave_no_references(monkeypatch):
         gc.unfreeze()
     assert grown < 1_000, grown  # an object kept per call would add 10 000
 
-
-def test_a_global_or_builtin_substituted_after_use_is_the_one_used(api, monkeypatch):
-    import builtins
-
-    said = []
-    api.model_interpret(show="global_ei")  # "Not supported", through the real print
-    monkeypatch.setattr(builtins, "print", lambda *args: said.append(("builtin", *args)))
-    api.model_interpret(show="global_ei")
-    monkeypatch.setattr(interpret_api, "print", lambda *args: said.append(("global", *args)), raising=False)
-    api.model_interpret(show="global_ei")
-    monkeypatch.delattr(interpret_api, "print")
-    api.model_interpret(show="global_ei")
-    assert said == [("builtin", "Not supported"), ("global", "Not supported"), ("builtin", "Not supported")]

@@ -9,14 +9,11 @@ import sys
 import html
 import re
 
-import numpy as np
 import pytest
-from PIL import Image
 from sklearn.linear_model import LinearRegression
 
 pytest.importorskip("vexo.workflow.interpret_api")
-from test_experiment_views import DRAW, MODELS, REFUSALS, SHOW, VIEWS as TABLE  # noqa: E402
-from test_experiment_views import REFUSE  # noqa: E402
+from test_experiment_views import DRAW, MODELS, REFUSALS, REFUSE, SHOW, VIEWS as TABLE  # noqa: E402
 
 from vexo.workflow import tour  # noqa: E402
 
@@ -35,14 +32,14 @@ def table_outcome(view, family, experiment):
 
 
 def figures(page):
-    """Per figure id: its caption, images, alt and srcset texts, refusal and error texts, tables and width."""
+    """Per figure id: its caption, images, alt texts, refusal and error texts and tables."""
     found = {}
-    for name, wide, body in re.findall(r'<figure id="([^"]+)"( class="wide")?>(.*?)</figure>', page, re.S):
+    for name, body in re.findall(r'<figure id="([^"]+)"[^>]*>(.*?)</figure>', page, re.S):
         def all_of(pattern):
             return [html.unescape(text) for text in re.findall(pattern, body, re.S)]
         found[name] = dict(caption="".join(all_of("<figcaption>(.*?)</figcaption>")), img=all_of('<img src="([^"]*)"'),
-                           srcset=all_of('srcset="([^"]*)"'), alt=all_of('alt="([^"]*)"'), tables=body.count("<table"),
-                           refused="".join(all_of('<p class="refused">(.*?)</p>')), wide=bool(wide),
+                           alt=all_of('alt="([^"]*)"'), tables=body.count("<table"),
+                           refused="".join(all_of('<p class="refused">(.*?)</p>')),
                            error="".join(all_of('<p class="error">(.*?)</p>')))
     return found
 
@@ -98,35 +95,31 @@ def test_the_gallery_agrees_with_the_view_table_and_links_its_images(gallery):
     assert abbreviated
     images = {src for figure in parsed.values() for src in figure["img"]}
     assert images and set(re.findall('<a href="([^"#]+)"', page)) == images == set(os.listdir(out)) - {"index.html"}
-    # shown at half their pixel size: drawn at twice the resolution
-    with Image.open(out / sorted(images)[0]) as image:
-        assert np.allclose(image.info["dpi"], (tour.DPI, tour.DPI), atol=0.1)
 
 
 def test_mistakes_in_the_command_and_bad_tables_end_with_one_line(tmp_path, monkeypatch, capsys):
     monkeypatch.chdir(tmp_path)
-    files = {"header.csv": "a,b,price\n", "blank.csv": "",
-             "t.csv": "a,kind,same,rare\n" + "".join("%d,%s,1,%s\n" % (k, "xyz"[k % 3], "rs"[k > 2]) for k in range(30))}
+    files = {"header.csv": "a,b,price\n", "t.csv": "a,kind,rare\n" + "".join(
+        "%d,%s,%s\n" % (k, "xyz"[k % 3], "rs"[k > 2]) for k in range(30))}
     for name, text in files.items():
         (tmp_path / name).write_text(text)
     (tmp_path / "image.csv").write_bytes(b"\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR" * 20)
-    t, classify = ["--csv", "t.csv", "--target"], ["--task", "classification"]
+    t = ["--csv", "t.csv", "--target"]
     for argv, message in [
             (["--csv", "absent.csv", "--target", "a"], "no such file: absent.csv"),
             (t + ["cost"], "no column 'cost' in t.csv"), (t + ["kind"], "column 'kind' is not numeric"),
-            (["--csv", "t.csv"], "--csv needs --target COLUMN"), (["--rows", "0"], "--rows must be a positive number"),
+            (["--csv", "t.csv"], "--csv needs --target COLUMN"),
             (["--csv", "header.csv", "--target", "price"], "header.csv: the file has no rows"),
-            (["--csv", "blank.csv", "--target", "price"], "cannot read blank.csv as CSV: "),
             (["--csv", "image.csv", "--target", "a"], "cannot read image.csv as CSV: it is not a text"),
-            (t + ["same"] + classify, "column 'same' takes a single value; a classification target needs at least 2"),
             # the label reaches the experiment, which refuses a class of 3 rows
-            (t + ["rare", "--class", "r"] + classify, "class 'r' of the target 'rare': 3 rows; a classification needs"),
-            (t + ["a", "--class", "3"], "--class is for a classification target; the task is regression"),
-            (["--class", "malignant"], "--class is for a classification target")]:
+            (t + ["rare", "--class", "r", "--task", "classification"],
+             "class 'r' of the target 'rare': 3 rows; a classification needs"),
+            (t + ["a", "--class", "3"], "--class is for a classification target; the task is regression")]:
         status, out, err = run(argv, capsys)
         assert (status, out) == (2, ""), argv
         assert err.startswith("vexo-tour: error: " + message) and err.count("\n") == 1, (argv, err)
     assert sorted(os.listdir(tmp_path)) == sorted(list(files) + ["image.csv"])
+    # the module runs as a command and exits with the same line
     done = subprocess.run([sys.executable, "-m", "vexo.workflow.tour", "--rows", "0"], capture_output=True, text=True)
     assert (done.returncode, done.stderr) == (2, "vexo-tour: error: --rows must be a positive number, got 0\n")
     # a quoted separator in the header does not mislead the sniffer
