@@ -48,6 +48,18 @@ def test_term_values_are_relabelled_in_place(api, local, plot_calls, original_sc
         "neg_color": "#27ae60", "figsize": (3, 3)}
 
 
+def test_each_value_is_converted_after_the_method_and_numpy_are_looked_up(api, local, plot_calls, monkeypatch):
+    from vexo.workflow import interpret_api
+    seen = []
+    logged = lambda name, value: seen.append(name) or value  # noqa: E731
+    monkeypatch.setattr(interpret_api, "np", type("Numpy", (), {"__getattr__": lambda _, a: logged("np." + a, getattr(np, a))})())
+    api.pipeline = type("Pipeline", (), {"__getattr__": lambda _, a: logged(a, lambda name, v: (v, "numeric"))})()
+    local({"x": ["a", "c x d"], "value": [[0.5], [1.0, 2.0]], "y": [0.5, 0.1], "title": ""})
+    api.ei_local(4, original_scale=True)
+    start = seen.index("transform_to_orignial_scale")
+    assert seen[start:start + 6] == ["transform_to_orignial_scale", "np.array"] * 3
+
+
 @pytest.mark.parametrize("x, original_scale, values, dtype", [
     (["age", "colour", "noise"], False, [0.1235, 2.0, 3.0], float),
     (["age", "colour", "noise"], True, [1.1235, "blue", 4.0], object),
