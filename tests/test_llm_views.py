@@ -29,6 +29,19 @@ def violins(monkeypatch):
     return calls
 
 
+def test_llm_df_displays_the_summary_and_llm_violin_hands_on_the_models_arrays(api, monkeypatch):
+    api.experiment.interpret_result_dict["model"] = llms = LLMs()
+    llms.summary, seen = lambda: "the summary table", []
+    monkeypatch.setattr(interpret_api, "display", lambda *args: seen.append(args))
+    monkeypatch.setattr(InterpretGraph, "plot_llm_violin", staticmethod(lambda *a, **k: seen.append((a, k))))
+    assert (api.llm_df(), api.llm_violin(figsize=(1, 2))) == (None, None)
+    [shown, ((record,), kwargs)] = seen
+    assert shown == ("the summary table",) and kwargs == {"figsize": (1, 2)}
+    assert (record["key"], record["model"], record["input"]) == ("llm_violin", "model", None)
+    assert list(record["value"]) == ["feature_names", "all_bias_weight", "count_llms", "feature_importance"]
+    assert all(record["value"][name] is getattr(llms, name) for name in record["value"])
+
+
 @pytest.mark.parametrize("result", [None, object(), "absent", "failing plot"])
 def test_every_failure_is_not_supported(api, monkeypatch, capsys, result):
     monkeypatch.setattr(interpret_api, "display", lambda table: None)
