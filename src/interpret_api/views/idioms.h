@@ -133,6 +133,29 @@ std::array<py::object, N> entries(py::handle mapping, const py::handle (&names)[
     return out;
 }
 
+// try:
+//     body()
+// except Exception:
+//     on_exception()
+// Interrupts and exits, which are no Exception, pass on: a Ctrl-C must stop the work.
+template <typename Body, typename Handler>
+void try_except(Body body, Handler on_exception) {
+    try {
+        body();
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_Exception)) {
+            throw;
+        }
+        on_exception();
+    }
+}
+
+// try: body() / except Exception: pass
+template <typename Body>
+void try_except_pass(Body body) {
+    try_except(body, [] {});
+}
+
 // np.where(np.array(names()) == name)[0][0] + 1: the 1-based position of the first match; the names
 // are read where Python reads them, after np.where and np.array.
 template <typename Names>

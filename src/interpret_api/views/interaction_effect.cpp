@@ -236,13 +236,7 @@ void draw_interaction_effect(py::handle interpret_result, py::handle scaler, py:
     //     except Exception:
     //         pass
     bool no_pair = false;
-    try {
-        no_pair = equals(interpret_result["input"_n]["feature_combine"_n], "None");
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_Exception)) {
-            throw;
-        }
-    }
+    try_except_pass([&] { no_pair = equals(interpret_result["input"_n]["feature_combine"_n], "None"); });
     if (no_pair) {
         print("No interaction effect");
         return;

@@ -54,14 +54,10 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
         //         sns.kdeplot(xx, warn_singular=False, ax=lower)
         //     except Exception:
         //         pass
-        try {
+        try_except_pass([&] {
             call({method(upper, "plot"), xx[idx], yy[idx], "-o"});
             call({method(sns(), "kdeplot"), xx, kw("warn_singular", py::bool_(false)), kw("ax", lower)});
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_Exception)) {
-                throw;
-            }
-        }
+        });
     }
     //     upper.axhline(0, linestyle='--', color='black')
     call({method(upper, "axhline"), py::int_(0), kw("linestyle", "--"), kw("color", "black")});

@@ -12,15 +12,19 @@ namespace vexo {
 
 namespace {
 
-// t, _ = pl.transform_to_orignial_scale(name, np.array([value]).astype(float)): one value in original
-// units. value() reads the value where Python reads it: after the method and np.array are looked up.
+// t, _ = pl.transform_to_orignial_scale(name, np.array([value]).astype(float)), or without the
+// .astype(float) where `as_float` is false: one value in original units. value() reads the value
+// where Python reads it: after the method and np.array are looked up.
 template <typename Value>
-py::object one_in_original_scale(py::handle pl, py::handle name, Value value) {
+py::object one_in_original_scale(py::handle pl, py::handle name, Value value, bool as_float = true) {
     py::object transform = pl.attr("transform_to_orignial_scale"_n);
     py::object array = np().attr("array"_n);
     py::list wrapped;
     wrapped.append(value());
-    py::object values = call({call({array, wrapped}).attr("astype"_n), builtin_float()});
+    py::object values = call({array, wrapped});
+    if (as_float) {
+        values = call({values.attr("astype"_n), builtin_float()});
+    }
     return original_part(call({transform, name, values}), Decode::unpacked);
 }
 
@@ -228,12 +232,8 @@ py::object fi_local(const Params<6>& args) {
         std::size_t i = 0;
         for (py::handle f : py::object(res["x"_n])) {
             py::int_ position(i++);
-            py::object pl = self.attr("pipeline"_n);
-            py::object transform = pl.attr("transform_to_orignial_scale"_n);
-            py::object array = np().attr("array"_n);
-            py::list single;
-            single.append(values[position]);
-            py::object t = original_part(call({transform, f, call({array, single})}), Decode::unpacked);
+            py::object t =
+                one_in_original_scale(self.attr("pipeline"_n), f, [&] { return values[position]; }, /*as_float=*/false);
             converted[position] = first_of(t);
         }
         //     res["value"] = converted
@@ -296,14 +296,7 @@ namespace {
 // a Ctrl-C during a long drawing must stop it, not be reported as a refusal.
 template <typename Body>
 py::object or_not_supported(Body body) {
-    try {
-        body();
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_Exception)) {
-            throw;
-        }
-        print("Not supported");
-    }
+    try_except(body, [] { print("Not supported"); });
     return py::none();
 }
 
