@@ -2,12 +2,15 @@
 and one-line errors for mistakes in the command."""
 
 import contextlib
+import html
 import io
 import os
+import re
+import shutil
+import signal
 import subprocess
 import sys
-import html
-import re
+from pathlib import Path
 
 import pytest
 from sklearn.linear_model import LinearRegression
@@ -16,6 +19,7 @@ pytest.importorskip("vexo.workflow.interpret_api")
 from test_experiment_views import DRAW, MODELS, REFUSALS, REFUSE, SHOW, VIEWS as TABLE  # noqa: E402
 
 from vexo.workflow import tour  # noqa: E402
+from vexo.workflow.experiment import Experiment  # noqa: E402
 
 DISTINCT = ("uni_feature", "bi_features", "original_scale")
 
@@ -94,7 +98,7 @@ def test_the_gallery_agrees_with_the_view_table_and_links_its_images(gallery):
                 assert all(name in figure["alt"][0] for name in choices.pair), figure
     assert abbreviated
     images = {src for figure in parsed.values() for src in figure["img"]}
-    assert images and set(re.findall('<a href="([^"#]+)"', page)) == images == set(os.listdir(out)) - {"index.html"}
+    assert images and set(re.findall('<a href="([^"#]+)"', page)) == images == set(os.listdir(out)) - {"index.html", ".vexo-tour"}
 
 
 def test_mistakes_in_the_command_and_bad_tables_end_with_one_line(tmp_path, monkeypatch, capsys):
@@ -114,7 +118,11 @@ def test_mistakes_in_the_command_and_bad_tables_end_with_one_line(tmp_path, monk
             # the label reaches the experiment, which refuses a class of 3 rows
             (t + ["rare", "--class", "r", "--task", "classification"],
              "class 'r' of the target 'rare': 3 rows; a classification needs"),
-            (t + ["a", "--class", "3"], "--class is for a classification target; the task is regression")]:
+            (t + ["a", "--class", "3"], "--class is for a classification target; the task is regression"),
+            # seeds that the sample and the split refuse
+            (["--rows", "50", "--seed", "-1"], "--seed must be a whole number from 0 to 4294967295, got -1"),
+            (["--seed", str(2 ** 32)], "--seed must be a whole number from 0 to 4294967295, got 4294967296"),
+            (t + ["a", "--out", ""], "--out needs a folder name")]:
         status, out, err = run(argv, capsys)
         assert (status, out) == (2, ""), argv
         assert err.startswith("vexo-tour: error: " + message) and err.count("\n") == 1, (argv, err)
@@ -141,3 +149,183 @@ def test_mistakes_in_the_command_and_bad_tables_end_with_one_line(tmp_path, monk
     assert status == 0 and "1 of the 2 families failed to fit or explain" in printed
     assert "[50%] glm failed while fitting" in err and "[100%] tree fitted" in err
     assert "Failed while fitting: RuntimeError: cannot fit today" in page and (tmp_path / "g" / "tree-importance.png").exists()
+
+
+# The tour facing a user's files, Ctrl-C and hostile names ---------------------------------
+
+TABLE_CSV = "a,kind\n" + "".join("%d,%s\n" % (k, "xyz"[k % 3]) for k in range(30))
+SMALL = ["--csv", "t.csv", "--target", "a", "--out", "g"]
+
+
+def files_in(root):
+    """Every file below root with its bytes; the unfinished folders of a tour show as names."""
+    return {path.relative_to(root): path.read_bytes() for path in root.rglob("*") if path.is_file()}
+
+
+@pytest.fixture
+def table(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "t.csv").write_text(TABLE_CSV)
+    monkeypatch.setattr(tour, "model_families", lambda: ["glm", "tree"])
+    return tmp_path
+
+
+@pytest.fixture(scope="module")
+def earlier(tmp_path_factory):
+    """A gallery of the glm and tree families, as an earlier run left it."""
+    folder = tmp_path_factory.mktemp("earlier")
+    (folder / "t.csv").write_text(TABLE_CSV)
+    with pytest.MonkeyPatch.context() as patch, contextlib.redirect_stdout(io.StringIO()), \
+            contextlib.redirect_stderr(io.StringIO()):
+        patch.chdir(folder)
+        patch.setattr(tour, "model_families", lambda: ["glm", "tree"])
+        assert tour.main(SMALL) == 0
+    return folder / "g"
+
+
+def user_site(out, earlier):
+    out.mkdir()
+    (out / "index.html").write_text("<h1>My home page</h1>")
+    (out / "glm-importance.png").write_bytes(b"my own picture")
+
+
+def gallery_and_notes(out, earlier):
+    shutil.copytree(earlier, out)
+    (out / "notes.txt").write_text("mine")
+
+
+@pytest.mark.parametrize("make, status, message", [
+    (user_site, 2, "the folder g holds files that the tour did not write (glm-importance.png, index.html)"),
+    (lambda out, earlier: out.write_text("a file"), 2, "g is not a folder"),
+    (gallery_and_notes, 2, "the folder g holds files that the tour did not write (notes.txt)"),
+    (lambda out, earlier: out.mkdir(), 0, "vexo-tour: [50%] glm fitted"),
+    # an earlier gallery of two families, replaced by one of glm alone
+    (lambda out, earlier: shutil.copytree(earlier, out), 0, "vexo-tour: [100%] glm fitted")])
+def test_the_tour_replaces_only_an_empty_folder_or_an_earlier_gallery(
+        table, earlier, make, status, message, monkeypatch, capsys):
+    make(table / "g", earlier)
+    if "100%" in message:
+        monkeypatch.setattr(tour, "model_families", lambda: ["glm"])
+    before = files_in(table)
+    got, out, err = run(SMALL, capsys)
+    assert got == status and message in err, err
+    if status:
+        # refused before the fitting, and nothing written anywhere
+        assert err.count("\n") == 1 and files_in(table) == before
+        return
+    images = set(os.listdir(table / "g")) - {"index.html", ".vexo-tour"}
+    assert set(os.listdir(table)) == {"t.csv", "g"}
+    assert {name.split("-")[0] for name in images} == set(tour.model_families())
+    assert set(re.findall('<img src="([^"]+)"', (table / "g" / "index.html").read_text())) == images
+
+
+def raising(original):
+    def step(*args, **kwargs):
+        raise KeyboardInterrupt
+    return step
+
+
+def swallowing(then):
+    """A library that catches the Ctrl-C pressed in it and goes on, or raises its own error."""
+    def wrap(original):
+        def step(*args, **kwargs):
+            try:
+                signal.raise_signal(signal.SIGINT)
+            except KeyboardInterrupt:
+                pass
+            return then(original, *args, **kwargs)
+        return step
+    return wrap
+
+
+def page_then_ctrl_c(original):
+    def write(*args, **kwargs):
+        original(*args, **kwargs)
+        raise KeyboardInterrupt
+    return write
+
+
+def ctrl_c_in_the_renames(original):
+    def files(out, unfinished=None):
+        if unfinished:
+            signal.raise_signal(signal.SIGINT)
+        return original(out, unfinished)
+    return files
+
+
+def fit_error(original, *args, **kwargs):
+    raise RuntimeError("fit stopped")
+
+
+KEPT = "; the unfinished gallery is removed; g is left as it was"
+
+
+@pytest.mark.parametrize("owner, name, patch, left", [
+    (tour, "load_table", raising, ""), (Experiment, "register", raising, KEPT),
+    (Experiment, "register", swallowing(lambda fit, *args, **kwargs: fit(*args, **kwargs)), KEPT),
+    (Experiment, "register", swallowing(fit_error), KEPT), (tour, "run_view", raising, KEPT),
+    (tour, "write_gallery", page_then_ctrl_c, KEPT),
+    (tour.folder, "tour_files", ctrl_c_in_the_renames, "; the gallery in g is complete")])
+def test_ctrl_c_at_any_step_leaves_the_earlier_gallery_or_the_complete_new_one(
+        table, earlier, owner, name, patch, left, monkeypatch, capsys):
+    shutil.copytree(earlier, table / "g")
+    monkeypatch.setattr(tour, "model_families", lambda: ["glm"])
+    before = files_in(table)
+    monkeypatch.setattr(owner, name, patch(getattr(owner, name)))
+    status, out, err = run(SMALL, capsys)
+    assert status == 130 and err.splitlines()[-1] == "vexo-tour: interrupted" + left, err
+    after, replaced = files_in(table), left.endswith("complete")
+    assert (after == before) != replaced and not any(".vexo-tour-unfinished" in str(path) for path in after)
+    assert after[Path("g/index.html")].count(b"<section") == (1 if replaced else 2)
+
+
+def test_ctrl_c_ends_the_command_at_once_and_leaves_no_gallery(tmp_path):
+    (tmp_path / "t.csv").write_text(TABLE_CSV)
+    process = subprocess.Popen([sys.executable, "-m", "vexo.workflow.tour", *SMALL], cwd=tmp_path,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    first = process.stderr.readline()  # the tour is fitting the second family
+    process.send_signal(signal.SIGINT)
+    err = process.communicate(timeout=300)[1]  # must not hang
+    assert first.startswith("vexo-tour: [16%] glm fitted"), first + err
+    assert (process.returncode, err) == (130, "vexo-tour: interrupted; the unfinished gallery is removed\n")
+    assert os.listdir(tmp_path) == ["t.csv"]
+
+
+HOSTILE = b"c\xe9\x1b]0;title\x07.csv"  # a file name that is not UTF-8, with a terminal's escapes
+ONE_FAMILY = ("import sys; from vexo.workflow import tour; tour.model_families = lambda: ['glm']; "
+              "sys.exit(tour.main())")
+
+
+@pytest.mark.parametrize("argv, status, said", [
+    (["--target", "kind", "--task", "classification"], 0, r"Note: read c\xe9\x1b]0;title\x07.csv as in latin-1"),
+    (["--target", "zz"], 2, r"no column 'zz' in c\xe9\x1b]0;title\x07.csv; its columns are a, \x1b]0;pwned\x07b, kind"),
+    (["--target", "kind", "--task", "classification", "--class", "q"], 2, r"its classes are \x1b[2Jx, y\x81\xe9")])
+def test_names_with_escapes_reach_the_terminal_and_the_page_written_out(tmp_path, argv, status, said):
+    rows = "".join("%d,%d,%s\n" % (k, k % 7, "\x1b[2Jx" if k % 2 else "y\x81\xe9") for k in range(30))
+    (tmp_path / os.fsdecode(HOSTILE)).write_bytes(("a,\x1b]0;pwned\x07b,kind\n" + rows).encode("latin-1"))
+    # a console that takes ASCII only, where a name in another script is written out too
+    done = subprocess.run([sys.executable, "-c", ONE_FAMILY, "--csv", HOSTILE, *argv], cwd=tmp_path,
+                          capture_output=True, env=dict(os.environ, PYTHONIOENCODING="ascii"))
+    printed = (done.stdout + done.stderr).decode("ascii")
+    assert done.returncode == status and said in printed, printed
+    assert not re.search("[\x00-\x09\x0b-\x1f\x7f]", printed) and (status == 0 or printed.count("\n") == 1)
+    if status == 0:
+        [gallery] = [path for path in tmp_path.iterdir() if path.is_dir()]
+        page = (gallery / "index.html").read_text(encoding="utf-8")
+        assert r"<h1>vexo tour of the c\xe9\x1b]0;title\x07.csv data</h1>" in page and "glm-importance.png" in page
+        assert r"\x1b]0;pwned\x07b</figcaption>" in page and not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f]", page)
+        assert done.stdout.decode().endswith("Gallery: %s\n" % (gallery / "index.html"))
+
+
+@pytest.mark.parametrize("name", ["x" * 246 + ".csv", "\xe9" * 200 + ".csv", os.fsdecode(b"caf\xe9\x1b.csv")])
+def test_the_default_folder_is_a_name_that_the_file_system_takes(name, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    clock = type("Clock", (), {"strftime": staticmethod(lambda f: "20240102-030405")})
+    monkeypatch.setattr(tour.folder, "time", clock)
+    first = tour.default_out(name)
+    os.mkdir(first)
+    second = tour.default_out(name)
+    os.mkdir(second)
+    named = [re.fullmatch(r"vexo-tour-(\w+)-20240102-030405(-2)?", out) for out in (first, second)]
+    assert named[1][2] and not named[0][2] and named[0][1].startswith(named[1][1]), (first, second)
+    assert max(len(os.fsencode(first)), len(os.fsencode(second))) <= 255

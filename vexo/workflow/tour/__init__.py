@@ -13,14 +13,21 @@ a target that does not suit the task) end it with one line on standard error and
 2. What the experiment did to the table (rows dropped, columns left out or renamed) is printed
 before fitting and shown in the gallery. A family that fails to fit, and a view that refuses a
 model or raises, are shown in the gallery with their message; the other families go on.
+
+The gallery is drawn in a folder of its own and moved into the ``--out`` folder only when it is
+complete. An existing folder is used only when it is empty or an earlier gallery of the tour
+(which its file ``.vexo-tour`` marks), and is refused otherwise, before the fitting; Ctrl-C
+(exit status 130) leaves the earlier gallery or none.
 """
 import os
 import sys
 import time
 import warnings
 
-from .command import PROG, UsageError, one_line, parse_args
-from .gallery import default_out, write_gallery
+from . import interrupt
+from .command import PROG, UsageError, one_line, parse_args, say
+from .folder import GalleryFolder, default_out
+from .gallery import write_gallery
 from .progress import Progress
 from .table import load_table
 from .views import VIEWS, Section, as_refusal, choose, estimator_name, run_view
@@ -108,57 +115,65 @@ def tour(experiment, out, progress=True):
 
 
 def main(argv=None):
-    reading, fonts = [], []
+    """The command; its exit status: 0, 1 when the gallery cannot be written, 2 for a mistake in
+    the command, the table or the folder, 130 for Ctrl-C."""
+    folder = None
     try:
-        args = parse_args(sys.argv[1:] if argv is None else argv)
-        name, frame, target = load_table(args, reading)
-        start = time.perf_counter()
-        experiment = make_experiment(frame, target, args.task, args.seed, args.positive_class,
-                                     fonts)
-        out = args.out or default_out(name)
-        try:
-            os.makedirs(out, exist_ok=True)
-        except OSError as error:
-            raise UsageError("cannot make the folder %s: %s" % (out, error.strerror or error))
+        with interrupt.watched():
+            args = parse_args(sys.argv[1:] if argv is None else argv)
+            reading, fonts = [], []
+            name, frame, target = load_table(args, reading)
+            start = time.perf_counter()
+            experiment = make_experiment(frame, target, args.task, args.seed,
+                                         args.positive_class, fonts)
+            folder = GalleryFolder(args.out or default_out(name))
+            try:
+                folder.open()
+                return show(experiment, folder, reading + list(experiment.notes) + fonts,
+                            "%s: %d rows, target %r (%s)" % (name, len(frame), target, args.task),
+                            name, start)
+            finally:
+                folder.discard()
     except UsageError as error:
-        print("%s: error: %s" % (PROG, error), file=sys.stderr)
+        say("%s: error: %s" % (PROG, error), sys.stderr)
         return 2
     except KeyboardInterrupt:
-        print("%s: interrupted" % PROG, file=sys.stderr)
+        say("%s: interrupted%s" % (PROG, "; " + folder.left() if folder else ""), sys.stderr)
         return 130
+
+
+def show(experiment, folder, notes, table, name, start):
+    """Tour the experiment into the folder, then say how it went."""
     # what was done to the table, before the minutes of fitting
-    notes = reading + list(experiment.notes) + fonts
     for note in notes:
-        print("Note: %s" % note, flush=True)
-    try:
-        with warnings.catch_warnings():
-            # Warnings of the fits and plots would break the progress bar; the gallery shows
-            # what each view gave.
-            warnings.simplefilter("ignore")
-            sections = tour(experiment, out)
-    except KeyboardInterrupt:
-        print("%s: interrupted" % PROG, file=sys.stderr)
-        return 130
+        say("Note: %s" % note)
+    with warnings.catch_warnings():
+        # Warnings of the fits and plots would break the progress bar; the gallery shows
+        # what each view gave.
+        warnings.simplefilter("ignore")
+        sections = tour(experiment, folder.path)
     seconds = time.perf_counter() - start
     fitted = [section for section in sections if not section.error]
     entries = [entry for section in fitted for entry in section.entries]
     figures = sum(len(entry.files) for entry in entries)
     failed = [entry for entry in entries if entry.error]
-    summary = "%s: %d rows, target %r (%s); %d models fitted and %d figures drawn in %.0f s." % (
-        name, len(frame), target, args.task, len(fitted), figures, seconds)
+    summary = "%s; %d models fitted and %d figures drawn in %.0f s." % (
+        table, len(fitted), figures, seconds)
     try:
-        path = write_gallery(out, "vexo tour of the %s data" % name, summary, sections, notes)
+        path = write_gallery(folder.path, "vexo tour of the %s data" % name, summary, sections,
+                             notes)
+        folder.commit()
     except OSError as error:
-        print("%s: error: cannot write the gallery in %s: %s"
-              % (PROG, out, error.strerror or error), file=sys.stderr)
+        say("%s: error: cannot write the gallery in %s: %s"
+            % (PROG, folder.out, error.strerror or error), sys.stderr)
         return 1
-    print(summary)
+    say(summary)
     if len(fitted) < len(sections):
-        print("%d of the %d families failed to fit or explain; their errors are in the gallery."
-              % (len(sections) - len(fitted), len(sections)))
+        say("%d of the %d families failed to fit or explain; their errors are in the gallery."
+            % (len(sections) - len(fitted), len(sections)))
     if failed:
         # Some views raise for some families by design (the coefficients of a model without
         # coefficients): the gallery shows the error where the figure would be.
-        print("%d of the views raised an error, shown in the gallery." % len(failed))
-    print("Gallery: %s" % os.path.abspath(path))
+        say("%d of the views raised an error, shown in the gallery." % len(failed))
+    say("Gallery: %s" % os.path.abspath(os.path.join(folder.out, os.path.basename(path))))
     return 0

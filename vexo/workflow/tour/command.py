@@ -1,5 +1,5 @@
-"""The command line of the tour: its options, checked together, and the one-line error that
-ends it with exit status 2.
+"""The command line of the tour: its options, checked together, the one-line error that ends it
+with exit status 2, and the one way that it prints a line of user text.
 """
 import argparse
 import sys
@@ -7,6 +7,8 @@ import textwrap
 
 
 PROG = "vexo-tour"
+# What the sample, the split and the models take as a seed.
+SEEDS = 2 ** 32
 DATASETS = {"diabetes": "regression", "breast_cancer": "classification"}
 TASKS = ("regression", "classification")
 
@@ -47,7 +49,8 @@ def parse_args(argv):
     parser.add_argument("--rows", metavar="N", type=int,
                         help="use a random sample of N rows")
     parser.add_argument("--out", metavar="DIR",
-                        help="folder of the gallery (default a new folder here)")
+                        help="folder of the gallery: a new or empty one, or an earlier gallery "
+                             "(default a new folder here)")
     parser.add_argument("--seed", type=int, default=0,
                         help="seed of the sample, the split and the models (default 0)")
     args = parser.parse_args(argv)
@@ -67,11 +70,44 @@ def parse_args(argv):
         args.task = args.task or "regression"
     if args.rows is not None and args.rows < 1:
         raise UsageError("--rows must be a positive number, got %d" % args.rows)
+    if not 0 <= args.seed < SEEDS:
+        raise UsageError("--seed must be a whole number from 0 to %d, got %d"
+                         % (SEEDS - 1, args.seed))
+    if args.out == "":
+        raise UsageError("--out needs a folder name")
     if args.positive_class is not None and args.task != "classification":
         raise UsageError("--class is for a classification target; the task is %s" % args.task)
     return args
 
 
-def one_line(error):
-    text = " ".join(str(error).split())
-    return text or type(error).__name__
+def one_line(text):
+    """An error, a note or a line of output as one line that is safe on a terminal and in a file:
+    runs of white space become one space, and the characters that a terminal would act on (a
+    column named "\\x1b]0;...") or that a file cannot hold are written out as Python writes them,
+    a byte of a file name that is not UTF-8 as that byte ("caf\\xe9.csv"). An error without a
+    message is named by its class."""
+    line = " ".join(str(text).split())
+    if not line and isinstance(text, BaseException):
+        return type(text).__name__
+    if line.isprintable():
+        return line
+    return "".join(char if char.isprintable() else escaped(char) for char in line)
+
+
+def escaped(char):
+    code = ord(char)
+    if 0xDC80 <= code <= 0xDCFF:
+        # the surrogate that stands for an undecodable byte of a name (os.fsdecode)
+        return "\\x%02x" % (code - 0xDC00)
+    return repr(char)[1:-1]
+
+
+def say(text, file=None):
+    """Print ``text`` as ``one_line`` makes it; what the stream cannot encode (a Chinese name on a
+    cp1252 console) is written out too, rather than ending the tour."""
+    stream = file or sys.stdout
+    line = one_line(text)
+    encoding = getattr(stream, "encoding", None)
+    if encoding:
+        line = line.encode(encoding, "backslashreplace").decode(encoding)
+    print(line, file=stream, flush=True)

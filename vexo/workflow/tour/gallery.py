@@ -4,7 +4,9 @@ template ``page.html``.
 import html
 import os
 import string
-import time
+
+from .command import one_line
+from .folder import PAGE, write_text
 
 
 SUMMARY_ROWS = 30
@@ -16,11 +18,12 @@ def refused(entry):
 
 def entry_html(model, entry):
     e = html.escape
-    parts = []
+    # a column's name may hold control characters, which a page cannot show
+    title, parts = one_line(entry.title), []
     for name in entry.files:
         # "2x": the browser shows the PNG at half its pixel size, sharp on any screen
         parts.append('<a href="%s"><img src="%s" srcset="%s 2x" alt="%s"></a>' % (
-            e(name), e(name), e(name), e("%s: %s" % (model, entry.title))))
+            e(name), e(name), e(name), e("%s: %s" % (model, title))))
     if entry.table is not None:
         table = entry.table
         if len(table) > SUMMARY_ROWS:
@@ -31,7 +34,7 @@ def entry_html(model, entry):
     if entry.error:
         parts.append('<p class="error">%s</p>' % e(entry.error))
     elif refused(entry):
-        parts.append('<p class="refused">%s</p>' % e(entry.printed))
+        parts.append('<p class="refused">%s</p>' % e(one_line(entry.printed)))
     if not parts:
         parts.append('<p class="refused">Nothing drawn.</p>')
     # trees and tables take a row of the grid of their own
@@ -39,11 +42,13 @@ def entry_html(model, entry):
             or entry.table is not None)
     wide = ' class="wide"' if wide else ""
     return '<figure id="%s-%s"%s><figcaption>%s</figcaption>%s</figure>' % (
-        e(model), e(entry.view.slug), wide, e(entry.title), "\n".join(parts))
+        e(model), e(entry.view.slug), wide, e(title), "\n".join(parts))
 
 
 def write_gallery(out, title, summary, sections, notes=()):
     e = html.escape
+    # the data's name may be a file name that is not UTF-8; the notes name columns
+    title, summary, notes = one_line(title), one_line(summary), [one_line(n) for n in notes]
     body = ["<h1>%s</h1>" % e(title), "<p>%s</p>" % e(summary)]
     if notes:
         body.append('<ul class="notes">%s</ul>' % "".join("<li>%s</li>" % e(n) for n in notes))
@@ -63,20 +68,9 @@ def write_gallery(out, title, summary, sections, notes=()):
         body.append('<section id="%s"><h2>%s <small>%s</small></h2><div class="views">%s</div>'
                     '%s</section>' % (e(model), e(model), e(estimator), "\n".join(shown), refusals))
     page = page_template().substitute(title=e(title), body="\n".join(body))
-    path = os.path.join(out, "index.html")
-    with open(path, "w", encoding="utf-8") as handle:
-        handle.write(page)
+    path = os.path.join(out, PAGE)
+    write_text(path, page)
     return path
-
-
-def default_out(name):
-    base = "vexo-tour-%s-%s" % (name.replace(" ", "_").replace(".", "_"),
-                                time.strftime("%Y%m%d-%H%M%S"))
-    out, k = base, 1
-    while os.path.exists(out):
-        k += 1
-        out = "%s-%d" % (base, k)
-    return out
 
 
 def page_template():

@@ -5,7 +5,8 @@ import contextlib
 import sys
 import time
 
-from .command import PROG
+from . import interrupt
+from .command import PROG, one_line, say
 from .views import VIEWS
 
 
@@ -45,6 +46,8 @@ class Progress:
             self.times[kind] = self.times.get(kind, 0.0) + time.perf_counter() - start
             self.bar.update()
             self.done += 1
+            # a Ctrl-C that the step's library caught, or turned into its own error
+            interrupt.check()
 
     def finish(self, section):
         """Close the family's share of the bar, and say in one line how it went."""
@@ -65,11 +68,11 @@ class Progress:
                        len(section.entries), seconds.get("views", 0),
                        " (%d raised)" % errors if errors else "")
         if self.mode == "bar":
-            self.bar.write("%s: %s" % (PROG, line), file=self.stream)
+            self.bar.write(one_line("%s: %s" % (PROG, line)), file=self.stream)
         elif self.mode:
             # how far the tour is, ending at 100% with the last family
-            print("%s: [%d%%] %s" % (PROG, 100 * self.finished // max(self.families, 1), line),
-                  file=self.stream, flush=True)
+            say("%s: [%d%%] %s" % (PROG, 100 * self.finished // max(self.families, 1), line),
+                self.stream)
 
     def close(self):
         """End the bar; when every family is through, it is left at 100%."""

@@ -9,6 +9,7 @@ from collections import namedtuple
 import pandas as pd
 
 from .command import one_line
+from .folder import write_whole
 
 
 # Twice matplotlib's screen resolution: the gallery shows the figures at half their pixel
@@ -120,7 +121,8 @@ def run_view(api, model, view, choices, out):
         for k, figure in enumerate(figures, 1):
             name = "%s-%s%s.png" % (model, view.slug, "" if k == 1 else "-%d" % k)
             try:
-                figure.savefig(os.path.join(out, name), dpi=DPI, bbox_inches="tight")
+                write_whole(os.path.join(out, name), lambda part: figure.savefig(
+                    part, format="png", dpi=DPI, bbox_inches="tight"))
             except Exception as raised:  # a figure that cannot be rendered is the view's error
                 error = error or "%s: %s" % (type(raised).__name__, one_line(raised))
                 continue
