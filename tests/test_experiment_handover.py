@@ -3,6 +3,7 @@ noise, display names that read as abbreviations, titles that say what their valu
 measures, two-valued features as levels and the spread of every family's local parts."""
 
 import re
+import time
 
 import matplotlib.pyplot as plt
 import numpy as np
@@ -11,7 +12,7 @@ import pytest
 
 import tables
 from vexo.workflow.experiment.features import undo_scaling
-from vexo.workflow.experiment.dataset import truncate_names
+from vexo.workflow.experiment.dataset import abbreviate, truncate_names
 from vexo.workflow.experiment import Experiment
 
 api = pytest.importorskip("vexo.workflow.interpret_api")
@@ -67,6 +68,15 @@ def test_names_read_as_distinct_abbreviations(width):
                and not s.startswith("x ") for s in shown.values())
     assert all(reads_as(shown[n], n) for n in near if n.strip() != "religious"), shown
     assert shown["religious"] == "religious" and shown["mean con~1"] == "mean con~1"
+
+
+@pytest.mark.parametrize("name", ["MEASUREMENT" * 9100, "reading of sensor " * 5600, "sensor 12 " + "value" * 20000])
+def test_a_name_of_100_kb_is_abbreviated_in_linear_time(name):
+    # a header cell this long took about an hour per display width
+    started = time.perf_counter()
+    shown = {width: abbreviate(name, width) for width in (10, 15)}
+    assert time.perf_counter() - started < 1.0
+    assert all(0 < len(s) <= width and reads_as(s, name) for width, s in shown.items()), shown
 
 
 def test_titles_carry_the_label_of_their_value_axis(experiment):

@@ -1,6 +1,8 @@
 """The table of an experiment: its features, its target and its train/test split."""
 
+import heapq
 import re
+
 import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
@@ -43,24 +45,48 @@ def abbreviate(name, width):
     words = [w for w in _SEPARATORS.split(name) if w]
     if not words:
         return name.strip()[:width]
-    if len(_joined(words)) <= width:
+    # the joined length is kept as a count: rejoining after every step costs the square of a
+    # long name's length (a header cell of 100 KB took an hour)
+    total = sum(len(w) for w in words) + len(words) - 1
+    if total <= width:
         return _joined(words)
+    if 2 * len(words) - 1 > width:
+        # even one letter a word and the blanks do not fit: every step below keeps a word's
+        # first letter, and the plain cut keeps the first ``width`` of them
+        return "".join(w[0] for w in words[:width])
     for k in sorted(range(len(words)), key=lambda k: (-len(words[k]), -k)):
-        words[k] = _devowel(words[k])
-        if len(_joined(words)) <= width:
+        shorter = _devowel(words[k])
+        total -= len(words[k]) - len(shorter)
+        words[k] = shorter
+        if total <= width:
             return _joined(words)
-    while len(_joined(words)) > width:
-        cuttable = [k for k in range(len(words)) if len(words[k]) > 1]
-        if not cuttable:
-            break
-        # letters before digits: "sensor 12" and "sensor 13" stay apart
-        k = max(cuttable, key=lambda k: (any(c.isalpha() for c in words[k]),
-                                         len(words[k]), k))
-        words[k] = words[k][:-1]
+    words = _cut(words, total - width)
     text = _joined(words)
     if len(text) > width:
         text = "".join(words)[:width]
     return text
+
+
+def _cut(words, excess):
+    """The words with ``excess`` characters cut from their ends, one at a time, each from the
+    word that has letters (letters before digits: "sensor 12" and "sensor 13" stay apart), then
+    the longest, then the last; a word keeps its first character."""
+    lengths = [len(w) for w in words]
+    first_letter = [next((i for i, c in enumerate(w) if c.isalpha()), len(w)) for w in words]
+
+    def rank(k):
+        # a heap gives its smallest first
+        return (-(first_letter[k] < lengths[k]), -lengths[k], -k)
+
+    heap = [rank(k) for k in range(len(words)) if lengths[k] > 1]
+    heapq.heapify(heap)
+    while excess > 0 and heap:
+        k = -heapq.heappop(heap)[2]
+        lengths[k] -= 1
+        excess -= 1
+        if lengths[k] > 1:
+            heapq.heappush(heap, rank(k))
+    return [w[:n] for w, n in zip(words, lengths)]
 
 
 def _blank_free(text):
