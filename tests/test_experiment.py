@@ -1,13 +1,18 @@
 """The experiment's table, its pipelines, its targets (several classes, labels as text or
 numbers, gaps) and its one-line refusals of bad tables, targets and settings."""
 
+import warnings
+
 import numpy as np
 import pandas as pd
 import pytest
+from sklearn.exceptions import ConvergenceWarning
+from sklearn.neural_network import MLPRegressor
 
 from conftest import make_frame
 from vexo.workflow.experiment import Experiment
 from vexo.workflow.experiment.models.gam import GAMINetClassifier, GAMRegressor
+from vexo.workflow.experiment.models.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
 
 def experiment_of(frame=None, task="regression", positive_class=None):
@@ -146,3 +151,29 @@ def test_rows_without_a_target_are_dropped_and_positions_count_what_is_left():
     assert ds.data["x"].iloc[ds.check_sample_index(6)] == frame["x"].iloc[ds.source_rows[6]] == 8
     with pytest.raises(IndexError, match="the data has 27 rows once those without a target"):
         ds.check_sample_index(27)
+
+
+@pytest.mark.parametrize("task", ["regression", "classification"])
+def test_ctrl_c_while_the_network_trains_is_raised_and_registers_nothing(task, monkeypatch):
+    experiment = Experiment(make_frame(task, n=60), "y", task=task)
+    with pytest.warns(ConvergenceWarning):  # the fit's own warnings still reach the caller
+        kept = experiment.register("relu", "reludnn", hidden_layer_sizes=(4,), max_iter=3)
+    steps = []
+
+    def interrupted(self, *args, **kwargs):
+        steps.append(1)
+        if len(steps) == 3:
+            raise KeyboardInterrupt
+        return whole(self, *args, **kwargs)
+
+    whole = MLPRegressor._backprop  # a step of every batch of scikit-learn's training loop
+    for network in (ReluDNNRegressor, ReluDNNClassifier):
+        monkeypatch.setattr(network, "_backprop", interrupted)
+    for name in ("relu", "new"):
+        steps.clear()
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # scikit-learn only warns of the interruption
+            with pytest.raises(KeyboardInterrupt):
+                experiment.register(name, "reludnn", replace=True, hidden_layer_sizes=(4,), max_iter=3)
+    assert list(experiment.registered_pipeline) == ["relu"] and experiment.registered_pipeline["relu"] is kept
+    assert list(experiment.act_inter_lis) == ["relu"]
