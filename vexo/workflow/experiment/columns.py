@@ -5,7 +5,9 @@ and any later frame go through the same steps:
 
 - Names: the views join the names of a pair with " x " and split them again, and the tree
   view splits its split labels on "<=". A name that would break either is renamed readably
-  ("a x b" becomes "a × b", "<=" becomes "≤", line breaks become blanks), kept unique.
+  ("a x b" becomes "a × b", "<=" becomes "≤", line breaks become blanks), kept unique. So is a
+  name that the views take for a term of their own (``RESERVED_NAMES``): "Intercept" becomes
+  "Intercept (column)".
 - Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``) become
   days since the first date of the training split; durations become days.
 - Left out: text columns of identifiers (at least ``IDENTIFIER_ROWS`` training values, at least
@@ -39,6 +41,16 @@ IDENTIFIER_SHARE = 0.9
 DATE_FORMATS = ("%Y-%m-%d", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
                 "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m")
 OTHER, MISSING = "other", "missing"
+# Names that the views read as their own terms: the intercept of the local effects and of the
+# coefficients, the coefficients' group of the numeric features, and the interaction view's
+# word for no pair.
+RESERVED_NAMES = ("Intercept", "Numeric", "None")
+
+
+def is_reserved(name):
+    """Whether the views would take the name, as they show it (blanks at its ends dropped),
+    for one of their own terms."""
+    return name.strip() in RESERVED_NAMES
 
 
 def safe_name(name):
@@ -239,12 +251,14 @@ def prepare_features(data, target, train_rows):
     for source in data.columns:
         if source == target:
             continue
-        name = safe_name(source)
+        name, why = safe_name(source), "' x ' joins the names of a pair, '<=' the parts of a split"
+        if is_reserved(name):
+            name, why = name.strip() + " (column)", "the views name a term of their own %r" % (
+                name.strip(),)
         if name != source:
             name = unique_name(name, taken)
             taken.add(name)
-            notes.append("column %r renamed %r (' x ' joins the names of a pair, '<=' the "
-                         "parts of a split)" % (source, name))
+            notes.append("column %r renamed %r (%s)" % (source, name, why))
         names[source] = name
 
     columns = {}

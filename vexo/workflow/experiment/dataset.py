@@ -8,7 +8,7 @@ import pandas as pd
 from pandas.api import types as ptypes
 from sklearn.model_selection import train_test_split
 
-from .columns import prepare_features
+from .columns import is_reserved, prepare_features
 
 TASKS = ("regression", "classification")
 # Rows that the positive class, and the rest, need at least: fewer leave a split with one or
@@ -99,12 +99,14 @@ def truncate_names(names, width):
     A name that fits keeps itself (without blanks at its ends); a longer name becomes its
     ``abbreviate``-d form. Display names are told apart as they read, blanks aside: when one
     is taken, the name's abbreviation to fewer characters gets "~1", "~2", ... until it is
-    free. None holds " x " or ends in " x", which would read as the separator of a pair.
+    free. None holds " x " or ends in " x", which would read as the separator of a pair, or
+    reads as a term of the views' own (``columns.RESERVED_NAMES``).
     """
     result, taken = {}, set()
 
     def free(candidate):
-        return _blank_free(candidate) not in taken and not _pair_like(candidate)
+        return _blank_free(candidate) not in taken and not _pair_like(candidate) \
+            and not is_reserved(candidate)
 
     def give(name, candidate):
         result[name] = candidate
