@@ -50,6 +50,29 @@ def test_unscaled_values_are_the_decimals_of_the_table():
     assert [str(v) for v in undo_scaling([0.41380622587, 0.0, 1.0], -1.0, 3.0)] == ["0.241419", "-1.0", "2.0"]
 
 
+def test_extreme_numbers_come_back_as_the_doubles_of_the_table():
+    """Whole numbers beyond 2**53 (and beyond int64) and a column holding both ±1.797e308."""
+    rng, largest = np.random.default_rng(6), np.finfo(float).max
+    big = rng.integers(0, 10, 90).astype(np.uint64) * np.uint64(10 ** 18) + np.uint64(5)
+    big[:3] = [5, 6, 10 ** 19]
+    frame = pd.DataFrame({"big": big, "signed": rng.integers(-2 ** 63, 2 ** 63 - 1, 90, dtype=np.int64),
+                          "extreme": np.r_[largest, -largest, rng.normal(size=88)], "a": rng.normal(size=90)})
+    exp = Experiment(frame.assign(y=frame["a"] + rng.normal(0, 0.1, 90)), "y")
+    assert {"column 'big' holds whole numbers beyond 2**53: the models see them, and the views show them, as the "
+            "nearest doubles (16 digits)", "column 'extreme' spans more than the largest double: it is scaled in "
+            "halves"} <= set(exp.notes)
+    pipeline, ds = exp.register("glm", "glm"), exp.dataset
+    exp.register("tree", "tree")
+    X = pipeline.transform(ds.data)
+    assert np.isfinite(X).all() and np.isfinite(exp.interpret_fi("glm")["importance"]).all()
+    for name in ("big", "signed", "extreme"):
+        back, table = pipeline.transform_to_orignial_scale(name, X[:, ds.feature_names.index(name)])[0], ds.data[name]
+        assert back.dtype == float and np.all(np.abs(back - table.astype(float)) <= 1e-6 * np.ptp(table.astype(float) / 2) * 2)
+    assert list(back[:2]) == [largest, -largest]
+    local = api.InterpretAPI(exp, "tree").fi_local(2, original_scale=True, return_data=True)["value"]
+    assert dict(zip(local["x"], local["value"]))["big"] == 1e19
+
+
 def reads_as(shown, name):
     """Whether ``shown`` keeps the start of the name's first word and every character of it
     comes from the name in order (blanks and an abbreviated pair separator aside)."""

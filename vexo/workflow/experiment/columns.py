@@ -28,8 +28,8 @@ import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 
-from .features import (CategoricalFeature, IndicatorFeature, NumericFeature, days, holds_numbers,
-                       is_number_column, timestamps)
+from .features import (EXACT_INTEGERS, CategoricalFeature, IndicatorFeature, NumericFeature, days,
+                       holds_numbers, is_number_column, timestamps)
 
 MISSING_FLAG_SHARE = 0.05
 # Columns of one kind (filled, left out for one reason) named one line each; more share a line.
@@ -183,7 +183,7 @@ def _numeric(feature, values, train_rows, notes, taken):
     seen = train[~np.isnan(train)]
     if len(seen) == 0:
         return "has no values in the training split"
-    if np.ptp(seen) == 0:
+    if seen.min() == seen.max():
         return "takes one value in the training split"
     feature.learn(train)
     result = [feature]
@@ -205,6 +205,18 @@ def _numeric(feature, values, train_rows, notes, taken):
             text += "; the 0/1 feature %r marks them" % flag.name
         notes.append((text, feature.name, flag and flag.name))
     return result
+
+
+def _extreme_notes(feature, train):
+    """What the scaling of a numeric feature of extreme numbers does to them, a line each."""
+    notes = []
+    if feature.halves:
+        notes.append("column %r spans more than the largest double: it is scaled in halves"
+                     % feature.name)
+    if feature.integral and np.nanmax(np.abs(train)) > EXACT_INTEGERS:
+        notes.append("column %r holds whole numbers beyond 2**53: the models see them, and the "
+                     "views show them, as the nearest doubles (16 digits)" % feature.name)
+    return notes
 
 
 def _names(names):
@@ -305,6 +317,7 @@ def prepare_features(data, target, train_rows):
                 made = _numeric(made, values, train_rows, filled, taken)
                 if not isinstance(made, str):
                     columns[name] = values
+                    notes.extend(_extreme_notes(made[0], values[train_rows]))
         if isinstance(made, str):
             left_out.append((name, made))
             continue

@@ -214,6 +214,13 @@ def prepare_target(data, target, task, positive_class, notes):
         if values.min() == values.max():
             raise ValueError("the regression target %r takes the single value %.6g in every "
                              "row: there is nothing to explain" % (target, values[0]))
+        with np.errstate(over="ignore", invalid="ignore"):
+            # what a score and a fit of least squares sum up
+            squares = np.sum((values - np.mean(values)) ** 2)
+        if not np.isfinite(squares):
+            raise ValueError("the regression target %r spans %.4g to %.4g: the sum of its "
+                             "squares passes the largest double; rescale it (divide it by a "
+                             "power of ten)" % (target, values.min(), values.max()))
         return data, None, source_rows
 
     values = pd.Series(column.to_numpy(dtype=object)).map(_native)
