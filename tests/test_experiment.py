@@ -60,6 +60,8 @@ Y = X[:, 0] > 0.5
     (classes({1: 10, 2: 10, 3: 10}, "2"),
      r"^positive_class '2' is not a label .* are 1, 2, 3 \('2' and 2 differ: give the label as the table holds it\)$"),
     (classes({k: 6 for k in range(12)}, 99), r"labels are 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, \.\.\. \(12 labels\)$"),
+    (lambda: experiment_of().register("tree", "tree").transform_to_orignial_scale("colour", [0.0, np.nan]),
+     "^feature 'colour' has no level at the code NaN$"),
     (lambda: register("svm"), "unknown model family 'svm'"),
     (lambda: register("ebm", bags=3), "ExplainableBoostingRegressor has no setting.*'bags'.*outer_bags"),
     (lambda: register("gam", n_splines=2), "n_splines must be an integer of at least 4, got 2"),

@@ -231,4 +231,8 @@ class CategoricalFeature(Feature):
         return self.codes(frame).astype(float)
 
     def original(self, values):
+        values = np.asarray(values, dtype=float)
+        if np.isnan(values).any():
+            # a NaN cast to an integer is a code far out of range
+            raise ValueError("feature %r has no level at the code NaN" % (self.name,))
         return self.labels[np.clip(np.floor(values), 0, len(self.labels) - 1).astype(int)]
