@@ -166,6 +166,13 @@ class Experiment:
         """The model's input matrix on the training split."""
         return self.model_inputs(model, self.dataset.train_index)
 
+    def sample_of(self, positions, limit):
+        """At most ``limit`` of the row positions, drawn with the experiment's seed; those of a
+        classification hold both classes (``explain.sample_rows``)."""
+        labels = self.dataset.encoded_target(positions) if self.task == "classification" \
+            else None
+        return explain.sample_rows(positions, self.random_state, limit, labels)
+
     def derived(self, model, key, compute):
         """What ``compute()`` derives from the fitted model, computed once per model: refitting
         the model forgets it."""
@@ -230,7 +237,7 @@ class Experiment:
     def _permutation_importance(self, model, metric):
         """Each feature's mean drop of the score over the shuffles of its test values; on at
         most ``explain.FI_ROWS`` test rows."""
-        rows = explain.sample_rows(self.dataset.test_index, self.random_state, explain.FI_ROWS)
+        rows = self.sample_of(self.dataset.test_index, explain.FI_ROWS)
         return self._family(model).permutation_importance(
             self, model, self.model_inputs(model, rows), self.dataset.encoded_target(rows),
             metric)
