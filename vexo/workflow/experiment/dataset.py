@@ -103,6 +103,10 @@ def truncate_names(names, width):
     reads as a term of the views' own (``columns.RESERVED_NAMES``).
     """
     result, taken = {}, set()
+    # (abbreviation, its room) -> the last suffix number it was tried with: every one up to it
+    # is taken, as the taken names only grow, so that a thousand names of one abbreviation do
+    # not try a million suffixes
+    tried = {}
 
     def free(candidate):
         return _blank_free(candidate) not in taken and not _pair_like(candidate) \
@@ -123,12 +127,16 @@ def truncate_names(names, width):
         k, shortened = 0, {}
         while not candidate or not free(candidate):
             k += 1
-            suffix = "~%d" % k
-            room = max(width - len(suffix), 0)
+            room = max(width - len("~%d" % k), 0)
             # the same abbreviation serves every suffix of one length
             if room not in shortened:
                 shortened[room] = abbreviate(name, room).rstrip()
-            candidate = shortened[room] + suffix
+            key = (shortened[room], room)
+            if tried.get(key, 0) >= k:
+                k, candidate = tried[key], ""
+                continue
+            tried[key] = k
+            candidate = shortened[room] + "~%d" % k
         give(name, candidate)
     return {name: result[name] for name in names}
 
