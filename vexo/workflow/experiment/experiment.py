@@ -103,6 +103,11 @@ class Experiment:
         # Model name -> what a family derives from the fitted model once (its terms, ...).
         self._derived = {}
 
+    def __setstate__(self, state):
+        # an experiment saved and loaded in a new process draws its names with fonts again
+        self.__dict__.update(state)
+        use_fonts_for(texts_of(self.dataset))
+
     def __repr__(self):
         return "Experiment(%d rows, target=%r, task=%r, models=%r)" % (
             self.dataset.data.shape[0], self.dataset.target, self.task,
