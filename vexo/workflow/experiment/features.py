@@ -170,7 +170,8 @@ def undo_scaling(values, minimum, span, halves=False):
     the span, so that the rounding error of scaling and unscaling is gone and no value shows
     more digits than the model can tell apart. ``halves``: minimum and span are halved (a range
     beyond the largest double), and so doubled again at the end. A value whose rounding would
-    pass the largest double (the largest double itself) is left unrounded."""
+    pass the largest double (the largest double itself) is left unrounded; one beyond it (a
+    grid running past the training range) is the largest double of its sign."""
     factor = 2.0 if halves else 1.0
     with np.errstate(over="ignore", invalid="ignore"):
         values = (np.asarray(values, dtype=float) * span + minimum) * factor
@@ -184,7 +185,7 @@ def undo_scaling(values, minimum, span, halves=False):
         else:
             power = 10.0 ** -decimals
             rounded = np.round(values / power) * power + 0.0
-    return np.asarray(np.where(np.isfinite(rounded), rounded, values))
+    return np.clip(np.where(np.isfinite(rounded), rounded, values), -_LARGEST, _LARGEST)
 
 
 class IndicatorFeature(Feature):
