@@ -170,21 +170,23 @@ def undo_scaling(values, minimum, span, halves=False):
     the span, so that the rounding error of scaling and unscaling is gone and no value shows
     more digits than the model can tell apart. ``halves``: minimum and span are halved (a range
     beyond the largest double), and so doubled again at the end. A value whose rounding would
-    pass the largest double (the largest double itself) is left unrounded; one beyond it (a
-    grid running past the training range) is the largest double of its sign."""
+    pass the largest double is left unrounded; one beyond it (a grid running past the training
+    range) is the largest double of its sign."""
     factor = 2.0 if halves else 1.0
     with np.errstate(over="ignore", invalid="ignore"):
         values = (np.asarray(values, dtype=float) * span + minimum) * factor
-        step = abs(span) * factor * ORIGINAL_RESOLUTION
-        if not np.isfinite(step) or step == 0:
-            return values
-        decimals = int(np.ceil(-np.log10(step) - 1e-9))
-        if decimals >= 0:
-            # a whole number over a power of ten: the nearest double to that decimal
-            rounded = np.round(values, decimals) + 0.0
-        else:
-            power = 10.0 ** -decimals
-            rounded = np.round(values / power) * power + 0.0
+        step = abs(span) * ORIGINAL_RESOLUTION
+        rounded = values
+        # a range beyond the largest double is not rounded: a millionth of it would move the
+        # largest doubles themselves
+        if not halves and np.isfinite(step) and step > 0:
+            decimals = int(np.ceil(-np.log10(step) - 1e-9))
+            if decimals >= 0:
+                # a whole number over a power of ten: the nearest double to that decimal
+                rounded = np.round(values, decimals) + 0.0
+            else:
+                power = 10.0 ** -decimals
+                rounded = np.round(values / power) * power + 0.0
     return np.clip(np.where(np.isfinite(rounded), rounded, values), -_LARGEST, _LARGEST)
 
 
