@@ -170,8 +170,7 @@ def undo_scaling(values, minimum, span, halves=False):
     the span, so that the rounding error of scaling and unscaling is gone and no value shows
     more digits than the model can tell apart. ``halves``: minimum and span are halved (a range
     beyond the largest double), and so doubled again at the end. A value whose rounding would
-    pass the largest double is left unrounded; one beyond it (a grid running past the training
-    range) is the largest double of its sign."""
+    pass the largest double is left unrounded."""
     factor = 2.0 if halves else 1.0
     with np.errstate(over="ignore", invalid="ignore"):
         values = (np.asarray(values, dtype=float) * span + minimum) * factor
@@ -187,7 +186,7 @@ def undo_scaling(values, minimum, span, halves=False):
             else:
                 power = 10.0 ** -decimals
                 rounded = np.round(values / power) * power + 0.0
-    return np.clip(np.where(np.isfinite(rounded), rounded, values), -_LARGEST, _LARGEST)
+    return np.asarray(np.where(np.isfinite(rounded), rounded, values))
 
 
 class IndicatorFeature(Feature):
