@@ -1,13 +1,18 @@
 """The experiment's table, its pipelines, its targets (several classes, labels as text or
 numbers, gaps) and its one-line refusals of bad tables, targets and settings."""
 
+import warnings
+
 import numpy as np
 import pandas as pd
 import pytest
+from sklearn.exceptions import ConvergenceWarning
+from sklearn.neural_network import MLPRegressor
 
 from conftest import make_frame
 from vexo.workflow.experiment import Experiment
 from vexo.workflow.experiment.models.gam import GAMINetClassifier, GAMRegressor
+from vexo.workflow.experiment.models.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
 
 def experiment_of(frame=None, task="regression", positive_class=None):
@@ -44,6 +49,10 @@ Y = X[:, 0] > 0.5
     (lambda: experiment_of(target(np.nan)), r"^target column 'y' has no values: it is missing in all 20 rows$"),
     (lambda: experiment_of(target(3.5)), r"^the regression target 'y' takes the single value 3.5 in every row"),
     (lambda: experiment_of(target(np.r_[np.inf, np.arange(19.0)])), r"^target column 'y' holds infinite values in 1 row$"),
+    (lambda: experiment_of(target(np.r_[-1e300, np.arange(19.0)])),
+     r"^the regression target 'y' spans -1e\+300 to 18: the sum of its squares passes the largest double"),
+    (lambda: experiment_of(target(np.arange(20.0)).assign(x=[10 ** 400] + list(range(19)))),
+     r"^column 'x' holds a number beyond the largest double \(1.798e\+308\)$"),
     (classes({"a": 20}), r"at least two classes; column 'y' takes the single value 'a'$"),
     (classes({"a": 20, "b": 4}),
      r"^class 'b' of the target 'y': 4 rows; a classification needs at least 5 of the positive class and 5 of the rest$"),
@@ -51,6 +60,8 @@ Y = X[:, 0] > 0.5
     (classes({1: 10, 2: 10, 3: 10}, "2"),
      r"^positive_class '2' is not a label .* are 1, 2, 3 \('2' and 2 differ: give the label as the table holds it\)$"),
     (classes({k: 6 for k in range(12)}, 99), r"labels are 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, \.\.\. \(12 labels\)$"),
+    (lambda: experiment_of().register("tree", "tree").transform_to_orignial_scale("colour", [0.0, np.nan]),
+     "^feature 'colour' has no level at the code NaN$"),
     (lambda: register("svm"), "unknown model family 'svm'"),
     (lambda: register("ebm", bags=3), "ExplainableBoostingRegressor has no setting.*'bags'.*outer_bags"),
     (lambda: register("gam", n_splines=2), "n_splines must be an integer of at least 4, got 2"),
@@ -146,3 +157,29 @@ def test_rows_without_a_target_are_dropped_and_positions_count_what_is_left():
     assert ds.data["x"].iloc[ds.check_sample_index(6)] == frame["x"].iloc[ds.source_rows[6]] == 8
     with pytest.raises(IndexError, match="the data has 27 rows once those without a target"):
         ds.check_sample_index(27)
+
+
+@pytest.mark.parametrize("task", ["regression", "classification"])
+def test_ctrl_c_while_the_network_trains_is_raised_and_registers_nothing(task, monkeypatch):
+    experiment = Experiment(make_frame(task, n=60), "y", task=task)
+    with pytest.warns(ConvergenceWarning):  # the fit's own warnings still reach the caller
+        kept = experiment.register("relu", "reludnn", hidden_layer_sizes=(4,), max_iter=3)
+    steps = []
+
+    def interrupted(self, *args, **kwargs):
+        steps.append(1)
+        if len(steps) == 3:
+            raise KeyboardInterrupt
+        return whole(self, *args, **kwargs)
+
+    whole = MLPRegressor._backprop  # a step of every batch of scikit-learn's training loop
+    for network in (ReluDNNRegressor, ReluDNNClassifier):
+        monkeypatch.setattr(network, "_backprop", interrupted)
+    for name in ("relu", "new"):
+        steps.clear()
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # scikit-learn only warns of the interruption
+            with pytest.raises(KeyboardInterrupt):
+                experiment.register(name, "reludnn", replace=True, hidden_layer_sizes=(4,), max_iter=3)
+    assert list(experiment.registered_pipeline) == ["relu"] and experiment.registered_pipeline["relu"] is kept
+    assert list(experiment.act_inter_lis) == ["relu"]

@@ -4,12 +4,14 @@ contributions, the local linear models of a ReLU network and trees."""
 import copy
 
 import numpy as np
+import pandas as pd
 import pytest
 from sklearn.inspection import permutation_importance
 from sklearn.metrics import r2_score, roc_auc_score
 
 from conftest import make_frame
 from vexo.workflow.experiment import explain, families
+from vexo.workflow.experiment.models import sampling
 from vexo.workflow.experiment.dataset import Dataset
 from vexo.workflow.experiment import Experiment
 from vexo.workflow.experiment.explain import linear_response, model_response
@@ -139,6 +141,36 @@ def test_permutation_importance_of_a_large_test_split_uses_a_sorted_reproducible
     for first, again in zip(*results):
         assert first["feature_names"] == again["feature_names"] and np.array_equal(first["importance"], again["importance"])
     assert results[0][1]["feature_names"][0] == "noise"  # y ignores it
+
+@pytest.mark.parametrize("positives, shifted", [(0, False), (4000, False), (30, True), (70, True)])
+def test_a_sample_keeps_both_classes_and_otherwise_the_plain_draw(positives, shifted):
+    labels = np.zeros(10000, dtype=int)
+    labels[np.random.RandomState(1).choice(10000, positives, replace=False)] = 1
+    plain = np.sort(np.random.RandomState(3).choice(10000, 1000, replace=False))
+    rows, changed = sampling.draw(10000, 1000, np.random.RandomState(3), labels if positives else None)
+    assert changed == shifted and len(rows) == 1000 and list(rows) == sorted(set(rows))
+    if not shifted:  # a regression, or a class that the draw holds enough of
+        assert np.array_equal(rows, plain)
+    else:  # every row of a class of at most 50, else 50 of them; most of the drawn rows stay
+        assert labels[rows].sum() == min(positives, sampling.CLASS_ROWS) and len(np.intersect1d(rows, plain)) > 900
+        weights = sampling.class_weights(labels, rows)
+        assert weights.mean() == pytest.approx(1) and weights @ labels[rows] / 1000 == pytest.approx(positives / 10000)
+
+
+def test_a_class_of_7_in_50000_rows_is_explained_and_predicted():
+    rng, n = np.random.default_rng(0), 50000
+    frame = pd.DataFrame({"a": rng.uniform(size=n), "b": rng.uniform(size=n)})
+    frame["y"] = np.isin(np.arange(n), rng.choice(n, 7, replace=False)).astype(int)
+    # with these seeds a plain draw of 2,000 test rows holds no positive row, and with the last
+    # one a plain draw of 10,000 training rows neither
+    for seed in (5, 6, 7):
+        exp = Experiment(frame, "y", task="classification", random_state=seed)
+        exp.register("glm", "glm")
+        assert np.isfinite(exp.interpret_fi("glm")["importance"]).all()
+    exp.register("gam", "gam")
+    p = exp.registered_pipeline["gam"].predict_proba(exp.dataset.data)[:, 1]
+    assert p.mean() == pytest.approx(exp.dataset.encoded_target(exp.dataset.train_index).mean(), rel=0.1)
+
 
 # The local linear models of a ReLU network ------------------------------------------------
 

@@ -3,6 +3,7 @@ noise, display names that read as abbreviations, titles that say what their valu
 measures, two-valued features as levels and the spread of every family's local parts."""
 
 import re
+import time
 
 import matplotlib.pyplot as plt
 import numpy as np
@@ -11,7 +12,7 @@ import pytest
 
 import tables
 from vexo.workflow.experiment.features import undo_scaling
-from vexo.workflow.experiment.dataset import truncate_names
+from vexo.workflow.experiment.dataset import abbreviate, truncate_names
 from vexo.workflow.experiment import Experiment
 
 api = pytest.importorskip("vexo.workflow.interpret_api")
@@ -49,6 +50,32 @@ def test_unscaled_values_are_the_decimals_of_the_table():
     assert [str(v) for v in undo_scaling([0.41380622587, 0.0, 1.0], -1.0, 3.0)] == ["0.241419", "-1.0", "2.0"]
 
 
+def test_extreme_numbers_come_back_as_the_doubles_of_the_table():
+    """Whole numbers beyond 2**53 (and beyond int64) and a column holding both ±1.797e308."""
+    rng, largest = np.random.default_rng(6), np.finfo(float).max
+    big = rng.integers(0, 10, 90).astype(np.uint64) * np.uint64(10 ** 18) + np.uint64(5)
+    big[:3] = [5, 6, 10 ** 19]
+    frame = pd.DataFrame({"big": big, "signed": rng.integers(-2 ** 63, 2 ** 63 - 1, 90, dtype=np.int64),
+                          "extreme": np.r_[largest, -largest, rng.normal(size=88)], "a": rng.normal(size=90)})
+    exp = Experiment(frame.assign(y=frame["a"] + rng.normal(0, 0.1, 90)), "y")
+    assert {"column 'big' holds whole numbers beyond 2**53: the models see them, and the views show them, as the "
+            "nearest doubles (16 digits)", "column 'extreme' spans more than the largest double: it is scaled in "
+            "halves"} <= set(exp.notes)
+    pipeline, ds = exp.register("glm", "glm"), exp.dataset
+    exp.register("tree", "tree")
+    X = pipeline.transform(ds.data)
+    assert np.isfinite(X).all() and np.isfinite(exp.interpret_fi("glm")["importance"]).all()
+    for name in ("big", "signed", "extreme"):
+        back, table = pipeline.transform_to_orignial_scale(name, X[:, ds.feature_names.index(name)])[0], ds.data[name]
+        assert back.dtype == float and np.all(np.abs(back - table.astype(float)) <= 1e-6 * np.ptp(table.astype(float) / 2) * 2)
+    assert list(back[:2]) == [largest, -largest]
+    exp.register("gam", "gam", lam=1.0)
+    api.InterpretAPI(exp, "gam").main_effect("extreme", original_scale=True)
+    assert plt.get_fignums()
+    local = api.InterpretAPI(exp, "tree").fi_local(2, original_scale=True, return_data=True)["value"]
+    assert dict(zip(local["x"], local["value"]))["big"] == 1e19
+
+
 def reads_as(shown, name):
     """Whether ``shown`` keeps the start of the name's first word and every character of it
     comes from the name in order (blanks and an abbreviated pair separator aside)."""
@@ -67,6 +94,23 @@ def test_names_read_as_distinct_abbreviations(width):
                and not s.startswith("x ") for s in shown.values())
     assert all(reads_as(shown[n], n) for n in near if n.strip() != "religious"), shown
     assert shown["religious"] == "religious" and shown["mean con~1"] == "mean con~1"
+
+
+@pytest.mark.parametrize("name", ["MEASUREMENT" * 9100, "reading of sensor " * 5600, "sensor 12 " + "value" * 20000])
+def test_a_name_of_100_kb_is_abbreviated_in_linear_time(name):
+    # a header cell this long took about an hour per display width
+    started = time.perf_counter()
+    shown = {width: abbreviate(name, width) for width in (10, 15)}
+    assert time.perf_counter() - started < 1.0
+    assert all(0 < len(s) <= width and reads_as(s, name) for width, s in shown.items()), shown
+
+
+def test_thousands_of_names_of_one_abbreviation_are_told_apart_in_linear_time():
+    # each name tried every suffix that the names before it took: 8,000 of them took 17 s
+    names = ["sensor_reading_value_%05d" % i for i in range(8000)]
+    started = time.perf_counter()
+    shown = truncate_names(names, 10)
+    assert time.perf_counter() - started < 3.0 and len(set(shown.values())) == len(names)
 
 
 def test_titles_carry_the_label_of_their_value_axis(experiment):

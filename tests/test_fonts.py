@@ -2,6 +2,7 @@
 that no font has is said once."""
 
 import io
+import pickle
 import unicodedata
 import warnings
 
@@ -51,7 +52,12 @@ def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that
     rare = letter_only_in("STIXGeneral")
     assert missing_glyph_warnings("age " + rare)
     # the experiment sets up fonts for its names and class labels
-    Experiment(pd.DataFrame({"a": range(20), "y": ["yes " + rare, "no"] * 10}), "y", task="classification")
+    saved = pickle.dumps(Experiment(pd.DataFrame({"a": range(20), "y": ["yes " + rare, "no"] * 10}), "y",
+                                    task="classification"))
+    assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
+    # and again when it is loaded where matplotlib starts afresh
+    monkeypatch.setitem(matplotlib.rcParams, "font.family", ["sans-serif"])
+    pickle.loads(saved)
     assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
     assert not missing_glyph_warnings("age " + rare + " Größe")
     # a font installed after matplotlib's cache was built is found

@@ -163,3 +163,36 @@ def test_a_text_column_of_many_levels_fits_the_gams_on_every_split():
         exp.register(family, family, lam=1.0)
         assert np.isfinite(exp.interpret_fi(family)["importance"]).all()
         api.InterpretAPI(exp, family).model_interpret(show="global_effect_plot", uni_feature="city")
+
+
+def test_columns_named_as_the_views_own_terms_are_renamed_and_explained(monkeypatch):
+    rng = np.random.default_rng(5)
+    frame = pd.DataFrame({"Intercept": rng.normal(size=N), "Numeric": rng.choice(list("abc"), N),
+                          "None": rng.normal(size=N), "Count": rng.normal(size=N)})
+    frame["y"] = frame["Intercept"] + (frame["Numeric"] == "b") + frame["None"] * frame["Count"] + rng.normal(0, 0.1, N)
+    exp = Experiment(frame, "y")
+    for name in ("Intercept", "Numeric", "None"):
+        assert "column %r renamed '%s (column)' (the views name a term of their own %r)" % (name, name, name) in exp.notes
+    exp.register("glm", "glm")
+    exp.register("gam", "gam", lam=1.0)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ConvergenceWarning)
+        exp.register("relu", "reludnn", hidden_layer_sizes=(8,), max_iter=300)
+    # the coefficients keep the levels in their own group, apart from the numeric features
+    coef = exp.interpret_ei("glm")
+    groups = dict(zip(coef["feature_names"], coef["feature_hier"]))
+    assert [groups["Numeric (column)=" + level] for level in "abc"] == ["Numeric (column)"] * 3
+    assert groups["Intercept (column)"] == "Numeric" and list(coef["feature_hier"]).count("Intercept") == 1
+    # the local effects show the column's value in its units, apart from the intercept
+    handed = []
+    monkeypatch.setattr(api.InterpretGraph, "plot_ei_local", lambda result, figsize: handed.append(result["value"]))
+    api.InterpretAPI(exp, "gam").model_interpret(show="local_ei", sample_id=3, original_scale=True)
+    value = dict(zip(handed[0]["x"], handed[0]["value"]))
+    assert value["Intercept (column)"] == pytest.approx(frame["Intercept"][3], abs=1e-4) and value["Intercept"] == ()
+    # the interaction view draws the pair, and the table of local linear models tells its columns apart
+    from vexo.workflow.figures import capture
+    shown = exp.dataset.truncated_columns_dict_15
+    with capture() as figures, contextlib.redirect_stdout(io.StringIO()) as printed:
+        api.InterpretAPI(exp, "relu").interaction_effect(shown["None (column)"], shown["Count"])
+    assert figures and not printed.getvalue()
+    assert exp.get_interpret("relu").summary().columns.is_unique

@@ -215,21 +215,32 @@ class EBMExplainer:
     def _term_function(self, ebm, t, two_levels):
         categorical = [j for j in ebm.term_features_[t]
                        if self.estimator.feature_types[j] == "categorical"]
-        low, high = self.min_value_.copy(), self.max_value_.copy()
-        two = [j for j in categorical if j in two_levels]
+        return TermFunction(ebm, t, categorical, [j for j in categorical if j in two_levels],
+                            self.min_value_.copy(), self.max_value_.copy())
 
-        # A closure, not a bound method: deep copies of the entry keep the one model.
-        def predict_func(X):
-            X = np.array(X, dtype=float)
-            for j in categorical:
-                # Grids run between levels; a point between two takes the nearer one.
-                if j in two:
-                    X[:, j] = np.where(X[:, j] < (low[j] + high[j]) / 2, low[j], high[j])
-                else:
-                    X[:, j] = np.clip(np.round(X[:, j]), low[j], high[j])
-            return np.asarray(ebm.eval_terms(X), dtype=float).reshape(len(X), -1)[:, t]
 
-        return predict_func
+class TermFunction:
+    """One term's contribution for rows of the model's input (an ``EBMExplainer`` entry's
+    "predict_func"). A class of the module, so that an explained experiment pickles; a deep
+    copy of the entry keeps the one model, as a function's would."""
+
+    def __init__(self, ebm, t, categorical, two, low, high):
+        self.ebm, self.t, self.categorical, self.two = ebm, t, categorical, two
+        self.low, self.high = low, high
+
+    def __deepcopy__(self, memo):
+        return self
+
+    def __call__(self, X):
+        X = np.array(X, dtype=float)
+        low, high = self.low, self.high
+        for j in self.categorical:
+            # Grids run between levels; a point between two takes the nearer one.
+            if j in self.two:
+                X[:, j] = np.where(X[:, j] < (low[j] + high[j]) / 2, low[j], high[j])
+            else:
+                X[:, j] = np.clip(np.round(X[:, j]), low[j], high[j])
+        return np.asarray(self.ebm.eval_terms(X), dtype=float).reshape(len(X), -1)[:, self.t]
 
 
 # GAMs ----------------------------------------------------------------------------------

@@ -5,7 +5,9 @@ and any later frame go through the same steps:
 
 - Names: the views join the names of a pair with " x " and split them again, and the tree
   view splits its split labels on "<=". A name that would break either is renamed readably
-  ("a x b" becomes "a × b", "<=" becomes "≤", line breaks become blanks), kept unique.
+  ("a x b" becomes "a × b", "<=" becomes "≤", line breaks become blanks), kept unique. So is a
+  name that the views take for a term of their own (``RESERVED_NAMES``): "Intercept" becomes
+  "Intercept (column)".
 - Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``) become
   days since the first date of the training split; durations become days.
 - Left out: text columns of identifiers (at least ``IDENTIFIER_ROWS`` training values, at least
@@ -26,8 +28,8 @@ import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 
-from .features import (CategoricalFeature, IndicatorFeature, NumericFeature, days, holds_numbers,
-                       is_number_column, timestamps)
+from .features import (EXACT_INTEGERS, CategoricalFeature, IndicatorFeature, NumericFeature, days,
+                       holds_numbers, is_number_column, timestamps)
 
 MISSING_FLAG_SHARE = 0.05
 # Columns of one kind (filled, left out for one reason) named one line each; more share a line.
@@ -39,6 +41,16 @@ IDENTIFIER_SHARE = 0.9
 DATE_FORMATS = ("%Y-%m-%d", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
                 "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m")
 OTHER, MISSING = "other", "missing"
+# Names that the views read as their own terms: the intercept of the local effects and of the
+# coefficients, the coefficients' group of the numeric features, and the interaction view's
+# word for no pair.
+RESERVED_NAMES = ("Intercept", "Numeric", "None")
+
+
+def is_reserved(name):
+    """Whether the views would take the name, as they show it (blanks at its ends dropped),
+    for one of their own terms."""
+    return name.strip() in RESERVED_NAMES
 
 
 def safe_name(name):
@@ -171,7 +183,7 @@ def _numeric(feature, values, train_rows, notes, taken):
     seen = train[~np.isnan(train)]
     if len(seen) == 0:
         return "has no values in the training split"
-    if np.ptp(seen) == 0:
+    if seen.min() == seen.max():
         return "takes one value in the training split"
     feature.learn(train)
     result = [feature]
@@ -193,6 +205,18 @@ def _numeric(feature, values, train_rows, notes, taken):
             text += "; the 0/1 feature %r marks them" % flag.name
         notes.append((text, feature.name, flag and flag.name))
     return result
+
+
+def _extreme_notes(feature, train):
+    """What the scaling of a numeric feature of extreme numbers does to them, a line each."""
+    notes = []
+    if feature.halves:
+        notes.append("column %r spans more than the largest double: it is scaled in halves"
+                     % feature.name)
+    if feature.integral and np.nanmax(np.abs(train)) > EXACT_INTEGERS:
+        notes.append("column %r holds whole numbers beyond 2**53: the models see them, and the "
+                     "views show them, as the nearest doubles (16 digits)" % feature.name)
+    return notes
 
 
 def _names(names):
@@ -239,12 +263,14 @@ def prepare_features(data, target, train_rows):
     for source in data.columns:
         if source == target:
             continue
-        name = safe_name(source)
+        name, why = safe_name(source), "' x ' joins the names of a pair, '<=' the parts of a split"
+        if is_reserved(name):
+            name, why = name.strip() + " (column)", "the views name a term of their own %r" % (
+                name.strip(),)
         if name != source:
             name = unique_name(name, taken)
             taken.add(name)
-            notes.append("column %r renamed %r (' x ' joins the names of a pair, '<=' the "
-                         "parts of a split)" % (source, name))
+            notes.append("column %r renamed %r (%s)" % (source, name, why))
         names[source] = name
 
     columns = {}
@@ -291,6 +317,7 @@ def prepare_features(data, target, train_rows):
                 made = _numeric(made, values, train_rows, filled, taken)
                 if not isinstance(made, str):
                     columns[name] = values
+                    notes.extend(_extreme_notes(made[0], values[train_rows]))
         if isinstance(made, str):
             left_out.append((name, made))
             continue

@@ -1,12 +1,14 @@
 """The table of an experiment: its features, its target and its train/test split."""
 
+import heapq
 import re
+
 import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 from sklearn.model_selection import train_test_split
 
-from .columns import prepare_features
+from .columns import is_reserved, prepare_features
 
 TASKS = ("regression", "classification")
 # Rows that the positive class, and the rest, need at least: fewer leave a split with one or
@@ -43,24 +45,48 @@ def abbreviate(name, width):
     words = [w for w in _SEPARATORS.split(name) if w]
     if not words:
         return name.strip()[:width]
-    if len(_joined(words)) <= width:
+    # the joined length is kept as a count: rejoining after every step costs the square of a
+    # long name's length (a header cell of 100 KB took an hour)
+    total = sum(len(w) for w in words) + len(words) - 1
+    if total <= width:
         return _joined(words)
+    if 2 * len(words) - 1 > width:
+        # even one letter a word and the blanks do not fit: every step below keeps a word's
+        # first letter, and the plain cut keeps the first ``width`` of them
+        return "".join(w[0] for w in words[:width])
     for k in sorted(range(len(words)), key=lambda k: (-len(words[k]), -k)):
-        words[k] = _devowel(words[k])
-        if len(_joined(words)) <= width:
+        shorter = _devowel(words[k])
+        total -= len(words[k]) - len(shorter)
+        words[k] = shorter
+        if total <= width:
             return _joined(words)
-    while len(_joined(words)) > width:
-        cuttable = [k for k in range(len(words)) if len(words[k]) > 1]
-        if not cuttable:
-            break
-        # letters before digits: "sensor 12" and "sensor 13" stay apart
-        k = max(cuttable, key=lambda k: (any(c.isalpha() for c in words[k]),
-                                         len(words[k]), k))
-        words[k] = words[k][:-1]
+    words = _cut(words, total - width)
     text = _joined(words)
     if len(text) > width:
         text = "".join(words)[:width]
     return text
+
+
+def _cut(words, excess):
+    """The words with ``excess`` characters cut from their ends, one at a time, each from the
+    word that has letters (letters before digits: "sensor 12" and "sensor 13" stay apart), then
+    the longest, then the last; a word keeps its first character."""
+    lengths = [len(w) for w in words]
+    first_letter = [next((i for i, c in enumerate(w) if c.isalpha()), len(w)) for w in words]
+
+    def rank(k):
+        # a heap gives its smallest first
+        return (-(first_letter[k] < lengths[k]), -lengths[k], -k)
+
+    heap = [rank(k) for k in range(len(words)) if lengths[k] > 1]
+    heapq.heapify(heap)
+    while excess > 0 and heap:
+        k = -heapq.heappop(heap)[2]
+        lengths[k] -= 1
+        excess -= 1
+        if lengths[k] > 1:
+            heapq.heappush(heap, rank(k))
+    return [w[:n] for w, n in zip(words, lengths)]
 
 
 def _blank_free(text):
@@ -73,12 +99,18 @@ def truncate_names(names, width):
     A name that fits keeps itself (without blanks at its ends); a longer name becomes its
     ``abbreviate``-d form. Display names are told apart as they read, blanks aside: when one
     is taken, the name's abbreviation to fewer characters gets "~1", "~2", ... until it is
-    free. None holds " x " or ends in " x", which would read as the separator of a pair.
+    free. None holds " x " or ends in " x", which would read as the separator of a pair, or
+    reads as a term of the views' own (``columns.RESERVED_NAMES``).
     """
     result, taken = {}, set()
+    # (abbreviation, its room) -> the last suffix number it was tried with: every one up to it
+    # is taken, as the taken names only grow, so that a thousand names of one abbreviation do
+    # not try a million suffixes
+    tried = {}
 
     def free(candidate):
-        return _blank_free(candidate) not in taken and not _pair_like(candidate)
+        return _blank_free(candidate) not in taken and not _pair_like(candidate) \
+            and not is_reserved(candidate)
 
     def give(name, candidate):
         result[name] = candidate
@@ -95,12 +127,16 @@ def truncate_names(names, width):
         k, shortened = 0, {}
         while not candidate or not free(candidate):
             k += 1
-            suffix = "~%d" % k
-            room = max(width - len(suffix), 0)
+            room = max(width - len("~%d" % k), 0)
             # the same abbreviation serves every suffix of one length
             if room not in shortened:
                 shortened[room] = abbreviate(name, room).rstrip()
-            candidate = shortened[room] + suffix
+            key = (shortened[room], room)
+            if tried.get(key, 0) >= k:
+                k, candidate = tried[key], ""
+                continue
+            tried[key] = k
+            candidate = shortened[room] + "~%d" % k
         give(name, candidate)
     return {name: result[name] for name in names}
 
@@ -186,6 +222,13 @@ def prepare_target(data, target, task, positive_class, notes):
         if values.min() == values.max():
             raise ValueError("the regression target %r takes the single value %.6g in every "
                              "row: there is nothing to explain" % (target, values[0]))
+        with np.errstate(over="ignore", invalid="ignore"):
+            # what a score and a fit of least squares sum up
+            squares = np.sum((values - np.mean(values)) ** 2)
+        if not np.isfinite(squares):
+            raise ValueError("the regression target %r spans %.4g to %.4g: the sum of its "
+                             "squares passes the largest double; rescale it (divide it by a "
+                             "power of ten)" % (target, values.min(), values.max()))
         return data, None, source_rows
 
     values = pd.Series(column.to_numpy(dtype=object)).map(_native)

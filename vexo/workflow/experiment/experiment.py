@@ -103,6 +103,11 @@ class Experiment:
         # Model name -> what a family derives from the fitted model once (its terms, ...).
         self._derived = {}
 
+    def __setstate__(self, state):
+        # an experiment saved and loaded in a new process draws its names with fonts again
+        self.__dict__.update(state)
+        use_fonts_for(texts_of(self.dataset))
+
     def __repr__(self):
         return "Experiment(%d rows, target=%r, task=%r, models=%r)" % (
             self.dataset.data.shape[0], self.dataset.target, self.task,
@@ -165,6 +170,13 @@ class Experiment:
     def train_inputs(self, model):
         """The model's input matrix on the training split."""
         return self.model_inputs(model, self.dataset.train_index)
+
+    def sample_of(self, positions, limit):
+        """At most ``limit`` of the row positions, drawn with the experiment's seed; those of a
+        classification hold both classes (``explain.sample_rows``)."""
+        labels = self.dataset.encoded_target(positions) if self.task == "classification" \
+            else None
+        return explain.sample_rows(positions, self.random_state, limit, labels)
 
     def derived(self, model, key, compute):
         """What ``compute()`` derives from the fitted model, computed once per model: refitting
@@ -230,7 +242,7 @@ class Experiment:
     def _permutation_importance(self, model, metric):
         """Each feature's mean drop of the score over the shuffles of its test values; on at
         most ``explain.FI_ROWS`` test rows."""
-        rows = explain.sample_rows(self.dataset.test_index, self.random_state, explain.FI_ROWS)
+        rows = self.sample_of(self.dataset.test_index, explain.FI_ROWS)
         return self._family(model).permutation_importance(
             self, model, self.model_inputs(model, rows), self.dataset.encoded_target(rows),
             metric)

@@ -11,6 +11,8 @@ Contributions split a model's response for one sample into one part per feature:
 
 import numpy as np
 
+from .models import sampling
+
 
 # Linear models -------------------------------------------------------------------------
 
@@ -160,14 +162,13 @@ FI_ROWS = 2000
 FI_REPEATS = 5
 
 
-def sample_rows(positions, random_state, limit):
+def sample_rows(positions, random_state, limit, labels=None):
     """Row positions: all of them up to ``limit``, else a sample of ``limit`` of them drawn
-    with the seed, in their given order."""
+    with the seed, in their given order; with ``labels`` (the class of each position) one that
+    keeps both classes (``sampling.draw``)."""
     positions = np.asarray(positions)
-    if len(positions) <= limit:
-        return positions
-    chosen = np.random.RandomState(random_state).choice(len(positions), limit, replace=False)
-    return positions[np.sort(chosen)]
+    rows, _ = sampling.draw(len(positions), limit, np.random.RandomState(random_state), labels)
+    return positions[rows]
 
 
 def additive_permutation_importance(terms, X, y, score, n_repeats, random_state):

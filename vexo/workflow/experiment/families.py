@@ -216,7 +216,7 @@ class ReluFamily(Family):
 
     def explainer(self, experiment, model):
         dataset = experiment.dataset
-        rows = explain.sample_rows(dataset.train_index, experiment.random_state, _LLM_ROWS)
+        rows = experiment.sample_of(dataset.train_index, _LLM_ROWS)
         return LocalLinearModels(
             experiment.registered_pipeline[model].estimator.relu_layers(),
             experiment.model_inputs(model, rows),

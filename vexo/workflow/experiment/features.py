@@ -13,6 +13,10 @@ from pandas.api import types as ptypes
 # (the scaling's own rounding error sits ten orders lower), and a value of a random-looking
 # column reads -0.180686, not -0.18068622587.
 ORIGINAL_RESOLUTION = 1e-6
+# Whole numbers up to this size are held exactly by a double; beyond it they come back as the
+# doubles that the models saw, not as integers that they never were.
+EXACT_INTEGERS = 2.0 ** 53
+_LARGEST = np.finfo(float).max
 _DAY = pd.Timedelta(days=1)
 
 
@@ -30,7 +34,11 @@ def floats(column):
         held = objects(column)
         values = np.full(len(held), np.nan)
         known = ~pd.isna(held)
-        values[known] = held[known].astype(float)
+        try:
+            values[known] = held[known].astype(float)
+        except OverflowError:
+            raise ValueError("column %r holds a number beyond the largest double (%.4g)"
+                             % (column.name, _LARGEST)) from None
     else:
         values = column.to_numpy(dtype=float, copy=True)
     values[~np.isfinite(values)] = np.nan
@@ -99,7 +107,7 @@ class NumericFeature(Feature):
         super().__init__(name, source)
         self.origin, self.date_format, self.duration = origin, date_format, duration
         self.median, self.minimum, self.range = 0.0, 0.0, 1.0
-        self.integral = False
+        self.integral = self.halves = False
 
     def values(self, frame):
         """The feature's values in its own units (days for dates), NaN for gaps."""
@@ -113,42 +121,72 @@ class NumericFeature(Feature):
 
     def learn(self, train_values):
         seen = train_values[~np.isnan(train_values)]
-        self.median = float(np.median(seen))
-        self.minimum = float(seen.min())
+        low, high = float(seen.min()), float(seen.max())
+        with np.errstate(over="ignore"):
+            self.median = float(np.median(seen))
+            span = high - low
+        if not np.isfinite(self.median):
+            # the two middle values of an even count added up beyond the largest double
+            self.median = 2 * float(np.median(seen / 2))
+        self.minimum = low
+        # A column holding both ±1.7e308 spans more than the largest double: its range is kept
+        # halved (halving is exact), and so are its values while they are scaled.
+        self.halves = not np.isfinite(span)
         # A constant feature maps to 0 rather than dividing by zero.
-        self.range = float(seen.max() - seen.min()) or 1.0
+        self.range = (high / 2 - low / 2 if self.halves else span) or 1.0
         self.integral = bool(np.all(seen == np.round(seen)))
 
     def encode(self, frame):
         values = self.values(frame)
         values[np.isnan(values)] = self.median
-        return (values - self.minimum) / self.range
+        with np.errstate(over="ignore", invalid="ignore"):
+            if not self.halves:
+                scaled = (values - self.minimum) / self.range
+                if np.all(np.isfinite(scaled)):
+                    return scaled
+            # a value far outside the training range overflowed: in halves, which give the
+            # same doubles wherever the whole did not overflow
+            scaled = (values / 2 - self.minimum / 2) / (
+                self.range if self.halves else self.range / 2)
+        # what still overflows sits at the largest double of its sign
+        return np.clip(scaled, -_LARGEST, _LARGEST)
 
     def original(self, values):
         """Values in model scale back in the feature's units, as the shortest decimals that the
         scaling means (27.6074, not 27.607400000000002); whole numbers of a feature of whole
-        numbers come back as integers."""
-        values = undo_scaling(values, self.minimum, self.range)
-        if self.integral and values.size and np.all(np.isfinite(values)) \
+        numbers come back as integers where a double holds them exactly (up to 2**53)."""
+        if self.halves:
+            values = undo_scaling(values, self.minimum / 2, self.range, halves=True)
+        else:
+            values = undo_scaling(values, self.minimum, self.range)
+        if self.integral and values.size and np.all(np.abs(values) <= EXACT_INTEGERS) \
                 and np.all(values == np.round(values)):
             return values.astype(np.int64)
         return values
 
 
-def undo_scaling(values, minimum, span):
+def undo_scaling(values, minimum, span, halves=False):
     """``values * span + minimum``, rounded to the decimal place of ``ORIGINAL_RESOLUTION`` of
     the span, so that the rounding error of scaling and unscaling is gone and no value shows
-    more digits than the model can tell apart."""
-    values = np.asarray(values, dtype=float) * span + minimum
-    step = abs(span) * ORIGINAL_RESOLUTION
-    if not np.isfinite(step) or step == 0:
-        return values
-    decimals = int(np.ceil(-np.log10(step) - 1e-9))
-    if decimals >= 0:
-        # a whole number over a power of ten: the nearest double to that decimal
-        return np.asarray(np.round(values, decimals) + 0.0)
-    factor = 10.0 ** -decimals
-    return np.asarray(np.round(values / factor) * factor + 0.0)
+    more digits than the model can tell apart. ``halves``: minimum and span are halved (a range
+    beyond the largest double), and so doubled again at the end. A value whose rounding would
+    pass the largest double is left unrounded."""
+    factor = 2.0 if halves else 1.0
+    with np.errstate(over="ignore", invalid="ignore"):
+        values = (np.asarray(values, dtype=float) * span + minimum) * factor
+        step = abs(span) * ORIGINAL_RESOLUTION
+        rounded = values
+        # a range beyond the largest double is not rounded: a millionth of it would move the
+        # largest doubles themselves
+        if not halves and np.isfinite(step) and step > 0:
+            decimals = int(np.ceil(-np.log10(step) - 1e-9))
+            if decimals >= 0:
+                # a whole number over a power of ten: the nearest double to that decimal
+                rounded = np.round(values, decimals) + 0.0
+            else:
+                power = 10.0 ** -decimals
+                rounded = np.round(values / power) * power + 0.0
+    return np.asarray(np.where(np.isfinite(rounded), rounded, values))
 
 
 class IndicatorFeature(Feature):
@@ -195,4 +233,8 @@ class CategoricalFeature(Feature):
         return self.codes(frame).astype(float)
 
     def original(self, values):
+        values = np.asarray(values, dtype=float)
+        if np.isnan(values).any():
+            # a NaN cast to an integer is a code far out of range
+            raise ValueError("feature %r has no level at the code NaN" % (self.name,))
         return self.labels[np.clip(np.floor(values), 0, len(self.labels) - 1).astype(int)]

@@ -126,7 +126,9 @@ class LocalLinearModels:
             "Response Std": self.ystd_llms,
             "Intercept": self.all_biases,
         }, index=pd.Index(["LLM %d" % (k + 1) for k in range(self.nllms)], name="LLM"))
-        weights = pd.DataFrame(self.all_weights, index=table.index, columns=self.feature_names)
+        # a feature named as a column of the table (a "Count") is told apart from it
+        weights = pd.DataFrame(self.all_weights, index=table.index, columns=[
+            name + " (feature)" if name in table.columns else name for name in self.feature_names])
         return pd.concat([table, weights], axis=1)
 
     def __repr__(self):

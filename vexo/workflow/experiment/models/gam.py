@@ -21,7 +21,9 @@ Large tables are fitted in bounded time: on a sample of the training rows (``_FI
 the smoothing penalty chosen on a smaller one (``_LAM_ROWS``), pairs screened on a sample
 (``_SCREEN_ROWS``) among the features with the strongest main effects (``_SCREEN_FEATURES``), and
 fewer basis functions per feature on a wide table (``_MAIN_COEFS``). None of these bites up to
-2,000 training rows and 30 features; terms are still centred on all the training rows.
+2,000 training rows and 30 features; terms are still centred on all the training rows. A
+classifier's samples keep both classes (``sampling.draw``); where that added rows of a rare
+class, the fits weight the classes back to their shares of the training rows.
 
 All four take the input matrix of numbers; columns listed in ``categorical_features`` must hold
 integer codes 0, 1, ... . Every term is centred on the training rows, so that
@@ -42,6 +44,7 @@ from threadpoolctl import threadpool_limits
 
 from ._sklearn import validate_data
 from .pairs import _fast_gain, _fit_surface, _row_losses
+from .sampling import class_weights, draw
 from .spline_terms import SplineClassifierMixin, SplineRegressorMixin, SplineTerms
 
 # Training values of the partner feature over which a pair surface is averaged in purification.
@@ -141,25 +144,29 @@ class _AdditiveModel(SplineTerms, BaseEstimator):
         dtype = ["categorical" if c in self.categorical_columns_ else "numerical" for c in (a, b)]
         return te(a, b, n_splines=self.pair_splines, lam=lam, dtype=dtype)
 
-    def _gam(self, X, target, pairs, lam=None):
+    def _gam(self, X, target, pairs, lam=None, weights=None):
         """(the fitted pygam model, its smoothing penalty). With lam "auto" the one smoothing
         penalty of all terms that minimises generalised cross-validation (UBRE for a
         classifier) on a grid, chosen on at most ``_LAM_ROWS`` of the rows, the model then
         fitted with it on all of them; ``lam`` (the penalty that the main effects took) spares
-        a model with pairs that search."""
+        a model with pairs that search. ``weights``: of the rows, or None."""
         grid = _LAM_GRID if self.lam == "auto" else [float(self.lam)]
         if len(grid) > 1 and lam is not None:
             grid = [lam]
         if len(grid) > 1 and len(X) > _LAM_ROWS:
-            rows = self._rows(X, _LAM_ROWS)
-            grid = [self._search(X[rows], target[rows], pairs, grid)[0]]
-        chosen, best = self._search(X, target, pairs, grid)
+            rows, shifted = self._rows(X, _LAM_ROWS, target)
+            sub = weights[rows] if weights is not None else None
+            if shifted:
+                # the weights of the rows times the sample's own: the shares of all the rows
+                sub = class_weights(target, rows) * (1.0 if sub is None else sub)
+            grid = [self._search(X[rows], target[rows], pairs, grid, sub)[0]]
+        chosen, best = self._search(X, target, pairs, grid, weights)
         if len(best.logs_["deviance"]) >= self.max_iter:
             warnings.warn("%s did not converge in max_iter=%d iterations"
                           % (type(self).__name__, self.max_iter), ConvergenceWarning)
         return best, chosen
 
-    def _search(self, X, target, pairs, grid):
+    def _search(self, X, target, pairs, grid, weights=None):
         """(lam, fitted pygam model) of the grid's best penalty."""
         from pygam import LinearGAM, LogisticGAM
 
@@ -172,7 +179,7 @@ class _AdditiveModel(SplineTerms, BaseEstimator):
             with contextlib.redirect_stdout(io.StringIO()), \
                     np.errstate(divide="ignore", invalid="ignore", over="ignore"):
                 try:
-                    gam.fit(X, target)
+                    gam.fit(X, target, weights=weights)
                 except ValueError:
                     # An extreme penalty of the grid may diverge; another one wins then.
                     if len(grid) == 1:
@@ -184,14 +191,16 @@ class _AdditiveModel(SplineTerms, BaseEstimator):
             raise ValueError("the fit diverged for every smoothing penalty of %s" % list(grid))
         return best_lam, best
 
-    def _rows(self, X, limit):
-        """Positions of at most about ``limit`` rows of X, drawn with ``random_state``, plus
-        the rows that hold each column's smallest and largest value and each code of a
+    def _rows(self, X, limit, target):
+        """(positions of at most about ``limit`` rows of X, whether a rare class was added):
+        drawn with ``random_state``, both classes of a classifier kept (``sampling.draw``),
+        plus the rows that hold each column's smallest and largest value and each code of a
         categorical column, so that the sample spans the domain of every column."""
         if len(X) <= limit:
-            return np.arange(len(X))
-        chosen = check_random_state(self.random_state).choice(len(X), limit, replace=False)
-        return np.unique(np.concatenate([chosen, self._anchors(X)]))
+            return np.arange(len(X)), False
+        chosen, shifted = draw(len(X), limit, check_random_state(self.random_state),
+                               target if self._classifier else None)
+        return np.unique(np.concatenate([chosen, self._anchors(X)])), shifted
 
     def _anchors(self, X):
         """Positions of the rows that hold each column's smallest and largest value and the
@@ -237,10 +246,11 @@ class _AdditiveModel(SplineTerms, BaseEstimator):
         numeric = X.shape[1] - len(self.categorical_columns_)
         self.n_splines_ = max(min(self.n_splines, _MAIN_COEFS // max(numeric, 1)),
                               min(self.n_splines, _MIN_SPLINES))
-        rows = self._rows(X, _FIT_ROWS)
+        rows, shifted = self._rows(X, _FIT_ROWS, target)
         self.n_fit_rows_ = len(rows)
-        pairs, main_lam = self._screen(X[rows], target[rows])
-        self.gam_ = self._gam(X[rows], target[rows], pairs, main_lam)[0]
+        weights = class_weights(target, rows) if shifted else None
+        pairs, main_lam = self._screen(X[rows], target[rows], weights)
+        self.gam_ = self._gam(X[rows], target[rows], pairs, main_lam, weights)[0]
         self.n_iter_ = len(self.gam_.logs_["deviance"])
         self.term_features_ = [(j,) for j in range(X.shape[1])] + [tuple(p) for p in pairs]
         self._background = X[np.linspace(0, len(X) - 1, min(len(X), _PURIFY_ROWS)).astype(int)]
@@ -257,9 +267,10 @@ class _AdditiveModel(SplineTerms, BaseEstimator):
         self.intercept_ = float(self.gam_.coef_[-1] + self.term_means_.sum())
         return self
 
-    def _screen(self, X, target):
+    def _screen(self, X, target, weights=None):
         """(the feature pairs to fit beside the main effects, the smoothing penalty that the
-        screening chose for the main effects or None): no pairs."""
+        screening chose for the main effects or None): no pairs. ``weights``: of the rows, or
+        None."""
         return [], None
 
     def __sklearn_tags__(self):
@@ -306,9 +317,10 @@ class _GAMINet(_GAM):
         self.pair_splines = pair_splines
         self.validation_fraction = validation_fraction
 
-    def _screen(self, X, target):
+    def _screen(self, X, target, weights=None):
         """The screened pairs that improve the held-out loss, strongest first; or the pairs
-        given in ``interactions``. Returns them as ``_AdditiveModel._screen`` does."""
+        given in ``interactions``. Returns them as ``_AdditiveModel._screen`` does; the main
+        effects are fitted with the rows' ``weights``."""
         fraction = self.validation_fraction
         if isinstance(fraction, bool) or not isinstance(fraction, (int, float, np.number)) \
                 or not 0 < fraction < 1:
@@ -327,7 +339,8 @@ class _GAMINet(_GAM):
         if split is None:
             return [], None
         fit, held = split
-        main, lam = self._gam(X[fit], target[fit], [])
+        main, lam = self._gam(X[fit], target[fit], [],
+                              weights=None if weights is None else weights[fit])
         eta = main._linear_predictor(X[fit])
         self.screened_pairs_, self.screen_gains_ = self._rank(main, eta, X[fit], target[fit])
         self.kept_pairs_, self.holdout_losses_ = self._prune(
@@ -361,7 +374,7 @@ class _GAMINet(_GAM):
         quadrants (FAST). A classifier's residuals are the working
         residuals of the logit, so that the gain is the drop of the deviance that one Newton
         step of the quadrant model would make."""
-        rows = self._rows(X, _SCREEN_ROWS)
+        rows, _ = self._rows(X, _SCREEN_ROWS, target)
         X, target, eta = X[rows], target[rows], eta[rows]
         if self._classifier:
             p = expit(eta)

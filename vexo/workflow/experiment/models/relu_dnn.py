@@ -7,6 +7,8 @@ adds ``decision_function``, the logit that its sigmoid output unit turns into a 
 the regressor, the logit for the classifier), so that the local linear models are exact.
 """
 
+import warnings
+
 import numpy as np
 from sklearn.neural_network import MLPClassifier, MLPRegressor
 from sklearn.utils.multiclass import check_classification_targets, type_of_target
@@ -20,6 +22,25 @@ def _require_target(estimator, y):
     if y is None:
         raise ValueError("%s requires y to be passed, but the target y is None."
                          % type(estimator).__name__)
+
+
+# What scikit-learn's training loop warns when it swallows a KeyboardInterrupt and keeps the
+# network as far as it got.
+_INTERRUPTED = "Training interrupted by user."
+
+
+def _fit_or_interrupt(fit, X, y):
+    """``fit(X, y)``, with a Ctrl-C during training raised again as KeyboardInterrupt: a network
+    trained for part of its time must not pass for a finished one, whatever the caller does
+    with warnings. Other warnings of the fit are issued again."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = fit(X, y)
+    if any(str(w.message) == _INTERRUPTED for w in caught):
+        raise KeyboardInterrupt("the network's training was interrupted")
+    for w in caught:
+        warnings.warn_explicit(w.message, w.category, w.filename, w.lineno, source=w.source)
+    return result
 
 
 class _ReluMLP:
@@ -47,7 +68,7 @@ class ReluDNNRegressor(_ReluMLP, MLPRegressor):
         self.y_mean_ = float(y.mean())
         # A constant target would otherwise divide by zero.
         self.y_scale_ = float(y.std()) or 1.0
-        return super().fit(X, (y - self.y_mean_) / self.y_scale_)
+        return _fit_or_interrupt(super().fit, X, (y - self.y_mean_) / self.y_scale_)
 
     def relu_layers(self):
         """[(weights, biases), ...] of every layer, the last one mapping to the prediction."""
@@ -73,7 +94,7 @@ class ReluDNNClassifier(BinaryOnly, _ReluMLP, MLPClassifier):
         if len(classes) == 1:
             raise ValueError("ReluDNNClassifier needs samples of two classes; the target has "
                              "one class, %s" % (classes[0],))
-        return super().fit(X, y)
+        return _fit_or_interrupt(super().fit, X, y)
 
     def relu_layers(self):
         """[(weights, biases), ...] of every layer, the last one mapping to the logit."""
