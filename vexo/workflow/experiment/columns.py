@@ -7,7 +7,8 @@ and any later frame go through the same steps:
   view splits its split labels on "<=". A name that would break either is renamed readably
   ("a x b" becomes "a × b", "<=" becomes "≤", line breaks become blanks), kept unique. So is a
   name that the views take for a term of their own (``RESERVED_NAMES``): "Intercept" becomes
-  "Intercept (column)".
+  "Intercept (column)". Control characters, and marks that reverse the direction of text, are
+  written out as Python writes them ("\\x1b"), so that a name cannot act on a terminal.
 - Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``) become
   days since the first date of the training split; durations become days.
 - Left out: text columns of identifiers (at least ``IDENTIFIER_ROWS`` training values, at least
@@ -23,6 +24,8 @@ and any later frame go through the same steps:
   none) takes the level "other" if the column has one, else "missing" if it has one, else the
   column's most frequent training level.
 """
+
+import unicodedata
 
 import numpy as np
 import pandas as pd
@@ -65,6 +68,19 @@ def safe_name(name):
     if new.endswith(" x"):
         new = new[:-1] + "×"
     return new
+
+
+# Marks that turn the direction of the text that follows them: in a figure, a terminal or a page
+# they would show the rest of a name, and of the line, reversed.
+_DIRECTION_MARKS = frozenset("\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069")
+
+
+def shown_name(name):
+    """The name with the characters that a terminal, a figure or a page acts on rather than
+    shows (an escape sequence in a header cell, a mark that reverses the text) written out as
+    Python writes them: "\\x1b[2J"."""
+    return "".join(repr(c)[1:-1] if unicodedata.category(c) == "Cc" or c in _DIRECTION_MARKS
+                   else c for c in name)
 
 
 def unique_name(name, taken):
@@ -264,6 +280,8 @@ def prepare_features(data, target, train_rows):
         if source == target:
             continue
         name, why = safe_name(source), "' x ' joins the names of a pair, '<=' the parts of a split"
+        if shown_name(name) != name:
+            name, why = shown_name(name), "control characters written out"
         if is_reserved(name):
             name, why = name.strip() + " (column)", "the views name a term of their own %r" % (
                 name.strip(),)
