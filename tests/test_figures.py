@@ -6,6 +6,7 @@ import pytest
 
 from vexo.workflow import look
 from vexo.workflow.figures import capture
+from vexo.workflow.plots import Title
 
 
 def test_shown_and_unshown_figures_are_returned_in_order_and_closed_whatever_the_block_does():
@@ -63,3 +64,17 @@ def test_dollars_in_names_are_drawn_as_written_by_the_plots_and_under_the_look()
         texts = drawn_texts(figure)
         assert {text for text, _ in texts} >= set(DOLLARS)
         assert not [text for text, formula in texts if formula]
+
+
+def test_a_name_of_a_whole_paragraph_is_cut_and_broken_into_a_few_lines():
+    from vexo.workflow.plots import PlotHBar
+
+    words = " ".join(["income"] * 20_000)
+    with capture() as figures:
+        PlotHBar().plot(X=[words, "b" * 100_000], height=[1.0, 2.0],
+                        title=Title("t" * 100_000, axis_label="drop in " + words))
+    figure = figures[0]
+    figure.canvas.draw()
+    drawn = figure.get_tightbbox()  # in inches
+    assert drawn.width < 3 * figure.get_figwidth() and drawn.height < 3 * figure.get_figheight()
+    assert max(len(t.get_text()) for t in figure.findobj(lambda a: hasattr(a, "get_text"))) < 400

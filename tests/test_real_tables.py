@@ -165,17 +165,18 @@ def test_a_text_column_of_many_levels_fits_the_gams_on_every_split():
         api.InterpretAPI(exp, family).model_interpret(show="global_effect_plot", uni_feature="city")
 
 
-def test_columns_named_as_the_views_own_terms_or_holding_control_characters_are_renamed_and_explained(monkeypatch):
+def test_columns_named_as_the_views_own_terms_or_with_control_characters_or_a_paragraph_are_renamed_and_explained(monkeypatch):
     rng = np.random.default_rng(5)
     frame = pd.DataFrame({"Intercept": rng.normal(size=N), "Numeric": rng.choice(list("abc"), N),
                           "None": rng.normal(size=N), "Count": rng.normal(size=N),
-                          "\x1b]0;cost\x07 \u202eeulav": rng.normal(size=N)})
+                          "\x1b]0;cost\x07 \u202eeulav": rng.normal(size=N), "long " * 20_000: rng.normal(size=N)})
     frame["y"] = frame["Intercept"] + (frame["Numeric"] == "b") + frame["None"] * frame["Count"] + rng.normal(0, 0.1, N)
     exp = Experiment(frame, "y")
     for name in ("Intercept", "Numeric", "None"):
         assert "column %r renamed '%s (column)' (the views name a term of their own %r)" % (name, name, name) in exp.notes
     # what a terminal or a figure would act on is written out, as the notes print it
-    assert exp.dataset.feature_names[-1] == "\\x1b]0;cost\\x07 \\u202eeulav"
+    assert exp.dataset.feature_names[-2:] == ["\\x1b]0;cost\\x07 \\u202eeulav", ("long " * 40)[:199] + "…"]
+    assert "column 'long long long long long long long long … (100000 characters)' renamed" in "\n".join(exp.notes)
     assert any(note.endswith("(control characters written out)") for note in exp.notes)
     exp.register("glm", "glm")
     exp.register("gam", "gam", lam=1.0)

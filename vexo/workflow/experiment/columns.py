@@ -8,7 +8,8 @@ and any later frame go through the same steps:
   ("a x b" becomes "a × b", "<=" becomes "≤", line breaks become blanks), kept unique. So is a
   name that the views take for a term of their own (``RESERVED_NAMES``): "Intercept" becomes
   "Intercept (column)". Control characters, and marks that reverse the direction of text, are
-  written out as Python writes them ("\\x1b"), so that a name cannot act on a terminal.
+  written out as Python writes them ("\\x1b"), so that a name cannot act on a terminal. A
+  name longer than ``LONGEST_NAME`` characters is cut there, with "…".
 - Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``) become
   days since the first date of the training split; durations become days.
 - Left out: text columns of identifiers (at least ``IDENTIFIER_ROWS`` training values, at least
@@ -44,6 +45,8 @@ IDENTIFIER_SHARE = 0.9
 DATE_FORMATS = ("%Y-%m-%d", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
                 "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m")
 OTHER, MISSING = "other", "missing"
+# The longest name that a feature keeps.
+LONGEST_NAME = 200
 # Names that the views read as their own terms: the intercept of the local effects and of the
 # coefficients, the coefficients' group of the numeric features, and the interaction view's
 # word for no pair.
@@ -81,6 +84,13 @@ def shown_name(name):
     Python writes them: "\\x1b[2J"."""
     return "".join(repr(c)[1:-1] if unicodedata.category(c) == "Cc" or c in _DIRECTION_MARKS
                    else c for c in name)
+
+
+def _cut(name):
+    """A name as a note quotes it: a long one by its start and its length."""
+    if len(name) <= LONGEST_NAME:
+        return name
+    return "%s… (%d characters)" % (name[:40], len(name))
 
 
 def unique_name(name, taken):
@@ -282,13 +292,17 @@ def prepare_features(data, target, train_rows):
         name, why = safe_name(source), "' x ' joins the names of a pair, '<=' the parts of a split"
         if shown_name(name) != name:
             name, why = shown_name(name), "control characters written out"
+        if len(name) > LONGEST_NAME:
+            # no figure shows more, and a header cell of a whole paragraph would fill the page
+            name, why = name[:LONGEST_NAME - 1] + "…", "a name is cut to %d characters" % (
+                LONGEST_NAME,)
         if is_reserved(name):
             name, why = name.strip() + " (column)", "the views name a term of their own %r" % (
                 name.strip(),)
         if name != source:
             name = unique_name(name, taken)
             taken.add(name)
-            notes.append("column %r renamed %r (%s)" % (source, name, why))
+            notes.append("column %r renamed %r (%s)" % (_cut(source), name, why))
         names[source] = name
 
     columns = {}

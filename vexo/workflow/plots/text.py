@@ -67,18 +67,26 @@ class _TickFormatter(ticker.Formatter):
         return [s.replace("-", "\u2212") for s in _distinct(values)]
 
 
+# The most of one text that a figure draws: a name or a label of a whole paragraph (a header
+# cell of 100 KB) is cut there, with "…", rather than wrapped into a page of lines.
+LONGEST_TEXT = 300
+
+
 def _wrap(text, width):
     """Break a text into lines of about `width` characters at its blanks. Words stay whole; only
-    a name longer than a line breaks, after an underscore or a slash."""
+    a name longer than a line breaks (``_pieces``). A text longer than ``LONGEST_TEXT`` is cut
+    there."""
     width = max(int(width), 8)
+    text = str(text)
+    if len(text) > LONGEST_TEXT:
+        text = text[:LONGEST_TEXT - 1] + "…"
     lines = []
-    for para in str(text).split("\n"):
+    for para in text.split("\n"):
         tokens = []  # (text, glue before it)
         for word in para.split(" "):
             if not word:
                 continue
-            pieces = [word] if len(word) <= width else [p for p in re.split(r"(?<=[_/])", word) if p]
-            tokens.extend((p, " " if k == 0 else "") for k, p in enumerate(pieces))
+            tokens.extend((p, " " if k == 0 else "") for k, p in enumerate(_pieces(word, width)))
         line = ""
         for token, glue in tokens:
             if line and len(line) + len(glue) + len(token) > width:
@@ -88,6 +96,16 @@ def _wrap(text, width):
                 line = line + glue + token if line else token
         lines.append(line)
     return "\n".join(lines)
+
+
+def _pieces(word, width):
+    """The pieces of a word between which a line may break: after an underscore or a slash in a
+    word longer than a line, and anywhere in a piece of more than three lines."""
+    if len(word) <= width:
+        return [word]
+    pieces = [p for p in re.split(r"(?<=[_/])", word) if p]
+    return [p[k:k + width] for p in pieces
+            for k in range(0, len(p), width if len(p) > 3 * width else len(p))]
 
 
 def _chars_across(fig, fontsize, share=1.0):
