@@ -1,6 +1,7 @@
 """The tour command: a gallery of every view of every family that agrees with the view table,
 and one-line errors for mistakes in the command."""
 
+import argparse
 import contextlib
 import html
 import io
@@ -12,6 +13,8 @@ import subprocess
 import sys
 from pathlib import Path
 
+import numpy as np
+import pandas as pd
 import pytest
 from sklearn.linear_model import LinearRegression
 
@@ -329,3 +332,17 @@ def test_the_default_folder_is_a_name_that_the_file_system_takes(name, tmp_path,
     named = [re.fullmatch(r"vexo-tour-(\w+)-20240102-030405(-2)?", out) for out in (first, second)]
     assert named[1][2] and not named[0][2] and named[0][1].startswith(named[1][1]), (first, second)
     assert max(len(os.fsencode(first)), len(os.fsencode(second))) <= 255
+
+
+def test_a_sample_of_rows_keeps_a_rare_class_and_is_the_plain_draw_otherwise():
+    from vexo.workflow.tour.table import sample_table
+
+    rng = np.random.default_rng(0)
+    rare = pd.DataFrame({"a": rng.normal(size=20_000), "y": "no"})
+    rare.loc[rng.choice(len(rare), 7, replace=False), "y"] = "yes"
+    even = pd.DataFrame({"a": range(100), "y": ["p", "q"] * 50})
+    for seed in range(4):
+        args, notes = argparse.Namespace(task="classification", positive_class=None, rows=300, seed=seed), []
+        assert (sample_table(rare, "y", args, notes)["y"] == "yes").sum() == 7 and len(notes) == 1
+        args.rows = 30
+        assert sample_table(even, "y", args, notes).equals(even.sample(n=30, random_state=seed).reset_index(drop=True))

@@ -8,6 +8,7 @@ import os
 import numpy as np
 import pandas as pd
 
+from ..experiment.models import sampling
 from .command import UsageError, one_line
 
 
@@ -16,6 +17,8 @@ SNIFF_BYTES = 64 * 1024
 SNIFF_CHARS = 16 * 1024
 SEPARATORS = {",": "comma", ";": "semicolon", "\t": "tab"}
 ENCODINGS = ("utf-8-sig", "cp1252", "latin-1")
+# Rows of each class that a --rows sample holds at least: twice what the experiment needs.
+SAMPLE_CLASS_ROWS = 10
 
 
 def load_table(args, notes=None):
@@ -46,8 +49,35 @@ def load_table(args, notes=None):
     if args.positive_class is not None:
         args.positive_class = class_label(frame[target], args.positive_class, target)
     if args.rows is not None and args.rows < len(frame):
-        frame = frame.sample(n=args.rows, random_state=args.seed).reset_index(drop=True)
+        frame = sample_table(frame, target, args, notes)
     return name, frame, target
+
+
+def sample_table(frame, target, args, notes=None):
+    """``--rows`` rows of the table drawn with the seed. Those of a classification keep the class
+    that the experiment explains and the rest: where the draw holds fewer than
+    ``SAMPLE_CLASS_ROWS`` rows of either (fewer than all, for a class of fewer), it takes the
+    rows it lacks (with a line in ``notes``); the models are fitted on the sample as it is, so
+    it keeps the classes' shares otherwise."""
+    if args.task == "classification":
+        column = frame[target]
+        explained = args.positive_class
+        if explained is None:
+            # of two classes either one parts them; of more the experiment explains the most
+            # frequent, as it does here
+            explained = column.value_counts().idxmax()
+        labels = (column == explained).to_numpy()
+        rows, shifted = sampling.draw(len(frame), args.rows, np.random.RandomState(args.seed),
+                                      labels, SAMPLE_CLASS_ROWS)
+        if shifted:
+            if notes is not None:
+                notes.append("the sample of %d rows holds %d rows of %r and %d of the other "
+                             "classes: rows of the rarer were added, as the plain draw held fewer "
+                             "than %d" % (args.rows, labels[rows].sum(), explained,
+                                          (~labels[rows]).sum(), SAMPLE_CLASS_ROWS))
+            return frame.iloc[rows].reset_index(drop=True)
+    # the draw that the sample of a seed has always been
+    return frame.sample(n=args.rows, random_state=args.seed).reset_index(drop=True)
 
 
 def read_csv(path):

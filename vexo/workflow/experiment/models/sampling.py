@@ -17,11 +17,11 @@ import numpy as np
 CLASS_ROWS = 50
 
 
-def draw(count, limit, generator, labels=None):
+def draw(count, limit, generator, labels=None, least=CLASS_ROWS):
     """(positions among ``count`` rows in ascending order, whether the classes' shares were
     changed): all of them up to ``limit``, else ``limit`` of them drawn with ``generator`` (a
-    ``numpy.random.RandomState``), with the rows of a class of two that the draw left short
-    added in place of drawn rows of the other (``labels``: each row's class)."""
+    ``numpy.random.RandomState``), with the rows of a class of two that the draw left short of
+    ``least`` added in place of drawn rows of the other (``labels``: each row's class)."""
     if count <= limit:
         return np.arange(count), False
     chosen = generator.choice(count, limit, replace=False)
@@ -31,7 +31,7 @@ def draw(count, limit, generator, labels=None):
     classes, totals = np.unique(labels, return_counts=True)
     taken = np.zeros(count, dtype=bool)
     taken[chosen] = True
-    for label, need in zip(classes, np.minimum(totals, min(CLASS_ROWS, limit // 2))):
+    for label, need in zip(classes, np.minimum(totals, min(least, limit // 2))):
         lacking = need - np.count_nonzero(labels[chosen] == label)
         if lacking > 0:
             added = generator.choice(np.flatnonzero((labels == label) & ~taken), lacking,
