@@ -2,11 +2,9 @@
 prints its refusal, and raises nothing. A row joins once ``InterpretAPI`` has the method it reaches."""
 
 import pickle
-import warnings
 
 import matplotlib.pyplot as plt
 import pytest
-from sklearn.exceptions import ConvergenceWarning
 
 from conftest import REFUSALS
 from vexo.workflow.interpret_api import InterpretAPI
@@ -110,30 +108,12 @@ def test_views_of_real_models_speak_in_original_units_and_labels(experiment, vie
                                         else data.data[f].min() <= float(cut) <= data.data[f].max() for f, cut in splits)
 
 
-@pytest.fixture(scope="module")
-def explained():
-    """A small classification with a model of every family, each explained."""
-    from conftest import make_frame
-    from vexo.workflow.experiment import Experiment
-
-    exp = Experiment(make_frame("classification", n=120), "y", task="classification")
-    for model, family, settings in [
-            ("glm", "glm", {}), ("tree", "tree", {}), ("relu", "reludnn", {"hidden_layer_sizes": (4,), "max_iter": 300}),
-            ("ebm", "ebm", {"outer_bags": 1, "max_rounds": 50, "interactions": [(1, 2)]}), ("gam", "gam", {"lam": 1.0}),
-            ("gami", "gami", {"lam": 1.0, "interactions": [(1, 2)]})]:
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore", ConvergenceWarning)
-            exp.register(model, family, **settings)
-        exp.interpret_single(model)
-        exp.interpret_fi(model)
-    return exp
-
-
 @pytest.mark.parametrize("model", MODELS)
-def test_an_explained_experiment_is_saved_and_drawn_again(explained, model, capsys):
-    saved = pickle.loads(pickle.dumps(explained))
+def test_an_explained_experiment_is_saved_and_drawn_again(experiment, model, capsys):
+    experiment.interpret_single(model)
+    saved = pickle.loads(pickle.dumps(experiment))
     drawn = []
-    for exp in (explained, saved):
+    for exp in (experiment, saved):
         view = InterpretAPI(exp, model)
         local = view.model_interpret(show="local_fi", sample_id=5, original_scale=True, return_data=True)["value"]
         plt.close("all")
