@@ -13,14 +13,17 @@ namespace vexo {
 
 namespace {
 
-// How deeply the module's calls are nested on this thread, the stack address of the outermost, and
-// the lowest address that a call may start at (0 until the thread's stack is measured).
+// How deeply the module's calls are nested on this thread and the stack address of the outermost;
+// the thread's stack from its lowest address to its end, and the lowest address in it that a call
+// may start at (all 0 until the stack is measured).
 struct Nesting {
     long depth;
     std::uintptr_t base;
+    std::uintptr_t low;
     std::uintptr_t floor;
+    std::uintptr_t end;
 };
-thread_local Nesting t_nesting = {0, 0, 0};
+thread_local Nesting t_nesting = {0, 0, 0, 0, 0};
 
 // The C stack that the nested calls of the module may take on one thread, from its outermost call
 // on. A level takes a few kilobytes (more in instrumented builds); no view nests more than a few.
@@ -58,18 +61,24 @@ bool thread_stack(std::uintptr_t& low, std::uintptr_t& size) {
 #endif
 }
 
-// The floor of this thread's calls: its stack's lowest address and the reserve above it. Measured
-// once per thread, as a thread's stack does not move. Where the stack cannot be measured, the
-// floor is the lowest address (only the bound from the outermost call applies).
-std::uintptr_t stack_floor() {
-    if (t_nesting.floor == 0) {
+// Whether a call at the address ``here`` would start in the reserve of this thread's stack. The
+// stack is measured once per thread, as it does not move. A call on a stack of its own (a fiber
+// that a library switched to) is not judged, nor one on a thread whose stack cannot be measured:
+// only the bound from the outermost call applies to them.
+bool in_reserve(std::uintptr_t here) {
+    if (t_nesting.end == 0) {
         std::uintptr_t low = 0;
         std::uintptr_t size = 0;
-        t_nesting.floor = thread_stack(low, size)
-                              ? low + std::clamp(size / 4, kMinReserve, kMaxReserve)
-                              : 1;
+        if (thread_stack(low, size)) {
+            t_nesting.low = low;
+            t_nesting.end = low + size;
+            // a stack smaller than the reserve is all reserve: no view call fits on it
+            t_nesting.floor = std::min(low + std::clamp(size / 4, kMinReserve, kMaxReserve), t_nesting.end);
+        } else {
+            t_nesting.end = 1;  // measured: nothing known
+        }
     }
-    return t_nesting.floor;
+    return t_nesting.low <= here && here < t_nesting.floor;
 }
 
 }  // namespace
@@ -84,7 +93,7 @@ bool enter_nesting() {
     if (t_nesting.depth == 0) {
         t_nesting.base = here;
     }
-    if (here < stack_floor() || (t_nesting.base > here && t_nesting.base - here > kNestingStack)) {
+    if (in_reserve(here) || (t_nesting.base > here && t_nesting.base - here > kNestingStack)) {
         PyErr_SetString(PyExc_RecursionError,
                         "maximum recursion depth exceeded while calling a vexo.workflow.interpret_api function");
         return false;
