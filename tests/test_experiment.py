@@ -51,7 +51,7 @@ Y = X[:, 0] > 0.5
     (lambda: experiment_of(target(np.r_[np.inf, np.arange(19.0)])), r"^target column 'y' holds infinite values in 1 row$"),
     (lambda: experiment_of(target(np.r_[-1e300, np.arange(19.0)])),
      r"^the regression target 'y' spans -1e\+300 to 18: the sum of its squares passes the largest double"),
-    (lambda: experiment_of(target(np.arange(20.0)).assign(x=[10 ** 400] + list(range(19)))),
+    (lambda: experiment_of(target(np.arange(20.0)).assign(x=pd.Series([10 ** 400] + list(range(19)), dtype=object))),
      r"^column 'x' holds a number beyond the largest double \(1.798e\+308\)$"),
     (classes({"a": 20}), r"at least two classes; column 'y' takes the single value 'a'$"),
     (classes({"a": 20, "b": 4}),
