@@ -86,7 +86,7 @@ def shown_name(name):
                    else c for c in name)
 
 
-def _cut(name):
+def _quoted(name):
     """A name as a note quotes it: a long one by its start and its length."""
     if len(name) <= LONGEST_NAME:
         return name
@@ -290,8 +290,9 @@ def prepare_features(data, target, train_rows):
         if source == target:
             continue
         name, why = safe_name(source), "' x ' joins the names of a pair, '<=' the parts of a split"
-        if shown_name(name) != name:
-            name, why = shown_name(name), "control characters written out"
+        shown = shown_name(name)
+        if shown != name:
+            name, why = shown, "control characters written out"
         if len(name) > LONGEST_NAME:
             # no figure shows more, and a header cell of a whole paragraph would fill the page
             name, why = name[:LONGEST_NAME - 1] + "…", "a name is cut to %d characters" % (
@@ -302,7 +303,7 @@ def prepare_features(data, target, train_rows):
         if name != source:
             name = unique_name(name, taken)
             taken.add(name)
-            notes.append("column %r renamed %r (%s)" % (_cut(source), name, why))
+            notes.append("column %r renamed %r (%s)" % (_quoted(source), name, why))
         names[source] = name
 
     columns = {}

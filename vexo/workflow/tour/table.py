@@ -8,6 +8,7 @@ import os
 import numpy as np
 import pandas as pd
 
+from ..experiment.dataset import MIN_CLASS_ROWS
 from ..experiment.models import sampling
 from .command import UsageError, one_line
 
@@ -18,7 +19,7 @@ SNIFF_CHARS = 16 * 1024
 SEPARATORS = {",": "comma", ";": "semicolon", "\t": "tab"}
 ENCODINGS = ("utf-8-sig", "cp1252", "latin-1")
 # Rows of each class that a --rows sample holds at least: twice what the experiment needs.
-SAMPLE_CLASS_ROWS = 10
+SAMPLE_CLASS_ROWS = 2 * MIN_CLASS_ROWS
 
 
 def load_table(args, notes=None):
