@@ -38,8 +38,12 @@ def table_outcome(view, family, experiment):
                 if show == view.show and keys == {k for k in arguments if k in DISTINCT})[model]
 
 
+NOT_OFFERED = "not offered"
+
+
 def figures(page):
-    """Per figure id: its caption, images, alt texts, refusal and error texts and tables."""
+    """Per view id: its caption, images, alt texts, refusal and error texts and tables; a view
+    in a family's line of those it does not offer is refused as NOT_OFFERED."""
     found = {}
     for name, body in re.findall(r'<figure id="([^"]+)"[^>]*>(.*?)</figure>', page, re.S):
         def all_of(pattern):
@@ -48,7 +52,18 @@ def figures(page):
                            alt=all_of('alt="([^"]*)"'), tables=body.count("<table"),
                            refused="".join(all_of('<p class="refused">(.*?)</p>')),
                            error="".join(all_of('<p class="error">(.*?)</p>')))
+    refusals = [(name, title, NOT_OFFERED) for line in re.findall(
+        r'<p class="not-offered">Not offered for this family: (.*?)\.</p>', page, re.S)
+        for name, title in re.findall(r'<span id="([^"]+)">(.*?)</span>', line)]
+    refusals += re.findall(r'<p class="refused"><span id="([^"]+)">(.*?)</span>: (.*?)</p>', page)
+    for name, title, message in refusals:
+        found[name] = dict(caption=html.unescape(title), img=[], alt=[], tables=0, error="",
+                           refused=html.unescape(message))
     return found
+
+
+def sections_of(page):
+    return dict(re.findall(r'<section id="([^"]+)">(.*?)</section>', page, re.S))
 
 
 def run(argv, capsys):
@@ -85,14 +100,14 @@ def test_the_gallery_agrees_with_the_view_table_and_links_its_images(gallery):
             assert figure["caption"], where
             if expected is TypeError and view.show == "glm_coef":
                 # a model without coefficients: the module's TypeError is that model's refusal
-                assert figure["refused"] == tour.NO_COEFFICIENTS and not figure["error"], where
+                assert figure["refused"] == NOT_OFFERED and not figure["error"], where
             elif expected not in (DRAW, SHOW, REFUSE):
                 assert figure["error"].startswith(expected.__name__ + ": ") and not figure["img"]
             else:
                 assert not figure["error"], (where, figure)
                 assert figure["img"] == (["%s-%s.png" % where] if expected == DRAW else []), where
                 assert (figure["tables"] == 1) == (expected == SHOW), where
-                assert (figure["refused"] in REFUSALS) == (expected == REFUSE), where
+                assert (figure["refused"] in REFUSALS | {NOT_OFFERED}) == (expected == REFUSE), where
             if view.slug == "interaction" and figure["img"]:
                 # the view is given the display names it knows the pair by; the page the full ones
                 choices = tour.choose(experiment, family)
@@ -102,6 +117,79 @@ def test_the_gallery_agrees_with_the_view_table_and_links_its_images(gallery):
     assert abbreviated
     images = {src for figure in parsed.values() for src in figure["img"]}
     assert images and set(re.findall('<a href="([^"#]+)"', page)) == images == set(os.listdir(out)) - {"index.html", ".vexo-tour"}
+
+
+def score_cells(row):
+    return [html.unescape(re.sub("<[^>]+>", "", cell)) for cell in re.findall(r"<td[^>]*>(.*?)</td>", row)]
+
+
+def test_the_page_and_the_command_give_every_familys_test_scores_beside_the_baseline(gallery):
+    status, printed, out, page, experiment = gallery
+    families, sections = tour.model_families(), sections_of(page)
+    rows = re.findall(r"<tr>(.*?)</tr>", sections["scores"], re.S)
+    head = [re.sub("<[^>]+>", "", cell) for cell in re.findall(r"<th>(.*?)</th>", rows[0])]
+    assert head == ["Family", "Model", "ROC AUC", "accuracy"]
+    baseline = re.search(r'<tr class="baseline">(.*?)</tr>', sections["scores"]).group(1)
+    assert len(rows) == 1 + len(families)
+    for family, row in zip(families, rows[1:]):
+        scores = experiment.scores(family)
+        assert score_cells(row) == [family, tour.estimator_name(experiment, family)] + [
+            "%.3f" % s.model for s in scores.metrics]
+        assert score_cells(baseline) == ["baseline", "the training majority benign"] + [
+            "%.3f" % s.baseline for s in scores.metrics]
+        # one line in the family's section, one on standard output
+        [line] = re.findall(r'<p class="score">(.*?)</p>', sections[family], re.S)
+        assert re.sub("<[^>]+>", "", html.unescape(line)).startswith(
+            "Test split (%d rows, malignant against benign): %s. Baseline (the training majority "
+            "benign): ROC AUC 0.500, accuracy %.3f." % (scores.rows, scores.model_text(), scores["accuracy"].baseline))
+    said = [line for line in printed.splitlines() if line.startswith("Test score of ")]
+    assert [line.split(",")[0] for line in said] == ["Test score of " + family for family in families]
+    assert "(baseline, the training majority benign: ROC AUC 0.500, accuracy " in said[0]
+
+
+def test_views_that_a_family_does_not_offer_are_one_line_and_every_section_leads_back(gallery):
+    status, printed, out, page, experiment = gallery
+    families, sections, parsed = tour.model_families(), sections_of(page), figures(page)
+    assert list(sections) == ["scores"] + families and "Not supported" not in page
+    nav = re.search("<nav>(.*?)</nav>", page, re.S).group(1)
+    assert re.findall('href="#([^"]+)"', nav) == ["top", "scores"] + families
+    ids = set(re.findall(r' id="([^"]+)"', page))
+    assert set(re.findall(r'href="#([^"]+)"', page)) <= ids and "position: sticky" in page
+    for name, section in sections.items():
+        assert section.count('<a class="up" href="#top">') == 1, name
+        if name == "scores":
+            continue
+        [line] = re.findall(r'<p class="not-offered">(.*?)</p>', section, re.S)
+        absent = re.findall(r'<span id="%s-([^"]+)">' % name, line)
+        assert absent and all(parsed["%s-%s" % (name, slug)]["refused"] == NOT_OFFERED for slug in absent)
+        assert "<figure" not in line and len(re.findall("<figure", section)) + section.count('<span id="') == len(tour.VIEWS)
+    # nothing from elsewhere: no script, no address off the gallery
+    assert "<script" not in page.lower() and not re.search(r'(src|href)="(?!#)[^"]*[:/]', page)
+
+
+def test_user_texts_in_the_scores_and_the_refusals_are_escaped_and_written_out(tmp_path):
+    from vexo.workflow.experiment.scores import Score, Scores
+
+    hostile = "<i>a</i> & \x1b[2J\"b\""
+    written = "&lt;i&gt;a&lt;/i&gt; &amp; \\x1b[2J&quot;b&quot;"
+    scores = Scores("glm", 7, hostile + " against not " + hostile, "the training majority " + hostile,
+                    [Score("roc_auc", "ROC AUC", 0.4, 0.5), Score("accuracy", "accuracy", 0.7, 0.6)])
+    views = {view.slug: view for view in tour.VIEWS}
+    entries = [tour.Entry(views["tree"], "Decision tree of " + hostile, [], None, "Not supported", None),
+               tour.Entry(views["interaction"], "Interaction of " + hostile, [], None, "No interaction " + hostile, None)]
+    sections = [tour.Section("glm", hostile, entries, None, None, scores),
+                tour.Section("tree", "", [], "fitting", "ValueError: " + hostile)]
+    page = Path(tour.write_gallery(str(tmp_path), "t", "s", sections)).read_text(encoding="utf-8")
+    assert "<i>" not in page and not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f]", page)
+    for shown in ["Test split (7 rows, %s against not %s)" % (written, written),
+                  "Baseline (the training majority %s)" % written, "<td>the training majority %s</td>" % written,
+                  "Each classifies %s against not %s." % (written, written), "<td>%s</td>" % written,
+                  '<span id="glm-tree">Decision tree of %s</span>.' % written,
+                  '<span id="glm-interaction">Interaction of %s</span>: No interaction %s' % (written, written),
+                  '<td colspan="2" class="weak">failed while fitting</td>', "ValueError: " + written,
+                  # a model no better than the baseline is told so, in the table and in its section
+                  '<td class="weak">0.400</td>', "No better than the baseline"]:
+        assert shown in page, shown
 
 
 def test_mistakes_in_the_command_and_bad_tables_end_with_one_line(tmp_path, monkeypatch, capsys):
@@ -279,7 +367,8 @@ def test_ctrl_c_at_any_step_leaves_the_earlier_gallery_or_the_complete_new_one(
     assert status == 130 and err.splitlines()[-1] == "vexo-tour: interrupted" + left, err
     after, replaced = files_in(table), left.endswith("complete")
     assert (after == before) != replaced and not any(".vexo-tour-unfinished" in str(path) for path in after)
-    assert after[Path("g/index.html")].count(b"<section") == (1 if replaced else 2)
+    # the scores, then one section per family
+    assert after[Path("g/index.html")].count(b"<section") == 1 + (1 if replaced else 2)
 
 
 def test_ctrl_c_ends_the_command_at_once_and_leaves_no_gallery(tmp_path):
@@ -316,7 +405,9 @@ def test_names_with_escapes_reach_the_terminal_and_the_page_written_out(tmp_path
         [gallery] = [path for path in tmp_path.iterdir() if path.is_dir()]
         page = (gallery / "index.html").read_text(encoding="utf-8")
         assert r"<h1>vexo tour of the c\xe9\x1b]0;title\x07.csv data</h1>" in page and "glm-importance.png" in page
-        assert r"\x1b]0;pwned\x07b</figcaption>" in page and not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f]", page)
+        assert r"\x1b]0;pwned\x07b</span>" in page and not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f]", page)
+        # the classes name the scores, on the page and in the command's line
+        assert page.count("y\\x81\xe9 against \\x1b[2Jx") == 2 and r"Test score of glm, y\x81\xe9 against \x1b[2Jx: ROC AUC" in printed
         assert done.stdout.decode().endswith("Gallery: %s\n" % (gallery / "index.html"))
 
 

@@ -26,6 +26,7 @@ from . import explain
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
 from .pipeline import ModelPipeline, check_estimator_task
+from .scores import model_scores
 
 # How a score reads on an axis.
 _SCORE_WORDS = {"r2": "R²", "roc_auc": "ROC AUC", "accuracy": "accuracy"}
@@ -367,6 +368,23 @@ class Experiment:
         their subtrees are left out)."""
         _, _, x_row = self._sample(model, sample_index)
         return self._family(model).local_tree(self, model, x_row)
+
+    # Scores ----------------------------------------------------------------------------
+
+    def scores(self, model):
+        """How well the model predicts the test split, beside a baseline that ignores the
+        features: a ``scores.Scores`` record (computed once per fit).
+
+        A regression: R² and RMSE, beside predicting the training mean for every row. A
+        classification, the positive class against the rest: ROC AUC of the model's
+        probability of the positive class and the accuracy of its predicted class, beside
+        always predicting the training split's majority class (AUC 0.5).
+
+            exp.scores("glm")["r2"].model        # the model's R² on the test split
+            exp.scores("glm").as_dict()          # {"r2": {"model": ..., "baseline": ...}, ...}
+        """
+        self._pipeline(model)
+        return self.derived(model, "scores", lambda: model_scores(self, model))
 
 
 def _number(value):

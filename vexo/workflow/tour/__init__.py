@@ -11,8 +11,10 @@ Also ``python -m vexo.workflow.tour``. A CSV file may be separated by commas, se
 tabs, in UTF-8, cp1252 or latin-1. Mistakes in the command (a missing file, an unknown column,
 a target that does not suit the task) end it with one line on standard error and exit status
 2. What the experiment did to the table (rows dropped, columns left out or renamed) is printed
-before fitting and shown in the gallery. A family that fails to fit, and a view that refuses a
-model or raises, are shown in the gallery with their message; the other families go on.
+before fitting and shown in the gallery, which opens with each family's scores on the test split
+beside a baseline's that ignores the features. A family that fails to fit, and a view that
+refuses a model or raises, are shown in the gallery with their message; the other families go
+on.
 
 The gallery is drawn in a folder of its own and moved into the ``--out`` folder only when it is
 complete. An existing folder is used only when it is empty or an earlier gallery of the tour
@@ -76,6 +78,9 @@ def tour_family(experiment, family, out, progress):
     try:
         with progress.step(step):
             experiment.register(family, family)
+        step = "scoring"
+        with progress.step(step):
+            scores = experiment.scores(family)
         step = "explaining"
         with progress.step(step):
             api = InterpretAPI(experiment, family)
@@ -89,7 +94,7 @@ def tour_family(experiment, family, out, progress):
         with progress.step(view.slug):
             entries.append(as_refusal(experiment, family,
                                       run_view(api, family, view, choices, out)))
-    return Section(family, estimator_name(experiment, family), entries, None, None)
+    return Section(family, estimator_name(experiment, family), entries, None, None, scores)
 
 
 def tour(experiment, out, progress=True):
@@ -168,6 +173,11 @@ def show(experiment, folder, notes, table, name, start):
             % (PROG, folder.out, error.strerror or error), sys.stderr)
         return 1
     say(summary)
+    for section in fitted:
+        scores = section.scores
+        say("Test score of %s%s: %s (baseline, %s: %s)" % (
+            section.model, ", " + scores.explained if scores.explained else "",
+            scores.model_text(), scores.baseline, scores.baseline_text()))
     if len(fitted) < len(sections):
         say("%d of the %d families failed to fit or explain; their errors are in the gallery."
             % (len(sections) - len(fitted), len(sections)))

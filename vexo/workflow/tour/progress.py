@@ -12,11 +12,11 @@ from .views import VIEWS
 
 class Progress:
     """Where the tour's time goes. On a terminal a bar that names the step it is in (fitting,
-    explaining, importance, each view) and stays at 100% when the tour is done; elsewhere (a
-    log, a pipe) one line per family, with how far the tour is, as a bar's redraws would fill a
-    log with hundreds of lines."""
+    scoring, explaining, importance, each view) and stays at 100% when the tour is done;
+    elsewhere (a log, a pipe) one line per family, with how far the tour is, as a bar's redraws
+    would fill a log with hundreds of lines."""
 
-    STEPS = ("fitting", "explaining", "importance")
+    STEPS = ("fitting", "scoring", "explaining", "importance")
 
     def __init__(self, families, mode=True, stream=None):
         from tqdm import tqdm
@@ -61,9 +61,9 @@ class Progress:
             return
         else:
             errors = sum(1 for entry in section.entries if entry.error)
-            line = "%s fitted in %.1f s, explained in %.1f s, importance in %.1f s, " \
-                   "%d views in %.1f s%s" % (
-                       section.model, seconds.get("fitting", 0),
+            line = "%s fitted in %.1f s, scored in %.1f s, explained in %.1f s, " \
+                   "importance in %.1f s, %d views in %.1f s%s" % (
+                       section.model, seconds.get("fitting", 0), seconds.get("scoring", 0),
                        seconds.get("explaining", 0), seconds.get("importance", 0),
                        len(section.entries), seconds.get("views", 0),
                        " (%d raised)" % errors if errors else "")

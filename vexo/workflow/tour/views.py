@@ -49,9 +49,11 @@ VIEWS = (
 Choices = namedtuple("Choices", "feature pair pair_names sample")
 # What one view call gave: figures saved as files, a table, printed lines, or an error.
 Entry = namedtuple("Entry", "view title files table printed error")
-# One family in the gallery: its entries, or, when it could not be fitted or explained, the
-# step that failed and the error ("ValueError: ...").
-Section = namedtuple("Section", "model estimator entries failed_step error")
+# One family in the gallery: its entries and its scores on the test split (``Scores``), or,
+# when it could not be fitted or explained, the step that failed and the error
+# ("ValueError: ...").
+Section = namedtuple("Section", "model estimator entries failed_step error scores",
+                     defaults=(None,))
 
 
 def choose(experiment, model):
