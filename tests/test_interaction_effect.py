@@ -137,6 +137,11 @@ def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
     assert d.get_ylim() == pytest.approx((-1.1 * abs(w[:, 2]).max(), 1.1 * abs(w[:, 2]).max()))  # by row
     assert ticks == [{"ax": d, "feature": "age full", "scaler": len, "axis": 0},
                      {"ax": e, "feature": "colour full", "scaler": len, "axis": 0}]
+    # every mark explained once, under the panels, with what a weight is of
+    [legend] = fig.legends
+    assert sorted(t.get_text().split(" ")[0] for t in legend.get_texts()) == ["a", "trend", "zero"]
+    assert legend.get_title().get_text().startswith("w(f): the weight of feature f in a local linear model: its effect")
+    assert all(legend.get_window_extent().y1 < ax.get_window_extent().y0 for ax in (d, e))
 
 
 def test_pair_plot_puts_the_intercept_first_and_removes_it_from_the_callers_list(shows, ticks):
@@ -147,3 +152,5 @@ def test_pair_plot_puts_the_intercept_first_and_removes_it_from_the_callers_list
         "+1", "body_mass_", "b0", "w(body_mass_)")
     assert len(scatter_offsets(intercepts)) == len(scatter_offsets(diagonal)) == 4  # the first nllms_top models
     assert not corner.collections and not weights.collections and len(corner.lines) > 3  # box plots
+    # the corner draws no dots and no trend; the legend takes them from the panels that do
+    assert len(plt.gcf().legends[0].get_texts()) == 3

@@ -106,7 +106,8 @@ def test_profile_draws_one_centred_line_per_model_over_a_shared_axis(plot_calls,
     upper, lower, lines = profile(llms, figsize=(5, 4))  # model, which stands for one sample
     assert plot_calls == [("PlotEffect", "__init__", (), {"feature": "age"})] and ticks == []
     assert len(shows) == 2 and tuple(plt.gcf().get_size_inches()) == (5, 4)
-    assert len(lines) == 4 and len(lower.get_lines()) == 4
+    assert len(lines) == 4 and not lower.get_lines()  # the samples' distribution, not one density per model
+    assert upper.get_ylabel() == "effect\n(each model's part, centred)" and upper.get_legend() is not None
     for line, k in zip(lines, [0, 1, 3, 4]):
         assert line.get_xdata().tolist() == sorted(llms.x[llms.sample_idx_by_llms[k], 0])
         assert np.allclose(np.diff(line.get_ydata()) / np.diff(line.get_xdata()), llms.all_weights[k, 0])
@@ -119,6 +120,31 @@ def test_profile_draws_one_centred_line_per_model_over_a_shared_axis(plot_calls,
     upper, lower, lines = profile(llms, feature_id=np.int64(2), scaler=len)
     assert len(lines) == 30 and upper.get_title().endswith("bmi: 0.12%")
     assert ticks == [{"ax": lower, "feature": "bmi full", "scaler": len, "axis": 0}]
+
+
+@pytest.mark.parametrize("column, bars", [
+    (lambda rng, n: rng.normal(40, 9, n), 20),                       # numbers: 20 bins over their range
+    (lambda rng, n: rng.integers(0, 5, n).astype(float), 5),          # codes: one bar centred on each
+    (lambda rng, n: rng.integers(0, 2, n).astype(float), 2),          # a 0/1 flag
+])
+def test_density_strip_is_a_histogram_within_the_datas_range(plot_calls, shows, column, bars):
+    llms = llm_explainer(nllms=2, counts=[300, 100])
+    values = column(np.random.default_rng(1), 400)
+    llms.x[:, 0] = values
+    _, lower, _ = profile(llms)
+    drawn = sorted(lower.patches, key=lambda p: p.get_x())
+    lefts = np.array([p.get_x() for p in drawn])
+    rights = lefts + np.array([p.get_width() for p in drawn])
+    assert len(drawn) == bars and sum(p.get_height() for p in drawn) == pytest.approx(1.0)
+    if bars == 20:  # the bins end at the data's ends, and so does the axis, up to its margins
+        assert (lefts[0], rights[-1]) == pytest.approx((values.min(), values.max()))
+    else:  # each value's bar centred on it
+        assert np.allclose((lefts + rights) / 2, np.unique(values))
+    # the axis holds the bars and their margins, no tail beyond
+    lo, hi = lower.get_xlim()
+    reach = 0.1 * (rights[-1] - lefts[0])
+    assert lefts[0] - reach < lo <= lefts[0] and rights[-1] <= hi < rights[-1] + reach
+    assert lower.get_ylabel() == "share of samples" and lower.get_xlabel().startswith("age full")
 
 
 @pytest.mark.parametrize("feature_id, figsize, message", [

@@ -146,6 +146,24 @@ def test_a_narrow_axis_gets_round_ticks_and_category_codes_one_tick_per_level():
         [(0, "blue"), (1, "green"), (2, "red")]
 
 
+FIRMS = np.array(["General Electric", "General Motors", "Atlantic Refining", "IBM", "US Steel", "Union Oil",
+                  "Westinghouse", "Goodyear", "Diamond Match", "American Steel Foundries of Chicago and Pittsburgh"])
+
+
+@pytest.mark.parametrize("lim, size, upright", [((0, 9), (3, 3), True), ((9, 0), (20, 3), False)])
+def test_levels_on_an_axis_keep_apart_read_apart_and_sit_whole_inside_it(lim, size, upright):
+    ax = plt.figure(figsize=size).add_subplot()
+    ax.set_xlim(*lim)
+    scale_plot_ticks(ax, "firm", lambda f, v: (FIRMS[np.clip(np.round(v), 0, 9).astype(int)], "categorical"))
+    shown = labels(ax.get_xticklabels())
+    assert list(ax.get_xticks()) == list(range(10)) and len(set(shown)) == 10
+    assert all(len(t) <= 16 and (t == name or t.endswith("\u2026")) for t, name in zip(shown, FIRMS))
+    assert shown[:2] == ["General Electric", "General Motors"] and shown[-1] == "American Steel\u2026"
+    # the end levels whole inside the axis, which keeps its direction
+    assert sorted(ax.get_xlim()) == [-0.5, 9.5] and (ax.get_xlim()[0] > ax.get_xlim()[1]) == (lim[0] > lim[1])
+    assert all(t.get_rotation() == (90 if upright else 0) for t in ax.get_xticklabels())
+
+
 # What the figures read like ----------------------------------------------------------------
 
 def test_axes_say_what_they_measure_and_importance_has_four_digits(shows):

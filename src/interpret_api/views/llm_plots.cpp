@@ -6,8 +6,52 @@
 
 namespace vexo {
 
+namespace {
+
+// The density strip's colour in the effect plots of the additive families.
+constexpr char kDensity[] = "#a9bbd8";
+
+// What the models' weights are weights of, as the experiment's weights say (an EffectValues'
+// axis_label: "effect on the prediction of price"), else "effect".
+// getattr(all_weights, "axis_label", None) or "effect"
+py::object measured(py::handle all_weights) {
+    py::object label = py::getattr(all_weights, "axis_label"_n, py::none());
+    return truthy(label) ? label : py::str("effect");
+}
+
+// The samples' distribution along the feature, as the additive families draw theirs: the share of
+// the samples at each value where they take at most 20 (a category's codes, a 0/1 flag), else in
+// each of 20 equal bins over their range.
+// def density_strip(ax, values):
+//     levels, counts = np.unique(values, return_counts=True)
+//     if len(levels) <= 20:
+//         ax.bar(levels, counts / len(values), width=0.8 * np.min(np.diff(levels), initial=1.0),
+//                color=DENSITY, edgecolor="white", linewidth=0.5)
+//     else:
+//         heights, edges = np.histogram(values, bins=20)
+//         ax.bar(edges[:-1], heights / len(values), width=np.diff(edges), align="edge",
+//                color=DENSITY, edgecolor="white", linewidth=0.5)
+//     ax.set_ylabel("share of samples")
+void density_strip(py::handle ax, py::handle values) {
+    auto [levels, counts] = unpack_two(call({method(np(), "unique"), values, kw("return_counts", py::bool_(true))}));
+    py::int_ n = length(values);
+    if (py::len(levels) <= 20) {
+        py::object gaps = call({method(np(), "diff"), levels});
+        py::object width = py::float_(0.8) * call({method(np(), "min"), gaps, kw("initial", py::float_(1.0))});
+        call({method(ax, "bar"), levels, counts / n, kw("width", width), kw("color", kDensity),
+              kw("edgecolor", "white"), kw("linewidth", py::float_(0.5))});
+    } else {
+        auto [heights, edges] = unpack_two(call({method(np(), "histogram"), values, kw("bins", py::int_(20))}));
+        call({method(ax, "bar"), head(edges, py::int_(-1)), heights / n, kw("width", call({method(np(), "diff"), edges})),
+              kw("align", "edge"), kw("color", kDensity), kw("edgecolor", "white"), kw("linewidth", py::float_(0.5))});
+    }
+    call({method(ax, "set_ylabel"), "share of samples"});
+}
+
+}  // namespace
+
 // The profile of the local linear models along one feature: one centred line per model over the
-// range of its samples, above the density of those samples.
+// range of its samples, above the distribution of all the samples.
 void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms_top, py::handle sample_idx_by_llms,
                   py::handle x, py::handle all_weights, py::handle feature_names, py::handle feature_names_full,
                   py::handle feature_importance, py::handle figsize, py::handle scaler) {
@@ -33,6 +77,8 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
     py::object upper = call({method(plt(), "Subplot"), fig, grid[py::int_(0)]});
     //     lower = plt.Subplot(fig, grid[1])
     py::object lower = call({method(plt(), "Subplot"), fig, grid[py::int_(1)]});
+    //     label = "a local linear model on its samples (dots)"
+    py::object label = py::str("a local linear model on its samples (dots)");
     //     for i in range(nllms):
     for (py::handle i : call({global("range"), nllms})) {
         //     sample_idx = sample_idx_by_llms[i]
@@ -50,15 +96,19 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
             continue;
         }
         //     try:
-        //         upper.plot(xx[idx], yy[idx], '-o')
-        //         sns.kdeplot(xx, warn_singular=False, ax=lower)
+        //         upper.plot(xx[idx], yy[idx], '-o', label=label)
+        //         label = "_nolegend_"      # one entry stands for every model
         //     except Exception:
         //         pass
         try_except_pass([&] {
-            call({method(upper, "plot"), xx[idx], yy[idx], "-o"});
-            call({method(sns(), "kdeplot"), xx, kw("warn_singular", py::bool_(false)), kw("ax", lower)});
+            call({method(upper, "plot"), xx[idx], yy[idx], "-o", kw("label", label)});
+            label = py::str("_nolegend_");
         });
     }
+    //     values = x[:, feature_id - 1]
+    py::object values = at(x, colon(), col);
+    //     density_strip(lower, values)
+    density_strip(lower, values);
     //     upper.axhline(0, linestyle='--', color='black')
     call({method(upper, "axhline"), py::int_(0), kw("linestyle", "--"), kw("color", "black")});
     //     upper.set_title("LLM Feature Importance of " + feature_names[feature_id - 1] + ": "
@@ -69,12 +119,39 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
     title = title + py::str(call({global("round"), feature_importance[col], py::int_(2)}));
     title = title + py::str("%");
     call({set_title, title, kw("fontsize", py::int_(15))});
+    //     upper.set_ylabel(measured(all_weights) + "\n(each model's part, centred)")
+    call({method(upper, "set_ylabel"), measured(all_weights) + py::str("\n(each model's part, centred)")});
+    //     if label == "_nolegend_":
+    //         upper.legend(loc="best")
+    //     else:       # no model drawn: say why the panel is blank
+    //         upper.text(0.5, 0.5, "No local linear model's samples vary in " + feature_names[feature_id - 1],
+    //                    transform=upper.transAxes, ha="center", va="center", color="#5f5f5f")
+    if (equals(label, "_nolegend_")) {
+        call({method(upper, "legend"), kw("loc", "best")});
+    } else {
+        call({method(upper, "text"), py::float_(0.5), py::float_(0.5),
+              py::str("No local linear model's samples vary in ") + feature_names[col],
+              kw("transform", upper.attr("transAxes"_n)), kw("ha", "center"), kw("va", "center"),
+              kw("color", "#5f5f5f")});
+    }
     //     upper.tick_params(labelbottom=False)
     call({method(upper, "tick_params"), kw("labelbottom", py::bool_(false))});
     //     lower.sharex(upper)
     call({method(lower, "sharex"), upper});
     //     lower.autoscale()
     call({method(lower, "autoscale")});
+    //     name = feature_names_full[feature_id - 1]
+    //     if scaler is None and ((values >= 0) & (values <= 1)).all():  # in model scale, 0 to 1
+    //         name = name + " (scaled to 0–1)"
+    //     lower.set_xlabel(name)
+    py::object name = feature_names_full[col];
+    if (scaler.is_none()) {
+        py::object in_unit = compare(values, py::int_(0), Py_GE) & compare(values, py::int_(1), Py_LE);
+        if (truthy(call({method(in_unit, "all")}))) {
+            name = name + py::str(" (scaled to 0\u20131)");
+        }
+    }
+    call({method(lower, "set_xlabel"), name});
     //     if scaler is not None:
     //         scale_plot_ticks(ax=lower, feature=feature_names_full[feature_id - 1], scaler=scaler, axis=0)
     if (!scaler.is_none()) {
@@ -127,11 +204,15 @@ py::object trend(const Panels& p, Y y, py::handle column, bool sorted) {
     return call({smoother, endog, exog, kw("frac", p.frac), kw("return_sorted", py::bool_(false))});
 }
 
+// What the legend of the pair plot says of its marks.
+constexpr char kModelDots[] = "a local linear model (the more samples, the darker)";
+constexpr char kTrend[] = "trend over the models, weighted by their samples (LOWESS)";
+
 // The trend line of a panel, through the sorted smoother output.
-// ax.plot(xygrid[:, 0], xygrid[:, 1], linewidth=2, linestyle="--", c="red")
+// ax.plot(xygrid[:, 0], xygrid[:, 1], linewidth=2, linestyle="--", c="red", label=TREND)
 void trend_line(py::handle ax, py::handle xygrid) {
     call({method(ax, "plot"), at(xygrid, colon(), py::int_(0)), at(xygrid, colon(), py::int_(1)),
-          kw("linewidth", py::int_(2)), kw("linestyle", "--"), kw("c", "red")});
+          kw("linewidth", py::int_(2)), kw("linestyle", "--"), kw("c", "red"), kw("label", kTrend)});
 }
 
 // feature - 1: the column of a feature among the weights and centres, which have no intercept.
@@ -154,9 +235,11 @@ void draw_panel(const Panels& p, py::handle ax, py::handle fidx, py::handle fidy
         //                     frac=frac)
         py::object xygrid = trend(p, [&] { return call({method(head(p.all_biases, p.nllms), "ravel")}); }, ctr_column,
                                   true);
-        //     ax.scatter(center_llms[:nllms, fidy - 1], all_biases[:nllms].ravel(), color=rgba_colors)
+        //     ax.scatter(center_llms[:nllms, fidy - 1], all_biases[:nllms].ravel(), color=rgba_colors,
+        //                label=MODEL_DOTS)
         call({method(ax, "scatter"), head_column(p.center_llms, p.nllms, ctr_column),
-              call({method(head(p.all_biases, p.nllms), "ravel")}), kw("color", p.rgba_colors)});
+              call({method(head(p.all_biases, p.nllms), "ravel")}), kw("color", p.rgba_colors),
+              kw("label", kModelDots)});
         trend_line(ax, xygrid);
     //     elif fidy == 0:
     //         ax.boxplot(all_weights[:nllms, fidx - 1])
@@ -170,9 +253,10 @@ void draw_panel(const Panels& p, py::handle ax, py::handle fidx, py::handle fidy
         //                     np.repeat(center_llms[:nllms, fidy - 1], repeats=count_llms[:nllms]),
         //                     frac=frac)
         py::object xygrid = trend(p, [&] { return head_column(p.all_weights, p.nllms, wts_column); }, ctr_column, true);
-        //     ax.scatter(center_llms[:nllms, fidy - 1], all_weights[:nllms, fidx - 1], color=rgba_colors)
+        //     ax.scatter(center_llms[:nllms, fidy - 1], all_weights[:nllms, fidx - 1], color=rgba_colors,
+        //                label=MODEL_DOTS)
         call({method(ax, "scatter"), head_column(p.center_llms, p.nllms, ctr_column),
-              head_column(p.all_weights, p.nllms, wts_column), kw("color", p.rgba_colors)});
+              head_column(p.all_weights, p.nllms, wts_column), kw("color", p.rgba_colors), kw("label", kModelDots)});
         trend_line(ax, xygrid);
     } else {
         py::object wts_column = column_of(fidx);
@@ -240,8 +324,8 @@ void frame_panel(const Panels& p, py::handle ax, std::size_t i, std::size_t j, p
     if (j > 0) {
         call({method(ax.attr("axes"_n).attr("yaxis"_n), "set_ticklabels"), py::list()});
     }
-    //     ax.axhline(0, linestyle="--", color="black")
-    call({method(ax, "axhline"), zero, kw("linestyle", "--"), kw("color", "black")});
+    //     ax.axhline(0, linestyle="--", color="black", label="zero")
+    call({method(ax, "axhline"), zero, kw("linestyle", "--"), kw("color", "black"), kw("label", "zero")});
     //     ax.set_ylim(-abs_range, abs_range)
     call({method(ax, "set_ylim"), -py::reinterpret_borrow<py::object>(abs_range), abs_range});
     //     ax.tick_params(axis="both", which="both", length=0)
@@ -261,6 +345,43 @@ py::object row_range(const Panels& p, py::handle all_bias_weight, py::handle fid
         largest = candidate;
     }
     return py::float_(1.1) * largest;
+}
+
+// The legend under the panels: what the dots, the trend and the dashed zero are, and what a weight
+// w(f) measures. Returns the share of the figure's height that it takes.
+// def explain_marks(fig, all_weights):
+//     handles, labels = [], []          # each mark once, from whichever panel draws it
+//     for ax in fig.axes:
+//         for handle, label in zip(*ax.get_legend_handles_labels()):
+//             if label not in labels:
+//                 handles.append(handle)
+//                 labels.append(label)
+//     legend = fig.legend(handles, labels, loc="lower center", ncol=2, frameon=False,
+//                         title="w(f): the weight of feature f in a local linear model: its "
+//                               + measured(all_weights) + "\nper unit of f as the model takes it "
+//                               "(numbers scaled to 0–1, categories as codes); off the diagonal, "
+//                               "the weight less its trend")
+//     return legend.get_window_extent().height / fig.bbox.height + 0.01
+py::object explain_marks(py::handle fig, py::handle all_weights) {
+    py::list handles;
+    py::list labels;
+    for (py::handle ax : fig.attr("axes"_n)) {
+        auto [drawn, named] = unpack_two(call({method(ax, "get_legend_handles_labels")}));
+        for (py::handle pair : call({global("zip"), drawn, named})) {
+            auto [handle, label] = unpack_two(pair);
+            if (!contains(labels, label)) {
+                handles.append(handle);
+                labels.append(label);
+            }
+        }
+    }
+    py::object title = py::str("w(f): the weight of feature f in a local linear model: its ") + measured(all_weights);
+    title = title + py::str("\nper unit of f as the model takes it (numbers scaled to 0\u20131, categories as codes); "
+                            "off the diagonal, the weight less its trend");
+    py::object legend = call({method(fig, "legend"), handles, labels, kw("loc", "lower center"),
+                              kw("ncol", py::int_(2)), kw("frameon", py::bool_(false)), kw("title", title)});
+    py::object extent = call({method(legend, "get_window_extent")});
+    return extent.attr("height"_n) / fig.attr("bbox"_n).attr("height"_n) + py::float_(0.01);
 }
 
 }  // namespace
@@ -327,8 +448,10 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
         }
         ++i;
     }
-    //     gs.tight_layout(fig)
-    call({method(gs, "tight_layout"), fig});
+    //     room = explain_marks(fig, all_weights)
+    py::object room = explain_marks(fig, args.all_weights);
+    //     gs.tight_layout(fig, rect=(0, room, 1, 1))
+    call({method(gs, "tight_layout"), fig, kw("rect", py::make_tuple(0, room, 1, 1))});
     //     plt.show()
     call({method(plt(), "show")});
     //     return fig

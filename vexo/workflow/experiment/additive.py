@@ -12,6 +12,8 @@ import inspect
 
 import numpy as np
 
+from ..plots.measures import EffectValues
+
 # Grid points of a main-effect curve and of each side of a pair surface.
 GRID = 100
 # Bars of the sample density strip under a numeric main effect.
@@ -212,6 +214,18 @@ class EBMExplainer:
                                    "scores": counts / max(counts.sum(), 1.0)}
             self.main_effect_[feature_names[j]] = item
 
+    def describe_effects(self, axis_label, rows, levels):
+        """Have the terms' values say what they are effects on, and each pair's surface (what
+        its "predict_func" gives) where the rows (model scale) lie and which of its features
+        take few values ({column: values}, ``EffectValues``)."""
+        for item in self.main_effect_.values():
+            item["values"] = EffectValues(item["values"], axis_label)
+            item["predict_func"].description = (axis_label, None, None)
+        for item in self.interaction_.values():
+            item["values"] = EffectValues(item["values"], axis_label)
+            item["predict_func"].description = _pair_description(axis_label, rows, levels,
+                                                                 item["fidx"])
+
     def _term_function(self, ebm, t, two_levels):
         categorical = [j for j in ebm.term_features_[t]
                        if self.estimator.feature_types[j] == "categorical"]
@@ -227,6 +241,8 @@ class TermFunction:
     def __init__(self, ebm, t, categorical, two, low, high):
         self.ebm, self.t, self.categorical, self.two = ebm, t, categorical, two
         self.low, self.high = low, high
+        # what its values say of themselves (``EffectValues``): label, rows, levels
+        self.description = None
 
     def __deepcopy__(self, memo):
         return self
@@ -240,7 +256,14 @@ class TermFunction:
                 X[:, j] = np.where(X[:, j] < (low[j] + high[j]) / 2, low[j], high[j])
             else:
                 X[:, j] = np.clip(np.round(X[:, j]), low[j], high[j])
-        return np.asarray(self.ebm.eval_terms(X), dtype=float).reshape(len(X), -1)[:, self.t]
+        values = np.asarray(self.ebm.eval_terms(X), dtype=float).reshape(len(X), -1)[:, self.t]
+        return values if self.description is None else EffectValues(values, *self.description)
+
+
+def _pair_description(axis_label, rows, levels, columns):
+    """(label, the rows' values of the pair's two features, their levels) of a pair's surface."""
+    a, b = columns
+    return axis_label, rows[:, [a, b]], (levels.get(a), levels.get(b))
 
 
 # GAMs ----------------------------------------------------------------------------------
@@ -295,6 +318,11 @@ class GAMEffects(Explainer):
     """The explainer of a fitted GAM: ["effect"][feature] is {"feature_type",
     "feature_importance", "inputs", "outputs", "density"}."""
 
+    def describe_effects(self, axis_label, rows, levels):
+        """Have each main effect's outputs say what they are effects on (``EffectValues``)."""
+        for item in self["effect"].values():
+            item["outputs"] = EffectValues(item["outputs"], axis_label)
+
 
 def gam_effects(estimator, terms, train_inputs, feature_names, two_levels=None):
     """The ``GAMEffects`` of a fitted GAM; the columns of ``two_levels`` ({column: (values,
@@ -330,6 +358,7 @@ class GAMINetEffects(Explainer):
         as categorical at those values; labels_of(name, values): their labels."""
         super().__init__({})
         two_levels = two_levels or {}
+        self._columns = {}
         for t, term in enumerate(terms.features):
             if len(term) == 1:
                 j = term[0]
@@ -355,6 +384,7 @@ class GAMINetEffects(Explainer):
                 self._entries[feature_names[j]] = item
                 continue
             a, b = term
+            self._columns[terms.names[t]] = term
             grids = []
             for j in term:
                 column = train_inputs[:, j]
@@ -366,3 +396,13 @@ class GAMINetEffects(Explainer):
                 "outputs": estimator.pair_grid(t, grids[0], grids[1][::-1]),
                 "axis_extent": [float(grids[0][0]), float(grids[0][-1]),
                                 float(grids[1][0]), float(grids[1][-1])]}
+
+    def describe_effects(self, axis_label, rows, levels):
+        """Have the terms' outputs say what they are effects on, and each pair's surface where
+        the rows (model scale) lie and which of its features take few values ({column:
+        values}, ``EffectValues``)."""
+        for name, item in self._entries.items():
+            columns = self._columns.get(name)
+            item["outputs"] = EffectValues(item["outputs"], *(
+                (axis_label,) if columns is None
+                else _pair_description(axis_label, rows, levels, columns)))

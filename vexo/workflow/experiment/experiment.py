@@ -22,11 +22,14 @@ from sklearn.base import clone
 
 from ..fonts import texts_of, use_fonts_for
 from ..plots import Title
-from . import explain
+from . import additive, explain
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
 from .pipeline import ModelPipeline, check_estimator_task
 from .scores import model_scores
+
+# Training rows whose place the effect views show (the dots over a pair's surface), at most.
+EFFECT_ROWS = 2000
 
 # How a score reads on an axis.
 _SCORE_WORDS = {"r2": "R²", "roc_auc": "ROC AUC", "accuracy": "accuracy"}
@@ -205,8 +208,40 @@ class Experiment:
         """Compute the model's stored explanation (once) and return it."""
         family = self._family(model)
         if model not in self.interpret_result_dict:
-            self.interpret_result_dict[model] = family.explainer(self, model)
+            explainer = family.explainer(self, model)
+            self._describe_effects(model, explainer)
+            self.interpret_result_dict[model] = explainer
         return self.interpret_result_dict[model]
+
+    def _describe_effects(self, model, explainer):
+        """Have the explainer's effects say what they are effects on (``effect_label``), where
+        the training rows lie (at most ``EFFECT_ROWS`` of them, in model scale) and which
+        features take few values (``effect_levels``), for the effect views to show."""
+        describe = getattr(explainer, "describe_effects", None)
+        if describe is None:
+            return
+        rows = self.sample_of(self.dataset.train_index, EFFECT_ROWS)
+        describe(self.effect_label(model), self.model_inputs(model, rows),
+                 self.effect_levels(model))
+
+    def effect_label(self, model):
+        """What the model's main and pair effects are effects on, as the value axis of their
+        views reads: "effect on the prediction of price", "effect on the logit of yes"."""
+        return "effect on " + self._explained(model)
+
+    def effect_levels(self, model):
+        """Column -> the values of each feature that takes few: a categorical feature's codes
+        (its levels in ``dataset.categories`` order) and the two values of a numeric feature
+        that takes two in the training split (a 0/1 flag, a sex coded 1 and 2)."""
+        dataset = self.dataset
+        numeric = [j for j, name in enumerate(dataset.feature_names)
+                   if not dataset.is_categorical(name)]
+        levels = {j: values for j, (values, _) in additive.two_level_columns(
+            self.train_inputs(model), numeric).items()}
+        for j, name in enumerate(dataset.feature_names):
+            if dataset.is_categorical(name):
+                levels[j] = np.arange(len(dataset.categories[name]), dtype=float)
+        return levels
 
     def get_interpret(self, model):
         """The model's explainer: the same object as ``interpret_result_dict[model]``."""
@@ -336,13 +371,16 @@ class Experiment:
         return "score"
 
     def _response_name(self, model):
-        """The model's response as a title names it: "prediction", "logit of <positive>",
+        """The model's response as a title names it: "prediction", "logit of P(<positive>)",
         "P(<positive>)" or "score of <positive>"."""
         kind = self._response(model)
         if kind == "prediction":
             return kind
         positive = self.dataset.classes[1]
-        return "P(%s)" % (positive,) if kind == "probability" else "%s of %s" % (kind, positive)
+        if kind == "probability":
+            return "P(%s)" % (positive,)
+        # a logit is of a probability; a score (a decision function's) is of the class itself
+        return "logit of P(%s)" % (positive,) if kind == "logit" else "score of %s" % (positive,)
 
     def response_text(self, model, response):
         """What the response of the model is, and its value (4 significant digits)."""
@@ -350,14 +388,17 @@ class Experiment:
 
     def local_title(self, model, text):
         """A title of one row's explanation whose value axis says what the parts add to."""
+        return Title(text, axis_label="contribution to " + self._explained(model))
+
+    def _explained(self, model):
+        """The model's response as an axis names what adds to it: "the prediction of <target>",
+        "the logit of <positive>", "P(<positive>)" or "the score of <positive>"."""
         kind = self._response(model)
         if kind == "prediction":
-            explained = "the prediction of %s" % (self.dataset.target,)
-        elif kind == "probability":
-            explained = self._response_name(model)
-        else:
-            explained = "the " + self._response_name(model)
-        return Title(text, axis_label="contribution to " + explained)
+            return "the prediction of %s" % (self.dataset.target,)
+        if kind == "probability":
+            return self._response_name(model)
+        return "the " + self._response_name(model)
 
     def interpret_local_tree(self, model, sample_index):
         """A tree model's drawing of one row (a new dictionary on every call), or None for

@@ -9,6 +9,7 @@ output = bias + weights . x for every sample of the region.
 import numpy as np
 import pandas as pd
 
+from ..plots.measures import EffectValues
 from .models.relu_dnn import relu_forward
 
 
@@ -97,6 +98,11 @@ class LocalLinearModels:
         mean_abs = np.abs(contributions).mean(axis=0)
         total = mean_abs.sum()
         self.feature_importance = 100 * mean_abs / total if total > 0 else np.zeros(p)
+
+    def describe_effects(self, axis_label, rows=None, levels=None):
+        """Have the models' weights say what the network's output is (``EffectValues``): the
+        profile of a feature draws each model's part of that output."""
+        self.all_weights = EffectValues(self.all_weights, axis_label)
 
     def weights_of(self, rows):
         """The weights of the LLM of each given row of ``x``, (len(rows), p)."""

@@ -1,23 +1,15 @@
 """Effects: a feature's main effect over its values with the data's density below it, and a
-pair's interaction surface as a heat map.
+pair's interaction surface as a heat map (``heatmap``).
 """
 import numpy as np
 
-from .style import (BAR, CMAP, DENSITY, INK, LABEL_SIZE, MUTED, TICK_SIZE, _figsize, _is_number,
-                    _items, _number, _numbers, _same_length)
+from .style import (BAR, DENSITY, LABEL_SIZE, _figsize, _is_number, _items, _number, _numbers,
+                    _same_length)
 from .text import _TickFormatter, _chars_across, _fmt, _importance_title, _wrap
 from .figure import _declutter_xticklabels, _nothing_to_show, _show, _style, _zero_line
+from .heatmap import PlotHeatmap  # noqa: F401 (a plot of the effects, in a module of its own)
+from .measures import EffectValues, _scaled, _unit_range, effect_label  # noqa: F401
 from .ticks import _labels, _original_values, scale_plot_ticks
-
-
-def _unit_range(values):
-    """Whether the values could be a feature scaled to [0, 1], as the pipeline hands them over."""
-    values = np.asarray(values, dtype=float)
-    return values.size > 0 and values.min() >= -1e-9 and values.max() <= 1 + 1e-9
-
-
-def _scaled(name):
-    return name + " (scaled to 0\u20131)" if name else "scaled to 0\u20131"
 
 
 class PlotEffect:
@@ -34,6 +26,7 @@ class PlotEffect:
         of the scores; scaler relabels the feature axis in original units."""
         figsize = _figsize(figsize)
         importance = _number("importance", importance)
+        measured = effect_label(height if feature_type == "categorical" else ygrid)
         name = "" if self.feature is None else _fmt(self.feature)
         categorical = feature_type == "categorical"
 
@@ -92,7 +85,7 @@ class PlotEffect:
                 ax.plot(effect_x, effect_y, color=BAR, alpha=1.0, linewidth=2.2, solid_capstyle="round",
                         drawstyle=steps, zorder=2)
             _zero_line(ax)
-            ax.set_ylabel("Effect")
+            ax.set_ylabel(measured)
             ax.yaxis.set_major_formatter(_TickFormatter())
 
             if density is not None:
@@ -160,75 +153,3 @@ class PlotEffect:
             return where, self._bar_width(where), heights, "center"
         raise ValueError("density_names must give one bin edge more than scores, or one name per "
                          "score; got %d names for %d scores" % (len(where), len(heights)))
-
-
-# ---------------------------------------------------------------- interactions
-
-class PlotHeatmap:
-    """The joint effect of a feature pair as a heat map over the pair's ranges."""
-
-    def __init__(self, mesh_grid=100, feature_combine=None):
-        self.mesh_grid = mesh_grid
-        self.feature_combine = feature_combine
-
-    def plot_interpret(self, mat_value, extent, importance=None, figsize=(8, 6), scaler=None):
-        """mat_value rows run from the top of the second feature's range down, columns from the
-        left of the first's; extent is [first min, first max, second min, second max]."""
-        figsize = _figsize(figsize)
-        importance = _number("importance", importance)
-        try:
-            mat = np.asarray(mat_value, dtype=float)
-        except (TypeError, ValueError):
-            raise ValueError("mat_value must hold numbers only") from None
-        if mat.ndim == 1 and self.mesh_grid and mat.size == int(self.mesh_grid) ** 2:
-            mat = mat.reshape(int(self.mesh_grid), int(self.mesh_grid))
-        if mat.ndim != 2:
-            raise ValueError("mat_value must be a 2-D array, got shape %s" % (mat.shape,))
-        if not np.all(np.isfinite(mat)):
-            raise ValueError("mat_value holds NaN or infinite values")
-        box = _numbers("extent", extent)
-        if len(box) != 4:
-            raise ValueError("extent must be four numbers [x min, x max, y min, y max], got %d" % len(box))
-        for k in (0, 2):
-            if box[k] == box[k + 1]:
-                box[k], box[k + 1] = box[k] - 0.5, box[k + 1] + 0.5
-
-        pair = "" if self.feature_combine is None else _fmt(self.feature_combine)
-        features = pair.split(" x ")
-        if len(features) != 2:
-            if scaler is not None:
-                raise ValueError("feature_combine must name two features joined by ' x ' to rescale "
-                                 "the axes, got %r" % (self.feature_combine,))
-            features = None
-
-        def draw(fig):
-            ax = fig.axes[0]
-            _style(ax)
-            ax.set_title(_importance_title("Interaction Effect", pair, importance))
-            if mat.size == 0:
-                _nothing_to_show(ax)
-                return
-            limit = float(np.max(np.abs(mat))) or 1.0
-            image = ax.imshow(mat, extent=box, origin="upper", aspect="auto", cmap=CMAP,
-                              vmin=-limit, vmax=limit, interpolation="nearest")
-            bar = fig.colorbar(image, ax=ax, fraction=0.05, pad=0.02)
-            bar.outline.set_visible(False)
-            bar.ax.tick_params(labelsize=TICK_SIZE, colors=MUTED, labelcolor=INK)
-            bar.set_label("Effect")
-            bar.ax.grid(False)
-            bar.formatter = _TickFormatter()
-            bar.update_ticks()
-            for side in ("left", "bottom"):
-                ax.spines[side].set_visible(False)
-            if features:
-                xname, yname = features
-                if scaler is None:
-                    xname = _scaled(xname) if _unit_range(box[:2]) else xname
-                    yname = _scaled(yname) if _unit_range(box[2:]) else yname
-                ax.set_xlabel(_wrap(xname, _chars_across(fig, LABEL_SIZE, 0.8)))
-                ax.set_ylabel(_wrap(yname, fig.get_figheight() * 72 * 0.8 / (0.6 * LABEL_SIZE)))
-                scale_plot_ticks(ax, features[0], scaler, axis=0)
-                scale_plot_ticks(ax, features[1], scaler, axis=1)
-            _declutter_xticklabels(fig, ax)
-
-        _show(figsize, draw)

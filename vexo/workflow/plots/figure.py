@@ -79,12 +79,14 @@ def _crowded(texts, renderer):
 
 
 def _declutter_xticklabels(fig, ax):
-    """Turn the x tick labels aslant when they would run into each other, upright and smaller
-    when even that is not enough."""
+    """Turn the x tick labels aslant when they would run into each other (closer than the width
+    of a letter or two, where two names read as one once the figure is drawn at another
+    resolution, whose type is wider), upright and smaller when even that is not enough."""
     renderer = _measured(fig)
-    boxes = [t.get_window_extent(renderer) for t in _shown_ticklabels(ax.xaxis)]
-    boxes.sort(key=lambda b: b.x0)
-    if any(a.x1 + 2 > b.x0 for a, b in zip(boxes, boxes[1:])):
+    shown = _shown_ticklabels(ax.xaxis)
+    boxes = sorted((t.get_window_extent(renderer) for t in shown), key=lambda b: b.x0)
+    gap = shown[0].get_fontsize() * fig.dpi / 72.0 if shown else 0.0
+    if any(a.x1 + gap > b.x0 for a, b in zip(boxes, boxes[1:])):
         ax.tick_params(axis="x", labelrotation=40)
         for t in ax.get_xticklabels():
             t.set_horizontalalignment("right")

@@ -32,6 +32,54 @@ def _labels(values):
     return [_fmt(v) for v in values]
 
 
+def _short_label(text, chars):
+    """The text if it has at most `chars` characters, else as many of its leading words as fit
+    before a "…" (its first word cut where that alone is too long)."""
+    text = str(text)
+    if len(text) <= chars:
+        return text
+    cut = text[:max(chars - 1, 1)]
+    blank = cut.rfind(" ")
+    if blank >= chars // 2:
+        cut = cut[:blank]
+    return cut.rstrip(" ,;:-_") + "\u2026"
+
+
+def _short_labels(texts, chars):
+    """Each text shortened (``_short_label``); where the words kept could begin another text
+    too ("General…" beside "General Motors"), it is cut at `chars` instead, mid-word."""
+    texts = [str(t) for t in texts]
+    short = [_short_label(t, chars) for t in texts]
+    return [t[:max(chars - 1, 1)] + "\u2026"
+            if s != t and any(o != t and o.startswith(s[:-1]) for o in texts) else s
+            for t, s in zip(texts, short)]
+
+
+# The longest level name on a narrow axis (the pair plot's panels): a longer one is shortened.
+LEVEL_CHARS = 16
+
+
+def _fit_levels(target, labels):
+    """Level labels that fit their axis: long names shortened; on an x axis too narrow for them
+    side by side, turned upright; where even a line each is too much, only every k-th shown."""
+    ax = target.axes
+    fig = ax.figure
+    box = ax.get_position()
+    horizontal = target is ax.xaxis
+    length = 72.0 * (box.width * fig.get_figwidth() if horizontal else box.height * fig.get_figheight())
+    labels = _short_labels(labels, LEVEL_CHARS)
+    shown = target.get_ticklabels()
+    size = shown[0].get_fontsize() if shown else 10.0
+    room = length / max(len(labels), 1)
+    upright = horizontal and max(len(t) for t in labels) * 0.6 * size > room
+    if upright:
+        target.set_tick_params(labelrotation=90)
+    if (upright or not horizontal) and 1.3 * size > room:
+        every = int(np.ceil(1.3 * size / room))
+        labels = [t if k % every == 0 else "" for k, t in enumerate(labels)]
+    return labels
+
+
 def _levels_in_view(target, scaler, feature, lo, hi):
     """One tick at each code that the axis shows, labelled with its level; a tick between two
     codes would repeat the label of one of them. False when there are too many codes for ticks."""
@@ -46,7 +94,18 @@ def _levels_in_view(target, scaler, feature, lo, hi):
         first += 1
     while last > first and labels[last] == labels[last - 1]:
         last -= 1
+    # placed first as they are, so that the type size of their labels can be read
     target.set_ticks(codes[first:last + 1], labels[first:last + 1])
+    target.set_ticks(codes[first:last + 1], _fit_levels(target, labels[first:last + 1]))
+    # a level is a cell around its code: the first and last whole, not cut at the border
+    wider = (min(lo, codes[first] - 0.5), max(hi, codes[last] + 0.5))
+    start, end = target.get_view_interval()
+    if start > end:
+        wider = wider[::-1]
+    if target is target.axes.xaxis:
+        target.axes.set_xlim(*wider)
+    else:
+        target.axes.set_ylim(*wider)
     return True
 
 
