@@ -40,14 +40,24 @@ def test_unscaled_values_are_the_decimals_of_the_table():
     # whole numbers come back whole
     assert back["age"][0].dtype.kind == "i" and list(back["age"][0]) == list(ds.data["age"])
     assert list(back["day"][0]) == list(ds.data["day"])
-    # whatever the magnitudes; distinct values stay distinct and in order
-    for minimum, span in [(-1e6, 2e6), (1e-9, 3e-9), (-0.2, 0.1), (1e17, 1e16)]:
-        values = np.round(minimum + span * rng.uniform(size=200), 6 - int(np.floor(np.log10(abs(minimum) + span))))
+
+
+@pytest.mark.parametrize("minimum, span", [(0.0, 1e-6), (-5e-7, 1e-6), (1.0, 1e-6), (2.5e-3, 1e-3), (-0.2, 0.1), (1e-9, 3e-9),
+                                           (-1.0, 3.0), (2.0, 7.0), (300.0, 1e3), (-1e6, 2e6), (0.0, 1e6), (-4e8, 1e9),
+                                           (1e9, 1e9), (1e17, 1e16)])
+def test_unscaling_is_exact_to_1e_12_and_gives_back_the_tables_decimals(minimum, span):
+    rng = np.random.default_rng(int(span * 1e6) % 97)
+    scale = max(abs(minimum), abs(minimum + span))
+    for values in (minimum + span * rng.uniform(size=300), np.r_[minimum, minimum + span, 5.14280811 * span / 7 + minimum]):
         back = undo_scaling((values - minimum) / span, minimum, span)
-        assert reprs(back) == reprs(values + 0.0)
-        assert (np.diff(undo_scaling(np.linspace(0, 1, 257), minimum, span)) > 0).all()
-    # a random-looking value comes back to a millionth of the range
-    assert [str(v) for v in undo_scaling([0.41380622587, 0.0, 1.0], -1.0, 3.0)] == ["0.241419", "-1.0", "2.0"]
+        assert np.all(np.abs(back - values) <= 1e-12 * np.maximum(np.abs(values), abs(minimum)))
+    # a table's values of 12 digits come back as they are, without the noise of scaling
+    step = 10.0 ** (np.floor(np.log10(scale)) - 11)
+    decimals = np.round((minimum + span * rng.uniform(size=300)) / step) * step
+    decimals = np.array([float("%.12g" % v) for v in decimals])
+    assert reprs(undo_scaling((decimals - minimum) / span, minimum, span)) == reprs(decimals + 0.0)
+    # distinct values stay distinct and in order
+    assert (np.diff(undo_scaling(np.linspace(0, 1, 257), minimum, span)) > 0).all()
 
 
 def test_extreme_numbers_come_back_as_the_doubles_of_the_table():
@@ -58,8 +68,8 @@ def test_extreme_numbers_come_back_as_the_doubles_of_the_table():
     frame = pd.DataFrame({"big": big, "signed": rng.integers(-2 ** 63, 2 ** 63 - 1, 90, dtype=np.int64),
                           "extreme": np.r_[largest, -largest, rng.normal(size=88)], "a": rng.normal(size=90)})
     exp = Experiment(frame.assign(y=frame["a"] + rng.normal(0, 0.1, 90)), "y")
-    assert {"column 'big' holds whole numbers beyond 2**53: the models see them, and the views show them, as the "
-            "nearest doubles (16 digits)", "column 'extreme' spans more than the largest double: it is scaled in "
+    assert {"column 'big' holds whole numbers beyond 2**53: the models see them as the nearest doubles, and the "
+            "views show them to 13 significant digits", "column 'extreme' spans more than the largest double: it is scaled in "
             "halves"} <= set(exp.notes)
     pipeline, ds = exp.register("glm", "glm"), exp.dataset
     exp.register("tree", "tree")

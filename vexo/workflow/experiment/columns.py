@@ -32,8 +32,8 @@ import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 
-from .features import (EXACT_INTEGERS, CategoricalFeature, IndicatorFeature, NumericFeature, days,
-                       holds_numbers, is_number_column, timestamps)
+from .features import (EXACT_INTEGERS, ORIGINAL_DIGITS, CategoricalFeature, IndicatorFeature,
+                       NumericFeature, days, holds_numbers, is_number_column, timestamps)
 
 MISSING_FLAG_SHARE = 0.05
 # Columns of one kind (filled, left out for one reason) named one line each; more share a line.
@@ -240,8 +240,9 @@ def _extreme_notes(feature, train):
         notes.append("column %r spans more than the largest double: it is scaled in halves"
                      % feature.name)
     if feature.integral and np.nanmax(np.abs(train)) > EXACT_INTEGERS:
-        notes.append("column %r holds whole numbers beyond 2**53: the models see them, and the "
-                     "views show them, as the nearest doubles (16 digits)" % feature.name)
+        notes.append("column %r holds whole numbers beyond 2**53: the models see them as the "
+                     "nearest doubles, and the views show them to %d significant digits"
+                     % (feature.name, ORIGINAL_DIGITS))
     return notes
 
 
