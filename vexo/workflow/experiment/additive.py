@@ -46,7 +46,7 @@ class AdditiveTerms:
     """The terms of a fitted additive model, evaluated on the training rows.
 
     names: full term names (a feature's name, "a x b" for a pair); labels: display names (a
-    pair as its two 15-character display names); importance: each term's share of the mean
+    pair by its features' display names for pairs, ``display_names``); importance: each term's share of the mean
     absolute contribution over the training rows (they add up to 1).
     """
 

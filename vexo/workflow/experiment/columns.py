@@ -9,7 +9,7 @@ and any later frame go through the same steps:
   name that the views take for a term of their own (``RESERVED_NAMES``): "Intercept" becomes
   "Intercept (column)". Control characters, and marks that reverse the direction of text, are
   written out as Python writes them ("\\x1b"), so that a name cannot act on a terminal. A
-  name longer than ``LONGEST_NAME`` characters is cut there, with "…".
+  name longer than ``LONGEST_NAME`` characters keeps the whole words that fit, and "…".
 - Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``) become
   days since the first date of the training split; durations become days.
 - Left out: text columns of identifiers (at least ``IDENTIFIER_ROWS`` training values, at least
@@ -32,6 +32,7 @@ import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 
+from ..plots.text import shorten
 from .features import (EXACT_INTEGERS, ORIGINAL_DIGITS, CategoricalFeature, IndicatorFeature,
                        NumericFeature, days, holds_numbers, is_number_column, timestamps)
 
@@ -90,7 +91,7 @@ def _quoted(name):
     """A name as a note quotes it: a long one by its start and its length."""
     if len(name) <= LONGEST_NAME:
         return name
-    return "%s… (%d characters)" % (name[:40], len(name))
+    return "%s (%d characters)" % (shorten(name, 41), len(name))
 
 
 def unique_name(name, taken):
@@ -296,7 +297,7 @@ def prepare_features(data, target, train_rows):
             name, why = shown, "control characters written out"
         if len(name) > LONGEST_NAME:
             # no figure shows more, and a header cell of a whole paragraph would fill the page
-            name, why = name[:LONGEST_NAME - 1] + "…", "a name is cut to %d characters" % (
+            name, why = shorten(name, LONGEST_NAME), "a name is cut to %d characters" % (
                 LONGEST_NAME,)
         if is_reserved(name):
             name, why = name.strip() + " (column)", "the views name a term of their own %r" % (
