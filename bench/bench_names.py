@@ -1,5 +1,5 @@
 """What names of a user's table cost before anything is fitted: the display names of one very
-long name and of thousands of names that abbreviate alike, and an experiment of a table whose
+long name and of thousands of names that shorten alike, and an experiment of a table whose
 header cell is a whole paragraph (100 KB).
 
     python bench/bench_names.py
@@ -13,7 +13,8 @@ import pandas as pd
 
 from bench_tour import machine  # the same line about the machine
 from vexo.workflow.experiment import Experiment
-from vexo.workflow.experiment.dataset import abbreviate, truncate_names
+from vexo.workflow.experiment.dataset import DISPLAY_WIDTH, truncate_names
+from vexo.workflow.plots.text import shorten
 
 LONG = "reading of sensor " * 5600  # about 100 KB
 
@@ -25,9 +26,12 @@ def experiment_of_a_long_header():
 
 
 CASES = [
-    ("a 100 KB name, widths 10 and 15", lambda: [abbreviate(LONG, w) for w in (10, 15)]),
-    ("8,000 names of one abbreviation, width 10",
-     lambda: truncate_names(["sensor_reading_value_%05d" % i for i in range(8000)], 10)),
+    ("a 100 KB name, its display name and its longest text in a figure",
+     lambda: [shorten(LONG, w) for w in (DISPLAY_WIDTH, 300)]),
+    ("8,000 names of one shortened form, told apart by their last words",
+     lambda: truncate_names(["sensor_reading_value_%05d" % i for i in range(8000)], DISPLAY_WIDTH)),
+    ("8,000 names that differ in their middle words only",
+     lambda: truncate_names(["sensor %05d reading value" % i for i in range(8000)], 12)),
     ("an experiment of a 100 KB header cell", experiment_of_a_long_header),
 ]
 

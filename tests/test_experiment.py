@@ -183,3 +183,26 @@ def test_ctrl_c_while_the_network_trains_is_raised_and_registers_nothing(task, m
                 experiment.register(name, "reludnn", replace=True, hidden_layer_sizes=(4,), max_iter=3)
     assert list(experiment.registered_pipeline) == ["relu"] and experiment.registered_pipeline["relu"] is kept
     assert list(experiment.act_inter_lis) == ["relu"]
+
+
+def test_every_view_reads_a_feature_by_its_display_names():
+    """Long names alike in their first words: each feature has a display name for the figures
+    with little room (the network's local linear models, the trees) and one for the pairs,
+    which the bars of effects show beside the main effects' whole names."""
+    rng = np.random.default_rng(2)
+    long = ["Annual household income before taxes (USD)", "Annual household income after taxes (USD)",
+            "Number of customer service calls in last 12 months", "Number of customer service calls in last 3 months"]
+    frame = pd.DataFrame(rng.normal(size=(200, 4)), columns=long).assign(short=rng.normal(size=200))
+    exp = Experiment(frame.assign(y=frame[long[0]] * frame[long[2]] + frame["short"]), "y")
+    narrow, wide = exp.dataset.truncated_columns_dict_10, exp.dataset.truncated_columns_dict_15
+    assert [narrow[name] for name in long] == ["Annual… before…", "Annual… after…", "Number of… 12 months", "Number of… 3 months"]
+    assert [wide[name] for name in long] == ["Annual household income before taxes…", "Annual household income after taxes…",
+                                             "Number of customer service… 12 months", "Number of customer service… 3 months"]
+    assert narrow["short"] == wide["short"] == "short"
+    exp.register("ebm", "ebm", outer_bags=2, interactions=[(0, 4)])
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ConvergenceWarning)
+        exp.register("relu", "reludnn", hidden_layer_sizes=(8,), max_iter=50)
+    assert exp.act_inter_lis["ebm"] == ["Annual household income before taxes… x short"]
+    assert exp.inter_effect_trunc_dict["ebm"] == {long[0] + " x short": "Annual household income before taxes… x short"}
+    assert exp.get_interpret("relu").feature_names == [narrow[name] for name in exp.dataset.feature_names]

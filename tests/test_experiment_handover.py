@@ -3,7 +3,6 @@ noise, display names that read as abbreviations, titles that say what their valu
 measures, two-valued features as levels and the spread of every family's local parts."""
 
 import re
-import time
 
 import matplotlib.pyplot as plt
 import numpy as np
@@ -12,7 +11,8 @@ import pytest
 
 import tables
 from vexo.workflow.experiment.features import undo_scaling
-from vexo.workflow.experiment.dataset import abbreviate, truncate_names
+from vexo.workflow.experiment.dataset import DISPLAY_WIDTH, truncate_names
+from vexo.workflow.plots.text import ELLIPSIS, shorten
 from vexo.workflow.experiment import Experiment
 
 api = pytest.importorskip("vexo.workflow.interpret_api")
@@ -40,14 +40,24 @@ def test_unscaled_values_are_the_decimals_of_the_table():
     # whole numbers come back whole
     assert back["age"][0].dtype.kind == "i" and list(back["age"][0]) == list(ds.data["age"])
     assert list(back["day"][0]) == list(ds.data["day"])
-    # whatever the magnitudes; distinct values stay distinct and in order
-    for minimum, span in [(-1e6, 2e6), (1e-9, 3e-9), (-0.2, 0.1), (1e17, 1e16)]:
-        values = np.round(minimum + span * rng.uniform(size=200), 6 - int(np.floor(np.log10(abs(minimum) + span))))
+
+
+@pytest.mark.parametrize("minimum, span", [(0.0, 1e-6), (-5e-7, 1e-6), (1.0, 1e-6), (2.5e-3, 1e-3), (-0.2, 0.1), (1e-9, 3e-9),
+                                           (-1.0, 3.0), (2.0, 7.0), (300.0, 1e3), (-1e6, 2e6), (0.0, 1e6), (-4e8, 1e9),
+                                           (1e9, 1e9), (1e17, 1e16)])
+def test_unscaling_is_exact_to_1e_12_and_gives_back_the_tables_decimals(minimum, span):
+    rng = np.random.default_rng(int(span * 1e6) % 97)
+    scale = max(abs(minimum), abs(minimum + span))
+    for values in (minimum + span * rng.uniform(size=300), np.r_[minimum, minimum + span, 5.14280811 * span / 7 + minimum]):
         back = undo_scaling((values - minimum) / span, minimum, span)
-        assert reprs(back) == reprs(values + 0.0)
-        assert (np.diff(undo_scaling(np.linspace(0, 1, 257), minimum, span)) > 0).all()
-    # a random-looking value comes back to a millionth of the range
-    assert [str(v) for v in undo_scaling([0.41380622587, 0.0, 1.0], -1.0, 3.0)] == ["0.241419", "-1.0", "2.0"]
+        assert np.all(np.abs(back - values) <= 1e-12 * np.maximum(np.abs(values), abs(minimum)))
+    # a table's values of 12 digits come back as they are, without the noise of scaling
+    step = 10.0 ** (np.floor(np.log10(scale)) - 11)
+    decimals = np.round((minimum + span * rng.uniform(size=300)) / step) * step
+    decimals = np.array([float("%.12g" % v) for v in decimals])
+    assert reprs(undo_scaling((decimals - minimum) / span, minimum, span)) == reprs(decimals + 0.0)
+    # distinct values stay distinct and in order
+    assert (np.diff(undo_scaling(np.linspace(0, 1, 257), minimum, span)) > 0).all()
 
 
 def test_extreme_numbers_come_back_as_the_doubles_of_the_table():
@@ -58,8 +68,8 @@ def test_extreme_numbers_come_back_as_the_doubles_of_the_table():
     frame = pd.DataFrame({"big": big, "signed": rng.integers(-2 ** 63, 2 ** 63 - 1, 90, dtype=np.int64),
                           "extreme": np.r_[largest, -largest, rng.normal(size=88)], "a": rng.normal(size=90)})
     exp = Experiment(frame.assign(y=frame["a"] + rng.normal(0, 0.1, 90)), "y")
-    assert {"column 'big' holds whole numbers beyond 2**53: the models see them, and the views show them, as the "
-            "nearest doubles (16 digits)", "column 'extreme' spans more than the largest double: it is scaled in "
+    assert {"column 'big' holds whole numbers beyond 2**53: the models see them as the nearest doubles, and the "
+            "views show them to 13 significant digits", "column 'extreme' spans more than the largest double: it is scaled in "
             "halves"} <= set(exp.notes)
     pipeline, ds = exp.register("glm", "glm"), exp.dataset
     exp.register("tree", "tree")
@@ -77,32 +87,60 @@ def test_extreme_numbers_come_back_as_the_doubles_of_the_table():
 
 
 def reads_as(shown, name):
-    """Whether ``shown`` keeps the start of the name's first word and every character of it
-    comes from the name in order (blanks and an abbreviated pair separator aside)."""
-    shown, letters = re.sub(r"~\d+$", "", shown).replace("×", "x"), iter(name)
-    return shown[:1] == name.strip()[:1] and all(c == " " or any(c == n for n in letters) for c in shown)
+    """Whether ``shown`` is the name itself, or its leading whole words (or its first word cut)
+    and "…", followed by nothing, by its last whole words or by whole words of its middle and
+    "…"; any of these perhaps followed by "~<number>"."""
+    name, separator = name.strip(), r"[\s_\-./,;:()\[\]{}'\"]"
+    if name in (shown, re.sub(r"~\d+$", "", shown)):
+        return True
+    head, cut, part = re.sub(r"~\d+$", "", shown).partition("…")
+    whole_head = name.startswith(head) and (re.match(separator, name[len(head):]) or not re.search(separator, head))
+    part = part.lstrip(" ")
+    if not part:
+        return bool(cut and head and whole_head)
+    words = re.escape(part[:-1]) + r"(?=%s)" % separator if part.endswith("…") else re.escape(part) + "$"
+    return bool(cut and head and whole_head) and bool(re.search(r"(?<=%s)%s" % (separator, words), name[len(head):]))
 
 
-@pytest.mark.parametrize("width", [10, 15])
-def test_names_read_as_distinct_abbreviations(width):
-    near = ["religious", "religious ", " religious", "mean con~1", "mean concavity", "mean concave points",
-            "mean concave pointy", "sensor_reading_12", "sensor_reading_13", "a_x_b_and_more", "xylophone x",
-            "x_ray_reading_value", "worst compactness", "worst concave points"]
-    shown = truncate_names(near, width)
-    assert list(shown) == near and len({" ".join(s.split()) for s in shown.values()}) == len(near), shown
-    assert all(len(s) <= width and s == s.strip() and " x " not in s and not s.endswith(" x")
-               and not s.startswith("x ") for s in shown.values())
-    assert all(reads_as(shown[n], n) for n in near if n.strip() != "religious"), shown
-    assert shown["religious"] == "religious" and shown["mean con~1"] == "mean con~1"
+NEAR = ["religious", "religious ", " religious", "mean con~1", "mean concavity", "mean concave points", "mean concave pointy",
+        "sensor_reading_12", "sensor_reading_13", "a_x_b_and_more", "xylophone x", "x_ray_reading_value", "worst compactness",
+        "worst concave points", "sensor reading value 12", "sensor reading value 13", "income 2019 per household member",
+        "income 2020 per household member", "Pneumonoultramicroscopicsilicovolcanoconiosis", "Intercept (column)"]
+
+
+@pytest.mark.parametrize("width", [10, 15, DISPLAY_WIDTH])
+def test_display_names_are_the_names_or_their_leading_words_and_distinct(width):
+    shown = truncate_names(NEAR, width)
+    assert list(shown) == NEAR and len({" ".join(s.split()) for s in shown.values()}) == len(NEAR), shown
+    assert all(len(s) <= width and s == s.strip() and " x " not in s and not s.endswith(" x") and not s.startswith("x ")
+               and s != "Intercept" for s in shown.values())
+    assert all(reads_as(shown[n], n) for n in NEAR), shown
+    assert all(shown[n] == n for n in NEAR if len(n) <= width and n == n.strip() and n != "xylophone x")
+
+
+@pytest.mark.parametrize("names, width, expected", [
+    (["mean concave points", "worst concave points", "mean radius"], 15, ["mean concave…", "worst concave…", "mean radius"]),
+    (["mean fractal dimension", "worst fractal dimension", "fractal dimension error", "mean concave points"], DISPLAY_WIDTH,
+     ["mean fractal…", "worst fractal…", "fractal dimension…", "mean concave points"]),
+    (["bill_length_mm", "flipper_length_mm", "body_mass_g"], DISPLAY_WIDTH, ["bill_length_mm", "flipper_length_mm", "body_mass_g"]),
+    (["bill_length_mm", "bill_depth_mm"], 12, ["bill_length…", "bill_depth…"]),
+    (["sensor reading value 12", "sensor reading value 13"], DISPLAY_WIDTH, ["sensor reading… 12", "sensor reading… 13"]),
+    (["sensor_reading_value_00012", "sensor_reading_value_00013"], DISPLAY_WIDTH, ["sensor_reading…00012", "sensor_reading…00013"]),
+    (["income 2019 per household member", "income 2020 per household member"], 15, ["income 2019…", "income 2020…"]),
+    (["Pneumonoultramicroscopicsilicovolcanoconiosis"], 10, ["Pneumonou…"]),
+    (["Annual household income before taxes (USD)", "Annual household income after taxes (USD)"], DISPLAY_WIDTH,
+     ["Annual… before…", "Annual… after…"]),
+])
+def test_display_names_keep_whole_words_and_tell_alike_names_apart(names, width, expected):
+    assert list(truncate_names(names, width).values()) == expected
 
 
 @pytest.mark.parametrize("name", ["MEASUREMENT" * 9100, "reading of sensor " * 5600, "sensor 12 " + "value" * 20000])
-def test_a_name_of_100_kb_is_abbreviated_in_linear_time(name):
-    # a header cell this long took about an hour per display width
-    started = time.perf_counter()
-    shown = {width: abbreviate(name, width) for width in (10, 15)}
-    assert time.perf_counter() - started < 1.0
-    assert all(0 < len(s) <= width and reads_as(s, name) for width, s in shown.items()), shown
+def test_a_name_of_100_kb_is_shortened_to_its_first_words(name):
+    # a header cell this long took about an hour per display width once
+    shown = truncate_names([name, name + " other"], DISPLAY_WIDTH)
+    assert all(0 < len(s) <= DISPLAY_WIDTH and reads_as(s, n) for n, s in shown.items()), shown
+    assert shorten(name, 300) == name.strip()[:300 - len(ELLIPSIS)] + ELLIPSIS or shorten(name, 300).endswith(ELLIPSIS)
 
 
 def test_titles_carry_the_label_of_their_value_axis(experiment):

@@ -13,6 +13,7 @@ from reading import problems
 from vexo.workflow import look, tour
 from vexo.workflow.figures import capture
 from vexo.workflow.interpret_api import InterpretAPI
+from vexo.workflow.plots.text import _fit_title
 
 # Views of the ReLU network whose axes have no x label, and why: the module draws them with
 # fixed calls. The pair plot names its panels by column titles and row labels, as a scatter
@@ -72,3 +73,37 @@ def test_every_view_reads_cleanly_and_no_family_repeats_another(gallery):
     assert not found, "\n".join(found)
     assert not {key: families for key, families in seen.items() if len(families) > 1}
 
+
+
+def orphaned(text):
+    """Whether a wrapped text leaves one word alone on its last line under a line of several."""
+    lines = [line.strip() for line in text.split("\n")]
+    return len(lines) > 1 and " " not in lines[-1] and " " in lines[-2]
+
+
+def titles(figure):
+    return [t for ax in figure.axes for t in (ax.title, ax._left_title, ax._right_title) if t.get_text()] + \
+        ([figure._suptitle] if figure._suptitle is not None and figure._suptitle.get_text() else [])
+
+
+def test_no_title_leaves_a_word_alone_on_its_last_line(gallery):
+    wrapped = [(family, slug, t.get_text()) for (family, slug), figures in sorted(gallery.items())
+               for figure in figures for t in titles(figure) if "\n" in t.get_text()]
+    assert not [w for w in wrapped if orphaned(w[2])], wrapped
+
+
+TITLE = "Interaction Effect of mean concave points x worst fractal dimension (Importance: 0.09817)"
+
+
+@pytest.mark.parametrize("width", [3.0, 4.5, 6.0, 8.0, 10.0])
+@pytest.mark.parametrize("title", [TITLE, "Main Effect of a rather long feature name of a table (Importance: 0.1938)",
+                                   "Sample 41: logit of P(malignant) = 7.912, intercept plus effects"])
+def test_titles_wrap_into_lines_of_even_length_inside_the_figure(title, width):
+    figure, ax = plt.subplots(figsize=(width, 3))
+    _fit_title(figure, ax, title)
+    text = ax.title.get_text()
+    lines = text.split("\n")
+    assert " ".join(text.split()) == title and not orphaned(text)
+    assert len(lines) == 1 or min(map(len, lines)) >= 0.5 * max(map(len, lines)), lines
+    box = ax.title.get_window_extent(figure.canvas.get_renderer())
+    assert box.x0 >= 0 and box.x1 <= figure.bbox.width

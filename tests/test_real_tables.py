@@ -176,7 +176,7 @@ def test_columns_named_as_the_views_own_terms_or_with_control_characters_or_a_pa
         assert "column %r renamed '%s (column)' (the views name a term of their own %r)" % (name, name, name) in exp.notes
     # what a terminal or a figure would act on is written out, as the notes print it
     assert exp.dataset.feature_names[-2:] == ["\\x1b]0;cost\\x07 \\u202eeulav", ("long " * 40)[:199] + "…"]
-    assert "column 'long long long long long long long long … (100000 characters)' renamed" in "\n".join(exp.notes)
+    assert "column 'long long long long long long long long… (100000 characters)' renamed" in "\n".join(exp.notes)
     assert any(note.endswith("(control characters written out)") for note in exp.notes)
     exp.register("glm", "glm")
     exp.register("gam", "gam", lam=1.0)

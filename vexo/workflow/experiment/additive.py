@@ -24,11 +24,31 @@ def pair_name(a, b):
     return a + " x " + b
 
 
+# The ways in which additive models add up their terms, as doubles: interpret's boosting
+# machines start from the intercept and add one term after the other; our GAMs add up each
+# row of terms (numpy's sum, pairwise over eight lanes) and then the intercept. The orders give
+# sums that differ in their last bits, and a prediction rebuilt from the terms is the model's
+# own (rows tied by the model stay tied) only if it is added up in the model's order.
+
+def _added_in_order(intercept, parts):
+    total = np.full(len(parts), intercept, dtype=float)
+    for t in range(parts.shape[1]):
+        total += parts[:, t]
+    return total
+
+
+def _added_by_rows(intercept, parts):
+    return intercept + np.ascontiguousarray(parts).sum(axis=1)
+
+
+ADDERS = (_added_in_order, _added_by_rows)
+
+
 class AdditiveTerms:
     """The terms of a fitted additive model, evaluated on the training rows.
 
     names: full term names (a feature's name, "a x b" for a pair); labels: display names (a
-    pair as its two 15-character display names); importance: each term's share of the mean
+    pair by its features' display names for pairs, ``display_names``); importance: each term's share of the mean
     absolute contribution over the training rows (they add up to 1).
     """
 
@@ -69,6 +89,15 @@ class AdditiveTerms:
         else:
             values = self.estimator.eval_terms(X)[:, terms]
         return np.asarray(values, dtype=float).reshape(len(X), len(terms))
+
+    def adder(self, parts, response):
+        """Of ``ADDERS``, the one that adds the intercept and ``parts`` (the contributions of
+        some rows) up to ``response`` (the model's own prediction of those rows) to the last
+        bit; None if none does."""
+        for add in ADDERS:
+            if np.array_equal(add(self.intercept, parts), response):
+                return add
+        return None
 
     def pairs(self):
         """Full name -> display name of every pair term, in the model's order."""

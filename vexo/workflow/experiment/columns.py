@@ -9,7 +9,7 @@ and any later frame go through the same steps:
   name that the views take for a term of their own (``RESERVED_NAMES``): "Intercept" becomes
   "Intercept (column)". Control characters, and marks that reverse the direction of text, are
   written out as Python writes them ("\\x1b"), so that a name cannot act on a terminal. A
-  name longer than ``LONGEST_NAME`` characters is cut there, with "…".
+  name longer than ``LONGEST_NAME`` characters keeps the whole words that fit, and "…".
 - Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``) become
   days since the first date of the training split; durations become days.
 - Left out: text columns of identifiers (at least ``IDENTIFIER_ROWS`` training values, at least
@@ -32,8 +32,9 @@ import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 
-from .features import (EXACT_INTEGERS, CategoricalFeature, IndicatorFeature, NumericFeature, days,
-                       holds_numbers, is_number_column, timestamps)
+from ..plots.text import shorten
+from .features import (EXACT_INTEGERS, ORIGINAL_DIGITS, CategoricalFeature, IndicatorFeature,
+                       NumericFeature, days, holds_numbers, is_number_column, timestamps)
 
 MISSING_FLAG_SHARE = 0.05
 # Columns of one kind (filled, left out for one reason) named one line each; more share a line.
@@ -90,7 +91,7 @@ def _quoted(name):
     """A name as a note quotes it: a long one by its start and its length."""
     if len(name) <= LONGEST_NAME:
         return name
-    return "%s… (%d characters)" % (name[:40], len(name))
+    return "%s (%d characters)" % (shorten(name, 41), len(name))
 
 
 def unique_name(name, taken):
@@ -240,8 +241,9 @@ def _extreme_notes(feature, train):
         notes.append("column %r spans more than the largest double: it is scaled in halves"
                      % feature.name)
     if feature.integral and np.nanmax(np.abs(train)) > EXACT_INTEGERS:
-        notes.append("column %r holds whole numbers beyond 2**53: the models see them, and the "
-                     "views show them, as the nearest doubles (16 digits)" % feature.name)
+        notes.append("column %r holds whole numbers beyond 2**53: the models see them as the "
+                     "nearest doubles, and the views show them to %d significant digits"
+                     % (feature.name, ORIGINAL_DIGITS))
     return notes
 
 
@@ -295,7 +297,7 @@ def prepare_features(data, target, train_rows):
             name, why = shown, "control characters written out"
         if len(name) > LONGEST_NAME:
             # no figure shows more, and a header cell of a whole paragraph would fill the page
-            name, why = name[:LONGEST_NAME - 1] + "…", "a name is cut to %d characters" % (
+            name, why = shorten(name, LONGEST_NAME), "a name is cut to %d characters" % (
                 LONGEST_NAME,)
         if is_reserved(name):
             name, why = name.strip() + " (column)", "the views name a term of their own %r" % (

@@ -1,13 +1,11 @@
 """The table of an experiment: its features, its target and its train/test split."""
 
-import heapq
-import re
-
 import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 from sklearn.model_selection import train_test_split
 
+from ..plots.text import ELLIPSIS, WORD, shorten, word_ends
 from .columns import is_reserved, prepare_features
 
 TASKS = ("regression", "classification")
@@ -18,99 +16,102 @@ MIN_CLASS_ROWS = 5
 _LABELS_SHOWN = 10
 
 
-_VOWELS = set("aeiouäöüéèáàíóú")
-# What splits a name into words; dropped when a name is shortened.
-_SEPARATORS = re.compile(r"[\s_\-./,;:()\[\]{}'\"]+")
-
-
-def _devowel(word):
-    """The word with its doubled letters single and without its lower-case vowels after the
-    first letter ("compactness" -> "cmpctns", "error" -> "err"); all-capital words (acronyms)
-    and numbers unchanged."""
-    if word.isupper() or not any(c.isalpha() for c in word):
-        return word
-    word = re.sub(r"(.)\1+", r"\1", word)
-    return word[0] + "".join(c for c in word[1:] if c not in _VOWELS)
-
-
-def _joined(words):
-    # a word "x" between blanks would read as the separator of a pair name
-    return " ".join("×" if w == "x" else w for w in words)
-
-
-def abbreviate(name, width):
-    """A readable abbreviation of ``name`` of at most ``width`` characters: the words joined by
-    single blanks, then the longest words without their vowels, then the longest words cut
-    from their end (numbers last), then the blanks dropped, then a plain cut."""
-    words = [w for w in _SEPARATORS.split(name) if w]
-    if not words:
-        return name.strip()[:width]
-    # the joined length is kept as a count: rejoining after every step costs the square of a
-    # long name's length (a header cell of 100 KB took an hour)
-    total = sum(len(w) for w in words) + len(words) - 1
-    if total <= width:
-        return _joined(words)
-    if 2 * len(words) - 1 > width:
-        # even one letter a word and the blanks do not fit: every step below keeps a word's
-        # first letter, and the plain cut keeps the first ``width`` of them
-        return "".join(w[0] for w in words[:width])
-    for k in sorted(range(len(words)), key=lambda k: (-len(words[k]), -k)):
-        shorter = _devowel(words[k])
-        total -= len(words[k]) - len(shorter)
-        words[k] = shorter
-        if total <= width:
-            return _joined(words)
-    words = _cut(words, total - width)
-    text = _joined(words)
-    if len(text) > width:
-        text = "".join(words)[:width]
-    return text
-
-
-def _cut(words, excess):
-    """The words with ``excess`` characters cut from their ends, one at a time, each from the
-    word that has letters (letters before digits: "sensor 12" and "sensor 13" stay apart), then
-    the longest, then the last; a word keeps its first character."""
-    lengths = [len(w) for w in words]
-    first_letter = [next((i for i, c in enumerate(w) if c.isalpha()), len(w)) for w in words]
-
-    def rank(k):
-        # a heap gives its smallest first
-        return (-(first_letter[k] < lengths[k]), -lengths[k], -k)
-
-    heap = [rank(k) for k in range(len(words)) if lengths[k] > 1]
-    heapq.heapify(heap)
-    while excess > 0 and heap:
-        k = -heapq.heappop(heap)[2]
-        lengths[k] -= 1
-        excess -= 1
-        if lengths[k] > 1:
-            heapq.heappush(heap, rank(k))
-    return [w[:n] for w, n in zip(words, lengths)]
+# The widths of a feature's display names. Where a figure has little room for a name (the node
+# of a tree, a tick label, the title of a panel) it shows the name of ``DISPLAY_WIDTH``: the
+# names of most tables fit whole (27 of breast cancer's 30, all of diabetes'). A pair of
+# features is named by names of ``PAIR_WIDTH``, which the bars of effects wrap beside their
+# features' main effects under their whole names: up to it, a feature reads the same in both.
+DISPLAY_WIDTH = 20
+PAIR_WIDTH = 40
 
 
 def _blank_free(text):
     return " ".join(text.split())
 
 
+# Words of a name past which a word that tells it apart from names of the same shortened form
+# is not looked for.
+_WORDS_SEARCHED = 12
+
+
+def _words(text):
+    """(start, end) of each word of the text."""
+    return [(m.start(), m.end()) for m in WORD.finditer(text)]
+
+
+def _keys(text, spans, width):
+    """What could tell the name ``text`` apart, in the order of preference, each with the part
+    of the name it shows: its last words (as many as leave room for a head), then one or two
+    words from its middle."""
+    keys = []
+    for k in range(1, len(spans)):
+        start = spans[-k][0]
+        if len(text) - start > width - 2:
+            break
+        keys.append((("tail", text[start:]), start, len(text)))
+    for count in (1, 2):
+        for first in range(1, min(len(spans) - count, _WORDS_SEARCHED)):
+            start, end = spans[first][0], spans[first + count - 1][1]
+            keys.append((("run", first, text[start:end]), start, end))
+    return keys
+
+
+def _shown_part(text, start, end, width):
+    """The name's leading words that fit, "…", its words from ``start`` to ``end`` and, if
+    more follow them, "…" again ("sensor reading… 12", "Annual… before…"); None where not even
+    three letters of its head fit."""
+    part = (" " if text[start - 1] == " " else "") + text[start:end]
+    if end < len(text):
+        part += ELLIPSIS
+    room = min(width - len(ELLIPSIS) - len(part), start - 1)
+    if room < min(3, start - 1):
+        return None
+    ends = word_ends(text, room)
+    return text[:ends[-1] if ends else room] + ELLIPSIS + part
+
+
+def _told_apart(names, width, free):
+    """Display names for names whose shortened forms read the same: each shows, after the
+    "…", its last words, else a word of its middle, that no other of them has there ("sensor
+    reading… 12", "Annual… before…"); the names that no such form tells apart are left out."""
+    texts = {name: name.strip() for name in names}
+    keys = {name: _keys(text, _words(text), width) for name, text in texts.items()}
+    counts = {}
+    for found in keys.values():
+        for key in set(key for key, _, _ in found):
+            counts[key] = counts.get(key, 0) + 1
+    shown, given = {}, set()
+    for name in names:
+        for key, start, end in keys[name]:
+            candidate = counts[key] == 1 and _shown_part(texts[name], start, end, width)
+            if candidate and free(candidate) and candidate not in given:
+                shown[name] = candidate
+                given.add(candidate)
+                break
+    return shown
+
+
 def truncate_names(names, width):
     """Map each name to a display name of at most ``width`` characters, all distinct.
 
     A name that fits keeps itself (without blanks at its ends); a longer name becomes its
-    ``abbreviate``-d form. Display names are told apart as they read, blanks aside: when one
-    is taken, the name's abbreviation to fewer characters gets "~1", "~2", ... until it is
-    free. None holds " x " or ends in " x", which would read as the separator of a pair, or
-    reads as a term of the views' own (``columns.RESERVED_NAMES``).
+    leading whole words and "…" (``plots.text.shorten``). Names whose shortened forms would
+    read the same show, after the "…", their last words or a word of their middle that tells
+    them apart (``_told_apart``); only names that differ nowhere within reach get "~1", "~2",
+    ... after a shorter form.
+    Display names are told apart as they read, blanks aside. None holds " x " or ends in " x",
+    which would read as the separator of a pair, or reads as a term of the views' own
+    (``columns.RESERVED_NAMES``).
     """
     result, taken = {}, set()
-    # (abbreviation, its room) -> the last suffix number it was tried with: every one up to it
-    # is taken, as the taken names only grow, so that a thousand names of one abbreviation do
-    # not try a million suffixes
+    # (shortened form, its room) -> the last suffix number it was tried with: every one up to
+    # it is taken, as the taken names only grow, so that a thousand names of one form do not
+    # try a million suffixes
     tried = {}
 
     def free(candidate):
-        return _blank_free(candidate) not in taken and not _pair_like(candidate) \
-            and not is_reserved(candidate)
+        return bool(candidate) and _blank_free(candidate) not in taken \
+            and not _pair_like(candidate) and not is_reserved(candidate)
 
     def give(name, candidate):
         result[name] = candidate
@@ -120,17 +121,33 @@ def truncate_names(names, width):
     fits, rest = [], []
     for name in names:
         (fits if name and len(name) <= width and name == name.strip() else rest).append(name)
-    for name in fits + rest:
+    for name in fits:
+        if name not in result and free(name):
+            give(name, name)
+    rest = [name for name in fits + rest if name not in result]
+    forms = {}
+    for name in dict.fromkeys(rest):
+        forms.setdefault(_blank_free(shorten(name, width)), []).append(name)
+    clashing = []
+    for same in forms.values():
+        if len(same) == 1 and free(shorten(same[0], width)):
+            give(same[0], shorten(same[0], width))
+        else:
+            clashing.extend(same)
+            for name, candidate in _told_apart(same, width, free).items():
+                if free(candidate):
+                    give(name, candidate)
+    for name in clashing:
         if name in result:
             continue
-        candidate = name.strip() if len(name.strip()) <= width else abbreviate(name, width)
         k, shortened = 0, {}
-        while not candidate or not free(candidate):
+        candidate = ""
+        while not free(candidate):
             k += 1
             room = max(width - len("~%d" % k), 0)
-            # the same abbreviation serves every suffix of one length
+            # the same shortened form serves every suffix of one length
             if room not in shortened:
-                shortened[room] = abbreviate(name, room).rstrip()
+                shortened[room] = shorten(name, room).rstrip()
             key = (shortened[room], room)
             if tried.get(key, 0) >= k:
                 k, candidate = tried[key], ""
@@ -304,7 +321,9 @@ class Dataset:
         classes these are the target's labels, with more the second is the positive class and
         the first the text "not <positive class>", standing for all the others
     positive_class : the label that the models' 1 stands for (``classes[1]``), else None
-    truncated_columns_dict_10, truncated_columns_dict_15 : dict, full name -> display name
+    truncated_columns_dict_10, truncated_columns_dict_15 : dict, full name -> display name: the
+        name where it has at most ``DISPLAY_WIDTH`` (``PAIR_WIDTH``) characters, else its leading
+        words and "…" (``truncate_names``); the second names the features of a pair
     """
 
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0,
@@ -359,8 +378,8 @@ class Dataset:
         self.categorical_features = prepared.categorical_features
         self.categories = prepared.categories
 
-        self.truncated_columns_dict_10 = truncate_names(self.feature_names, 10)
-        self.truncated_columns_dict_15 = truncate_names(self.feature_names, 15)
+        self.truncated_columns_dict_10 = truncate_names(self.feature_names, DISPLAY_WIDTH)
+        self.truncated_columns_dict_15 = truncate_names(self.feature_names, PAIR_WIDTH)
 
     @property
     def n_features(self):

@@ -85,7 +85,8 @@ class Experiment:
         ``additive.GAMEffects`` for "gam", ``additive.GAMINetEffects`` for "gami",
         None for the other families
     act_inter_lis : dict, model name -> the display names of the model's pair terms, each
-        two 15-character display names joined by " x " (empty for models without pairs)
+        two names of ``dataset.truncated_columns_dict_15`` joined by " x " (empty for models
+        without pairs)
     inter_effect_trunc_dict : dict, model name -> {full pair name "a x b": display name}
     """
 

@@ -171,6 +171,16 @@ def sample_rows(positions, random_state, limit, labels=None):
     return positions[rows]
 
 
+def scored_response(estimator, X):
+    """What scikit-learn's scorers read of a model: the decision function (the logit of an
+    additive classifier), else the probability of the positive class, else the prediction."""
+    if hasattr(estimator, "decision_function"):
+        return np.ravel(estimator.decision_function(X))
+    if hasattr(estimator, "predict_proba"):
+        return estimator.predict_proba(X)[:, 1]
+    return np.asarray(estimator.predict(X), dtype=float)
+
+
 def additive_permutation_importance(terms, X, y, score, n_repeats, random_state):
     """The permutation importance of an additive model from its terms: shuffling a feature
     changes only the terms that involve it. A main effect depends on its feature alone, so its
@@ -178,21 +188,25 @@ def additive_permutation_importance(terms, X, y, score, n_repeats, random_state)
 
     terms: ``additive.AdditiveTerms``; score(y, response) with the response the model's
     prediction (the logit for a classifier). The features are shuffled as scikit-learn's
-    ``permutation_importance`` shuffles them with the same ``random_state``, so the two agree
-    up to rounding. Returns (n_repeats, p) drops of the score, one column per feature.
+    ``permutation_importance`` shuffles them with the same ``random_state``, and each shuffled
+    prediction is the terms added up as the model adds them (``AdditiveTerms.adder``): the very
+    doubles that the model predicts, so that rows the model ties stay tied and the drops are
+    scikit-learn's to the last bit. A model whose sum the terms do not give exactly is asked
+    for every shuffled prediction instead. Returns (n_repeats, p) drops of the score, one
+    column per feature.
     """
     X = np.asarray(X, dtype=float)
     n, p = X.shape
-    parts = terms.contributions(X)
-    total = terms.intercept + parts.sum(axis=1)
-    baseline = score(y, total)
+    parts = np.ascontiguousarray(terms.contributions(X))
+    own = scored_response(terms.estimator, X)
+    add = terms.adder(parts, own)
+    baseline = score(y, own)
     seed = np.random.RandomState(random_state).randint(np.iinfo(np.int32).max + 1)
     drops = np.empty((n_repeats, p))
     for j in range(p):
         mains = [t for t, term in enumerate(terms.features) if term == (j,)]
         pairs = [t for t, term in enumerate(terms.features) if len(term) == 2 and j in term]
-        rest = total - parts[:, mains + pairs].sum(axis=1)
-        shuffled = X.copy()
+        shuffled, varied = X.copy(), parts.copy()
         order, where = np.arange(n), np.arange(n)
         generator = np.random.RandomState(seed)
         for r in range(n_repeats):
@@ -200,8 +214,12 @@ def additive_permutation_importance(terms, X, y, score, n_repeats, random_state)
             generator.shuffle(order)
             where = where[order]
             shuffled[:, j] = X[where, j]
-            response = rest + parts[where][:, mains].sum(axis=1)
-            if pairs:
-                response = response + terms.contributions(shuffled, pairs).sum(axis=1)
+            if add is None:
+                response = scored_response(terms.estimator, shuffled)
+            else:
+                varied[:, mains] = parts[where][:, mains]
+                if pairs:
+                    varied[:, pairs] = terms.contributions(shuffled, pairs)
+                response = add(terms.intercept, varied)
             drops[r, j] = baseline - score(y, response)
     return drops

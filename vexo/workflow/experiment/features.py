@@ -8,11 +8,15 @@ import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 
-# The finest step, as a share of a feature's training range, that a value keeps when its scaling
-# is undone: a millionth of the range tells apart everything a model of the scaled feature can
-# (the scaling's own rounding error sits ten orders lower), and a value of a random-looking
-# column reads -0.180686, not -0.18068622587.
-ORIGINAL_RESOLUTION = 1e-6
+# The significant digits that a value keeps when its scaling is undone, counted on the larger of
+# the value and the feature's minimum (the numbers that scaling subtracts and unscaling adds
+# back): the rounding error of the two steps sits three orders below the last of them, so that
+# 27.6074 comes back as 27.6074 and not 27.607400000000002, while every value is exact to 1e-12
+# of that magnitude (5.14280811 stays 5.14280811; an income keeps its cents up to 10**10).
+ORIGINAL_DIGITS = 13
+# The powers of ten that a double holds exactly: rounding to a decimal place within them gives
+# the double nearest the decimal.
+_EXACT_POWERS = 22
 # Whole numbers up to this size are held exactly by a double; beyond it they come back as the
 # doubles that the models saw, not as integers that they never were.
 EXACT_INTEGERS = 2.0 ** 53
@@ -166,27 +170,53 @@ class NumericFeature(Feature):
 
 
 def undo_scaling(values, minimum, span, halves=False):
-    """``values * span + minimum``, rounded to the decimal place of ``ORIGINAL_RESOLUTION`` of
-    the span, so that the rounding error of scaling and unscaling is gone and no value shows
-    more digits than the model can tell apart. ``halves``: minimum and span are halved (a range
-    beyond the largest double), and so doubled again at the end. A value whose rounding would
+    """``values * span + minimum``, rounded to ``ORIGINAL_DIGITS`` significant digits of the
+    larger of the value and ``minimum``, so that the rounding error of scaling and unscaling is
+    gone and a value is otherwise exact. ``halves``: minimum and span are halved (a range
+    beyond the largest double), and so doubled again at the end; such values are not rounded,
+    as the digits kept would move the largest doubles themselves. A value whose rounding would
     pass the largest double is left unrounded."""
     factor = 2.0 if halves else 1.0
     with np.errstate(over="ignore", invalid="ignore"):
         values = (np.asarray(values, dtype=float) * span + minimum) * factor
-        step = abs(span) * ORIGINAL_RESOLUTION
-        rounded = values
-        # a range beyond the largest double is not rounded: a millionth of it would move the
-        # largest doubles themselves
-        if not halves and np.isfinite(step) and step > 0:
-            decimals = int(np.ceil(-np.log10(step) - 1e-9))
-            if decimals >= 0:
-                # a whole number over a power of ten: the nearest double to that decimal
-                rounded = np.round(values, decimals) + 0.0
+    if halves:
+        return values
+    return np.asarray(_significant(values, abs(float(minimum))))
+
+
+def _significant(values, floor):
+    """``values`` at ``ORIGINAL_DIGITS`` significant digits of the larger of each value's
+    magnitude and ``floor``: the nearest doubles to those decimals."""
+    rounded = np.array(values, dtype=float)
+    flat = rounded.reshape(-1)
+    with np.errstate(divide="ignore", over="ignore", invalid="ignore"):
+        magnitude = np.maximum(np.abs(flat), floor)
+        decimals = ORIGINAL_DIGITS - 1 - np.floor(np.log10(magnitude))
+    finite = np.isfinite(flat) & np.isfinite(decimals)
+    for d in np.unique(decimals[finite]):
+        at = finite & (decimals == d)
+        d = int(d)
+        with np.errstate(over="ignore", invalid="ignore"):
+            if 0 <= d <= _EXACT_POWERS:
+                new = np.rint(flat[at] * 10.0 ** d) / 10.0 ** d
+            elif -_EXACT_POWERS <= d < 0:
+                new = np.rint(flat[at] / 10.0 ** -d) * 10.0 ** -d
             else:
-                power = 10.0 ** -decimals
-                rounded = np.round(values / power) * power + 0.0
-    return np.asarray(np.where(np.isfinite(rounded), rounded, values))
+                new = np.array([_at_decimal_place(v, d) for v in flat[at]])
+        flat[at] = np.where(np.isfinite(new), new, flat[at])
+    return rounded + 0.0
+
+
+def _at_decimal_place(value, decimals):
+    """``value`` rounded to ``decimals`` decimal places, through its text: for the places that
+    the exact powers of ten do not reach."""
+    if value == 0:
+        return 0.0
+    kept = int(np.floor(np.log10(abs(value)))) + 1 + decimals
+    if kept > 0:
+        return float("%.*e" % (kept - 1, value))
+    step = float("1e%d" % -decimals)
+    return float(np.copysign(step, value)) if abs(value) >= step / 2 else 0.0
 
 
 class IndicatorFeature(Feature):

@@ -70,16 +70,42 @@ class _TickFormatter(ticker.Formatter):
 # The most of one text that a figure draws: a name or a label of a whole paragraph (a header
 # cell of 100 KB) is cut there, with "…", rather than wrapped into a page of lines.
 LONGEST_TEXT = 300
+ELLIPSIS = "…"
+# What separates the words of a name: a shortened name ends before one of them.
+SEPARATOR = re.compile(r"[\s_\-./,;:()\[\]{}'\"]")
+WORD = re.compile(r"[^\s_\-./,;:()\[\]{}'\"]+")
+
+
+def word_ends(text, limit):
+    """The positions, up to ``limit``, at which a word of the text ends and a separator begins
+    (never 0), in order."""
+    return [m.start() for m in SEPARATOR.finditer(text, 0, limit + 1)
+            if m.start() > 0 and not SEPARATOR.match(text, m.start() - 1)]
+
+
+def shorten(text, width):
+    """The text as it is if it has at most ``width`` characters (blanks at its ends dropped);
+    else its leading whole words that fit and "…" ("mean concave…"), or, where its first word
+    alone is too long, that word cut and "…"."""
+    text = text.strip()
+    if len(text) <= width:
+        return text
+    room = width - len(ELLIPSIS)
+    if room < 1:
+        return text[:width]
+    ends = word_ends(text, room)
+    return text[:ends[-1] if ends else room] + ELLIPSIS
 
 
 def _wrap(text, width):
-    """Break a text into lines of about `width` characters at its blanks. Words stay whole; only
-    a name longer than a line breaks (``_pieces``). A text longer than ``LONGEST_TEXT`` is cut
-    there."""
+    """Break a text into lines of at most about `width` characters at its blanks, as even as
+    their number allows: a title that takes two lines takes two halves, not a line and a word.
+    Words stay whole; only a name longer than a line breaks (``_pieces``). A text longer than
+    ``LONGEST_TEXT`` is cut there."""
     width = max(int(width), 8)
     text = str(text)
     if len(text) > LONGEST_TEXT:
-        text = text[:LONGEST_TEXT - 1] + "…"
+        text = shorten(text, LONGEST_TEXT)
     lines = []
     for para in text.split("\n"):
         tokens = []  # (text, glue before it)
@@ -87,15 +113,40 @@ def _wrap(text, width):
             if not word:
                 continue
             tokens.extend((p, " " if k == 0 else "") for k, p in enumerate(_pieces(word, width)))
-        line = ""
-        for token, glue in tokens:
-            if line and len(line) + len(glue) + len(token) > width:
-                lines.append(line)
-                line = token
-            else:
-                line = line + glue + token if line else token
-        lines.append(line)
+        lines.extend(_balanced(tokens, width))
     return "\n".join(lines)
+
+
+def _filled(tokens, width):
+    """The tokens in lines of at most `width` characters, each line as full as it goes."""
+    lines, line = [], ""
+    for token, glue in tokens:
+        if line and len(line) + len(glue) + len(token) > width:
+            lines.append(line)
+            line = token
+        else:
+            line = line + glue + token if line else token
+    return lines + [line]
+
+
+def _balanced(tokens, width):
+    """The tokens in as few lines as `width` allows, each about as long as the others: the
+    narrowest width that needs no more lines; a last line of one word under a line of several
+    takes that line's last word too."""
+    lines = _filled(tokens, width)
+    if len(lines) < 2:
+        return lines
+    for narrower in range(-(-sum(len(g) + len(t) for t, g in tokens) // len(lines)), width):
+        even = _filled(tokens, narrower)
+        if len(even) == len(lines):
+            lines = even
+            break
+    last, above = lines[-1], lines[-2]
+    if " " not in last and " " in above:
+        moved = above.rsplit(" ", 1)
+        if len(moved[1]) + 1 + len(last) <= width:
+            lines[-2:] = [moved[0], moved[1] + " " + last]
+    return lines
 
 
 def _pieces(word, width):
