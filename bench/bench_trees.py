@@ -4,7 +4,9 @@ depths up to 30, against the same steps written in plain Python.
 Drawing is replaced by a double: plot_tree hands out ready-made boxes (plain objects with the
 attributes that the layout reads and writes) and pyplot's figure, tight_layout and show do nothing.
 What is timed is the layout: slots from the box positions, the walk below root, and the rewriting,
-moving, hiding and marking of every box.
+moving, hiding and marking of every box; for the shown boxes also their numbers at 4 significant
+digits (read from a stand-in for the fitted tree's arrays) and their fill and edge; and the note under
+the tree.
 
     python bench/bench_trees.py
 """
@@ -45,7 +47,10 @@ def random_tree(n_nodes, max_depth=MAX_DEPTH, seed=0):
 
 
 class Patch:
-    pass
+    def set_facecolor(self, colour):
+        pass
+
+    set_edgecolor = set_linewidth = set_facecolor
 
 
 PATCH = Patch()
@@ -70,6 +75,39 @@ def boxes_for(left):
     leaf = "node #%d\ngini = 0.0\nsamples = 5\nvalue = [5, 0]"
     n = len(left)
     return [Box((k + 0.5) / n, 0.9, (inner if left[k] != -1 else leaf) % k) for k in range(n)]
+
+
+def fitted_tree(left):
+    """What the views read of a fitted classifier: the arrays of tree_."""
+    n, rng = len(left), np.random.default_rng(0)
+    shares = rng.random(n)
+    return types.SimpleNamespace(tree_=types.SimpleNamespace(
+        feature=np.zeros(n, dtype=np.intp), threshold=np.full(n, 0.5), impurity=rng.random(n) / 2,
+        value=np.stack([shares, 1 - shares], axis=1)[:, None, :], weighted_n_node_samples=np.full(n, 10.0),
+        n_classes=np.array([2], dtype=np.intp), n_outputs=1))
+
+
+def number(x):
+    text = "%.4g" % x
+    return np.format_float_positional(x, precision=4, unique=False, fractional=False, trim="-") \
+        if "e" in text and 1e-4 <= abs(x) < 1e15 else text
+
+
+def dress(artist, arrays, c, split):
+    """The numbers of a shown box at 4 significant digits, its fill by class and its edge."""
+    lines = artist._text.split("\n")
+    first = 1 + split
+    lines[first] = "criterion = " + number(arrays.impurity[c])
+    counts = arrays.value[c, 0] * arrays.weighted_n_node_samples[c]
+    lines[first + 2] = "value = [%s]" % ", ".join("%d" % round(v) for v in counts)
+    artist._text = "\n".join(lines)
+    top, other = max(counts), min(counts)
+    strength = 0.75 * (top - other) / top
+    colour = (221, 132, 82) if counts[0] >= counts[1] else (76, 114, 176)
+    patch = artist.get_bbox_patch()
+    patch.set_facecolor("#%02x%02x%02x" % tuple(round(255 + (ch - 255) * strength) for ch in colour))
+    patch.set_edgecolor("#b0b0b0")
+    patch.set_linewidth(0.8)
 
 
 def plot_tree_diag_python(interpret_result, pipeline=None, original_scale=False, figsize=(20, 10)):
@@ -108,20 +146,25 @@ def plot_tree_diag_python(interpret_result, pipeline=None, original_scale=False,
                     next_level.append(child)
         level = next_level
     unfinished = {n for n in level if left[n] != right[n]}
-    criterion = v["criterion"]
+    criterion, arrays = v["criterion"], v["tree"].tree_
     for c, artist in enumerate(boxes):
         artist._text = artist._text.replace(criterion, "criterion")
         if c not in place:
             artist.set_visible(False)
         else:
+            dress(artist, arrays, c, left[c] != -1)
             (artist._x, artist._y), artist.xy = place[c]
         if c in unfinished:
             artist._text = artist._text + "\n(none-leaf-node)"
+    fake_plt.gca().text(0, -0.01, "Depth %d shown\ncriterion = %s" % (depth, criterion))
     fake_plt.tight_layout()
     fake_plt.show()
 
 
-fake_plt = types.SimpleNamespace(figure=lambda **kwargs: None, tight_layout=lambda: None, show=lambda: None)
+fake_axes = types.SimpleNamespace(text=lambda *args, **kwargs: None, legend=lambda *args, **kwargs: None,
+                                  transAxes=None)
+fake_plt = types.SimpleNamespace(figure=lambda **kwargs: None, tight_layout=lambda: None, show=lambda: None,
+                                 gca=lambda: fake_axes, Rectangle=lambda *args, **kwargs: None)
 served = []
 
 
@@ -151,7 +194,7 @@ def main():
         left, right, max_depth = random_tree(n_nodes)
         left, right = np.array(left), np.array(right)  # as a fitted tree holds them
         for depth in (5, 10, 20, 30):
-            value = {"tree": None, "feature_names": ["f0"], "feature_names_full": ["f0"], "max_depth": max_depth,
+            value = {"tree": fitted_tree(left), "feature_names": ["f0"], "feature_names_full": ["f0"], "max_depth": max_depth,
                      "children_left": left, "children_right": right, "criterion": "gini"}
             record = {"key": "global_tree", "model": "m", "input": {"depth": depth, "root": 0}, "value": value}
             repeat = 9 if n_nodes < 50_000 else 5

@@ -1,10 +1,13 @@
 """The global tree: get_tree hands a deep copy of the experiment's tree, with display names, to
 plot_tree_diag, which lets scikit-learn draw the tree and moves the boxes of the subtree below `root`
-onto the slots of a complete binary tree, hiding all others."""
+onto the slots of a complete binary tree, hiding all others; a note under the tree says how much of it
+is shown and what its numbers and fills mean."""
 import contextlib
 
 import matplotlib.pyplot as plt
+import numpy as np
 import pytest
+from matplotlib.colors import to_rgb
 
 from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, tree_result  # noqa: F401
 from vexo.workflow import interpret_api
@@ -44,7 +47,7 @@ def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_and_the_rest_is_
     for k, box in enumerate(boxes):
         assert k not in place or ((box._x, box._y), tuple(box.xy)) == (place[k], place[parent[k]])
         assert box._text.endswith(MARK) == (k in level and left[k] != -1)
-    check_texts(boxes, result["tree"].tree_, experiment, original_scale, 1)  # hidden boxes too
+    check_texts(boxes, result["tree"].tree_, experiment, original_scale, 1, place)  # hidden boxes too
     assert result["feature_names"] == FULL  # the display names went into a deep copy
     assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "node_ids": True, "filled": True,
                                "fontsize": 12}
@@ -54,6 +57,65 @@ def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_and_the_rest_is_
         if label.get_visible():
             box = boxes[child]
             assert (label._x, label._y) == pytest.approx(((box._x + box.xy[0]) / 2, (box._y + box.xy[1]) / 2))
+
+
+def subtree_depth(result, root):
+    left, right, level, depth = result["children_left"], result["children_right"], [root], -1
+    while level:
+        level, depth = [c for n in level for c in (left[n], right[n]) if c != -1], depth + 1
+    return depth
+
+
+def notes(axes):
+    """The note under the tree (its lines) and the legend's entries (label, fill)."""
+    texts = [t.get_text() for t in axes.texts if t.get_bbox_patch() is None and t.get_text().strip() not in
+             ("True", "False")]
+    legend = axes.get_legend()
+    entries = [] if legend is None else [(t.get_text(), to_rgb(h.get_facecolor()))
+                                         for t, h in zip(legend.get_texts(), legend.legend_handles)]
+    return texts[0].split("\n"), entries
+
+
+@pytest.mark.parametrize("kind, tree_depth, root, depth, names, target, first_line", [
+    ("classifier", 4, 0, 3, ["no", "yes"], "y", "Depth 3 of 4 shown; (none-leaf-node): more levels below, not shown"),
+    ("classifier", 4, 1, 9, None, None, "Whole subtree below node #1, depth {below}"),
+    ("classifier", 12, 3, 2, ["benign", "malignant"], "y", "Depth 2 of {below} shown below node #3; (none-leaf-node)"),
+    ("regressor", 4, 0, 4, None, "progression", "Whole tree, depth 4"),
+    ("regressor", 4, 2, 1, None, None, "Depth 1 of {below} shown below node #2; (none-leaf-node)"),
+    ("regressor", 0, 0, 3, None, "invest", "Whole tree, depth 0"),
+])
+def test_the_note_under_the_tree_says_how_deep_it_is_shown_and_the_legend_names_the_classes_of_the_fills(
+        drawn, kind, tree_depth, root, depth, names, target, first_line):
+    result = dict(tree_result(kind, tree_depth), **({} if names is None else {"class_names": names}),
+                  **({} if target is None else {"target": target}))
+    draw(result, root, depth)
+    tree, boxes = result["tree"].tree_, boxes_of(drawn["artists"])
+    lines, entries = notes(plt.gca())
+    assert lines[0].startswith(first_line.format(below=subtree_depth(result, root)))
+    assert lines[1].startswith("criterion = %s \u00b7 samples = training rows \u00b7 value = " % result["criterion"])
+    shown = [(k, box) for k, box in enumerate(boxes) if box.get_visible()]
+    edges = {to_rgb(box.get_bbox_patch().get_edgecolor()) for _, box in shown}
+    assert edges == {to_rgb("#b0b0b0")}  # a box stays a box on a white fill under a white-edged style
+    if kind == "regressor":
+        assert entries == [] and lines[1].endswith("value = mean of %s over the training rows; darker fill = higher"
+                                                   % (target or "the target"))
+        # one colour, its strength the node's mean on the scale of the tree's lowest to highest
+        means = tree.value[:, 0, 0]
+        share = {k: (means[k] - means.min()) / (np.ptp(means) or 1) for k, _ in shown}
+        ink = {k: 1 - np.array(to_rgb(box.get_bbox_patch().get_facecolor())) for k, box in shown}
+        strongest = max(share, key=share.get)
+        for k in share:
+            assert ink[k] == pytest.approx(ink[strongest] * share[k] / (share[strongest] or 1), abs=0.006)
+        return
+    labels = names or ["class 0", "class 1"]
+    assert [label for label, _ in entries] == labels and "[%s]" % ", ".join(labels) in lines[1]
+    # each shown box is its majority class's legend colour, paler the more mixed it is (white for a tie)
+    for k, box in shown:
+        counts = tree.value[k, 0]
+        ink = 1 - np.array(to_rgb(box.get_bbox_patch().get_facecolor()))
+        legend = 1 - np.array(entries[int(np.argmax(counts))][1])
+        purity = (counts.max() - counts.min()) / counts.max()
+        assert ink == pytest.approx(legend * purity, abs=0.006)
 
 
 @pytest.mark.parametrize("depth", [2, 4])

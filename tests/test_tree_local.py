@@ -1,8 +1,10 @@
 """The local tree: get_local_tree draws the part of the tree that the experiment names for one sample,
-its path filled yellow, the left-out branches marked, and the two boxes of a crowded level spread."""
+its path shaded, the left-out branches marked, the two boxes of a crowded level spread, and the drawn
+boxes stretched over the drawing that the left-out ones would take."""
 import matplotlib.pyplot as plt
 import numpy as np
 import pytest
+from matplotlib.colors import to_hex
 
 from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, fitted  # noqa: F401
 from vexo.workflow import interpret_api
@@ -10,25 +12,47 @@ from vexo.workflow.experiment import explain
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
 
-@pytest.mark.parametrize("kind, depth, row, original_scale", [
-    ("regressor", 4, 0, False), ("classifier", 4, 7, True), ("classifier", 12, 0, False), ("regressor", 1, 3, True),
-    ("regressor", 0, 0, True)])
-def test_the_samples_nodes_are_drawn_filled_and_marked(drawn, kind, depth, row, original_scale):
+@pytest.mark.parametrize("kind, depth, row, original_scale, names", [
+    ("regressor", 4, 0, False, None), ("classifier", 4, 7, True, ["rest", "gentoo"]), ("classifier", 12, 0, False, None),
+    ("regressor", 1, 3, True, None), ("regressor", 0, 0, True, None), ("classifier", 4, 2, False, ["no", "yes"])])
+def test_the_samples_nodes_are_drawn_shaded_marked_and_spread_over_the_drawing(
+        drawn, kind, depth, row, original_scale, names):
     result = explain.tree_local(fitted(kind, depth), FULL, np.random.default_rng(1).normal(size=(50, 3))[row])
+    result.update({} if names is None else {"class_names": names})
     experiment = Experiment(None, local=result)
     assert InterpretAPI(experiment, "tree").get_local_tree(row, original_scale, figsize=(3, 3)) is None
     assert experiment.asked == [("tree", row)]
     assert tuple(plt.gcf().get_size_inches()) == (20, len(result["node_related"]))
-    assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "filled": False, "fontsize": 12}
-    boxes = boxes_of(drawn["artists"])
+    assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "class_names": names, "filled": False,
+                               "fontsize": 12}
+    boxes, related = boxes_of(drawn["artists"]), set(result["node_related"])
     for k, box in enumerate(boxes):
-        assert box.get_visible() == (k in result["node_related"])
+        patch = box.get_bbox_patch()
+        assert box.get_visible() == (k in related)
         assert box._text.endswith(MARK) == (k in result["node_other"])
-        assert (box.get_bbox_patch().get_facecolor() == (1, 1, 0, 1)) == (k in result["node_index"])
-    check_texts(boxes, result["tree"].tree_, experiment, original_scale, 0)
+        # the path in the look's soft blue, edged in its blue; the other drawn boxes white, edged in grey
+        on_path = k in result["node_index"]
+        assert (to_hex(patch.get_facecolor()), to_hex(patch.get_edgecolor())) == (
+            ("#d2dceb", "#4c72b0") if on_path else ("#ffffff", "#b0b0b0") if k in related else
+            (to_hex(patch.get_facecolor()), to_hex(patch.get_edgecolor())))
+        majority = names[int(np.argmax(result["tree"].tree_.value[k, 0]))] if names else None
+        assert ("class = %s" % majority in box._text.split("\n")) == (names is not None)
+    check_texts(boxes, result["tree"].tree_, experiment, original_scale, 0, related)
     assert result["feature_names"] == [SHORT[n] for n in FULL] and result["feature_names_full"] == FULL  # in place
-    for (x, y), box in zip(drawn["start"], boxes):
-        assert box._y == y and abs(box._x - x) < 0.125  # spread by less than the wanted distance
+    # Levels stay levels, in their order; the drawn ones reach from the top to plot_tree's lowest level and
+    # across its whole width.
+    start = {k: xy for k, xy in enumerate(drawn["start"])}
+    heights = {start[k][1]: boxes[k]._y for k in related}
+    assert len(set(heights.values())) == len(heights) and sorted(heights, key=heights.get) == sorted(heights)
+    lowest, top = min(y for _, y in start.values()), start[0][1]
+    assert (min(heights.values()), max(heights.values())) == pytest.approx((lowest, top) if len(heights) > 1 else (top, top))
+    if len(related) > 1:
+        assert (min(boxes[k]._x for k in related), max(boxes[k]._x for k in related)) == pytest.approx(
+            (min(x for x, _ in start.values()), max(x for x, _ in start.values())))
+    text, = [t.get_text() for t in plt.gca().texts if t.get_bbox_patch() is None and t.get_text().strip()
+             not in ("True", "False")]
+    assert text.startswith("Path of sample %d shaded" % row) and ("(none-leaf-node)" in text) == bool(result["node_other"])
+    assert [t.get_text() for t in plt.gca().get_legend().get_texts()] == ["path of sample %d" % row]
 
 
 @pytest.fixture
@@ -38,13 +62,17 @@ def spread(monkeypatch):
     def run(positions, related, width=20):
         left, right = [1, 3, 5, -1, -1, -1, -1], [2, 4, 6, -1, -1, -1, -1]
         parent = {c: p for p, pair in enumerate(zip(left, right)) for c in pair if c != -1}
-        boxes = [Box(x, y, "node", xy=positions[parent.get(k, k)]) for k, (x, y) in enumerate(positions)]
+        # two drawn boxes at the drawing's corners, each alone at its height: the drawn part is the whole
+        # drawing, which the drawn boxes then need not be stretched over
+        frame = [(0, 1.0), (1.0, 0.1)] if positions[0][0] <= 1 else [(0, 600), (1500, 0)]
+        boxes = [Box(x, y, "node", xy=(positions + frame)[parent.get(k, k)]) for k, (x, y) in enumerate(positions + frame)]
+        related = related + [7, 8]
         value = {"tree": None, "feature_names": [], "feature_names_full": [], "node_related": related,
                  "node_other": [], "node_index": [], "children_left": np.array(left), "children_right": right,
                  "criterion": "gini"}
         monkeypatch.setattr(interpret_api, "plot_tree", lambda *args, **kwargs: boxes)
         InterpretGraph.plot_local_tree({"value": value}, None, False, (width, len(related)))
-        return [b._x for b in boxes], [b.xy[0] for b in boxes]
+        return [b._x for b in boxes[:7]], [b.xy[0] for b in boxes[:7]]
     return run
 
 

@@ -7,6 +7,7 @@ from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
 from vexo.workflow import interpret_api
 from vexo.workflow.experiment import explain
+from vexo.workflow.experiment.experiment import _number
 
 FULL = ["age_in_years_at_entry", "income", "colour"]
 SHORT = {"age_in_years_at_entry": "age_in_yea", "income": "income", "colour": "colour"}
@@ -35,13 +36,13 @@ def tree_result(kind, depth):
 
 
 class Experiment:
-    """Holds one model's tree result and local result; its pipeline gives original units as model
-    units times 10 plus 1 and records what it converts."""
+    """Holds one model's tree result and local result; its pipeline words a split in original units
+    as "<= " and the model's threshold times 10 plus 1, and records what it converts."""
 
     def __init__(self, result, local=None):
         self.converted = []
-        pipeline = types.SimpleNamespace(estimator=DecisionTreeRegressor(), transform_to_orignial_scale=lambda n, v: (
-            self.converted.append((n, v.tolist())) or v * 10 + 1, "numeric"))
+        pipeline = types.SimpleNamespace(estimator=DecisionTreeRegressor(), split_condition=lambda n, t: (
+            self.converted.append((n, t)) or "<= %r" % (t * 10 + 1)))
         self.registered_pipeline, self.interpret_result_dict = {"tree": pipeline}, {"tree": result}
         self.dataset = types.SimpleNamespace(truncated_columns_dict_10=SHORT)
         self.local, self.asked = local, []
@@ -51,18 +52,29 @@ class Experiment:
         return self.local
 
 
-def check_texts(boxes, tree, experiment, original_scale, split_line):
-    """Each box's text names its criterion once and its split, in original units on request, on
-    `split_line`; only the splits' thresholds are converted."""
+def value_text(tree, k):
+    """A node's value as the boxes print it: the mean, or the class counts, to 4 significant digits."""
+    if tree.n_classes[0] == 1:
+        return _number(tree.value[k, 0, 0])
+    return "[%s]" % ", ".join("%d" % round(c) for c in tree.value[k, 0] * tree.weighted_n_node_samples[k])
+
+
+def check_texts(boxes, tree, experiment, original_scale, split_line, shown):
+    """Each box's text names its criterion once. A shown box prints its criterion and its value with 4
+    significant digits of the tree's own numbers, and its split in original units on request, as the
+    pipeline words the model's exact threshold; other splits read as plot_tree writes them."""
     splits = [k for k in range(tree.node_count) if tree.children_left[k] != -1]
     for k, box in enumerate(boxes):
+        lines = box._text.split("\n")
         assert box._text.count("criterion = ") == 1 and "squared_error" not in box._text and "gini" not in box._text
+        if k in shown:
+            assert "criterion = " + _number(tree.impurity[k]) in lines and "value = " + value_text(tree, k) in lines
         if k in splits:
-            cut = round(float(tree.threshold[k]), 3)
-            assert box._text.split("\n")[split_line] == "%s <= %s" % (SHORT[FULL[tree.feature[k]]],
-                                                                      cut * 10 + 1 if original_scale else cut)
-    assert experiment.converted == [(FULL[tree.feature[k]], [round(float(tree.threshold[k]), 3)])
-                                    for k in splits if original_scale]
+            name, t = SHORT[FULL[tree.feature[k]]], float(tree.threshold[k])
+            assert lines[split_line] == "%s <= %s" % (name, repr(t * 10 + 1) if original_scale and k in shown
+                                                      else round(t, 3))
+    assert experiment.converted == [(FULL[tree.feature[k]], tree.threshold[k])
+                                    for k in splits if original_scale and k in shown]
 
 
 class Box:
@@ -70,7 +82,8 @@ class Box:
 
     def __init__(self, x, y, text="samples = 1", xy=None):
         self._x, self._y, self._text, self.xy = x, y, text, xy if xy is not None else (x, y)
-        self.patch = types.SimpleNamespace(set_facecolor=lambda colour: None)
+        self.patch = types.SimpleNamespace(set_facecolor=lambda colour: None, set_edgecolor=lambda colour: None,
+                                           set_linewidth=lambda width: None)
         self.set_visible, self.get_bbox_patch = lambda visible: None, lambda: self.patch
 
 

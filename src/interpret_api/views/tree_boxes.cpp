@@ -3,8 +3,14 @@
 
 #include "views/records.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <numeric>
+#include <sstream>
 #include <string>
 
 namespace vexo {
@@ -122,40 +128,274 @@ void mark_inner(py::handle artist) {
     artist.attr(box_names().text) = text + py::str("\n(none-leaf-node)");
 }
 
-void rewrite_split(py::handle artist, std::size_t lines, std::size_t at, py::handle feature_names_trunc,
-                   py::handle feature_names_full, py::handle pipeline) {
-    // a_splits = artist._text.split("\n")
-    py::object a_splits = call({artist.attr(box_names().text).attr("split"_n), "\n"});
-    // if len(a_splits) == n:
-    if (py::len(a_splits) != lines) {
+namespace {
+
+// np.ravel(np.asarray(array, dtype=float)) as doubles
+std::vector<double> doubles(py::handle array) {
+    py::object flat = call({method(np(), "ravel"), call({method(np(), "asarray"), array, kw("dtype", builtin_float())})});
+    py::buffer_info info = py::reinterpret_borrow<py::buffer>(flat).request();
+    std::vector<double> out(static_cast<std::size_t>(info.shape[0]));
+    const auto* base = static_cast<const char*>(info.ptr);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        std::memcpy(&out[i], base + static_cast<py::ssize_t>(i) * info.strides[0], sizeof(double));
+    }
+    return out;
+}
+
+std::string text_of(py::handle obj) { return py::str(obj).cast<std::string>(); }
+
+bool starts_with(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
+
+// Class colours: an orange and the look's blue first (a classification's explained class, the
+// second, in blue; a colour-blind reader tells the pair apart), then the rest of a palette.
+constexpr const char* kPalette[] = {"#dd8452", "#4c72b0", "#55a868", "#c44e52", "#8172b3",
+                                    "#937860", "#da8bc3", "#8c8c8c", "#ccb974", "#64b5cd"};
+// The fill of a pure node, or of the highest mean: the colour this strong against white, so that
+// the box text stays dark on light.
+constexpr double kStrongest = 0.75;
+
+std::string tint(const char* colour, double strength) {
+    const double a = std::clamp(strength, 0.0, 1.0) * kStrongest;
+    std::string out = "#";
+    for (int c = 0; c < 3; ++c) {
+        const int channel = std::stoi(std::string(colour + 1 + 2 * c, 2), nullptr, 16);
+        const long mixed = std::lround(255.0 + (channel - 255.0) * a);
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02lx", mixed);
+        out += hex;
+    }
+    return out;
+}
+
+// Where the boxes are: the extent of those in `drawn` (by node id), and of all of them.
+std::pair<Extent, Extent> extents(const Drawing& drawing, const std::unordered_set<NodeId>& drawn) {
+    Extent part{HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL};
+    Extent whole = part;
+    for (std::size_t k = 0; k < drawing.boxes.size(); ++k) {
+        const Point p{number(drawing.boxes[k].attr(box_names().x)), number(drawing.boxes[k].attr(box_names().y))};
+        for (Extent* e : {&whole, drawn.count(static_cast<NodeId>(k)) != 0 ? &part : nullptr}) {
+            if (e != nullptr) {
+                *e = {std::min(e->x0, p.x), std::max(e->x1, p.x), std::min(e->y0, p.y), std::max(e->y1, p.y)};
+            }
+        }
+    }
+    return {part, whole};
+}
+
+}  // namespace
+
+std::string significant(double x) {
+    if (std::isnan(x)) {
+        return "nan";
+    }
+    if (std::isinf(x)) {
+        return x > 0 ? "inf" : "-inf";
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.4g", x);
+    std::string text(buf);
+    if (text.find('e') != std::string::npos && std::abs(x) >= 1e-4 && std::abs(x) < 1e15) {
+        const double unit = std::pow(10.0, std::floor(std::log10(std::abs(x))) - 3);
+        std::snprintf(buf, sizeof buf, "%.0f", std::round(x / unit) * unit);
+        text = buf;
+    }
+    return text == "-0" ? "0" : text;
+}
+
+TreeFacts read_tree(py::handle tree) {
+    TreeFacts facts;
+    py::object arrays = py::getattr(tree, "tree_", py::none());
+    if (arrays.is_none()) {
+        return facts;
+    }
+    facts.feature = node_ids(arrays.attr("feature"_n));
+    facts.threshold = doubles(arrays.attr("threshold"_n));
+    facts.impurity = doubles(arrays.attr("impurity"_n));
+    const std::vector<NodeId> classes = node_ids(arrays.attr("n_classes"_n));
+    std::vector<double> value = doubles(arrays.attr("value"_n));
+    const std::size_t n = facts.nodes();
+    // one output: n x 1 x classes; a multi-output tree keeps plot_tree's own numbers
+    if (node_id(arrays.attr("n_outputs"_n)) != 1 || classes.size() != 1 || classes[0] < 1 ||
+        value.size() != n * static_cast<std::size_t>(classes[0])) {
+        return facts;
+    }
+    facts.width = static_cast<std::size_t>(classes[0]);
+    facts.classifier = facts.width > 1;
+    if (facts.classifier) {
+        // the shares of the classes times the node's weight: the counts that plot_tree prints
+        const std::vector<double> weight = doubles(arrays.attr("weighted_n_node_samples"_n));
+        for (std::size_t k = 0; k < n && k < weight.size(); ++k) {
+            for (std::size_t j = 0; j < facts.width; ++j) {
+                value[k * facts.width + j] *= weight[k];
+            }
+        }
+    } else if (n > 0) {
+        const auto [low, high] = std::minmax_element(value.begin(), value.end());
+        facts.lowest = *low;
+        facts.highest = *high;
+    }
+    facts.value = std::move(value);
+    return facts;
+}
+
+std::string value_text(const TreeFacts& facts, std::size_t k) {
+    const double* row = facts.value.data() + k * facts.width;
+    if (!facts.classifier) {
+        return significant(row[0]);
+    }
+    bool whole = true;
+    for (std::size_t j = 0; j < facts.width; ++j) {
+        whole = whole && std::abs(row[j] - std::round(row[j])) <= 1e-9 * std::max(1.0, std::abs(row[j]));
+    }
+    std::string text = "[";
+    for (std::size_t j = 0; j < facts.width; ++j) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.0f", std::round(row[j]));
+        text += (j > 0 ? ", " : "") + (whole ? std::string(buf) : significant(row[j]));
+    }
+    return text + "]";
+}
+
+std::string split_in_units(const TreeFacts& facts, std::size_t k, py::handle feature_names_trunc,
+                           py::handle feature_names_full, py::handle pipeline) {
+    py::int_ feature(facts.feature[k]);
+    py::object shown = feature_names_trunc[feature];
+    py::object condition = call({method(pipeline, "split_condition"), py::object(feature_names_full[feature]),
+                                 py::float_(facts.threshold[k])});
+    return text_of(shown) + " " + text_of(condition);
+}
+
+void tidy_box(py::handle artist, const TreeFacts& facts, std::size_t k, std::size_t at, bool split,
+              const std::string* split_line) {
+    std::vector<std::string> lines;
+    std::stringstream text(text_of(artist.attr(box_names().text)));
+    for (std::string line; std::getline(text, line, '\n');) {
+        lines.push_back(line);
+    }
+    const std::size_t first = at + (split ? 1 : 0);  // the criterion's line
+    if (split_line != nullptr && split && at < lines.size()) {
+        lines[at] = *split_line;
+    }
+    if (k < facts.nodes() && first < lines.size() && starts_with(lines[first], "criterion = ")) {
+        lines[first] = "criterion = " + significant(facts.impurity[k]);
+    }
+    if (k < facts.nodes() && facts.width > 0 && first + 2 < lines.size() && starts_with(lines[first + 2], "value = ")) {
+        lines[first + 2] = "value = " + value_text(facts, k);
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        joined += (i > 0 ? "\n" : "") + lines[i];
+    }
+    artist.attr(box_names().text) = py::str(joined);
+}
+
+std::string class_colour(std::size_t k) { return tint(kPalette[k % std::size(kPalette)], 1.0); }
+
+std::string node_fill(const TreeFacts& facts, std::size_t k) {
+    const double* row = facts.value.data() + k * facts.width;
+    if (!facts.classifier) {
+        const double span = facts.highest - facts.lowest;
+        return tint(kDataColour, span > 0 ? (row[0] - facts.lowest) / span : 0.0);
+    }
+    // sklearn's shading: the lead of the largest share over the second, out of what the second
+    // leaves
+    const double total = std::accumulate(row, row + facts.width, 0.0);
+    std::size_t top = 0;
+    for (std::size_t j = 1; j < facts.width; ++j) {
+        top = row[j] > row[top] ? j : top;
+    }
+    double second = 0;
+    for (std::size_t j = 0; j < facts.width; ++j) {
+        second = j != top ? std::max(second, row[j]) : second;
+    }
+    const double p1 = total > 0 ? row[top] / total : 0.0;
+    const double p2 = total > 0 ? second / total : 0.0;
+    return tint(kPalette[top % std::size(kPalette)], p2 < 1 ? (p1 - p2) / (1 - p2) : 0.0);
+}
+
+void paint(py::handle artist, const std::string& face, const char* edge, double width) {
+    py::object patch = call({method(artist, "get_bbox_patch")});
+    call({method(patch, "set_facecolor"), py::str(face)});
+    call({method(patch, "set_edgecolor"), py::str(edge)});
+    call({method(patch, "set_linewidth"), py::float_(width)});
+}
+
+void caption(py::handle ax, const std::string& text, bool in_layout) {
+    call({method(ax, "text"), py::float_(0.0), py::float_(-0.01), py::str(text), kw("transform", ax.attr("transAxes"_n)),
+          kw("ha", "left"), kw("va", "top"), kw("fontsize", py::int_(11)), kw("in_layout", py::bool_(in_layout))});
+}
+
+void box_legend(py::handle ax, const std::vector<LegendEntry>& entries, bool in_layout) {
+    if (entries.empty()) {
         return;
     }
-    // feature_cut_split = a_splits[s]
-    py::object feature_cut_split = a_splits[py::int_(at)];
-    // feature, cut = feature_cut_split.split(" <= ")
-    py::list parts(call({feature_cut_split.attr("split"_n), " <= "}));
-    if (parts.size() != 2) {
-        throw py::value_error(parts.size() < 2 ? "not enough values to unpack (expected 2, got " +
-                                                     std::to_string(parts.size()) + ")"
-                                               : std::string("too many values to unpack (expected 2)"));
+    py::list handles;
+    py::list labels;
+    for (const auto& [label, face, edge] : entries) {
+        handles.append(call({plt().attr("Rectangle"_n), py::make_tuple(0, 0), py::int_(1), py::int_(1),
+                             kw("facecolor", py::str(face)), kw("edgecolor", py::str(edge))}));
+        labels.append(py::str(label));
     }
-    py::object feature = parts[0];
-    py::object cut = parts[1];
-    // feature_full_name = feature_names_full[feature_names_trunc.index(feature)]
-    py::object feature_full_name = feature_names_full[call({feature_names_trunc.attr("index"_n), feature})];
-    // cut = float(cut)
-    py::list cuts;
-    cuts.append(py::float_(cut));
-    // cut_t = str(pipeline.transform_to_orignial_scale(feature_full_name,
-    //                                                  np.array([cut]).round(decimals=3))[0][0])
-    py::object scaled = call({pipeline.attr("transform_to_orignial_scale"_n), feature_full_name,
-                              call({call({np().attr("array"_n), cuts}).attr("round"_n), kw("decimals", py::int_(3))})});
-    py::str cut_t(original_part(scaled, Decode::indexed)[py::int_(0)]);
-    // feature_cut_split_t = feature + " <= " + cut_t
-    py::object feature_cut_split_t = py::str(feature) + py::str(" <= ") + cut_t;
-    // artist._text = artist._text.replace(feature_cut_split, feature_cut_split_t)
-    artist.attr(box_names().text) =
-        call({method(artist.attr(box_names().text), "replace"), feature_cut_split, feature_cut_split_t});
+    call({method(ax, "legend"), kw("handles", handles), kw("labels", labels), kw("loc", "upper right"),
+          kw("bbox_to_anchor", py::make_tuple(1.0, -0.01)), kw("ncol", length(handles)),
+          kw("frameon", py::bool_(false)), kw("fontsize", py::int_(11)), kw("borderaxespad", py::float_(0.0))});
+    if (!in_layout) {
+        call({method(call({method(ax, "get_legend")}), "set_in_layout"), py::bool_(false)});
+    }
+}
+
+std::string numbers_note(const TreeFacts& facts, py::handle criterion, py::handle class_names, py::handle target,
+                         bool filled) {
+    std::string note = "criterion = " + text_of(criterion) + " \u00b7 samples = training rows";
+    if (facts.classifier) {
+        note += " \u00b7 value = training rows of each class, [";
+        for (std::size_t j = 0; j < facts.width; ++j) {
+            note += (j > 0 ? ", " : "") +
+                    (class_names.is_none() ? "class " + std::to_string(j) : text_of(class_names[py::int_(j)]));
+        }
+        note += filled ? "]; fill: the majority class, paler where mixed" : "]";
+    } else if (facts.width == 1) {
+        note += " \u00b7 value = mean of " + (target.is_none() ? std::string("the target") : text_of(target)) +
+                " over the training rows" + (filled ? "; darker fill = higher" : "");
+    }
+    return note;
+}
+
+std::vector<LegendEntry> class_entries(const TreeFacts& facts, py::handle class_names) {
+    std::vector<LegendEntry> entries;
+    for (std::size_t j = 0; facts.classifier && j < facts.width; ++j) {
+        py::object name = class_names.is_none() ? py::object(py::str("class " + std::to_string(j)))
+                                                : py::object(class_names[py::int_(j)]);
+        entries.push_back({py::str(name).cast<std::string>(), class_colour(j), kBoxEdge});
+    }
+    return entries;
+}
+
+std::string depth_note(NodeId top, long long shown, long long whole, bool cut) {
+    const std::string below = top == 0 ? "" : " below node #" + std::to_string(top);
+    if (!cut) {
+        return (top == 0 ? std::string("Whole tree") : "Whole subtree" + below) + ", depth " + std::to_string(whole);
+    }
+    return "Depth " + std::to_string(shown) + " of " + std::to_string(whole) + " shown" + below +
+           "; (none-leaf-node): more levels below, not shown";
+}
+
+void fill_drawing(const Drawing& drawing, const std::unordered_set<NodeId>& drawn) {
+    const auto [part, whole] = extents(drawing, drawn);
+    if (drawn.empty()) {
+        return;
+    }
+    const Stretch stretch = stretch_over(part, whole);
+    for (NodeId k : drawn) {
+        if (k < 0 || static_cast<std::size_t>(k) >= drawing.boxes.size()) {
+            continue;
+        }
+        const py::object& box = drawing.boxes[static_cast<std::size_t>(k)];
+        py::object xy = box.attr(box_names().xy);
+        const Point at = stretch.at({number(box.attr(box_names().x)), number(box.attr(box_names().y))});
+        const Point arrow = stretch.at({number(xy[py::int_(0)]), number(xy[py::int_(1)])});
+        move_box(box, {at, arrow});
+    }
 }
 
 }  // namespace vexo

@@ -84,6 +84,47 @@ double spread_change(double a, double b, double standard) {
     return dis < standard ? (standard - dis) / 2 : 0.0;
 }
 
+long long subtree_depth(const std::vector<NodeId>& left, const std::vector<NodeId>& right, NodeId top) {
+    const std::size_t n = std::min(left.size(), right.size());
+    std::vector<char> seen(n, 0);
+    std::vector<NodeId> level{top};
+    long long depth = -1;
+    while (!level.empty()) {
+        std::vector<NodeId> next;
+        bool any = false;
+        for (NodeId node : level) {
+            const auto j = static_cast<std::size_t>(node);
+            if (node < 0 || j >= n || seen[j] != 0) {
+                continue;
+            }
+            seen[j] = 1;
+            any = true;
+            for (NodeId child : {left[j], right[j]}) {
+                if (child != kNoNode) {
+                    next.push_back(child);
+                }
+            }
+        }
+        depth += any ? 1 : 0;
+        level = std::move(next);
+    }
+    return std::max(depth, 0LL);
+}
+
+Stretch stretch_over(const Extent& drawn, const Extent& whole) {
+    Stretch s;
+    if (drawn.x1 > drawn.x0 && whole.x1 > whole.x0) {
+        s.ax = (whole.x1 - whole.x0) / (drawn.x1 - drawn.x0);
+        s.bx = whole.x0 - s.ax * drawn.x0;
+    }
+    // the top level stays; the lowest drawn level goes down to the drawing's lowest
+    if (drawn.y1 > drawn.y0 && drawn.y1 > whole.y0) {
+        s.ay = (drawn.y1 - whole.y0) / (drawn.y1 - drawn.y0);
+        s.by = drawn.y1 - s.ay * drawn.y1;
+    }
+    return s;
+}
+
 std::vector<std::pair<std::size_t, std::size_t>> level_pairs(const std::vector<double>& heights) {
     std::unordered_map<double, std::vector<std::size_t>> at;
     std::vector<double> order;

@@ -62,6 +62,22 @@ double standard_distance(double mid_x, double width);
 // they are that far apart already.
 double spread_change(double a, double b, double standard);
 
+// The levels below `top` down to its deepest leaf (0 for a leaf). Ids outside the arrays and
+// nodes met again end the walk there: this only counts, the layout names such arrays.
+long long subtree_depth(const std::vector<NodeId>& left, const std::vector<NodeId>& right, NodeId top);
+
+// The linear map of x and of y that stretches the extent of the drawn boxes over the extent of
+// the whole drawing, top kept: what the boxes left out of a drawing leave blank is taken by those
+// drawn. An extent of one point stays where it is.
+struct Extent {
+    double x0, x1, y0, y1;
+};
+struct Stretch {
+    double ax = 1, bx = 0, ay = 1, by = 0;
+    Point at(Point p) const { return {ax * p.x + bx, ay * p.y + by}; }
+};
+Stretch stretch_over(const Extent& drawn, const Extent& whole);
+
 // The positions (into `heights`) of the pairs of boxes that are the only two at their height, in
 // the order in which the heights first appear.
 std::vector<std::pair<std::size_t, std::size_t>> level_pairs(const std::vector<double>& heights);

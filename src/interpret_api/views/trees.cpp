@@ -104,10 +104,28 @@ SubtreeLayout subtree_layout(const std::vector<NodeId>& left, const std::vector<
     }
 }
 
+// mapping.get(name): an entry that records made elsewhere may lack (None then)
+py::object entry_or_none(py::handle mapping, Name name) {
+    return PyDict_Check(mapping.ptr()) != 0 ? call({method(mapping, "get"), name}) : py::object(py::none());
+}
+
+// Node k's box with its numbers at 4 significant digits and, in original units, its split; line
+// `at` follows the node id line.
+void dress_box(py::handle artist, const TreeValue& tree, const TreeFacts& facts, std::size_t k, std::size_t at,
+               bool split, bool original_scale, py::handle pipeline) {
+    if (original_scale && split && k < facts.nodes()) {
+        const std::string line =
+            split_in_units(facts, k, tree.feature_names_trunc, tree.feature_names_full, pipeline);
+        tidy_box(artist, facts, k, at, split, &line);
+    } else {
+        tidy_box(artist, facts, k, at, split, nullptr);
+    }
+}
+
 // The body of plot_tree_diag below its refusal of a record without a tree.
 void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::handle pipeline,
                     py::handle original_scale, py::handle figsize_arg) {
-    const auto& [v, feature_names_trunc, feature_names_full] = tree;
+    const auto& v = tree.v;
     py::object max_depth = v["max_depth"_n];
     py::object input = interpret_result["input"_n];
     py::object requested = input["depth"_n];
@@ -128,7 +146,8 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
     call({plt().attr("figure"_n), kw("figsize", figsize)});
     //     artists = plot_tree(v['tree'], feature_names=feature_names_trunc, node_ids=True, filled=True,
     //                         fontsize=12)
-    py::object artists = call({plot_tree(), v["tree"_n], kw("feature_names", feature_names_trunc),
+    // The fills name the classes, through the legend under the tree.
+    py::object artists = call({plot_tree(), v["tree"_n], kw("feature_names", tree.feature_names_trunc),
                                kw("node_ids", py::bool_(true)), kw("filled", py::bool_(true)),
                                kw("fontsize", py::int_(12))});
     const Drawing drawing = sort_artists(artists);
@@ -138,6 +157,7 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
     SlotFrame frame{};
     frame.x_mid = number(drawing.boxes[0].attr(box_names().x));
     frame.y_ini = number(drawing.boxes[0].attr(box_names().y));
+    const bool in_points = frame.y_ini > 1;
     if (frame.y_ini > 1) {
         frame.y_ini = 72 * (height - 1);
     }
@@ -160,21 +180,24 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
 
     //     for artist in artists:
     py::object criterion = v["criterion"_n];
+    const TreeFacts facts = read_tree(v["tree"_n]);
+    const bool in_units = truthy(original_scale);
     for (std::size_t c = 0; c < drawing.boxes.size(); ++c) {
         const py::object& artist = drawing.boxes[c];
         //     artist._text = artist._text.replace(v['criterion'], "criterion")
         rename_criterion(artist, criterion);
-        //     if original_scale: <the split line, line 1 of 5, in original units>
-        if (truthy(original_scale)) {
-            rewrite_split(artist, 5, 1, feature_names_trunc, feature_names_full, pipeline);
-        }
         //     if c not in show_list: artist.set_visible(False)
         //     else: artist._x, artist._y, artist.xy = x_list[pos[c]], y_list[pos[c]], xy_list[pos[c]]
+        // A shown box's numbers get 4 significant digits and its split, on request, the feature's
+        // own units; its fill says its class or its mean, its edge keeps it a box on any fill.
         const bool known = c < layout.place_of.size();
         if (!known || layout.place_of[c] == kNotShown) {
             hide(artist);
         } else {
+            dress_box(artist, tree, facts, c, 1, left[c] != kNoNode, in_units, pipeline);
             move_box(artist, layout.places[layout.place_of[c]]);
+            paint(artist, c < facts.nodes() && facts.width > 0 ? node_fill(facts, c) : std::string(kPlainFill),
+                  kBoxEdge, 0.8);
         }
         //     if c in none_finished: artist._text = artist._text + "\n(none-leaf-node)"
         if (known && unfinished[c] != 0) {
@@ -199,26 +222,27 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
         }
     }
 
+    // Under the tree: how deep it is shown, what its numbers are, and which class each fill is.
+    py::object ax = call({plt().attr("gca"_n)});
+    // the record's max_depth is the depth below node 0; below another node the walk counts it
+    const long long whole = top == 0 ? node_id(max_depth) : subtree_depth(left, right, top);
+    caption(ax, depth_note(top, std::min<long long>(node_id(depth), whole), whole, !layout.unfinished.empty()) +
+                    "\n" + numbers_note(facts, criterion, entry_or_none(v, "class_names"), entry_or_none(v, "target"), true),
+            !in_points);
+    box_legend(ax, class_entries(facts, entry_or_none(v, "class_names")), !in_points);
+
     //     plt.tight_layout(); plt.show()
     call({plt().attr("tight_layout"_n)});
     call({plt().attr("show"_n)});
 }
 
-// The body of plot_local_tree below its refusal of a record without a tree.
-void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py::handle pipeline,
-                     py::handle original_scale, py::handle figsize) {
-    const auto& [v, feature_names_trunc, feature_names_full] = tree;
-    //     plt.figure(figsize=figsize)
-    call({plt().attr("figure"_n), kw("figsize", figsize)});
-    //     artists = plot_tree(v['tree'], feature_names=feature_names_trunc, filled=False, fontsize=12)
-    py::object artists = call({plot_tree(), v["tree"_n], kw("feature_names", feature_names_trunc),
-                               kw("filled", py::bool_(false)), kw("fontsize", py::int_(12))});
-    const Drawing drawing = sort_artists(artists);
-
+// The spreading of crowded levels: the two boxes alone on a level move apart to standard_dis, the one on
+// the right to the right; the arrows of the first one's children by minus the change, of the
+// second one's by plus. Returns change_dict and change_xy_dict.
+std::pair<std::unordered_map<NodeId, double>, std::unordered_map<NodeId, double>> spread_pairs(
+    const Drawing& drawing, const py::object& v, const std::vector<NodeId>& related, double standard_dis) {
     //     node_y = [artists[i]._y for i in v['node_related']]
     //     node_x = [artists[i]._x for i in v['node_related']]
-    py::object node_related = v["node_related"_n];
-    const std::vector<NodeId> related = node_ids(node_related);
     std::vector<double> node_y;
     std::vector<double> node_x;
     for (NodeId i : related) {
@@ -227,13 +251,6 @@ void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py:
     for (NodeId i : related) {
         node_x.push_back(number(box_at(drawing, i).attr(box_names().x)));
     }
-
-    //     mid_x = artists[0]._x; length = figsize[0]
-    const double mid_x = number(drawing.boxes[0].attr(box_names().x));
-    const double length = number(figsize[py::int_(0)]);
-    const double standard_dis = standard_distance(mid_x, length);
-    // The pairs of one level move apart to standard_dis: the box on the right to the right; the
-    // arrows of the first one's children by minus the change, of the second one's by plus.
     std::unordered_map<NodeId, double> change_dict;
     std::unordered_map<NodeId, double> change_xy_dict;
     for (const auto& [p0, p1] : level_pairs(node_y)) {
@@ -260,20 +277,42 @@ void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py:
             }
         }
     }
+    return {change_dict, change_xy_dict};
+}
+
+// The body of plot_local_tree below its refusal of a record without a tree.
+void draw_local_tree(py::handle interpret_result, const TreeValue& tree, py::handle pipeline,
+                     py::handle original_scale, py::handle figsize) {
+    const auto& v = tree.v;
+    //     plt.figure(figsize=figsize)
+    call({plt().attr("figure"_n), kw("figsize", figsize)});
+    //     artists = plot_tree(v['tree'], feature_names=feature_names_trunc,
+    //                         class_names=v.get('class_names'), filled=False, fontsize=12)
+    // The boxes are not filled: each names its majority class ("class = ...").
+    py::object artists = call({plot_tree(), v["tree"_n], kw("feature_names", tree.feature_names_trunc),
+                               kw("class_names", entry_or_none(v, "class_names")), kw("filled", py::bool_(false)),
+                               kw("fontsize", py::int_(12))});
+    const Drawing drawing = sort_artists(artists);
+
+    py::object node_related = v["node_related"_n];
+    const std::vector<NodeId> related = node_ids(node_related);
+    //     mid_x = artists[0]._x; length = figsize[0]
+    const double mid_x = number(drawing.boxes[0].attr(box_names().x));
+    const double length = number(figsize[py::int_(0)]);
+    const auto [change_dict, change_xy_dict] = spread_pairs(drawing, v, related, standard_distance(mid_x, length));
 
     const std::unordered_set<NodeId> related_set(related.begin(), related.end());
     const std::unordered_set<NodeId> other = node_set(v["node_other"_n]);
     const std::unordered_set<NodeId> path = node_set(v["node_index"_n]);
+    const std::vector<NodeId> left = node_ids(v["children_left"_n]);
     py::object criterion = v["criterion"_n];
+    const TreeFacts facts = read_tree(v["tree"_n]);
+    const bool in_units = truthy(original_scale);
     //     for artist in artists:
     for (std::size_t i = 0; i < drawing.boxes.size(); ++i) {
         const py::object& artist = drawing.boxes[i];
         const auto c = static_cast<NodeId>(i);
         rename_criterion(artist, criterion);
-        //     if original_scale: <the split line, line 0 of 4, in original units>
-        if (truthy(original_scale)) {
-            rewrite_split(artist, 4, 0, feature_names_trunc, feature_names_full, pipeline);
-        }
         //     if c in change_dict.keys(): artist._x = artist._x + change_dict[c]
         if (auto found = change_dict.find(c); found != change_dict.end()) {
             artist.attr(box_names().x) = py::float_(number(artist.attr(box_names().x)) + found->second);
@@ -285,18 +324,24 @@ void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py:
             artist.attr(box_names().xy) = py::make_tuple(x, xy[py::int_(1)]);
         }
         //     if c not in v['node_related']: artist.set_visible(False)
+        // A drawn box's numbers get 4 significant digits and its split, on request, the feature's
+        // own units; a box off the path is white, edged so that it stays a box.
         if (related_set.count(c) == 0) {
             hide(artist);
+        } else {
+            dress_box(artist, tree, facts, i, 0, i < left.size() && left[i] != kNoNode, in_units, pipeline);
+            paint(artist, kPlainFill, kBoxEdge, 0.8);
         }
         //     if c in v['node_other']: artist._text = artist._text + "\n(none-leaf-node)"
         if (other.count(c) != 0) {
             mark_inner(artist);
         }
-        //     if c in v['node_index']: artist.get_bbox_patch().set_facecolor("yellow")
+        //     if c in v['node_index']: artist.get_bbox_patch().set_facecolor(<the look's soft highlight>)
         if (path.count(c) != 0) {
-            call({method(call({method(artist, "get_bbox_patch")}), "set_facecolor"), "yellow"});
+            paint(artist, kPathFill, kPathEdge, 1.6);
         }
     }
+    fill_drawing(drawing, related_set);
 
     // The edge labels stay at the middle of their child's arrow, wherever the child moved.
     for (const auto& [label, child] : drawing.labels) {
@@ -309,6 +354,17 @@ void draw_local_tree(py::handle /*interpret_result*/, const TreeValue& tree, py:
         label_arrow(label, {number(box.attr(box_names().x)), number(box.attr(box_names().y))},
                     {number(xy[py::int_(0)]), number(xy[py::int_(1)])});
     }
+
+    // Under the tree: whose path is shaded, what the mark says and what the numbers are.
+    py::object ax = call({plt().attr("gca"_n)});
+    py::object input = entry_or_none(interpret_result, "input");
+    py::object idx = input.is_none() ? input : entry_or_none(input, "idx");
+    const std::string whose = idx.is_none() ? "the sample" : "sample " + py::str(idx).cast<std::string>();
+    caption(ax, "Path of " + whose + " shaded" +
+                    (other.empty() ? "" : "; (none-leaf-node): a branch it does not take, not drawn further") +
+                    "\n" + numbers_note(facts, criterion, entry_or_none(v, "class_names"), entry_or_none(v, "target"), false),
+            mid_x <= 1);
+    box_legend(ax, {{"path of " + whose, kPathFill, kPathEdge}}, mid_x <= 1);
 
     //     plt.tight_layout(); plt.show()
     call({plt().attr("tight_layout"_n)});

@@ -182,8 +182,18 @@ class TreeFamily(Family):
         return {"max_depth": 5, "min_samples_leaf": 5, "random_state": random_state}
 
     def explainer(self, experiment, model):
-        return explain.tree_result(experiment.registered_pipeline[model].estimator,
-                                   experiment.dataset.feature_names)
+        return self.named(experiment, explain.tree_result(
+            experiment.registered_pipeline[model].estimator, experiment.dataset.feature_names))
+
+    @staticmethod
+    def named(experiment, result):
+        """The tree result with the names that its drawing shows: "class_names", the labels
+        of the tree's classes as text in the order of its counts (None for a regression), and
+        "target", the target's name."""
+        classes = experiment.dataset.classes
+        result["class_names"] = None if classes is None else [str(c) for c in classes]
+        result["target"] = str(experiment.dataset.target)
+        return result
 
     def local_contributions(self, experiment, model, x_row, centered):
         estimator = experiment.registered_pipeline[model].estimator
@@ -193,8 +203,9 @@ class TreeFamily(Family):
                 explain.model_response(estimator, x_row[None, :])[0])
 
     def local_tree(self, experiment, model, x_row):
-        return explain.tree_local(experiment.registered_pipeline[model].estimator,
-                                  experiment.dataset.feature_names, x_row)
+        return self.named(experiment, explain.tree_local(
+            experiment.registered_pipeline[model].estimator, experiment.dataset.feature_names,
+            x_row))
 
 
 class ReluFamily(Family):

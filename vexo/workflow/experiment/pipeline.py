@@ -12,6 +12,9 @@ import numpy as np
 import pandas as pd
 from sklearn.base import is_classifier, is_regressor
 
+from . import splits
+from .features import NumericFeature
+
 
 def check_estimator_task(estimator, task):
     if not hasattr(estimator, "fit") or not hasattr(estimator, "predict"):
@@ -47,6 +50,9 @@ class ModelPipeline:
         self.feature_names = list(dataset.feature_names)
         self.categories = {k: v.copy() for k, v in dataset.categories.items()}
         self.features = dict(dataset.features)
+        # the training rows, read by split_condition; feature name -> its training_values
+        self._dataset = dataset
+        self._split_values = {}
 
     def __repr__(self):
         return "ModelPipeline(%r, family=%r, estimator=%s)" % (
@@ -99,3 +105,19 @@ class ModelPipeline:
         values = np.asarray(values, dtype=float)
         feature = self.features[feature_name]
         return feature.original(values), feature.kind
+
+    def split_condition(self, feature_name, threshold):
+        """A decision tree's split of one feature at ``threshold`` (model scale) as it reads in
+        the data's own units, the text after the feature's name: "<= 92.5", "<= 2021-03-14"
+        (a date), "= 0" (a missing indicator: the value is present), "∈ {GE, GM}" (the levels
+        that go left). A number or date is the shortest that sends every training value of the
+        feature the way the model sends it (``splits``)."""
+        if feature_name not in self.feature_names:
+            raise ValueError("unknown feature %r" % (feature_name,))
+        feature = self.features[feature_name]
+        if not isinstance(feature, NumericFeature):
+            return splits.condition(feature, threshold)
+        if feature_name not in self._split_values:
+            train = self._dataset.rows(self._dataset.train_index)
+            self._split_values[feature_name] = splits.training_values(feature, train)
+        return splits.condition(feature, threshold, *self._split_values[feature_name])
