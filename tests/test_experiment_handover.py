@@ -110,7 +110,7 @@ def test_titles_carry_the_label_of_their_value_axis(experiment):
     fi = exp.interpret_fi("glm")["title"]
     assert fi.axis_label == ("drop in ROC AUC" if classification else "drop in R²")
     assert fi.startswith("Permutation Importance")
-    logit = "contribution to the logit of yes" if classification else "contribution to the prediction of y"
+    logit = "contribution to the logit of P(yes)" if classification else "contribution to the prediction of y"
     tree = "contribution to P(yes)" if classification else logit
     for model, label in (("glm", logit), ("tree", tree), ("gami", logit)):
         title = exp.interpret_local_fi(model, 41)["title"]
