@@ -65,7 +65,7 @@ def model_interpret(self, show=None, uni_feature=None, bi_features=None, sample_
     elif show == "tree_local":
         self.get_local_tree(sample_id, original_scale=original_scale)
     elif show == "glm_coef":
-        self.coef(uni_feature)
+        self.coef(uni_feature, original_scale=original_scale)
 '''
 
 

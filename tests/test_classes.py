@@ -20,7 +20,7 @@ SIGNATURES = {
     "self, return_data=False, figsize=(8, 6)": "fi",
     "self, figsize=(8, 6)": "ei llm_violin",
     "self": "llm_df",
-    "self, show_feature='Numeric', figsize=(8, 6)": "coef",
+    "self, show_feature='Numeric', figsize=(8, 6), original_scale=False": "coef",
     "self, idx, original_scale=False, figsize=(8, 6)": "ei_local",
     "self, idx, centered=True, return_data=False, original_scale=False, figsize=(8, 6)": "fi_local",
     "self, feature, original_scale=False, figsize=(8, 6)": "main_effect",

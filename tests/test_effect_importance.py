@@ -5,6 +5,7 @@ import pytest
 
 from effect_doubles import shows  # noqa: F401 (a fixture)
 from vexo.workflow.interpret_api import InterpretGraph
+from vexo.workflow.plots import Title
 
 EFFECTS = {"type": "effect", "value": (["a", "b", "c", "d"], [0.1, 0.2, 0.3, 0.4])}
 COEFFICIENTS = {"type": "coefficient", "feature_hier": np.array(["Numeric", "colour", "Numeric", "Numeric"]),
@@ -24,6 +25,33 @@ def test_views_hand_their_plot_the_experiments_result_untouched(api, monkeypatch
     [((record, *rest), kwargs)] = seen
     assert (tuple(rest), kwargs) == passed and value == EFFECTS
     assert list(record.items()) == [("key", key), ("model", "model"), ("input", None), ("value", value)]
+
+
+PER_UNIT = dict(COEFFICIENTS, importance=[0.1, 2.0, 0.3, 4.0],
+                titles={"Numeric": Title("Model Coefficients", "change of y per unit", "numeric features")})
+
+
+@pytest.mark.parametrize("result, original_scale, drawn", [
+    (dict(COEFFICIENTS, original_scale=PER_UNIT), True, PER_UNIT),
+    (dict(COEFFICIENTS, original_scale=PER_UNIT), False, "given"),
+    (COEFFICIENTS, True, "given"),  # no coefficients per unit: those over the range
+    (EFFECTS, True, "given"), (None, True, "given"),
+])
+def test_coefficients_per_unit_where_asked_and_the_experiment_has_them(api, monkeypatch, result, original_scale, drawn):
+    api.experiment.interpret_ei = lambda model, /: result
+    seen = []
+    monkeypatch.setattr(InterpretGraph, "plot_coef", staticmethod(lambda record, *a, **k: seen.append(record["value"])))
+    api.model_interpret(show="glm_coef", uni_feature="Numeric", original_scale=original_scale)
+    assert seen == [result if drawn == "given" else drawn]
+
+
+@pytest.mark.parametrize("group, title, subtitle", [
+    ("Numeric", "Model Coefficients", "numeric features"), ("colour", "Model Coefficients", None),
+    (["Numeric"], "Model Coefficients", None)])
+def test_a_group_of_coefficients_is_titled_by_the_experiment_where_it_names_the_group(plot_calls, group, title, subtitle):
+    InterpretGraph.plot_coef({"value": PER_UNIT}, group)
+    [(_, kwargs)] = plot_calls.of("plot")
+    assert kwargs["title"] == title and getattr(kwargs["title"], "subtitle", None) == subtitle
 
 
 @pytest.mark.parametrize("value, group, max_show, names, heights", [
@@ -60,5 +88,8 @@ def test_parallel_coordinates_of_the_models_with_spread_over_the_most_important_
     spread = value["all_bias_weight"][np.array(ystd) > 0]
     assert [line.get_ydata().tolist() for line in lines] == spread[:, top + 1].tolist()
     assert [t.get_text() for t in axes.get_xticklabels()] == [f"f{j}" for j in top]
-    assert axes.get_title() == "Parallel Coordinate Plot of LLM Coefficients"
+    assert (axes.get_title(), axes.get_ylabel()) == ("Parallel Coordinate Plot of LLM Coefficients", "coefficient")
     assert tuple(plt.gcf().get_size_inches()) == tuple(figsize or plt.rcParams["figure.figsize"])
+    value["coefficient_label"] = "change of y over the feature's training range"
+    InterpretGraph.plot_ei({"value": value}, figsize=figsize)
+    assert plt.gca().get_ylabel() == value["coefficient_label"]

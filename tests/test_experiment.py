@@ -143,7 +143,7 @@ def test_more_than_two_classes_default_to_the_most_frequent_and_two_keep_the_sec
     share = Experiment(frame.assign(sex=np.tile(["0%", "100%"], 20)), "sex", task="classification")
     share.register("glm", "glm")
     title = share.interpret_local_fi("glm", 0)["title"]
-    assert "logit of P(100%) " in title and title.axis_label == "contribution to the logit of P(100%)"
+    assert "logit of P(100%)\u00a0" in title and title.axis_label == "contribution to the logit of P(100%)"
 
 
 def test_rows_without_a_target_are_dropped_and_positions_count_what_is_left():

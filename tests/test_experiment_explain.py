@@ -7,6 +7,7 @@ import numpy as np
 import pandas as pd
 import pytest
 from sklearn.inspection import permutation_importance
+from sklearn.linear_model import LinearRegression
 from sklearn.metrics import r2_score, roc_auc_score
 
 from conftest import make_frame
@@ -81,6 +82,45 @@ def test_local_contributions_add_up_to_the_response_from_the_baseline(experiment
         local = exp.interpret_local_fi("tree", row)
         assert sum(local["y"]) == pytest.approx(response[row] - response[exp.dataset.train_index].mean())
         assert (local["stem0"] <= local["stem1"]).all() and (local["stem0"] < local["stem1"]).any()
+
+
+def test_coefficients_per_unit_are_those_of_a_fit_on_the_data_in_its_own_units(experiment):
+    ds, ei = experiment.dataset, experiment.interpret_ei("glm")
+    per_unit = ei["original_scale"]
+    assert list(per_unit["feature_names"]) == list(ei["feature_names"]) and per_unit["type"] == "coefficient"
+    coefficients = dict(zip(ei["feature_names"], zip(ei["feature_hier"], ei["importance"], per_unit["importance"])))
+    for name, (group, scaled, unit) in coefficients.items():
+        if group == "Numeric":
+            assert unit == pytest.approx(scaled / ds.features[name].range, rel=1e-12)
+        elif group != "Intercept":  # a level's change is the same in any units
+            assert unit == scaled
+    # the titles name the group and say what its coefficients are
+    assert (ei["titles"]["Numeric"].subtitle, per_unit["titles"]["Numeric"].subtitle, ei["titles"]["colour"].subtitle) == (
+        "numeric features", "numeric features, per unit", "levels of colour")
+    assert per_unit["titles"]["Numeric"].axis_label.endswith("per unit of the feature")
+    if experiment.task == "classification":  # the penalty of a logistic fit depends on the units
+        return
+    train, numeric = ds.data.iloc[ds.train_index], [f for f in ds.feature_names if not ds.is_categorical(f)]
+    levels = ds.categories["colour"][1:]
+    X = np.column_stack([ds.features[f].values(train) for f in numeric]
+                        + [(train["colour"] == level).to_numpy(float) for level in levels])
+    plain = LinearRegression().fit(X, train["y"])
+    expected = dict(zip(numeric + ["colour=%s" % level for level in levels], plain.coef_), Intercept=plain.intercept_)
+    assert {name: coefficients[name][2] for name in expected} == pytest.approx(expected, rel=1e-7, abs=1e-9)
+
+
+@pytest.mark.parametrize("response, exact", [
+    (lambda X: X @ np.array([2.0, -1.0, 0.5]), lambda x, bg: np.array([2.0, -1.0, 0.5]) * (x - bg.mean(axis=0))),
+    (lambda X: X[:, 0] * X[:, 1] + X[:, 2], None),  # a pair: only the sum is known in advance
+])
+def test_sampled_shapley_values_add_up_and_are_exact_for_a_linear_response(response, exact):
+    rng = np.random.default_rng(3)
+    x, background = rng.normal(size=3), rng.normal(size=(40, 3))
+    parts, baseline = explain.shapley_contributions(response, x, background, 4, random_state=0)
+    assert baseline == pytest.approx(response(background).mean())
+    assert parts.sum() + baseline == pytest.approx(response(x[None, :])[0], rel=1e-12)
+    if exact is not None:
+        assert parts == pytest.approx(exact(x, background), rel=1e-12)
 
 
 @pytest.mark.parametrize("row", [0, 17, 123])

@@ -31,6 +31,7 @@ VIEWS = [
     ("global_ei", {}, EI, drawn_by(*ADDITIVE)),
     ("llm_pc", {}, {m: "ei" if m == "relu" else None for m in MODELS}, drawn_by("relu")),
     ("glm_coef", {"uni_feature": "Numeric"}, "coef", dict(drawn_by("glm"), tree=RAISE)),
+    ("glm_coef", {"uni_feature": "Numeric", "original_scale": True}, "coef", dict(drawn_by("glm"), tree=RAISE)),
     ("global_effect_plot", {"uni_feature": "age", "original_scale": True}, "main_effect", drawn_by("relu", *ADDITIVE)),
     ("global_effect_plot", {"uni_feature": "colour"}, "main_effect", drawn_by("relu", *ADDITIVE)),
     ("global_effect_plot", {"uni_feature": "colour", "original_scale": True}, "main_effect",
@@ -97,7 +98,9 @@ def test_views_of_real_models_speak_in_original_units_and_labels(experiment, vie
     elif view == "local":
         v = InterpretAPI(experiment, "tree").fi_local(17, original_scale=True, return_data=True)["value"]
         value = dict(zip(v["x"], v["value"]))
-        assert value["colour"] in {"blue", "green", "red"} and value["colour"] in {t.get_text() for t in plt.gca().texts}
+        # the sample's value stands with the feature's name
+        names = {t.get_text().replace("\u00a0", " ") for t in plt.gca().get_yticklabels()}
+        assert value["colour"] in {"blue", "green", "red"} and "colour = " + value["colour"] in names
         assert value["age"] == round(float(data.data.iloc[17]["age"]), 4)
     else:
         InterpretAPI(experiment, "tree").get_tree(0, 4, original_scale=True)

@@ -17,10 +17,8 @@ from vexo.workflow.plots.text import _fit_title
 
 # Views of the ReLU network whose axes have no x label, and why: the module draws them with
 # fixed calls. The pair plot names its panels by column titles and row labels, as a scatter
-# matrix does; the violins and the parallel coordinates name the coefficients on the axis
-# itself; the profile in model scale has its density strip drawn from a bare array.
-UNLABELLED = {("reludnn", "interaction"), ("reludnn", "llm-violin"), ("reludnn", "llm-parallel"),
-              ("reludnn", "main-effect")}
+# matrix does; the profile in model scale has its density strip drawn from a bare array.
+UNLABELLED = {("reludnn", "interaction"), ("reludnn", "main-effect")}
 
 
 def unlabelled_axes(figure):

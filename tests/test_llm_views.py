@@ -32,13 +32,15 @@ def violins(monkeypatch):
 def test_llm_df_displays_the_summary_and_llm_violin_hands_on_the_models_arrays(api, monkeypatch):
     api.experiment.interpret_result_dict["model"] = llms = LLMs()
     llms.summary, seen = lambda: "the summary table", []
+    llms.coefficient_label = "change of y over the feature's training range"
     monkeypatch.setattr(interpret_api, "display", lambda *args: seen.append(args))
     monkeypatch.setattr(InterpretGraph, "plot_llm_violin", staticmethod(lambda *a, **k: seen.append((a, k))))
     assert (api.llm_df(), api.llm_violin(figsize=(1, 2))) == (None, None)
     [shown, ((record,), kwargs)] = seen
     assert shown == ("the summary table",) and kwargs == {"figsize": (1, 2)}
     assert (record["key"], record["model"], record["input"]) == ("llm_violin", "model", None)
-    assert list(record["value"]) == ["feature_names", "all_bias_weight", "count_llms", "feature_importance"]
+    assert list(record["value"]) == ["feature_names", "all_bias_weight", "count_llms", "feature_importance",
+                                     "coefficient_label"]
     assert all(record["value"][name] is getattr(llms, name) for name in record["value"])
 
 
@@ -78,4 +80,5 @@ def test_violins_of_the_most_important_coefficients_one_row_per_sample(violins, 
     assert kwargs.pop("order").tolist() == [llms.feature_names[j] for j in shown]
     assert kwargs == {"x": "Coefficient", "y": "features", "density_norm": "width", "inner": "box", "orient": "h"}
     assert tuple(plt.gcf().get_size_inches()) == (6, height)
-    assert plt.gca().get_title() == "Violin Plot of LLM Coefficients"
+    # the axis says what a coefficient is where the models say it
+    assert (plt.gca().get_title(), plt.gca().get_xlabel()) == ("Violin Plot of LLM Coefficients", "coefficient")

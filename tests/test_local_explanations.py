@@ -1,9 +1,15 @@
 """One sample explained: ei_local relabels each term's values, fi_local rounds the feature values
 (in original units on request, labels kept); both draw signed bars, fi_local stems when given."""
+import re
+
 import numpy as np
 import pytest
+from matplotlib.patches import Rectangle
+from sklearn.ensemble import RandomForestClassifier, RandomForestRegressor
 
-from vexo.workflow.interpret_api import InterpretGraph
+from vexo.workflow.figures import capture
+from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
+from vexo.workflow.plots.bars import number_text
 
 TERMS = ["a", "AB", "c x d", "Intercept", "e"]
 INTERCEPT = [7.5]
@@ -85,3 +91,66 @@ def test_bars_or_stems_of_the_last_max_show_features(plot_calls, stems, max_show
     cut.update({"stem_value0": v["stem0"][3 - shown:], "stem_value1": v["stem1"][3 - shown:]} if stems else {})
     rest = {"title": "T", "mid_center": True, "pos_color": "#e74c3c", "neg_color": "#27ae60", "figsize": (2, 2)}
     assert kwargs == {**cut, **rest}
+
+
+# One sample's chart as a reader adds it up ---------------------------------------------------
+
+def _number(text):
+    return float(text.replace("\u2212", "-"))
+
+
+def read_sum(figure):
+    """(the drawn bars plus the baseline, the prediction, the labels): the bars' lengths as
+    drawn, the baseline and the prediction as the title prints them."""
+    ax = figure.axes[0]
+    title = ax.get_title().replace("\n", " ")
+    found = re.fullmatch(r"Sample \d+: .*\s(\S+) = .*\s(\S+)\s\+\s(effects|contributions)", title)
+    assert found, title
+    widths = [p.get_width() for p in ax.patches if isinstance(p, Rectangle)]
+    names = [t.get_text().replace("\n", " ").replace("\u00a0", " ") for t in ax.get_yticklabels()]
+    return sum(widths) + _number(found[2]), _number(found[1]), names
+
+
+# what each family's contributions start from, as the title names it
+BASELINES = {"glm": "training mean", "tree": "training mean", "relu": "its linear model at the mean",
+             "ebm": "training mean", "gam": "training mean", "gami": "training mean", "forest": "mean over training rows"}
+
+
+@pytest.fixture(scope="module")
+def with_forest(experiment):
+    """The session's experiment and one of a family of its own (a forest explained by sampled
+    Shapley values), on the same table."""
+    from conftest import make_frame
+    from vexo.workflow.experiment import Experiment
+    own = Experiment(make_frame(experiment.task), "y", task=experiment.task)
+    forest = RandomForestRegressor if experiment.task == "regression" else RandomForestClassifier
+    own.register("forest", forest(n_estimators=20, max_depth=4, random_state=0))
+    return lambda model: own if model == "forest" else experiment
+
+
+@pytest.mark.parametrize("model", list(BASELINES))
+@pytest.mark.parametrize("max_show", [10, 3])
+def test_one_samples_bars_add_up_to_its_prediction_from_the_named_baseline(with_forest, model, max_show):
+    exp = with_forest(model)
+    api, row = InterpretAPI(exp, model), int(exp.dataset.test_index[1])
+    with capture() as drawn:
+        record = api.fi_local(row, return_data=True, original_scale=True)
+        InterpretGraph.plot_fi_local(record, max_show=max_show)
+        if exp.interpret_local_effect(model, row) is not None:
+            api.ei_local(row, original_scale=True)
+            InterpretGraph.plot_ei_local({"value": exp.interpret_local_effect(model, row)}, max_show=max_show)
+    figures = drawn[1::2] if max_show == 3 else drawn[0::2]
+    assert " = %s\u00a0" % BASELINES[model] in record["value"]["title"]
+    for figure in figures:
+        total, prediction, names = read_sum(figure)
+        # both numbers of the title are printed to 4 significant digits
+        assert total == pytest.approx(prediction, abs=1e-3 * (abs(total) + abs(prediction)) + 1e-9)
+        assert "Intercept" not in " ".join(names)
+    # the rest as one row, counted; the sample's values with the features' names, in original units
+    v = record["value"]
+    _, _, names = read_sum(drawn[1 if max_show == 3 else 0])
+    others = len(v["x"]) - min(max_show, len(v["x"]))
+    assert names[0] == "+ %d other features" % others if others else not names[0].startswith("+")
+    pipeline, top = exp.registered_pipeline[model], v["x"][-1]
+    value = pipeline.transform_to_orignial_scale(top, exp.model_inputs(model, [row])[:, [exp.dataset.feature_names.index(top)]].ravel())[0][0]
+    assert names[-1] == "%s = %s" % (top, number_text(value if isinstance(value, str) else round(float(value), 4)))

@@ -6,7 +6,8 @@ from matplotlib.colors import to_hex
 from matplotlib.patches import Rectangle
 
 from effect_doubles import shows  # noqa: F401 (a fixture)
-from vexo.workflow.plots import PlotEffect, PlotHBar, PlotHeatmap, Title, scale_plot_ticks
+from vexo.workflow.plots import PlotEffect, PlotHBar, PlotHeatmap, Title, scale_plot_ticks, style
+from vexo.workflow.plots.bars import number_text
 
 POS, NEG = "#e74c3c", "#27ae60"
 
@@ -23,7 +24,7 @@ def bars(ax):
 
 
 def labels(ticklabels):
-    return [t.get_text() for t in ticklabels]
+    return [t.get_text().replace("\u00a0", " ") for t in ticklabels]
 
 
 @pytest.mark.parametrize("X", [["a", "b", "a"], pd.Index(["a", "b", "a"])])
@@ -37,24 +38,75 @@ def test_plain_bars_keep_order_labels_title_and_size(shows, X):
     assert tuple(fig.get_size_inches()) == (7, 5) and len({to_hex(p.get_facecolor()) for p in bars(ax)}) == 1
 
 
-def test_signed_bars_and_stems_take_colour_by_sign_and_show_their_values(shows):
-    value = np.array(["0.1235 x 2.0", 37.0, [1.25, 3], "Intercept-free"], dtype=object)
-    PlotHBar().plot(X=["w", "x", "y", "z"], height=[-0.4, 1.2, 0.0, -2.0], value=value, title="local",
-                    mid_center=True, pos_color=POS, neg_color=NEG, figsize=(8, 6))
+@pytest.mark.parametrize("given, drawn", [
+    ((POS, NEG), (style.POS, style.NEG)),  # red and green, which red-green blind readers confuse
+    ((NEG, POS), (style.NEG, style.POS)),
+    (("#d62728", "#1f77b4"), ("#d62728", "#1f77b4")),  # a safe pair is kept
+])
+def test_signed_bars_take_a_safe_colour_by_sign_and_name_the_samples_value(shows, given, drawn):
+    value = np.array(["0.1235 x 2.0", 37.0, [1.25, 3], ""], dtype=object)
+    PlotHBar().plot(X=["w", "x", "y x v", "z"], height=[-0.4, 1.2, 0.0, -2.0], value=value, title="local",
+                    mid_center=True, pos_color=given[0], neg_color=given[1], figsize=(8, 6))
     ax = the_figure(shows).axes[0]
-    assert [to_hex(p.get_facecolor()) for p in bars(ax)] == [NEG, POS, POS, NEG]
-    assert labels(ax.texts) == ["0.1235 x 2", "37", "1.25 x 3", "Intercept-free"]
+    pos, neg = drawn
+    assert [to_hex(p.get_facecolor()) for p in bars(ax)] == [neg, pos, pos, neg]
+    assert labels(ax.get_yticklabels()) == ["w = 0.1235 x 2", "x = 37", "y = 1.25, v = 3", "z"]
+    assert labels(ax.texts) == ["\u22120.4", "+1.2", "0", "\u22122"]
     lo, hi = ax.get_xlim()
     assert lo == pytest.approx(-hi) and hi >= 2.0
 
+
+def test_stems_have_a_legend_and_their_bars_lengths_stand_in_a_column_beside_the_chart(shows):
     h = np.array([0.5, -1.0, 2.0])
     s0, s1 = h - 0.3, h + 0.4
     PlotHBar().plot_stem(X=["a", "b", "c"], height=h, value=[1.5, 2.5, 3.5], stem_value0=s0, stem_value1=s1,
                          title="stems", mid_center=True, pos_color=POS, neg_color=NEG, figsize=(8, 6))
-    ax = plt.gcf().axes[0]
+    fig = the_figure(shows)
+    ax = fig.axes[0]
     [stems] = [c for c in ax.collections if c.get_gid() == "stem"]
     np.testing.assert_allclose([seg[:, 0] for seg in stems.get_segments()], np.column_stack([s0, s1]))
-    assert labels(ax.texts) == ["1.5", "2.5", "3.5"]
+    column = [t for t in ax.texts if t.get_gid() == "column"]
+    assert labels(column) == ["+0.5", "\u22121", "+2"] and labels(ax.get_yticklabels()) == ["a = 1.5", "b = 2.5", "c = 3.5"]
+    right = ax.get_window_extent().x1
+    assert all(t.get_window_extent().x0 > right for t in column)
+    [legend] = [lg for lg in [ax.get_legend(), *fig.legends] if lg]
+    assert legend.get_title().get_text() == style.STEMS and labels(legend.get_texts()) == [style.LOW_STEM, style.HIGH_STEM]
+
+
+def test_shares_read_as_percentages_and_other_bars_as_numbers(shows):
+    for title, expected in [("Effect Importance", "25%"), ("Feature Importance", "0.25")]:
+        PlotHBar().plot(X=["a", "b"], height=[0.1, 0.25], title=title)
+        assert expected in labels(plt.gcf().axes[0].get_xticklabels())
+
+
+@pytest.mark.parametrize("names, heights, count, drawn, rest", [
+    # the intercept is the baseline, not a bar; the terms not given are one bar, counted
+    (["c", "b", "Intercept", "a"], [0.5, -1.0, 4.0, 2.0], 5, ["+ 2 other terms", "c", "b", "a"], 1.0),
+    (["b", "a"], [-1.0, 2.0], 3, ["+ 1 other term", "b", "a"], 0.5),
+    (["c", "b", "a"], [0.5, -1.0, 2.0], 3, ["c", "b", "a"], None),
+])
+def test_a_samples_chart_adds_up_from_its_baseline_with_the_rest_as_one_bar(shows, names, heights, count, drawn, rest):
+    total = 4.0 + 0.5 - 1.0 + 2.0 + (1.0 if count == 5 else 0.0)
+    title = Title("Sample 3", adds_up=style.Sum(total, 4.0, count, "terms"))
+    PlotHBar().plot(X=names, height=heights, value=[""] * len(names), title=title, mid_center=True)
+    ax = the_figure(shows).axes[0]
+    assert labels(ax.get_yticklabels()) == drawn
+    widths = [p.get_width() for p in bars(ax)]
+    assert sum(widths) + 4.0 == pytest.approx(total) and (rest is None or widths[0] == pytest.approx(rest))
+
+
+@pytest.mark.parametrize("value, text", [
+    (3.89182, "3.892"), (52341.5, "52342"), (183.0, "183"), (0.000123456, "0.0001235"),
+    ("183 x 3.89182", "183 x 3.892"), ("blue x 3.0", "blue x 3"), ("Piedmont north", "Piedmont north"), ((), ""),
+])
+def test_a_samples_numbers_keep_four_digits_or_every_whole_digit(value, text):
+    assert number_text(value) == text
+
+
+def test_the_rest_of_parts_that_add_up_is_0_not_the_rounding_of_the_subtraction():
+    total = 0.1 + 0.2
+    assert total - 0.3 != 0 and style.Sum(total, 0.0, 2, "features").rest([0.3]) == 0
+    assert style.Sum(1.0, 0.5, 4, "features").rest([0.25]) == 0.25
 
 
 @pytest.mark.parametrize("scaler, tick_labels", [

@@ -7,7 +7,7 @@ from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
 from vexo.workflow import interpret_api
 from vexo.workflow.experiment import explain
-from vexo.workflow.experiment.experiment import _number
+from vexo.workflow.plots.bars import number_text as _number
 
 FULL = ["age_in_years_at_entry", "income", "colour"]
 SHORT = {"age_in_years_at_entry": "age_in_yea", "income": "income", "colour": "colour"}

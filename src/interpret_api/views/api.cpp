@@ -232,9 +232,9 @@ py::object model_interpret(const Params<11>& args) {
         call({method(self, "get_local_tree"), sample_id, kw("original_scale", original_scale)});
         return py::none();
     }
-    //     elif show == "glm_coef": self.coef(uni_feature)
+    //     elif show == "glm_coef": self.coef(uni_feature, original_scale=original_scale)
     if (equals(show, "glm_coef")) {
-        call({method(self, "coef"), uni_feature});
+        call({method(self, "coef"), uni_feature, kw("original_scale", original_scale)});
     }
     return py::none();
 }

@@ -52,9 +52,10 @@ namespace {
 
 // The parallel-coordinate plot of plot_ei, which reads `max_show` of the enclosing call:
 // def pc_plot(ystd_llms, all_bias_weight, feature_importance, n_features, feature_names,
-//             tuple figsize, xlabel_rotation):
+//             tuple figsize, xlabel_rotation, ylabel):
 void pc_plot(py::handle max_show, py::handle ystd_llms, py::handle all_bias_weight, py::handle feature_importance,
-             py::handle n_features, py::handle feature_names, py::handle figsize, py::handle xlabel_rotation) {
+             py::handle n_features, py::handle feature_names, py::handle figsize, py::handle xlabel_rotation,
+             py::handle ylabel) {
     check_tuple_argument("figsize", figsize);
     //     idx = np.where(ystd_llms > 0)[0]
     py::object idx = call({np().attr("where"_n), compare(ystd_llms, py::int_(0), Py_GT)})[py::int_(0)];
@@ -80,6 +81,10 @@ void pc_plot(py::handle max_show, py::handle ystd_llms, py::handle all_bias_weig
     call({plt().attr("title"_n), "Parallel Coordinate Plot of LLM Coefficients", kw("fontsize", py::int_(15))});
     //     plt.xticks(rotation=xlabel_rotation)
     call({plt().attr("xticks"_n), kw("rotation", xlabel_rotation)});
+    //     plt.xlabel("feature, most important first")
+    call({plt().attr("xlabel"_n), "feature, most important first"});
+    //     plt.ylabel(ylabel)
+    call({plt().attr("ylabel"_n), ylabel});
     //     plt.tight_layout()
     call({plt().attr("tight_layout"_n)});
     //     plt.show()
@@ -128,29 +133,36 @@ py::object plot_ei(const Params<3>& args) {
     //     else:
     //         pc_plot(ystd_llms=v['ystd_llms'], all_bias_weight=v['all_bias_weight'],
     //                 feature_importance=v['feature_importance'], xlabel_rotation=90,
-    //                 n_features=v['n_features'], feature_names=v['feature_names'], figsize=figsize)
+    //                 n_features=v['n_features'], feature_names=v['feature_names'], figsize=figsize,
+    //                 ylabel=<what a coefficient is>)
     auto [ystd_llms, all_bias_weight, feature_importance, n_features, feature_names] = entries(
         v, {"ystd_llms"_n, "all_bias_weight"_n, "feature_importance"_n, "n_features"_n, "feature_names"_n});
     pc_plot(max_show_arg, ystd_llms, all_bias_weight, feature_importance, n_features, feature_names, figsize,
-            py::int_(90));
+            py::int_(90), coefficient_label(v));
     //         plt.show()
     call({plt().attr("show"_n)});
     return py::none();
 }
 constexpr Row plot_ei_row{Owner::graph, method<plot_ei>("plot_ei", "interpret_result, max_show=10, figsize=(8, 6)")};
 
-// def coef(self, show_feature='Numeric', figsize=(8, 6)):
-py::object coef(const Params<3>& args) {
-    auto [self, show_feature, figsize] = args;
+// def coef(self, show_feature='Numeric', figsize=(8, 6), original_scale=False):
+py::object coef(const Params<4>& args) {
+    auto [self, show_feature, figsize, original_scale] = args;
     //     interp_ei = self.experiment.interpret_ei(self.model)
     py::object interp_ei = call({self.attr("experiment"_n).attr("interpret_ei"_n), self.attr("model"_n)});
+    //     if original_scale and interp_ei is not None and 'original_scale' in interp_ei:
+    //         interp_ei = interp_ei['original_scale']
+    // The coefficients per unit of each feature in its own units, where the experiment has them.
+    if (truthy(original_scale) && !interp_ei.is_none() && contains(interp_ei, "original_scale"_n)) {
+        interp_ei = interp_ei["original_scale"_n];
+    }
     //     interpret_result = {'key': 'glm_coef', 'model': self.model, 'input': None, 'value': interp_ei}
     py::dict interpret_result = record("glm_coef", self.attr("model"_n), py::none(), interp_ei);
     //     InterpretGraph.plot_coef(interpret_result, show_feature, figsize=figsize)
     call({InterpretGraph().attr("plot_coef"_n), interpret_result, show_feature, kw("figsize", figsize)});
     return py::none();
 }
-constexpr Row coef_row{Owner::api, method<coef>("coef", "self, show_feature='Numeric', figsize=(8, 6)")};
+constexpr Row coef_row{Owner::api, method<coef>("coef", "self, show_feature='Numeric', figsize=(8, 6), original_scale=False")};
 
 // @staticmethod
 // def plot_coef(interpret_result, show_feature=None, max_show=10, figsize=(8, 6)):
@@ -172,12 +184,24 @@ py::object plot_coef(const Params<4>& args) {
     //     max_show = max_show if max_show < n else n
     py::object n = call({np().attr("array"_n), v["feature_names"_n]})[ind].attr("shape"_n)[py::int_(0)];
     py::object max_show = at_most(max_show_arg, n);
+    //     title = "Model Coefficients"
+    //     if isinstance(show_feature, str) and 'titles' in v and show_feature in v['titles']:
+    //         title = v['titles'][show_feature]
+    // The experiment's title of the group is "Model Coefficients" too, and says which group it
+    // is and what its coefficients are.
+    py::object title = py::str("Model Coefficients");
+    if (PyUnicode_Check(show_feature.ptr()) && contains(v, "titles"_n)) {
+        py::object titles = v["titles"_n];
+        if (contains(titles, show_feature)) {
+            title = titles[show_feature];
+        }
+    }
     //     hbar.plot(X=np.array(v['feature_names'])[ind][-max_show:],
     //               height=np.array(v['importance'])[ind][-max_show:],
-    //               title="Model Coefficients", figsize=figsize)
+    //               title=title, figsize=figsize)
     call({hbar.attr("plot"_n), kw("X", tail(call({np().attr("array"_n), v["feature_names"_n]})[ind], max_show)),
           kw("height", tail(call({np().attr("array"_n), v["importance"_n]})[ind], max_show)),
-          kw("title", "Model Coefficients"), kw("figsize", figsize)});
+          kw("title", title), kw("figsize", figsize)});
     return py::none();
 }
 constexpr Row plot_coef_row{Owner::graph, method<plot_coef>("plot_coef", "interpret_result, show_feature=None, max_show=10, figsize=(8, 6)")};

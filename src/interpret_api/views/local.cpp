@@ -34,7 +34,8 @@ py::object first_of(py::handle x) { return call({x.attr("ravel"_n)})[py::int_(0)
 // " x ".join(parts)
 py::object join_x(const py::list& parts) { return call({interned(" x ").attr("join"_n), parts}); }
 
-// One sample's contributions as bars about the middle, red pushing up and green down:
+// One sample's contributions as bars about the middle, coloured by sign (the bar plot draws this
+// red and green pair in colours that colour-blind readers tell apart):
 // hbar.plot(X=v['x'][-max_show:], height=v['y'][-max_show:], value=v['value'][-max_show:],
 //           title=v['title'], mid_center=True, pos_color="#e74c3c", neg_color="#27ae60", figsize=figsize)
 void plot_sample_bars(py::handle hbar, py::handle v, py::handle max_show, py::handle figsize) {
@@ -335,13 +336,17 @@ py::object llm_violin(const Params<2>& args) {
         //                         'value': {'feature_names': <R>.feature_names,
         //                                   'all_bias_weight': <R>.all_bias_weight,
         //                                   'count_llms': <R>.count_llms,
-        //                                   'feature_importance': <R>.feature_importance}}
+        //                                   'feature_importance': <R>.feature_importance,
+        //                                   'coefficient_label': getattr(<R>, 'coefficient_label', 'coefficient')}}
         py::object model = self.attr("model"_n);
         py::dict value;
         value["feature_names"_n] = llm_attribute(self, "feature_names"_n);
         value["all_bias_weight"_n] = llm_attribute(self, "all_bias_weight"_n);
         value["count_llms"_n] = llm_attribute(self, "count_llms"_n);
         value["feature_importance"_n] = llm_attribute(self, "feature_importance"_n);
+        py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
+        value["coefficient_label"_n] =
+            py::getattr(py::object(results[self.attr("model"_n)]), "coefficient_label"_n, py::str("coefficient"));
         py::dict interpret_result = record("llm_violin", model, py::none(), value);
         //     InterpretGraph.plot_llm_violin(interpret_result, figsize=figsize)
         call({InterpretGraph().attr("plot_llm_violin"_n), interpret_result, kw("figsize", figsize)});
@@ -412,9 +417,11 @@ py::object violin_frame(py::handle feature_names, py::handle all_bias_weight, py
 }
 
 // The violins of plot_llm_violin, which reads `max_show` of the enclosing call:
-// def pc_violin_plot(feature_names, all_bias_weight, count_llms, feature_importance, tuple figsize=(6, 8)):
+// def pc_violin_plot(feature_names, all_bias_weight, count_llms, feature_importance, tuple figsize=(6, 8),
+//                    xlabel="coefficient"):
 py::object pc_violin_plot(py::handle max_show, py::handle feature_names, py::handle all_bias_weight,
-                          py::handle count_llms, py::handle feature_importance, py::handle figsize) {
+                          py::handle count_llms, py::handle feature_importance, py::handle figsize,
+                          py::handle xlabel) {
     check_tuple_argument("figsize", figsize);
     //     fig = plt.figure(figsize=figsize)
     py::object fig = call({plt().attr("figure"_n), kw("figsize", figsize)});
@@ -430,8 +437,8 @@ py::object pc_violin_plot(py::handle max_show, py::handle feature_names, py::han
     //                    order=order)
     call({sns().attr("violinplot"_n), kw("data", df), kw("x", "Coefficient"), kw("y", "features"),
           kw("density_norm", "width"), kw("inner", "box"), kw("orient", "h"), kw("order", order)});
-    //     plt.xlabel("")
-    call({plt().attr("xlabel"_n), ""});
+    //     plt.xlabel(xlabel)
+    call({plt().attr("xlabel"_n), xlabel});
     //     plt.ylabel("", fontsize=12)
     call({plt().attr("ylabel"_n), "", kw("fontsize", py::int_(12))});
     //     plt.title("Violin Plot of LLM Coefficients", fontsize=15)
@@ -462,8 +469,9 @@ py::object plot_llm_violin(const Params<3>& args) {
     py::object all_bias_weight = interpret_result["value"_n]["all_bias_weight"_n];
     py::object count_llms = interpret_result["value"_n]["count_llms"_n];
     py::object feature_importance = interpret_result["value"_n]["feature_importance"_n];
+    //                    xlabel=<what a coefficient is>)
     pc_violin_plot(max_show, feature_names, all_bias_weight, count_llms, feature_importance,
-                   py::make_tuple(py::int_(6), py::float_(height)));
+                   py::make_tuple(py::int_(6), py::float_(height)), coefficient_label(interpret_result["value"_n]));
     return py::none();
 }
 constexpr Row plot_llm_violin_row{Owner::graph, method<plot_llm_violin>("plot_llm_violin", "interpret_result, max_show=10, figsize=(8, 6)")};

@@ -53,6 +53,16 @@ inline std::optional<py::object> drawn_value(py::handle interpret_result) {
     return v;
 }
 
+// What a coefficient of local linear models is, as an axis says it: the entry of the record's
+// value where the experiment gave one, else the word.
+// v['coefficient_label'] if 'coefficient_label' in v else "coefficient"
+inline py::object coefficient_label(py::handle v) {
+    if (contains(v, "coefficient_label"_n)) {
+        return v["coefficient_label"_n];
+    }
+    return py::str("coefficient");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Model families, told apart by the class name of the pipeline's estimator
 

@@ -192,6 +192,12 @@ std::string significant(double x) {
         return x > 0 ? "inf" : "-inf";
     }
     char buf[64];
+    // a number of five or more whole digits keeps them all (121122, not 121100), as the bars
+    // print it
+    if (std::abs(x) >= 1e4 && std::abs(x) < 1e15) {
+        std::snprintf(buf, sizeof buf, "%.0f", x);
+        return buf;
+    }
     std::snprintf(buf, sizeof buf, "%.4g", x);
     std::string text(buf);
     if (text.find('e') != std::string::npos && std::abs(x) >= 1e-4 && std::abs(x) < 1e15) {

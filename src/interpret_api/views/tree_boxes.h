@@ -87,8 +87,9 @@ void mark_inner(py::handle artist);
 // ---------------------------------------------------------------------------------------------
 // What the boxes say, from the fitted tree's own arrays
 
-// A number as the boxes print it: 4 significant digits, without an exponent from 1e-4 to 1e15
-// (121122.854 is 121100, 151.606 is 151.6).
+// A number as the boxes print it: 4 significant digits (every whole digit from 1e4), without an
+// exponent from 1e-4 to 1e15
+// (121122.854 is 121123, 151.606 is 151.6).
 std::string significant(double x);
 
 // The fitted tree's arrays (tree.tree_) that the boxes' texts and fills come from, read once per

@@ -21,7 +21,8 @@ import numpy as np
 from sklearn.base import clone
 
 from ..fonts import texts_of, use_fonts_for
-from ..plots import Title
+from ..plots import Sum, Title
+from ..plots.bars import number_text
 from . import additive, explain
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
@@ -228,7 +229,7 @@ class Experiment:
     def effect_label(self, model):
         """What the model's main and pair effects are effects on, as the value axis of their
         views reads: "effect on the prediction of price", "effect on the logit of yes"."""
-        return "effect on " + self._explained(model)
+        return "effect on " + self.response_words(model)
 
     def effect_levels(self, model):
         """Column -> the values of each feature that takes few: a categorical feature's codes
@@ -298,9 +299,12 @@ class Experiment:
         entry per coefficient (plus the intercept, group "Intercept"), smallest magnitude
         first; a numeric feature's group is "Numeric", a level's group its feature's name.
         A coefficient is the change of the linear predictor across the feature's training
-        range, or from the reference level to the level.
+        range, or from the reference level to the level. Also "titles": group -> the
+        ``plots.Title`` of its chart ("Model Coefficients", naming the group and saying what
+        a coefficient is), and "original_scale": the same result per unit of each numeric
+        feature in its own units (``explain.per_unit_coefficients``), in the same order.
         "reludnn": {"type": "llm", "ystd_llms", "all_bias_weight", "feature_importance",
-        "n_features", "feature_names"} of its local linear models.
+        "n_features", "feature_names", "coefficient_label"} of its local linear models.
         "ebm", "gam", "gami": {"type": "effect", "value": (names, importances)}, one entry
         per main effect (the feature's name) and pair (its display name), least important
         first; a term's importance is its share of the mean absolute contribution over the
@@ -316,7 +320,9 @@ class Experiment:
         "Intercept"), "value": per term the row's values of its features in model scale (an
         array of one tuple per term; the intercept's is empty), "y": per term its
         contribution, "title"}, smallest magnitude first. The contributions, intercept
-        included, add up to the response (the logit for a classifier).
+        included, add up to the response (the logit for a classifier); the title (a
+        ``plots.Title``) says so: "Sample 3: prediction 67.21 = intercept 152.1 + effects",
+        and its ``adds_up`` lets a chart of some of the terms show the others as one.
         """
         _, row, x_row = self._sample(model, sample_index)
         return self._family(model).local_effect(self, model, row, x_row)
@@ -324,13 +330,15 @@ class Experiment:
     def interpret_local_fi(self, model, sample_index, centered=True):
         """Each feature's contribution to the model's response for one row, smallest magnitude
         first: {"x" (full names), "y" (contributions), "value" (the row in model scale),
-        "title" (a ``plots.Title`` whose axis label says what the contributions add to)}.
+        "title" (a ``plots.Title``: "Sample 3: prediction 66.99 = training mean 152.1 +
+        contributions", whose axis label says what the contributions add to and whose
+        ``adds_up`` lets a chart of some of the features show the others as one)}.
         Where the model's contributions over the training rows are known ("glm", "tree",
         "reludnn", "ebm", "gam", "gami") also "stem0" and "stem1": the 5th and 95th
         percentile of the feature's contribution over the training rows, to show how unusual
         the row's contribution is.
 
-        What the contributions add up to, by family:
+        What the contributions add up to, by family (the baseline that the title names):
         - "glm": the response (the logit for a classifier) minus the mean training response
           when ``centered`` (every value measured from its training mean), minus the intercept
           otherwise;
@@ -341,19 +349,19 @@ class Experiment:
           of its pairs; they add up to the response (the logit for a classifier) minus the
           mean training response when ``centered``, minus the intercept otherwise;
         - "tree": the leaf's mean (probability) minus the training mean, whatever ``centered``;
-        - any other model: per feature the response (probability) minus its average when the
-          feature alone takes its training values; these need not add up to anything.
+        - any other model: sampled Shapley values of the response (probability) against
+          training rows; they add up to the response minus its mean over those rows.
         """
         _, row, x_row = self._sample(model, sample_index)
         family = self._family(model)
-        parts, spread, response = family.local_contributions(self, model, x_row, centered)
+        parts, spread, response, baseline = family.local_contributions(self, model, x_row, centered)
         order = np.argsort(np.abs(parts), kind="stable")
         result = {
             "x": [self.dataset.feature_names[j] for j in order],
             "y": parts[order],
             "value": x_row[order].copy(),
-            "title": self.local_title(model, "Sample %d: %s, contributions %s" % (
-                row, self.response_text(model, response), family.relative_to(centered))),
+            "title": self.local_title(model, row, response, family.baseline_name(centered),
+                                      baseline, len(parts), "features"),
         }
         if spread is not None:
             low, high = np.percentile(spread, [5, 95], axis=0)
@@ -378,28 +386,41 @@ class Experiment:
         if kind == "prediction":
             return kind
         positive = self.dataset.classes[1]
-        if kind == "probability":
-            return "P(%s)" % (positive,)
-        # a logit is of a probability; a score (a decision function's) is of the class itself
-        return "logit of P(%s)" % (positive,) if kind == "logit" else "score of %s" % (positive,)
+        if kind == "logit":
+            return "logit of P(%s)" % (positive,)
+        return "P(%s)" % (positive,) if kind == "probability" else "%s of %s" % (kind, positive)
 
-    def response_text(self, model, response):
-        """What the response of the model is, and its value (4 significant digits)."""
-        return "%s %s" % (self._response_name(model), _number(response))
-
-    def local_title(self, model, text):
-        """A title of one row's explanation whose value axis says what the parts add to."""
-        return Title(text, axis_label="contribution to " + self._explained(model))
-
-    def _explained(self, model):
-        """The model's response as an axis names what adds to it: "the prediction of <target>",
-        "the logit of <positive>", "P(<positive>)" or "the score of <positive>"."""
+    def response_words(self, model):
+        """The model's response as an axis names it: "the prediction of <target>", "the logit
+        of P(<positive>)", "P(<positive>)" or "the score of <positive>"."""
         kind = self._response(model)
         if kind == "prediction":
             return "the prediction of %s" % (self.dataset.target,)
         if kind == "probability":
             return self._response_name(model)
         return "the " + self._response_name(model)
+
+    def local_title(self, model, row, response, baseline_name, baseline, count, kind):
+        """The title of one row's explanation as a sum: "Sample 3: prediction 67.21 =
+        intercept 152.1 + effects" (``kind`` "terms") or "... + contributions"; its value axis
+        says what the parts add to, and its ``adds_up`` that ``count`` parts add ``response``
+        minus ``baseline``. Every number is printed as the charts print it (4 significant
+        digits)."""
+        parts = "effects" if kind == "terms" else "contributions"
+        # a line of a wrapped title never ends between a name and its number, nor leaves the
+        # last word alone
+        text = "Sample %d: %s\u00a0%s = %s\u00a0%s\u00a0+\u00a0%s" % (
+            row, self._response_name(model), _number(response), baseline_name, _number(baseline),
+            parts)
+        return Title(text, axis_label="contribution to " + self.response_words(model),
+                     adds_up=Sum(float(response), float(baseline), int(count), kind))
+
+    def coefficient_words(self, model, per_unit=False, between=" "):
+        """What a coefficient of the model's numeric feature is, as an axis says it; ``between``
+        the response and the unit (a line break for an axis that is not fitted to its
+        figure)."""
+        unit = "per unit of the feature" if per_unit else "over the feature's training range"
+        return "change of %s%s%s" % (self.response_words(model), between, unit)
 
     def interpret_local_tree(self, model, sample_index):
         """A tree model's drawing of one row (a new dictionary on every call), or None for
@@ -430,10 +451,6 @@ class Experiment:
 
 
 def _number(value):
-    """A number with 4 significant digits, without an exponent where one is not needed."""
-    value = float(value)
-    text = "%.4g" % value
-    if "e" in text and 1e-4 <= abs(value) < 1e15:
-        text = np.format_float_positional(value, precision=4, unique=False, fractional=False,
-                                          trim="-")
-    return text
+    """A number as the charts print it (``plots.bars.number_text``), with a true minus sign; so
+    a title and the bars beneath it spell a value alike."""
+    return number_text(float(value)).replace("-", "\u2212")

@@ -6,7 +6,7 @@ Contributions split a model's response for one sample into one part per feature:
 - decision tree: along the sample's path, each split's change of the node mean goes to the
   split's feature; the response is the leaf's mean (the probability of the positive class);
 - ReLU network: the weights of the sample's own local linear model times its values;
-- any other model: the response minus its average over the training values of the feature.
+- any other model: sampled Shapley values of the response against training rows.
 """
 
 import numpy as np
@@ -39,6 +39,26 @@ def linear_terms(estimator, dataset):
             terms.append((name, "Numeric", float(coef[k])))
             k += 1
     return terms
+
+
+def per_unit_coefficients(names, groups, values, features):
+    """The coefficients of ``linear_terms`` (and the intercept) for the features in their own
+    units: a numeric feature's is its coefficient over the training range divided by that
+    range (per year, per kg/m²), the intercept the linear predictor where every numeric
+    feature is 0 in its own units; the levels' stay as they are."""
+    per_unit = np.array(values, dtype=float)
+    intercept = [k for k, group in enumerate(groups) if group == "Intercept"]
+    for k, (name, group) in enumerate(zip(names, groups)):
+        if group != "Numeric":
+            continue
+        feature = features[name]
+        # a range beyond the largest double is kept halved, and so is its minimum here
+        halves = getattr(feature, "halves", False)
+        span, minimum = feature.range, feature.minimum / 2 if halves else feature.minimum
+        per_unit[k] = values[k] / span / (2 if halves else 1)
+        for i in intercept:
+            per_unit[i] -= values[k] * (minimum / span)
+    return per_unit
 
 
 def linear_contributions(estimator, dataset, X):
@@ -138,17 +158,31 @@ def model_response(estimator, X):
     return np.asarray(estimator.predict(X), dtype=float)
 
 
-def occlusion_contributions(response, x_row, background):
-    """For each feature, the response at the sample minus its mean when that feature alone
-    takes the values of the background rows instead (one row of the result, (p,))."""
+def shapley_contributions(response, x_row, background, permutations, random_state):
+    """Each feature's part of the response at the sample, (p,), by sampled Shapley values:
+    along each of ``permutations`` random orders of the features (each with its reverse), the
+    features switch one by one from a background row's values to the sample's, and each
+    switch's change of the response goes to the feature switched. The changes of one walk add
+    up to the response at the sample minus that at the background row, so the parts add up,
+    exactly, to the response minus its mean over the background rows (the second result)."""
     x_row = np.asarray(x_row, dtype=float).reshape(1, -1)
-    at_sample = response(x_row)[0]
-    parts = np.empty(x_row.shape[1])
-    for j in range(x_row.shape[1]):
-        varied = np.repeat(x_row, background.shape[0], axis=0)
-        varied[:, j] = background[:, j]
-        parts[j] = at_sample - response(varied).mean()
-    return parts
+    background = np.asarray(background, dtype=float)
+    p, b = x_row.shape[1], background.shape[0]
+    generator = np.random.RandomState(random_state)
+    orders = []
+    for _ in range(permutations):
+        order = generator.permutation(p)
+        orders += [order, order[::-1]]
+    parts = np.zeros(p)
+    for order in orders:
+        # steps[k]: every background row with the first k features of the order switched
+        steps = np.repeat(background[None, :, :], p + 1, axis=0)
+        for k, j in enumerate(order, 1):
+            steps[k:, :, j] = x_row[0, j]
+        values = np.asarray(response(steps.reshape(-1, p)), dtype=float).reshape(p + 1, b)
+        parts[order] += (values[1:] - values[:-1]).mean(axis=1)
+    baseline = float(np.asarray(response(background), dtype=float).mean())
+    return parts / len(orders), baseline
 
 
 # Permutation importance ----------------------------------------------------------------

@@ -18,13 +18,18 @@ from sklearn.pipeline import Pipeline
 from sklearn.preprocessing import OneHotEncoder
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
+from ..plots import Title
 from . import additive, explain
 from .local_linear import LocalLinearModels
 from .models.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
 from .models.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
-# Background rows for the contributions of models that have no decomposition of their own.
-_BACKGROUND_ROWS = 200
+# Background rows and feature orders of the sampled Shapley values of models that have no
+# decomposition of their own; wide tables take fewer rows, so that one order's batch of rows
+# stays within _SHAPLEY_CELLS values.
+_BACKGROUND_ROWS = 100
+_SHAPLEY_ORDERS = 8
+_SHAPLEY_CELLS = 4000000
 # Training rows that the ReLU network's training visits at most (epochs times rows): a large
 # training split gets fewer epochs than the network's max_iter, but at least _RELU_MIN_EPOCHS.
 # Below 1,500 training rows the network keeps its own max_iter (2000).
@@ -94,19 +99,23 @@ class Family:
         return None
 
     def local_contributions(self, experiment, model, x_row, centered):
-        """(contributions, their training spread or None, response) of one row in model
-        scale: the response minus its average over each feature's training values."""
+        """(contributions, their training spread or None, response, baseline) of one row in
+        model scale; the contributions add up to the response minus the baseline (what
+        ``baseline_name`` names). Here sampled Shapley values against training rows, from the
+        mean response over those rows."""
         estimator = experiment.registered_pipeline[model].estimator
         train_inputs = experiment.train_inputs(model)
-        spaced = np.linspace(0, len(train_inputs) - 1,
-                             min(len(train_inputs), _BACKGROUND_ROWS)).astype(int)
-        parts = explain.occlusion_contributions(
-            lambda X: explain.model_response(estimator, X), x_row, train_inputs[spaced])
-        return parts, None, explain.model_response(estimator, x_row[None, :])[0]
+        p = max(train_inputs.shape[1], 1)
+        rows = min(len(train_inputs), _BACKGROUND_ROWS, max(1, _SHAPLEY_CELLS // (p * (p + 1))))
+        spaced = np.linspace(0, len(train_inputs) - 1, rows).astype(int)
+        parts, baseline = explain.shapley_contributions(
+            lambda X: explain.model_response(estimator, X), x_row, train_inputs[spaced],
+            _SHAPLEY_ORDERS, experiment.random_state)
+        return parts, None, explain.model_response(estimator, x_row[None, :])[0], baseline
 
-    def relative_to(self, centered):
-        """What the contributions of ``local_contributions`` are measured from."""
-        return "relative to the training mean"
+    def baseline_name(self, centered):
+        """What the contributions of ``local_contributions`` start from."""
+        return "mean over training rows"
 
     def local_tree(self, experiment, model, x_row):
         return None
@@ -146,27 +155,62 @@ class LinearFamily(Family):
 
     def effect_importance(self, experiment, model):
         estimator = experiment.registered_pipeline[model].estimator
+        dataset = experiment.dataset
         intercept, _ = explain.linear_parts(estimator)
-        terms = explain.linear_terms(estimator, experiment.dataset)
+        terms = explain.linear_terms(estimator, dataset)
         terms.append(("Intercept", "Intercept", intercept))
         terms.sort(key=lambda term: abs(term[2]))
         names, groups, values = zip(*terms)
-        return {"type": "coefficient", "feature_hier": np.array(groups, dtype=object),
-                "feature_names": np.array(names, dtype=object),
-                "importance": np.array(values, dtype=float)}
+        values = np.array(values, dtype=float)
+        per_unit = explain.per_unit_coefficients(names, groups, values, dataset.features)
+
+        def result(importance, unit):
+            return {"type": "coefficient", "feature_hier": np.array(groups, dtype=object),
+                    "feature_names": np.array(names, dtype=object), "importance": importance,
+                    "titles": self.coefficient_titles(experiment, model, set(groups), unit)}
+
+        coefficients = result(values, False)
+        coefficients["original_scale"] = result(per_unit, True)
+        return coefficients
+
+    @staticmethod
+    def coefficient_titles(experiment, model, groups, per_unit):
+        """Group -> the title of its coefficients' chart, which names the group and says on
+        the value axis what its coefficients are."""
+        response = experiment.response_words(model)
+        titles = {}
+        for group in groups:
+            if group == "Numeric":
+                subtitle = "numeric features, per unit" if per_unit else "numeric features"
+                words = experiment.coefficient_words(model, per_unit)
+            elif group == "Intercept":
+                where = ("every numeric feature at 0" if per_unit
+                         else "every numeric feature at its training minimum")
+                subtitle = "intercept"
+                words = "%s with %s and every category at its first level" % (response, where)
+            else:
+                first = experiment.dataset.categories[group][0]
+                subtitle = "levels of %s" % (group,)
+                words = "change of %s from the level %s" % (response, first)
+            titles[group] = Title("Model Coefficients", axis_label=words, subtitle=subtitle,
+                                  labelled=True)
+        return titles
 
     def local_contributions(self, experiment, model, x_row, centered):
         estimator = experiment.registered_pipeline[model].estimator
         train_inputs = experiment.train_inputs(model)
         train_parts = explain.linear_contributions(estimator, experiment.dataset, train_inputs)
         parts = explain.linear_contributions(estimator, experiment.dataset, x_row[None, :])[0]
+        intercept, _ = explain.linear_parts(estimator)
+        baseline = intercept
         if centered:
-            baseline = train_parts.mean(axis=0)
-            parts, train_parts = parts - baseline, train_parts - baseline
-        return parts, train_parts, explain.linear_response(estimator, x_row[None, :])[0]
+            means = train_parts.mean(axis=0)
+            parts, train_parts = parts - means, train_parts - means
+            baseline = float(explain.linear_response(estimator, train_inputs).mean())
+        return parts, train_parts, explain.linear_response(estimator, x_row[None, :])[0], baseline
 
-    def relative_to(self, centered):
-        return "relative to the training mean" if centered else "relative to the intercept"
+    def baseline_name(self, centered):
+        return "training mean" if centered else "intercept"
 
 
 class TreeFamily(Family):
@@ -200,7 +244,11 @@ class TreeFamily(Family):
         train_parts = experiment.derived(model, "train_parts", lambda: (
             explain.tree_contributions(estimator, experiment.train_inputs(model))))
         return (explain.tree_contributions(estimator, x_row[None, :])[0], train_parts,
-                explain.model_response(estimator, x_row[None, :])[0])
+                explain.model_response(estimator, x_row[None, :])[0],
+                float(explain.tree_node_means(estimator)[0]))
+
+    def baseline_name(self, centered):
+        return "training mean"
 
     def local_tree(self, experiment, model, x_row):
         return self.named(experiment, explain.tree_local(
@@ -228,31 +276,38 @@ class ReluFamily(Family):
     def explainer(self, experiment, model):
         dataset = experiment.dataset
         rows = experiment.sample_of(dataset.train_index, _LLM_ROWS)
-        return LocalLinearModels(
+        llms = LocalLinearModels(
             experiment.registered_pipeline[model].estimator.relu_layers(),
             experiment.model_inputs(model, rows),
             [dataset.truncated_columns_dict_10[f] for f in dataset.feature_names],
             sample_index=rows)
+        # the views draw it on axes of their own, which do not wrap it; the network sees a
+        # category as the codes of its levels, not scaled
+        llms.coefficient_label = experiment.coefficient_words(model, between="\n") + (
+            " (a category's: per level code)" if dataset.categorical_features else "")
+        return llms
 
     def effect_importance(self, experiment, model):
         llms = experiment.interpret_single(model)
         return {"type": "llm", "ystd_llms": llms.ystd_llms,
                 "all_bias_weight": llms.all_bias_weight,
                 "feature_importance": llms.feature_importance,
-                "n_features": llms.n_features, "feature_names": llms.feature_names}
+                "n_features": llms.n_features, "feature_names": llms.feature_names,
+                "coefficient_label": llms.coefficient_label}
 
     def local_contributions(self, experiment, model, x_row, centered):
         llms = experiment.interpret_single(model)
-        weights, _ = llms.local_model(x_row)
-        parts = weights * (x_row - llms.x.mean(axis=0) if centered else x_row)
+        weights, bias = llms.local_model(x_row)
+        mean = llms.x.mean(axis=0)
+        parts = weights * (x_row - mean if centered else x_row)
         spread = llms.contributions(np.arange(llms.x.shape[0]), centered=centered)
         estimator = experiment.registered_pipeline[model].estimator
-        return parts, spread, explain.linear_response(estimator, x_row[None, :])[0]
+        baseline = bias + float(weights @ mean) if centered else bias
+        return parts, spread, explain.linear_response(estimator, x_row[None, :])[0], baseline
 
-    def relative_to(self, centered):
-        if centered:
-            return "relative to the sample's own linear model at the training mean"
-        return "relative to the sample's own intercept"
+    def baseline_name(self, centered):
+        # the sample's own local linear model: at the training mean, or its intercept
+        return "its linear model at the mean" if centered else "its intercept"
 
 
 class AdditiveFamily(Family):
@@ -298,19 +353,19 @@ class AdditiveFamily(Family):
     def local_effect(self, experiment, model, row, x_row):
         terms = self.terms(experiment, model)
         names, values, effects = terms.local_effect(x_row)
-        return {"x": names, "value": values, "y": effects,
-                "title": experiment.local_title(model, "Sample %d: %s, intercept plus effects"
-                                                % (row, experiment.response_text(
-                                                    model, effects.sum())))}
+        title = experiment.local_title(model, row, effects.sum(), "intercept", terms.intercept,
+                                       len(names) - 1, "terms")
+        return {"x": names, "value": values, "y": effects, "title": title}
 
     def local_contributions(self, experiment, model, x_row, centered):
         terms = self.terms(experiment, model)
         parts = terms.feature_contributions(x_row[None, :], centered)[0]
         response = terms.intercept + terms.contributions(x_row[None, :])[0].sum()
-        return parts, terms.train_feature_contributions(centered), response
+        baseline = terms.intercept + (float(terms.train_mean.sum()) if centered else 0.0)
+        return parts, terms.train_feature_contributions(centered), response, baseline
 
-    def relative_to(self, centered):
-        return "relative to the training mean" if centered else "relative to the intercept"
+    def baseline_name(self, centered):
+        return "training mean" if centered else "intercept"
 
     def permutation_importance(self, experiment, model, X, y, metric):
         # from the terms: a shuffled feature changes only its own terms

@@ -53,7 +53,11 @@ class LocalLinearModels:
         feature over the samples, scaled to sum to 100
     feature_names, n_features
     layers : copies of the network's layers, in the units of its output
+    coefficient_label : what a weight is, as the views' axes say it (the experiment names
+        the network's output); by default "coefficient"
     """
+
+    coefficient_label = "coefficient"
 
     def __init__(self, layers, x, feature_names, sample_index=None):
         self.layers = [(np.array(w), np.array(b)) for w, b in layers]

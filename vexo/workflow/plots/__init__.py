@@ -3,7 +3,7 @@
 Every ``plot`` draws one complete figure of the requested size in one shared look and shows it.
 Inputs are checked before a figure is made, so a bad call never leaves half a figure behind.
 
-- ``style``: the look in numbers, ``Title``, and the checks of the inputs;
+- ``style``: the look in numbers, ``Title`` and ``Sum``, and the checks of the inputs;
 - ``text``, ``figure``: numbers and titles fitted into a figure, and the figure's making;
 - ``ticks``: axes in the data's own units (``scale_plot_ticks``);
 - ``bars``: ``PlotHBar``; ``effects``: ``PlotEffect`` and ``PlotHeatmap``.
@@ -13,7 +13,7 @@ from .effects import PlotEffect, PlotHeatmap
 # the look's numbers, for figures drawn beside the plots'
 from .style import (AXIS_WORDS, BAR, BASELINE, CMAP, DENSITY, GRID, HIGH_STEM, INK,  # noqa: F401
                     INTERCEPT, LABEL_SIZE, LOW_STEM, MUTED, NEG, NOTE_SIZE, POS, SMALLEST, SPINE,
-                    TICK_SIZE, TITLE_SIZE, Title)
+                    SHARES, STEMS, TICK_SIZE, TITLE_SIZE, Sum, Title)
 from .ticks import scale_plot_ticks
 
-__all__ = ["PlotHBar", "PlotEffect", "PlotHeatmap", "scale_plot_ticks", "Title"]
+__all__ = ["PlotHBar", "PlotEffect", "PlotHeatmap", "scale_plot_ticks", "Sum", "Title"]

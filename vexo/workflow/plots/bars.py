@@ -1,13 +1,20 @@
-"""Horizontal bars: importances, coefficients and contributions, with the stems of the
-training spread where a local explanation has them.
+"""Horizontal bars: importances, coefficients and one sample's contributions, with the stems
+of the training spread where a local explanation has them.
+
+A sample's chart reads as a sum: each bar is named with the sample's value ("s1 = 183"), the
+parts a chart leaves out are one bar of their own ("+ 21 other features"), and the intercept,
+where a title's ``Sum`` says what the parts start from, is that start rather than a bar.
 """
+from collections import namedtuple
+
 import numpy as np
 from matplotlib.lines import Line2D
-from matplotlib.transforms import Bbox
+from matplotlib.transforms import Bbox, blended_transform_factory
 
 from .style import (AXIS_WORDS, BAR, BASELINE, HIGH_STEM, INK, INTERCEPT, LOW_STEM, MUTED, NEG,
-                    NOTE_SIZE, POS, SPINE, TICK_SIZE, _figsize, _items, _numbers, _same_length)
-from .text import _TickFormatter, _chars_across, _fmt, _measured, _wrap
+                    NOTE_SIZE, POS, SHARES, SPINE, STEMS, TICK_SIZE, _figsize, _items, _numbers,
+                    _safe_signs, _same_length)
+from .text import _NUMBER, _TickFormatter, _chars_across, _fmt, _measured, _wrap
 from .figure import (_declutter_xticklabels, _nothing_to_show, _overlap, _show, _shrink_until_apart,
                      _style, _ticklabels, _values_no_larger_than_names, _zero_line)
 
@@ -30,6 +37,90 @@ def _axis_words(title, signed):
     return "value"
 
 
+class _PercentFormatter(_TickFormatter):
+    """Tick labels of shares as percentages: 0.25 reads 25%."""
+
+    def __call__(self, x, pos=None):
+        return super().__call__(x * 100.0) + "%"
+
+    def format_ticks(self, values):
+        return [s + "%" for s in super().format_ticks([v * 100.0 for v in values])]
+
+
+def number_text(v):
+    """A sample's number as its chart prints it: four significant digits, or every whole digit
+    of a larger number below 1e15 (52342, not 52340, for 52341.5); a text of numbers joined by
+    " x " (a pair's values) has each so printed, other text is kept."""
+    if isinstance(v, np.ndarray) and v.ndim == 0:
+        v = v.item()
+    if isinstance(v, (float, np.floating)) and np.isfinite(v) and v != 0:
+        whole = int(np.floor(np.log10(abs(float(v))))) + 1
+        # beyond 15 whole digits a double holds no more than noise: 4 digits and an exponent
+        return _fmt(v, max(4, whole) if whole <= 15 else 4)
+    if isinstance(v, str):
+        return " x ".join(number_text(float(p)) if _NUMBER.match(p) else p for p in v.split(" x "))
+    if not isinstance(v, (bytes, bool, np.bool_)) and np.ndim(v) > 0:
+        return " x ".join(number_text(x) for x in np.ravel(np.asarray(v, dtype=object)))
+    return _fmt(v)
+
+
+def _signed(number):
+    """A contribution as the bars print it (``number_text``), its sign always shown."""
+    text = number_text(float(number))
+    if text == "0":
+        return text
+    return ("\u2212" + text[1:]) if text.startswith("-") else "+" + text
+
+
+def _named(name, value):
+    """A bar's name with the sample's value: "s1 = 183"; a pair's "s1 = 183, s5 = 3.892". A
+    name too long for one line breaks before "= 183", never after it."""
+    if not value:
+        return name
+    names, values = name.split(" x "), value.split(" x ")
+    if len(names) == len(values) == 2:
+        return ", ".join("%s =\u00a0%s" % pair for pair in zip(names, values))
+    return "%s =\u00a0%s" % (name, value)
+
+
+# The rows of a chart: tick labels, bar lengths, colours, the texts of the contributions (None
+# for an unsigned chart), the stems' ends (None without stems; NaN for a row without a stem),
+# and the positions from the bottom.
+Rows = namedtuple("Rows", "labels heights colors texts low high y")
+
+
+def _rows(names, heights, values, stems, adds_up, colors, labelled=False):
+    """What a chart draws of its bars. Without ``adds_up``, every bar, the intercept on top
+    and set apart; with it, the intercept left out (it is the baseline) and the parts not
+    given drawn as one more bar at the bottom, set apart. A signed chart, or a ``labelled``
+    one, writes each bar's length beside it."""
+    keep = [k for k, name in enumerate(names) if adds_up is None or name != INTERCEPT]
+    labels = [names[k] if values is None else _named(names[k], values[k]) for k in keep]
+    h = heights[keep]
+    colors = [colors[k] for k in keep]
+    low = high = None
+    if stems is not None:
+        low, high = stems[0][keep], stems[1][keep]
+    others = 0 if adds_up is None else adds_up.count - len(keep)
+    if others > 0:
+        kind = adds_up.kind[:-1] if others == 1 and adds_up.kind.endswith("s") else adds_up.kind
+        labels.insert(0, "+ %d other %s" % (others, kind))
+        h = np.concatenate([[adds_up.rest(h)], h])
+        colors.insert(0, BASELINE)
+        if stems is not None:
+            low, high = np.concatenate([[np.nan], low]), np.concatenate([[np.nan], high])
+    y = np.arange(len(labels), dtype=float)
+    if others > 0 and len(labels) > 1:
+        y[1:] += 0.6
+    elif adds_up is None and len(labels) > 1 and INTERCEPT in labels:
+        top = labels.index(INTERCEPT)
+        y[top + 1:] -= 1
+        y[top] = len(labels) - 1 + 0.6
+    texts = [_signed(v) for v in h] if values is not None else (
+        [number_text(float(v)).replace("-", "\u2212") for v in h] if labelled else None)
+    return Rows(labels, h, colors, texts, low, high, y)
+
+
 class PlotHBar:
     """Horizontal bar charts: plain, signed with value labels, and signed with stems."""
 
@@ -37,15 +128,17 @@ class PlotHBar:
              pos_color=POS, neg_color=NEG):
         """Bars in the given order, the first at the bottom.
 
-        With value, every bar takes pos_color or neg_color by its sign and is labelled with its
-        value; mid_center puts zero in the middle of the chart.
+        With value (the sample's value of each bar's feature, shown with its name), every bar
+        takes pos_color or neg_color by its sign and is labelled with its length; mid_center
+        puts zero in the middle of the chart. A red and green pair of colours is drawn in
+        the look's pair, which colour-blind readers tell apart.
         """
         self._draw(X, height, title, figsize, value, None, mid_center, pos_color, neg_color)
 
     def plot_stem(self, X, height, value, stem_value0, stem_value1, title="", mid_center=False,
                   pos_color=POS, neg_color=NEG, figsize=(8, 6)):
         """The signed, labelled bars of plot, each crossed by a stem from stem_value0 (open
-        marker) to stem_value1 (filled marker)."""
+        marker) to stem_value1 (filled marker); the lengths are listed right of the chart."""
         self._draw(X, height, title, figsize, value, (stem_value0, stem_value1),
                    mid_center, pos_color, neg_color)
 
@@ -53,99 +146,109 @@ class PlotHBar:
         figsize = _figsize(figsize)
         names = [_fmt(x) for x in _items("X", X)]
         heights = _numbers("height", height)
-        labels = None if value is None else [_fmt(v) for v in _items("value", value)]
-        s0 = s1 = None
+        values = None if value is None else [number_text(v) for v in _items("value", value)]
         if stems is not None:
-            s0 = _numbers("stem_value0", stems[0])
-            s1 = _numbers("stem_value1", stems[1])
-        _same_length(X=names, height=heights, value=labels, stem_value0=s0, stem_value1=s1)
+            stems = (_numbers("stem_value0", stems[0]), _numbers("stem_value1", stems[1]))
+        _same_length(X=names, height=heights, value=values, stem_value0=stems and stems[0],
+                     stem_value1=stems and stems[1])
         signed = value is not None
+        pos_color, neg_color = _safe_signs(pos_color, neg_color)
+        colors = [(pos_color if h >= 0 else neg_color) if signed else BAR for h in heights]
+        colors = [BASELINE if name == INTERCEPT else c for name, c in zip(names, colors)]
+        adds_up = getattr(title, "adds_up", None) if signed else None
         text = "" if title is None else str(title)
+        subtitle = getattr(title, "subtitle", None)
+        if subtitle:
+            text = "%s: %s" % (text, subtitle)
         xlabel = _axis_words(title, signed)
+        shares = not signed and str(title).strip().lower() in SHARES
 
         def draw(fig):
             ax = fig.axes[0]
             _style(ax, grid_axis="x")
             ax.set_title(text)
-            n = len(names)
-            if n == 0:
+            if not names:
                 _nothing_to_show(ax)
                 return
+            rows = _rows(names, heights, values, stems, adds_up, colors,
+                         bool(getattr(title, "labelled", False)))
             ax.set_xlabel(xlabel)
-            y = self._rows(names)
-            colors = [pos_color if h >= 0 else neg_color for h in heights] if signed else [BAR] * n
-            colors = [BASELINE if name == INTERCEPT else c for name, c in zip(names, colors)]
-            ax.barh(y, heights, height=0.56 if stems else 0.7, color=colors, edgecolor="none", zorder=2)
-            baseline = [k for k, name in enumerate(names) if name == INTERCEPT]
-            if baseline and n > 1:
-                # the intercept is where the pushes start from, not one of them: set it apart
-                ax.axhline(y[baseline[0]] - 0.8, color=SPINE, linewidth=0.8, linestyle=":", zorder=1.5)
-
-            fontsize = self._label_size(fig, n, names)
-            width = _chars_across(fig, fontsize, 0.3)
-            ax.set_yticks(y, [_wrap(s, width) for s in names], fontsize=fontsize)
-            ax.tick_params(axis="y", length=0, pad=6)
-            ax.spines["left"].set_visible(False)
-            ax.set_ylim(-0.6, float(y.max()) + 0.6)
-
-            outer_hi, outer_lo = heights.copy(), heights.copy()
-            if stems:
-                ax.hlines(y, np.minimum(s0, s1), np.maximum(s0, s1), color=INK, linewidth=1.3,
-                          zorder=3, gid="stem")
-                ax.plot(s0, y, linestyle="none", marker="o", markersize=6, markerfacecolor="white",
-                        markeredgecolor=INK, markeredgewidth=1.3, alpha=1.0, zorder=4, gid="stem_value0")
-                ax.plot(s1, y, linestyle="none", marker="o", markersize=6, color=INK, alpha=1.0,
-                        markeredgewidth=1.3, zorder=4, gid="stem_value1")
-                outer_hi = np.maximum.reduce([heights, s0, s1])
-                outer_lo = np.minimum.reduce([heights, s0, s1])
-
-            texts, anchors, sides = [], [], []
-            offset = 8 if stems else 4
-            if signed:
-                for i, (h, text_i) in enumerate(zip(heights, labels)):
-                    if not text_i:
-                        continue
-                    side = 1 if h >= 0 else -1
-                    anchor = outer_hi[i] if side > 0 else outer_lo[i]
-                    anchors.append(max(anchor, 0.0) if side > 0 else min(anchor, 0.0))
-                    sides.append(side)
-                    texts.append(ax.annotate(
-                        text_i, xy=(anchors[-1], y[i]), xytext=(offset * side, 0), textcoords="offset points",
-                        ha="left" if side > 0 else "right", va="center", fontsize=min(NOTE_SIZE, fontsize),
-                        color=MUTED, zorder=5, gid="value"))
-                    # fitted inside the axes below; the layout must not shrink the axes for them
-                    texts[-1].set_in_layout(False)
-            lo, hi = self._fit_xlim(fig, ax, outer_lo, outer_hi, texts, anchors, sides, mid_center, offset)
+            # names that carry the sample's values take a larger share of the width
+            self._bars(fig, ax, rows, 0.3 if values is None else 0.4)
+            lo, hi = self._labelled_xlim(fig, ax, rows, mid_center)
             if lo < 0 < hi:
                 _zero_line(ax, vertical=True)
-            ax.xaxis.set_major_formatter(_TickFormatter())
+            ax.xaxis.set_major_formatter(_PercentFormatter() if shares else _TickFormatter())
             _shrink_until_apart(fig, ax.yaxis)
             _values_no_larger_than_names(ax)
             _declutter_xticklabels(fig, ax)
-            if stems:
+            if rows.low is not None:
                 self._stem_legend(fig, ax)
 
         _show(figsize, draw)
 
-    @staticmethod
-    def _rows(names):
-        """Bar positions from the bottom: the given order, the intercept on top and set apart."""
-        baseline = [k for k, name in enumerate(names) if name == INTERCEPT]
-        if not baseline or len(names) == 1:
-            return np.arange(len(names), dtype=float)
-        y = np.empty(len(names))
-        rest = [k for k in range(len(names)) if k != baseline[0]]
-        y[rest] = np.arange(len(rest))
-        y[baseline[0]] = len(rest) + 0.6
-        return y
+    def _bars(self, fig, ax, rows, share):
+        """The bars, their names, the line that sets a row apart, and the stems."""
+        stems = rows.low is not None
+        y = rows.y
+        ax.barh(y, rows.heights, height=0.56 if stems else 0.7, color=rows.colors, edgecolor="none",
+                zorder=2)
+        ys = np.sort(y)
+        gaps = np.flatnonzero(np.diff(ys) > 1.3)
+        if len(gaps):
+            # a row set apart (the intercept, or the parts not shown) is not one of the others
+            ax.axhline((ys[gaps[0]] + ys[gaps[0] + 1]) / 2, color=SPINE, linewidth=0.8, linestyle=":",
+                       zorder=1.5)
+        fontsize = self._label_size(fig, len(rows.labels), rows.labels, share)
+        width = _chars_across(fig, fontsize, share)
+        ax.set_yticks(y, [_wrap(s, width) for s in rows.labels], fontsize=fontsize)
+        ax.tick_params(axis="y", length=0, pad=6)
+        ax.spines["left"].set_visible(False)
+        ax.set_ylim(-0.6, float(y.max()) + 0.6)
+        if stems:
+            has = ~np.isnan(rows.low)
+            low, high, at = rows.low[has], rows.high[has], y[has]
+            ax.hlines(at, np.minimum(low, high), np.maximum(low, high), color=INK, linewidth=1.3,
+                      zorder=3, gid="stem")
+            ax.plot(low, at, linestyle="none", marker="o", markersize=6, markerfacecolor="white",
+                    markeredgecolor=INK, markeredgewidth=1.3, alpha=1.0, zorder=4, gid="stem_value0")
+            ax.plot(high, at, linestyle="none", marker="o", markersize=6, color=INK, alpha=1.0,
+                    markeredgewidth=1.3, zorder=4, gid="stem_value1")
+
+    def _labelled_xlim(self, fig, ax, rows, mid_center):
+        """The contributions written beside the bars (in a column right of the chart where
+        stems cross them), and the value axis' limits that keep every text inside."""
+        heights, stems = rows.heights, rows.low is not None
+        outer_hi = np.nanmax([heights, rows.low, rows.high], axis=0) if stems else heights
+        outer_lo = np.nanmin([heights, rows.low, rows.high], axis=0) if stems else heights
+        texts, anchors, sides = [], [], []
+        size = min(NOTE_SIZE, _ticklabels(ax.yaxis)[0].get_fontsize())
+        if rows.texts is not None and stems:
+            column = blended_transform_factory(ax.transAxes, ax.transData)
+            for y, text in zip(rows.y, rows.texts):
+                ax.annotate(text, xy=(1.0, y), xycoords=column, xytext=(8, 0), textcoords="offset points",
+                            ha="left", va="center", fontsize=size, color=MUTED, gid="column",
+                            annotation_clip=False)
+        elif rows.texts is not None:
+            for h, y, text in zip(heights, rows.y, rows.texts):
+                side = 1 if h >= 0 else -1
+                anchors.append(max(h, 0.0) if side > 0 else min(h, 0.0))
+                sides.append(side)
+                texts.append(ax.annotate(
+                    text, xy=(anchors[-1], y), xytext=(4 * side, 0), textcoords="offset points",
+                    ha="left" if side > 0 else "right", va="center", fontsize=size,
+                    color=MUTED, zorder=5, gid="value"))
+                # fitted inside the axes below; the layout must not shrink the axes for them
+                texts[-1].set_in_layout(False)
+        return self._fit_xlim(fig, ax, outer_lo, outer_hi, texts, anchors, sides, mid_center, 4)
 
     @staticmethod
     def _stem_legend(fig, ax):
-        """Say what the two dots are, where the legend covers no bar, stem or label; under the
-        chart when no corner is free."""
-        handles = [Line2D([], [], linestyle="none", marker="o", markersize=6, markerfacecolor="white",
+        """Say what the stems and their two dots are, where the legend covers no bar, stem or
+        label; under the chart when no corner is free."""
+        handles = [Line2D([], [], color=INK, linewidth=1.3, marker="o", markersize=6, markerfacecolor="white",
                           markeredgecolor=INK, markeredgewidth=1.3, label=LOW_STEM),
-                   Line2D([], [], linestyle="none", marker="o", markersize=6, color=INK, label=HIGH_STEM)]
+                   Line2D([], [], color=INK, linewidth=1.3, marker="o", markersize=6, label=HIGH_STEM)]
         size = min(NOTE_SIZE, _ticklabels(ax.yaxis)[0].get_fontsize() + 1)
         renderer = _measured(fig)
         taken = [p.get_window_extent(renderer) for p in ax.patches]
@@ -160,20 +263,21 @@ class PlotHBar:
                     (x0, y0), (x1, y1) = ax.transData.transform(seg)
                     taken.append(Bbox.from_extents(min(x0, x1), y0 - 1, max(x0, x1), y1 + 1))
         for loc in ("upper right", "upper left", "lower right", "lower left"):
-            legend = ax.legend(handles=handles, loc=loc, fontsize=size, frameon=False, borderaxespad=0.3)
+            legend = ax.legend(handles=handles, loc=loc, fontsize=size, frameon=False, borderaxespad=0.3,
+                               title=STEMS, title_fontsize=size, alignment="left")
             box = legend.get_window_extent(renderer)
             if not any(_overlap(box, b) for b in taken):
                 return legend
             legend.remove()
         ncols = 2 if fig.get_figwidth() >= 7 else 1
         return fig.legend(handles=handles, loc="outside lower center", fontsize=size, frameon=False,
-                          ncols=ncols)
+                          ncols=ncols, title=STEMS, title_fontsize=size)
 
     @staticmethod
-    def _label_size(fig, n, names):
+    def _label_size(fig, n, names, share):
         # Crowded or long names need smaller type to stay apart.
         per_bar = fig.get_figheight() * 72.0 * 0.72 / max(n, 1)
-        width = _chars_across(fig, TICK_SIZE, 0.3)
+        width = _chars_across(fig, TICK_SIZE, share)
         lines = max(_wrap(s, width).count("\n") + 1 for s in names)
         return float(np.clip(per_bar * 0.62 / lines, 6.0, TICK_SIZE))
 

@@ -1,9 +1,12 @@
 """The plots' look in numbers (colours and sizes read from the package's style sheet), the
-title that carries its value axis's label, and the checks of every plot's inputs: a bad call
+title that carries what its chart measures, and the checks of every plot's inputs: a bad call
 is refused before a figure is made, so it never leaves half a figure behind.
 """
+from collections import namedtuple
+
 import numpy as np
 from matplotlib import rc_params_from_file
+from matplotlib.colors import rgb_to_hsv, to_rgb
 
 from .. import look
 
@@ -17,8 +20,10 @@ GRID = _SHEET["grid.color"]
 BAR = _SHEET["axes.prop_cycle"].by_key()["color"][0]
 DENSITY = "#a9bbd8"
 BASELINE = "#9a9a9a"
-POS = "#e74c3c"
-NEG = "#27ae60"
+# Signs: vermilion pushes up, blue pushes down (the ends of the diverging maps), a pair that
+# readers who cannot tell red from green still tell apart.
+POS = "#d55e00"
+NEG = "#0072b2"
 CMAP = _SHEET["image.cmap"]
 
 TITLE_SIZE = float(_SHEET["axes.titlesize"])
@@ -30,26 +35,74 @@ SMALLEST = 4.0
 # the name the experiment gives the intercept among the terms of a local explanation
 INTERCEPT = "Intercept"
 # value-axis words for the fixed titles of the module's own views
-AXIS_WORDS = {"effect importance": "importance (share of the mean absolute effect)",
+AXIS_WORDS = {"effect importance": "importance: share of the mean absolute effect",
               "model coefficients": "coefficient"}
-LOW_STEM = "5th percentile over training rows"
-HIGH_STEM = "95th percentile over training rows"
+# the fixed titles whose bars are shares of a whole, read as percentages (as the importance of
+# the local linear models is)
+SHARES = {"effect importance"}
+# what the stems across a sample's bars are, and their two ends
+STEMS = "the feature's contribution over the training rows"
+LOW_STEM = "5th percentile"
+HIGH_STEM = "95th percentile"
+
+
+class Sum(namedtuple("Sum", "total baseline count kind")):
+    """What the parts of one sample's chart add up to: ``total`` (the response its title
+    shows) is ``baseline`` (the intercept, or the training mean, which the title names) plus
+    all ``count`` parts (``kind``: "features" or "terms"), of which the chart may show only
+    some."""
+
+    def rest(self, shown):
+        """The sum of the parts not among the ``shown`` ones; 0 where it is only the rounding
+        of the subtraction (parts that are all 0 must not read "+5.551e-17")."""
+        shown = np.asarray(shown, dtype=float)
+        rest = self.total - self.baseline - float(np.sum(shown))
+        scale = abs(self.total) + abs(self.baseline) + float(np.abs(shown).sum())
+        return 0.0 if abs(rest) <= 1e-12 * scale else rest
 
 
 class Title(str):
-    """A chart title that also says what the chart's value axis measures.
+    """A chart title that also says what the chart measures.
 
-    It is a ``str`` in every way (it passes through the views unchanged); ``axis_label`` is the
-    label a bar chart puts under its value axis, e.g. "drop in R²".
+    It is a ``str`` in every way (it passes through the views unchanged). ``axis_label`` is the
+    label a bar chart puts under its value axis, e.g. "drop in R²"; ``subtitle`` what part of
+    a whole the chart shows ("numeric features"); ``adds_up`` a ``Sum``: what one sample's
+    parts add up to, so that the chart can show the parts it leaves out as one; ``labelled``:
+    the bars' lengths are written beside them (coefficients that differ by orders of
+    magnitude, whose small bars no axis reads).
     """
 
-    def __new__(cls, text, axis_label=None):
+    def __new__(cls, text, axis_label=None, subtitle=None, adds_up=None, labelled=False):
         self = super().__new__(cls, text)
         self.axis_label = axis_label
+        self.subtitle = subtitle
+        self.adds_up = adds_up
+        self.labelled = labelled
         return self
 
     def __reduce__(self):
-        return (Title, (str(self), self.axis_label))
+        return (Title, (str(self), self.axis_label, self.subtitle, self.adds_up, self.labelled))
+
+
+def _hue_class(color):
+    """"red", "green" or None for a colour of neither hue (greys included)."""
+    hue, saturation, _ = rgb_to_hsv(to_rgb(color))
+    if saturation < 0.25:
+        return None
+    if hue < 1 / 12 or hue > 11 / 12:
+        return "red"
+    if 1 / 6 < hue < 1 / 2:
+        return "green"
+    return None
+
+
+def _safe_signs(pos_color, neg_color):
+    """The colours of the two signs; a red and green pair, which a red-green colour-blind
+    reader sees as one colour, becomes the look's pair (the red's sign vermilion)."""
+    kinds = {_hue_class(pos_color), _hue_class(neg_color)}
+    if kinds != {"red", "green"}:
+        return pos_color, neg_color
+    return (POS, NEG) if _hue_class(pos_color) == "red" else (NEG, POS)
 
 
 # ---------------------------------------------------------------- checking inputs

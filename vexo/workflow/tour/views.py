@@ -26,6 +26,8 @@ VIEWS = (
     View("effect-importance", lambda c: "Effect importance", "global_ei", lambda c: {}),
     View("coefficients", lambda c: "Coefficients of the numeric features", "glm_coef",
          lambda c: {"uni_feature": "Numeric"}),
+    View("coefficients-original", lambda c: "Coefficients of the numeric features per unit",
+         "glm_coef", lambda c: {"uni_feature": "Numeric", "original_scale": True}),
     View("main-effect", lambda c: "Main effect of %s" % c.feature, "global_effect_plot",
          lambda c: {"uni_feature": c.feature}),
     View("main-effect-original", lambda c: "Main effect of %s in original units" % c.feature,
