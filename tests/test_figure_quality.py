@@ -90,11 +90,11 @@ def test_no_title_leaves_a_word_alone_on_its_last_line(gallery):
     assert not [w for w in wrapped if orphaned(w[2])], wrapped
 
 
-TITLE = "Interaction Effect of mean concave points x worst fractal dimension (Importance: 0.09817)"
+TITLE = "Interaction Effect of mean concave points x worst fractal dimension (Importance: 9.817%)"
 
 
 @pytest.mark.parametrize("width", [3.0, 4.5, 6.0, 8.0, 10.0])
-@pytest.mark.parametrize("title", [TITLE, "Main Effect of a rather long feature name of a table (Importance: 0.1938)",
+@pytest.mark.parametrize("title", [TITLE, "Main Effect of a rather long feature name of a table (Importance: 19.38%)",
                                    "Sample 41: logit of P(malignant) = 7.912, intercept plus effects"])
 def test_titles_wrap_into_lines_of_even_length_inside_the_figure(title, width):
     figure, ax = plt.subplots(figsize=(width, 3))

@@ -117,6 +117,9 @@ def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
         return np.column_stack([exog[order], endog[order] + 0.5]) if return_sorted else endog + 0.5
 
     monkeypatch.setattr(interpret_api, "lowess", lowess)
+    # the ticks of a bottom panel set its limits (a category's widen by half a level each side)
+    monkeypatch.setattr(interpret_api, "scale_plot_ticks",
+                        lambda **kw: ticks.append(kw) or kw["ax"].set_xlim(-7, 7 + len(ticks)))
     InterpretGraph.plot_interaction_effect(pair_record(llms, [1, 3], scaler=len), figsize=(6, 5))
     fig = plt.gcf()
     assert len(shows) == 2 and tuple(fig.get_size_inches()) == (6, 5) and len(fig.axes) == 4
@@ -137,6 +140,7 @@ def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
     assert d.get_ylim() == pytest.approx((-1.1 * abs(w[:, 2]).max(), 1.1 * abs(w[:, 2]).max()))  # by row
     assert ticks == [{"ax": d, "feature": "age full", "scaler": len, "axis": 0},
                      {"ax": e, "feature": "colour full", "scaler": len, "axis": 0}]
+    assert a.get_xlim() == d.get_xlim() == (-7, 8) and b.get_xlim() == e.get_xlim() == (-7, 9)  # by column
     # every mark explained once, under the panels, with what a weight is of
     [legend] = fig.legends
     assert sorted(t.get_text().split(" ")[0] for t in legend.get_texts()) == ["a", "trend", "zero"]

@@ -122,7 +122,7 @@ def test_categorical_effect_draws_bars_at_the_levels_with_density_strip(shows, s
     drawn = sorted((p.get_x() + p.get_width() / 2, p.get_height()) for p in top.patches)
     assert np.allclose(drawn, [(0, 0.2), (1, -0.1), (2, 0.3)])
     assert sorted(p.get_height() for p in strip.patches if p.get_gid() == "density") == [2, 5, 9]
-    assert top.get_title() == "Main Effect of region (Importance: 0.1235)" and tuple(fig.get_size_inches()) == (6, 4)
+    assert top.get_title() == "Main Effect of region (Importance: 12.35%)" and tuple(fig.get_size_inches()) == (6, 4)
     assert list(strip.get_xticks()) == [0, 1, 2] and labels(strip.get_xticklabels()) == tick_labels
     # a binned shape function is drawn as steps, a smooth one as a line
     x = np.linspace(-1, 1, 100)
@@ -138,7 +138,7 @@ def effect(kind, **call):
 def test_empty_input_draws_a_titled_figure_that_says_so(shows):
     for draw, title in [
             (lambda: PlotHBar().plot(X=np.array([]), height=pd.Series([], dtype=float), title="Coefficients"), "Coefficients"),
-            (effect("categorical", categories=[], height=[]), "Main Effect of f (Importance: 0.1)"),
+            (effect("categorical", categories=[], height=[]), "Main Effect of f (Importance: 10%)"),
             (lambda: PlotHeatmap(feature_combine="a x b").plot_interpret(mat_value=np.empty((0, 0)), extent=[0, 1, 0, 1]),
              "Interaction Effect of a x b")]:
         draw()
@@ -234,7 +234,7 @@ def test_axes_say_what_they_measure_and_importance_has_four_digits(shows):
     assert [f.axes[-1 if k < 2 else 0].get_xlabel() for k, f in enumerate(figures)] == \
         ["bmi (scaled to 0\u20131)", "bmi", "concave points (scaled to 0\u20131)"]
     figures[-1].canvas.draw()
-    assert figures[-1].axes[0].get_title().endswith("(Importance: 0.06825)")
+    assert figures[-1].axes[0].get_title().endswith("(Importance: 6.825%)")
 
 
 

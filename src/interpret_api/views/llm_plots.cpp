@@ -448,6 +448,16 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
         }
         ++i;
     }
+    //     for j in range(row_length):   # a column's panels take the x limits of its bottom panel,
+    //         for i in range(row_length - 1):   # whose ticks are in the feature's units
+    //             fig.axes[i * row_length + j].set_xlim(fig.axes[(row_length - 1) * row_length + j].get_xlim())
+    py::object axes = fig.attr("axes"_n);
+    for (std::size_t column = 0; column < p.row_length; ++column) {
+        for (std::size_t row = 0; row + 1 < p.row_length; ++row) {
+            py::object limits = call({method(axes[py::int_((p.row_length - 1) * p.row_length + column)], "get_xlim")});
+            call({method(axes[py::int_(row * p.row_length + column)], "set_xlim"), limits});
+        }
+    }
     //     room = explain_marks(fig, all_weights)
     py::object room = explain_marks(fig, args.all_weights);
     //     gs.tight_layout(fig, rect=(0, room, 1, 1))

@@ -230,7 +230,9 @@ def _fit_axis_label(fig, ax, axis):
 
 
 def _importance_title(prefix, name, importance):
+    """An effect's title with its importance, its share of the model's effects, as a percentage
+    like the effect importance's axis (0.1938 reads 19.38%)."""
     text = prefix + " of " + name if name else prefix
     if importance is not None:
-        text += " (Importance: %s)" % _fmt(importance)
+        text += " (Importance: %s%%)" % _fmt(float(importance) * 100.0)
     return text
