@@ -124,3 +124,15 @@ def test_an_explained_experiment_is_saved_and_drawn_again(experiment, model, cap
         drawn.append((local["x"], list(local["y"]), bool(plt.get_fignums()), capsys.readouterr().out))
         plt.close("all")
     assert drawn[0] == drawn[1] and drawn[0][2] == (model in ADDITIVE)
+
+
+def test_an_experiment_saved_before_its_pipelines_read_split_values_draws_its_tree(experiment):
+    experiment.interpret_single("tree")
+    pipeline = experiment.registered_pipeline["tree"]
+    kept = pipeline.__dict__.pop("_dataset"), pipeline.__dict__.pop("_split_values")
+    try:
+        saved = pickle.loads(pickle.dumps(experiment))
+    finally:
+        pipeline._dataset, pipeline._split_values = kept
+    InterpretAPI(saved, "tree").get_tree(0, 2, original_scale=True)
+    assert any(" <= " in t.get_text() for t in plt.gca().texts if t.get_visible())

@@ -113,6 +113,11 @@ class Experiment:
         # an experiment saved and loaded in a new process draws its names with fonts again
         self.__dict__.update(state)
         use_fonts_for(texts_of(self.dataset))
+        # a pipeline saved before it read the training rows for a tree's split labels reads them
+        # from the experiment's dataset
+        for pipeline in self.registered_pipeline.values():
+            pipeline.__dict__.setdefault("_dataset", self.dataset)
+            pipeline.__dict__.setdefault("_split_values", {})
 
     def __repr__(self):
         return "Experiment(%d rows, target=%r, task=%r, models=%r)" % (
