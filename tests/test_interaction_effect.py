@@ -144,8 +144,10 @@ def test_pair_plot_of_two_features(shows, ticks, monkeypatch):
     # every mark explained once, under the panels, with what a weight is of
     [legend] = fig.legends
     assert sorted(t.get_text().split(" ")[0] for t in legend.get_texts()) == ["a", "trend", "zero"]
-    assert legend.get_title().get_text().startswith("w(f): the weight of feature f in a local linear model: its effect")
+    assert legend.get_title().get_text().replace("\n", " ").startswith(
+        "w(f): the weight of feature f in a local linear model: its effect")
     assert all(legend.get_window_extent().y1 < ax.get_window_extent().y0 for ax in (d, e))
+    assert 0 <= legend.get_window_extent().x0 and legend.get_window_extent().x1 <= fig.bbox.width
 
 
 def test_pair_plot_puts_the_intercept_first_and_removes_it_from_the_callers_list(shows, ticks):

@@ -357,10 +357,11 @@ py::object row_range(const Panels& p, py::handle all_bias_weight, py::handle fid
 //                 handles.append(handle)
 //                 labels.append(label)
 //     legend = fig.legend(handles, labels, loc="lower center", ncol=2, frameon=False,
-//                         title="w(f): the weight of feature f in a local linear model: its "
-//                               + measured(all_weights) + "\nper unit of f as the model takes it "
-//                               "(numbers scaled to 0–1, categories as codes); off the diagonal, "
-//                               "the weight less its trend")
+//                         title=textwrap.fill(
+//                             "w(f): the weight of feature f in a local linear model: its "
+//                             + measured(all_weights) + " per unit of f as the model takes it "
+//                             "(numbers scaled to 0–1, categories as codes); off the diagonal, "
+//                             "the weight less its trend", width=int(12 * fig.get_figwidth())))
 //     return legend.get_window_extent().height / fig.bbox.height + 0.01
 py::object explain_marks(py::handle fig, py::handle all_weights) {
     py::list handles;
@@ -376,8 +377,11 @@ py::object explain_marks(py::handle fig, py::handle all_weights) {
         }
     }
     py::object title = py::str("w(f): the weight of feature f in a local linear model: its ") + measured(all_weights);
-    title = title + py::str("\nper unit of f as the model takes it (numbers scaled to 0\u20131, categories as codes); "
+    title = title + py::str(" per unit of f as the model takes it (numbers scaled to 0\u20131, categories as codes); "
                             "off the diagonal, the weight less its trend");
+    // about twelve characters of the legend's type to an inch: the title fits the figure's width
+    py::object width = py::int_(py::float_(12.0) * call({method(fig, "get_figwidth")}));
+    title = call({py::module_::import("textwrap").attr("fill"), title, kw("width", width)});
     py::object legend = call({method(fig, "legend"), handles, labels, kw("loc", "lower center"),
                               kw("ncol", py::int_(2)), kw("frameon", py::bool_(false)), kw("title", title)});
     py::object extent = call({method(legend, "get_window_extent")});
