@@ -5,6 +5,7 @@ import matplotlib.pyplot as plt
 import numpy as np
 import pytest
 from matplotlib.colors import to_hex
+from sklearn.tree import DecisionTreeRegressor
 
 from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, fitted  # noqa: F401
 from vexo.workflow import interpret_api
@@ -53,6 +54,20 @@ def test_the_samples_nodes_are_drawn_shaded_marked_and_spread_over_the_drawing(
              not in ("True", "False")]
     assert text.startswith("Path of sample %d shaded" % row) and ("(none-leaf-node)" in text) == bool(result["node_other"])
     assert [t.get_text() for t in plt.gca().get_legend().get_texts()] == ["path of sample %d" % row]
+
+
+def test_the_note_and_legend_stay_under_the_boxes_of_a_short_path_through_a_deep_tree(drawn):
+    # a pure leaf left of 0 and five levels right of it: three boxes in a figure three inches high, on
+    # plot_tree's levels of the whole tree, where the lowest box reaches below the axes
+    x = np.random.default_rng(0).normal(size=(400, 3))
+    tree = DecisionTreeRegressor(max_depth=5, random_state=0).fit(x, (x[:, 0] > 0) * (10 + x[:, 1] + x[:, 2] ** 2))
+    result = explain.tree_local(tree, FULL, np.array([-2.0, 0.0, 0.0]))
+    InterpretAPI(Experiment(None, local=result), "tree").get_local_tree(0, False)
+    plt.gcf().canvas.draw()
+    assert len(result["node_related"]) == 3
+    lowest = min(b.get_bbox_patch().get_window_extent().y0 for b in boxes_of(drawn["artists"]) if b.get_visible())
+    note, = [t for t in plt.gca().texts if t.get_text().startswith("Path of")]
+    assert note.get_window_extent().y1 < lowest > plt.gca().get_legend().get_window_extent().y1
 
 
 @pytest.fixture

@@ -85,6 +85,7 @@ class Box:
         self.patch = types.SimpleNamespace(set_facecolor=lambda colour: None, set_edgecolor=lambda colour: None,
                                            set_linewidth=lambda width: None)
         self.set_visible, self.get_bbox_patch = lambda visible: None, lambda: self.patch
+        self.get_window_extent = lambda renderer=None: types.SimpleNamespace(y0=0.0)
 
 
 def boxes_of(artists):

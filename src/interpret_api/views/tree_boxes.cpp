@@ -326,12 +326,12 @@ void paint(py::handle artist, const std::string& face, const char* edge, double 
     call({method(patch, "set_linewidth"), py::float_(width)});
 }
 
-void caption(py::handle ax, const std::string& text, bool in_layout) {
-    call({method(ax, "text"), py::float_(0.0), py::float_(-0.01), py::str(text), kw("transform", ax.attr("transAxes"_n)),
+py::object caption(py::handle ax, const std::string& text, bool in_layout, double top) {
+    return call({method(ax, "text"), py::float_(0.0), py::float_(top), py::str(text), kw("transform", ax.attr("transAxes"_n)),
           kw("ha", "left"), kw("va", "top"), kw("fontsize", py::int_(11)), kw("in_layout", py::bool_(in_layout))});
 }
 
-void box_legend(py::handle ax, const std::vector<LegendEntry>& entries, bool in_layout) {
+void box_legend(py::handle ax, const std::vector<LegendEntry>& entries, bool in_layout, double top) {
     if (entries.empty()) {
         return;
     }
@@ -343,7 +343,7 @@ void box_legend(py::handle ax, const std::vector<LegendEntry>& entries, bool in_
         labels.append(py::str(label));
     }
     call({method(ax, "legend"), kw("handles", handles), kw("labels", labels), kw("loc", "upper right"),
-          kw("bbox_to_anchor", py::make_tuple(1.0, -0.01)), kw("ncol", length(handles)),
+          kw("bbox_to_anchor", py::make_tuple(1.0, top)), kw("ncol", length(handles)),
           kw("frameon", py::bool_(false)), kw("fontsize", py::int_(11)), kw("borderaxespad", py::float_(0.0))});
     if (!in_layout) {
         call({method(call({method(ax, "get_legend")}), "set_in_layout"), py::bool_(false)});
@@ -384,6 +384,39 @@ std::string depth_note(NodeId top, long long shown, long long whole, bool cut) {
     }
     return "Depth " + std::to_string(shown) + " of " + std::to_string(whole) + " shown" + below +
            "; (none-leaf-node): more levels below, not shown";
+}
+
+double under_boxes(py::handle ax, const Drawing& drawing, const std::unordered_set<NodeId>& drawn) {
+    py::object to_axes = call({method(ax.attr("transAxes"_n), "inverted")});
+    // the pad of a box around its text and a gap under it: 8 points, in pixels
+    const double pad = 8.0 * number(ax.attr("figure"_n).attr("dpi"_n)) / 72.0;
+    double top = -0.01;
+    for (NodeId k : drawn) {
+        if (k < 0 || static_cast<std::size_t>(k) >= drawing.boxes.size()) {
+            continue;
+        }
+        py::object extent = call({method(drawing.boxes[static_cast<std::size_t>(k)], "get_window_extent")});
+        py::object at = call({method(to_axes, "transform"), py::make_tuple(0.0, number(extent.attr("y0"_n)) - pad)});
+        top = std::min(top, number(at[py::int_(1)]));
+    }
+    return top;
+}
+
+void keep_under(py::handle ax, py::handle note, const Drawing& drawing, const std::unordered_set<NodeId>& drawn) {
+    for (int round = 0; round < 3; ++round) {
+        const double top = under_boxes(ax, drawing, drawn);
+        // a figure too low for its boxes (a lone root's is one inch high) has no room under them
+        if (top >= number(call({method(note, "get_position")})[py::int_(1)]) - 1e-3 || top < -0.5) {
+            return;
+        }
+        call({method(note, "set_y"), py::float_(top)});
+        py::object legend = call({method(ax, "get_legend")});
+        if (!legend.is_none()) {
+            call({method(legend, "set_bbox_to_anchor"), py::make_tuple(1.0, top),
+                  kw("transform", ax.attr("transAxes"_n))});
+        }
+        call({plt().attr("tight_layout"_n)});
+    }
 }
 
 void fill_drawing(const Drawing& drawing, const std::unordered_set<NodeId>& drawn) {

@@ -148,13 +148,22 @@ void paint(py::handle artist, const std::string& face, const char* edge, double 
 // `entries` is empty): above it the top box may reach beyond the axes. `in_layout`: tight_layout
 // makes room for them; not where plot_tree places the boxes in points from the axes' corner, which
 // the layout expects to fill the figure (a saved figure's tight box still holds them).
-void caption(py::handle ax, const std::string& text, bool in_layout);
+// `top`: where they start, in the axes' height (just under the axes unless boxes reach lower).
+py::object caption(py::handle ax, const std::string& text, bool in_layout, double top = -0.01);
 struct LegendEntry {
     std::string label;
     std::string face;
     const char* edge;
 };
-void box_legend(py::handle ax, const std::vector<LegendEntry>& entries, bool in_layout);
+void box_legend(py::handle ax, const std::vector<LegendEntry>& entries, bool in_layout, double top = -0.01);
+
+// Where the caption and legend start so that they stay clear of the boxes of the nodes in `drawn`
+// (a box's text is centred on its place, so the lowest ones reach below the axes), in the axes' height.
+double under_boxes(py::handle ax, const Drawing& drawing, const std::unordered_set<NodeId>& drawn);
+
+// After the figure's layout, which moves the boxes: the caption `note` and the legend move under
+// the boxes again, and the layout is made again (a few rounds at most).
+void keep_under(py::handle ax, py::handle note, const Drawing& drawing, const std::unordered_set<NodeId>& drawn);
 
 // The global tree's legend: the classes' colours as it fills its boxes, named as the experiment names
 // them ("class 0", ... where it does not); none for a regressor.

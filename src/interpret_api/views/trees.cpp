@@ -357,17 +357,19 @@ void draw_local_tree(py::handle interpret_result, const TreeValue& tree, py::han
 
     // Under the tree: whose path is shaded, what the mark says and what the numbers are.
     py::object ax = call({plt().attr("gca"_n)});
+    const double under = under_boxes(ax, drawing, related_set);
     py::object input = entry_or_none(interpret_result, "input");
     py::object idx = input.is_none() ? input : entry_or_none(input, "idx");
     const std::string whose = idx.is_none() ? "the sample" : "sample " + py::str(idx).cast<std::string>();
-    caption(ax, "Path of " + whose + " shaded" +
+    py::object note = caption(ax, "Path of " + whose + " shaded" +
                     (other.empty() ? "" : "; (none-leaf-node): a branch it does not take, not drawn further") +
                     "\n" + numbers_note(facts, criterion, entry_or_none(v, "class_names"), entry_or_none(v, "target"), false),
-            mid_x <= 1);
-    box_legend(ax, {{"path of " + whose, kPathFill, kPathEdge}}, mid_x <= 1);
+            mid_x <= 1, under);
+    box_legend(ax, {{"path of " + whose, kPathFill, kPathEdge}}, mid_x <= 1, under);
 
     //     plt.tight_layout(); plt.show()
     call({plt().attr("tight_layout"_n)});
+    keep_under(ax, note, drawing, related_set);
     call({plt().attr("show"_n)});
 }
 
