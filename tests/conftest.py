@@ -24,8 +24,7 @@ REFUSALS = {"Not supported", "No interaction effect", "No this interaction effec
 
 
 def make_frame(task="regression", n=300, seed=0):
-    """Rows whose target depends on age, both incomes and colour, and not at all on noise.
-    The two income columns share their first 10 characters."""
+    """Rows whose target follows age, both incomes (alike in their first 10 characters) and colour, not noise."""
     rng = np.random.default_rng(seed)
     frame = pd.DataFrame({
         "age": rng.uniform(20, 70, n),
@@ -46,8 +45,7 @@ def make_frame(task="regression", n=300, seed=0):
 
 @pytest.fixture(scope="session", params=["regression", "classification"])
 def experiment(request):
-    """An experiment of each task with a model of every family registered: "glm", "tree",
-    "relu", "ebm", "gam" and "gami"."""
+    """An experiment of each task with a model of every family: glm, tree, relu, ebm, gam and gami."""
     from vexo.workflow.experiment import Experiment
 
     exp = Experiment(make_frame(request.param), "y", task=request.param)
@@ -78,9 +76,7 @@ def estimator_named(class_name):
 
 
 class ExperimentDouble:
-    """An experiment with one registered model per entry of `estimators` (model name to the class
-    name of its estimator). Models named in `computed` have their interpretation results already;
-    `interpret_single` computes them for the others."""
+    """One model per entry of `estimators` (name to class name); those in `computed` are interpreted."""
 
     def __init__(self, estimators=None, computed=()):
         self.calls = []
@@ -111,8 +107,7 @@ def api(experiment_double):
 
 
 class PlotCalls(list):
-    """What the substituted plot classes were asked: (class name, method, args, kwargs) per call,
-    "__init__" for the construction of a plot object."""
+    """(class name, method, args, kwargs) per call of the substituted plot classes."""
 
     def of(self, method):
         return [(args, kwargs) for _, name, args, kwargs in self if name == method]
@@ -134,14 +129,12 @@ def plot_calls(monkeypatch):
 # Scripts in interpreters of their own -------------------------------------------------------
 
 def fresh_interpreters(scripts, where, timeout=300):
-    """Starts every script (name -> text) at once in `where`, each spending its time importing the
-    dependencies, and yields a reader of the JSON line that each prints last. They run outside the
-    checkout, whose vexo has no compiled module (the instrumented run keeps the source tree off
-    sys.path with the interpreter's own -P)."""
+    """Starts the scripts at once outside the checkout; yields a reader of the JSON line each prints last."""
     import json
     import subprocess
     import sys
 
+    # the checkout's vexo has no compiled module: -P keeps it off sys.path in an instrumented run
     safe = ["-P"] if getattr(sys.flags, "safe_path", False) else []
     running = {name: subprocess.Popen([sys.executable, *safe, "-c", script], stdout=subprocess.PIPE,
                                       stderr=subprocess.PIPE, text=True, cwd=where) for name, script in scripts.items()}

@@ -12,8 +12,7 @@ NAMES_10 = {"age_of_the_person": "age_of_the", "body_mass_index_kg_m2": "body_ma
 
 
 class EffectExperiment:
-    """An experiment whose model "m" has the given estimator class and explainer; its pipeline's
-    scale transform gives model units times 10 plus 5."""
+    """Model "m" of the given estimator class and explainer; original units are model units * 10 + 5."""
 
     def __init__(self, class_name, explainer, pairs=(), pair_names=None):
         self.calls, self.explainer = [], explainer

@@ -1,5 +1,4 @@
-"""The views as the same lines of Python: the order oracle of the tests and the baseline of the
-call benchmark. Their globals come from the namespace that runs them."""
+"""The views as the same lines of Python: the order oracle of the tests and the call benchmark's baseline."""
 
 PYTHON = '''
 def init(self, experiment=None, model=''):

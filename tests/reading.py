@@ -1,5 +1,4 @@
-"""A figure read as a reader reads it: texts on top of one another, float noise, numbers broken
-across lines, texts that leave the figure."""
+"""A figure read as a reader reads it: overlapping texts, float noise, broken numbers, texts outside it."""
 import re
 
 from matplotlib.text import Text
@@ -13,8 +12,7 @@ SPLIT_NUMBER = re.compile(r"\d[.,]\n\d|\d\n[.,]\d|\.\d+\n\d|[\u2212-]\n\d")
 
 
 def drawn_texts(figure):
-    """(text, box) of every text that a render of the figure actually draws; a text in a box
-    (a tree's node) is measured by its box."""
+    """(text, box) of every text that a render of the figure draws; a text in a box is measured by its box."""
     drawn, original = [], Text.draw
 
     def draw(self, renderer):

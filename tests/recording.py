@@ -1,6 +1,4 @@
-"""Objects that write every attribute lookup, subscription, call, length and truth test made on
-them into one shared log, so that a test can compare the order of what a view does with the order
-of what the same Python lines do."""
+"""Objects that log every lookup, subscription, call, length and truth test made on them, in order."""
 
 
 class Log(list):
@@ -9,9 +7,7 @@ class Log(list):
 
 
 class Recorder:
-    """Stands for anything. `fixed` holds attributes and items that exist as given (logged when read);
-    every other attribute or item is a new recorder named after its path; a missing key raises
-    KeyError when `keys` is given and does not hold it. It has three items, is true and holds nothing."""
+    """Stands for anything: `fixed` items as given, any other a new recorder; `keys` limits the items."""
 
     def __init__(self, log, name, fixed=None, keys=None):
         object.__setattr__(self, "_state", (log, name, dict(fixed or {}), keys))

@@ -1,5 +1,4 @@
-"""The additive families "ebm", "gam" and "gami" on data of a known structure:
-y = f0(x0) + f1(x1) + g(x2, x3) + noise, with a feature "noise" that y ignores."""
+"""The additive families on y = f0(x0) + f1(x1) + g(x2, x3) + noise, with a feature y ignores."""
 
 import copy
 

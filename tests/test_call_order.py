@@ -1,6 +1,4 @@
-"""The module does what the same lines of Python do, in the same order: the callee before its
-arguments, arguments left to right, the first missing key raising. Each view runs on recording
-doubles beside its Python lines, and the two logs must be equal."""
+"""The module does what the same Python lines do, in the same order, as recording doubles log it."""
 import types
 
 import numpy as np
@@ -18,9 +16,7 @@ NATIVE = {"init": InterpretAPI.__init__, "plot_fi": InterpretGraph.plot_fi, "fi"
 
 @pytest.fixture
 def both(monkeypatch):
-    """run(view name, make arguments) -> (module's log, Python's log), each with the view's result or
-    error; `make(log)` builds the arguments afresh on each log, with the globals InterpretGraph,
-    PlotHBar and print replaced by recorders on that log."""
+    """run(view, make) -> (module's log, Python's log), each on recorders built afresh by make(log)."""
 
     def run(name, make):
         logs = []

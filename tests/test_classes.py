@@ -1,5 +1,4 @@
-"""The two classes as Python sees them: plain classes of native functions with the method table's
-names and signatures, the interpreter's argument errors, and the constructor of InterpretAPI."""
+"""The two classes as Python sees them: native methods, signatures, argument errors, the constructor."""
 import copy
 import inspect
 import pickle

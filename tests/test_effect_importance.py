@@ -45,21 +45,16 @@ def test_coefficients_per_unit_where_asked_and_the_experiment_has_them(api, monk
     assert seen == [result if drawn == "given" else drawn]
 
 
-@pytest.mark.parametrize("group, title, subtitle", [
-    ("Numeric", "Model Coefficients", "numeric features"), ("colour", "Model Coefficients", None),
-    (["Numeric"], "Model Coefficients", None)])
-def test_a_group_of_coefficients_is_titled_by_the_experiment_where_it_names_the_group(plot_calls, group, title, subtitle):
-    InterpretGraph.plot_coef({"value": PER_UNIT}, group)
-    [(_, kwargs)] = plot_calls.of("plot")
-    assert kwargs["title"] == title and getattr(kwargs["title"], "subtitle", None) == subtitle
-
-
-@pytest.mark.parametrize("value, group, max_show, names, heights", [
-    (EFFECTS, None, 10, ["a", "b", "c", "d"], [0.1, 0.2, 0.3, 0.4]),
-    (EFFECTS, None, 3, ["b", "c", "d"], [0.2, 0.3, 0.4]), (EFFECTS, None, -1, ["b", "c", "d"], [0.2, 0.3, 0.4]),
-    (COEFFICIENTS, "Numeric", 2, ["income", "noise"], [3.0, 4.0]),
-    (COEFFICIENTS, "colour", 10, ["colour=red"], [2.0]), (COEFFICIENTS, None, 10, [], [])])
-def test_the_tail_of_the_effects_or_of_one_group_of_coefficients(plot_calls, value, group, max_show, names, heights):
+# the experiment's title of a group it names, with its subtitle; "Model Coefficients" otherwise
+@pytest.mark.parametrize("value, group, max_show, names, heights, subtitle", [
+    (EFFECTS, None, 10, ["a", "b", "c", "d"], [0.1, 0.2, 0.3, 0.4], None),
+    (EFFECTS, None, 3, ["b", "c", "d"], [0.2, 0.3, 0.4], None), (EFFECTS, None, -1, ["b", "c", "d"], [0.2, 0.3, 0.4], None),
+    (COEFFICIENTS, "Numeric", 2, ["income", "noise"], [3.0, 4.0], None),
+    (COEFFICIENTS, "colour", 10, ["colour=red"], [2.0], None), (COEFFICIENTS, None, 10, [], [], None),
+    (PER_UNIT, "Numeric", 10, ["age", "income", "noise"], [0.1, 0.3, 4.0], "numeric features"),
+    (PER_UNIT, "colour", 10, ["colour=red"], [2.0], None), (PER_UNIT, ["Numeric"], 2, ["income", "noise"], [0.3, 4.0], None)])
+def test_the_tail_of_the_effects_or_of_one_titled_group_of_coefficients(plot_calls, value, group, max_show, names, heights,
+                                                                        subtitle):
     if value is EFFECTS:
         InterpretGraph.plot_ei({"value": value}, max_show, (4, 4))
     else:
@@ -67,6 +62,7 @@ def test_the_tail_of_the_effects_or_of_one_group_of_coefficients(plot_calls, val
     [(_, kwargs)] = plot_calls.of("plot")
     assert list(kwargs["X"]) == names and list(kwargs["height"]) == heights and kwargs["figsize"] == (4, 4)
     assert kwargs["title"] == ("Effect Importance" if value is EFFECTS else "Model Coefficients") and len(kwargs) == 4
+    assert getattr(kwargs["title"], "subtitle", None) == subtitle
 
 
 @pytest.mark.parametrize("n_features, ystd, figsize", [(25, (1.0, 0.0, 2.0, -1.0), (5, 4)), (12, (0.5, 1.0), None),

@@ -1,9 +1,4 @@
-"""What plain Python code can do to the module's caches, fast paths and nesting ends in an exception
-or in the honest result: never in a crash, a read of freed memory or a silent wrong record.
-
-Each case runs in a fresh interpreter, so that a crash fails its test instead of ending the run, and
-so that a raised recursion limit or a replaced __builtins__ does not outlive it. The scripts start
-together and print one JSON line each."""
+"""What plain Python can do to the module's caches and nesting ends in an exception, never a crash."""
 import pytest
 
 from conftest import fresh_interpreters
@@ -143,6 +138,7 @@ print(json.dumps({field: [outcome(lambda: draw(field, held)) for held in contain
 }
 
 
+# A fresh interpreter per script: a crash fails its test, and a raised limit or replaced builtins dies with it.
 @pytest.fixture(scope="module")
 def fresh(tmp_path_factory):
     yield from fresh_interpreters(SCRIPTS, tmp_path_factory.mktemp("faults"))

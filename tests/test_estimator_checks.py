@@ -1,6 +1,4 @@
-"""scikit-learn's own checks of an estimator, for every estimator class of the package. The
-settings are small so that the checks run in seconds; they still have to fit well enough for
-the checks that look at the fit."""
+"""scikit-learn's own checks of every estimator class of the package, with small settings."""
 
 import warnings
 
@@ -9,6 +7,7 @@ from sklearn.utils.estimator_checks import parametrize_with_checks
 from vexo.workflow.experiment.models.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
 from vexo.workflow.experiment.models.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
+# small enough for seconds, yet fitting well enough for the checks that look at the fit
 SMALL_NETWORK = {"hidden_layer_sizes": (16,), "max_iter": 300, "learning_rate_init": 0.01}
 
 ESTIMATORS = [

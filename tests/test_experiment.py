@@ -1,5 +1,4 @@
-"""The experiment's table, its pipelines, its targets (several classes, labels as text or
-numbers, gaps) and its one-line refusals of bad tables, targets and settings."""
+"""The experiment's table, pipelines and targets, and its one-line refusals of bad input."""
 
 import warnings
 
@@ -186,9 +185,7 @@ def test_ctrl_c_while_the_network_trains_is_raised_and_registers_nothing(task, m
 
 
 def test_every_view_reads_a_feature_by_its_display_names():
-    """Long names alike in their first words: each feature has a display name for the figures
-    with little room (the network's local linear models, the trees) and one for the pairs,
-    which the bars of effects show beside the main effects' whole names."""
+    """Long names alike in their first words: a narrow display name, and a wide one for pairs."""
     rng = np.random.default_rng(2)
     long = ["Annual household income before taxes (USD)", "Annual household income after taxes (USD)",
             "Number of customer service calls in last 12 months", "Number of customer service calls in last 3 months"]

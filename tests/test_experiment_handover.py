@@ -1,6 +1,4 @@
-"""What the experiment hands the views to print: values back in the data's units without float
-noise, display names that read as abbreviations, titles that say what their value axis
-measures, two-valued features as levels and the spread of every family's local parts."""
+"""What the experiment hands the views to print: values in the data's units, display names, titles, levels."""
 
 import re
 
@@ -23,8 +21,7 @@ def reprs(values):
 
 
 def test_unscaled_values_are_the_decimals_of_the_table():
-    """Columns whose unscaling is noisy in binary (the ranges of breast-cancer radii and
-    concavities), a column of whole numbers and a date."""
+    """Columns whose unscaling is noisy in binary (breast-cancer radii, concavities), whole numbers, a date."""
     rng = np.random.default_rng(4)
     radius = np.round(rng.uniform(6.981, 28.11, 90), 4)
     radius[:3] = [6.981, 28.11, 27.6074]
@@ -87,9 +84,7 @@ def test_extreme_numbers_come_back_as_the_doubles_of_the_table():
 
 
 def reads_as(shown, name):
-    """Whether ``shown`` is the name itself, or its leading whole words (or its first word cut)
-    and "…", followed by nothing, by its last whole words or by whole words of its middle and
-    "…"; any of these perhaps followed by "~<number>"."""
+    """Whether ``shown`` is the name or its leading words and "…", then maybe last or middle words ("~n" aside)."""
     name, separator = name.strip(), r"[\s_\-./,;:()\[\]{}'\"]"
     if name in (shown, re.sub(r"~\d+$", "", shown)):
         return True
@@ -122,14 +117,11 @@ def test_display_names_are_the_names_or_their_leading_words_and_distinct(width):
     (["mean concave points", "worst concave points", "mean radius"], 15, ["mean concave…", "worst concave…", "mean radius"]),
     (["mean fractal dimension", "worst fractal dimension", "fractal dimension error", "mean concave points"], DISPLAY_WIDTH,
      ["mean fractal…", "worst fractal…", "fractal dimension…", "mean concave points"]),
-    (["bill_length_mm", "flipper_length_mm", "body_mass_g"], DISPLAY_WIDTH, ["bill_length_mm", "flipper_length_mm", "body_mass_g"]),
     (["bill_length_mm", "bill_depth_mm"], 12, ["bill_length…", "bill_depth…"]),
     (["sensor reading value 12", "sensor reading value 13"], DISPLAY_WIDTH, ["sensor reading… 12", "sensor reading… 13"]),
     (["sensor_reading_value_00012", "sensor_reading_value_00013"], DISPLAY_WIDTH, ["sensor_reading…00012", "sensor_reading…00013"]),
     (["income 2019 per household member", "income 2020 per household member"], 15, ["income 2019…", "income 2020…"]),
     (["Pneumonoultramicroscopicsilicovolcanoconiosis"], 10, ["Pneumonou…"]),
-    (["Annual household income before taxes (USD)", "Annual household income after taxes (USD)"], DISPLAY_WIDTH,
-     ["Annual… before…", "Annual… after…"]),
 ])
 def test_display_names_keep_whole_words_and_tell_alike_names_apart(names, width, expected):
     assert list(truncate_names(names, width).values()) == expected

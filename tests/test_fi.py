@@ -1,6 +1,4 @@
-"""Feature importance: plot_fi draws the tail of the table as horizontal bars. (What fi hands to
-plot_fi, and that it returns the table without its title, is compared with the Python lines in
-test_call_order.py.)"""
+"""plot_fi draws the tail of the table as bars (what fi hands it: test_call_order.py)."""
 import numpy as np
 import pytest
 

@@ -1,5 +1,4 @@
-"""capture(): the figures drawn inside the block are handed over and closed, plt.show comes back
-however the block ends. The package's style sheet is in force by its name or through its module."""
+"""capture() hands over and closes the figures of its block; the style sheet by name or module."""
 
 import matplotlib.pyplot as plt
 import pytest

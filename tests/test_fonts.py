@@ -1,5 +1,4 @@
-"""Names in any script are drawn with an installed font that has their glyphs, and a script
-that no font has is said once."""
+"""Names in any script are drawn with an installed font that has them; a script no font has is said once."""
 
 import io
 import pickle
@@ -24,8 +23,7 @@ def fresh_fonts(monkeypatch):
 
 
 def letter_only_in(family):
-    """A letter or symbol that the family has and no installed font outside its foundry (the
-    first four letters of its name) but placeholder fonts."""
+    """A letter that only this family has among installed fonts (placeholder fonts aside)."""
     others = set(fonts._charmap(font_manager.findfont(font_manager.FontProperties(family=["sans-serif"]))))
     for entry in font_manager.fontManager.ttflist:
         if not entry.name.lower().startswith((family[:4].lower(),) + fonts._PLACEHOLDERS):

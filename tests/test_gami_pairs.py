@@ -1,5 +1,4 @@
-"""How GAMI chooses its pairs: ranked on the main effects' residuals, kept only where they lower
-the loss on held-out training rows."""
+"""GAMI's pairs: ranked on the main effects' residuals, kept where they lower the held-out loss."""
 
 import numpy as np
 import pytest

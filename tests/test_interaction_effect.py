@@ -1,6 +1,4 @@
-"""Interaction effect: interaction_effect resolves the pair against what the experiment knows of the
-model and builds an "interaction_effect" record; plot_interaction_effect hands it to PlotHeatmap or
-draws the pair plot of a ReLU network's local linear models."""
+"""interaction_effect resolves the pair into a record; plot_interaction_effect draws or refuses it."""
 import types
 
 import matplotlib.pyplot as plt

@@ -1,5 +1,4 @@
-"""llm_df displays the summary of a network's local linear models, llm_violin draws their coefficients
-as violins; both report every failure as "Not supported"."""
+"""llm_df displays the LLM summary, llm_violin draws violins; every failure is "Not supported"."""
 import sys
 import types
 

@@ -1,5 +1,4 @@
-"""One sample explained: ei_local relabels each term's values, fi_local rounds the feature values
-(in original units on request, labels kept); both draw signed bars, fi_local stems when given."""
+"""One sample explained: ei_local relabels term values, fi_local rounds feature values; both draw bars."""
 import re
 
 import numpy as np
@@ -17,8 +16,7 @@ INTERCEPT = [7.5]
 
 @pytest.fixture
 def local(api, experiment_double):
-    """Serves a local result to ei_local and fi_local; keeps what they asked and what the pipeline
-    converted into 'original units': the value plus 1, or the label "blue" for colour."""
+    """Serves a local result; records what was asked and converted ('original units': value + 1, colour "blue")."""
     def transform(name, values):
         serve.converted.append((name, values.dtype, values.tolist()))
         return np.array(["blue"]) if name == "colour" else values + 1, "numeric"
@@ -100,8 +98,7 @@ def _number(text):
 
 
 def read_sum(figure):
-    """(the drawn bars plus the baseline, the prediction, the labels): the bars' lengths as
-    drawn, the baseline and the prediction as the title prints them."""
+    """(the drawn bars plus the baseline, the prediction, the labels), the numbers as the title prints them."""
     ax = figure.axes[0]
     title = ax.get_title().replace("\n", " ")
     found = re.fullmatch(r"Sample \d+: .*\s(\S+) = .*\s(\S+)\s\+\s(effects|contributions)", title)
@@ -118,8 +115,7 @@ BASELINES = {"glm": "training mean", "tree": "training mean", "relu": "its linea
 
 @pytest.fixture(scope="module")
 def with_forest(experiment):
-    """The session's experiment and one of a family of its own (a forest explained by sampled
-    Shapley values), on the same table."""
+    """The session's experiment, and one on the same table with a forest (explained by sampled Shapley values)."""
     from conftest import make_frame
     from vexo.workflow.experiment import Experiment
     own = Experiment(make_frame(experiment.task), "y", task=experiment.task)

@@ -1,6 +1,4 @@
-"""Main effect: main_effect adapts the explainer's entry for the model family into a "main_effect"
-record; plot_main_effect hands it to PlotEffect or draws the profile of a ReLU network's local
-linear models."""
+"""main_effect adapts each family's entry into a record; plot_main_effect draws it or a profile."""
 import copy
 import types
 

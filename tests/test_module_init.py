@@ -1,5 +1,4 @@
-"""Initialisation of vexo.workflow.interpret_api: once per process, in one interpreter, with its
-dependencies bound as module globals. What needs a fresh process runs in a subprocess."""
+"""Initialisation of the module: once per process, with its dependencies bound as module globals."""
 import pytest
 
 from conftest import fresh_interpreters

@@ -1,7 +1,4 @@
-"""examples/tour.ipynb runs top to bottom in a real Jupyter kernel: every drawing cell shows a
-PNG, the summary cell an HTML table, the refusing cell its text. The kernel runs with
-MPLBACKEND=Agg, as containers often export it, under which a notebook that leaves the backend to
-the environment shows no figure at all."""
+"""examples/tour.ipynb runs in a real kernel under MPLBACKEND=Agg and shows every figure and table."""
 
 import base64
 import io
@@ -36,6 +33,7 @@ def executed(tmp_path_factory):
     cwd = tmp_path_factory.mktemp("notebook")
     client = nbclient.NotebookClient(notebook, timeout=300, kernel_name="python3",
                                      resources={"metadata": {"path": str(cwd)}})
+    # as containers often export it: a notebook that leaves the backend to it shows no figure
     client.execute(env=dict(os.environ, MPLBACKEND="Agg"))
     return notebook
 

@@ -1,5 +1,4 @@
-"""README stays true: its two commands are the tour's and CI's, its picture is committed, and
-its table of views by family is the one generated from the view table of the tests."""
+"""README stays true: its commands, its committed picture and its table of views by family."""
 
 import importlib.util
 import re

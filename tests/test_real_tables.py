@@ -1,6 +1,4 @@
-"""Tables as users bring them: gaps, text, dates, identifiers, constant columns, levels that the
-training split never saw, names that the views would split. The models see them prepared on the
-training split; every family fits and every view draws or refuses."""
+"""Tables as users bring them: every oddity prepared on the training split; every view draws or refuses."""
 
 import contextlib
 import io
@@ -22,8 +20,7 @@ N = 160
 
 
 def messy_frame(task, n=N, seed=3):
-    """A table with every oddity at once; the target depends on the renamed column, the
-    islands, the bill (and its gaps) and the date."""
+    """A table with every oddity; y follows the renamed column, the islands, the bill and the date."""
     rng = np.random.default_rng(seed)
     island = rng.choice(["Biscoe", "Dream", "Torgersen"], n).astype(object)
     bill = rng.normal(44, 5, n)
@@ -92,8 +89,7 @@ def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_unit
 
 
 def views(exp, test_row):
-    """(show, arguments) of a few views on the odd features and rows of the table (row 7 misses
-    its depth)."""
+    """(show, arguments) of views on the odd features and rows (row 7 misses its depth)."""
     pair = (exp.dataset.truncated_columns_dict_15["a × b"], "bill")
     return [("glm_coef", {"uni_feature": "island"}), ("global_effect_plot", {"uni_feature": "island"}),
             ("global_effect_plot", {"uni_feature": "date", "original_scale": True}),

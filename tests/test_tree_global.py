@@ -1,7 +1,4 @@
-"""The global tree: get_tree hands a deep copy of the experiment's tree, with display names, to
-plot_tree_diag, which lets scikit-learn draw the tree and moves the boxes of the subtree below `root`
-onto the slots of a complete binary tree, hiding all others; a note under the tree says how much of it
-is shown and what its numbers and fills mean."""
+"""The global tree: the subtree below `root` on the slots of a complete binary tree, a note and a legend."""
 import contextlib
 
 import matplotlib.pyplot as plt
@@ -9,7 +6,7 @@ import numpy as np
 import pytest
 from matplotlib.colors import to_rgb
 
-from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, tree_result  # noqa: F401
+from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, notes, tree_result  # noqa: F401
 from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
@@ -23,14 +20,27 @@ def draw(result, root=0, depth=3, **kwargs):
     return experiment
 
 
-@pytest.mark.parametrize("kind, tree_depth, root, depth, original_scale", [
-    ("regressor", 4, 0, 3, False), ("classifier", 4, 0, 4, True), ("regressor", 4, 2, 2, True),
-    ("classifier", 4, 1, 9, False), ("regressor", 4, 0, 0, False), ("regressor", 0, 0, 3, False),
-    ("classifier", 12, 3, 12, False), ("regressor", 23, 0, 30, False),  # deep chains
+def subtree_depth(result, root):
+    left, right, level, depth = result["children_left"], result["children_right"], [root], -1
+    while level:
+        level, depth = [c for n in level for c in (left[n], right[n]) if c != -1], depth + 1
+    return depth
+
+
+@pytest.mark.parametrize("kind, tree_depth, root, depth, original_scale, names, target, first_line", [
+    ("regressor", 4, 0, 3, False, None, "progression", "Depth 3 of 4 shown; (none-leaf-node): more levels below, not shown"),
+    ("classifier", 4, 0, 4, True, ["no", "yes"], "y", "Whole tree, depth 4"),
+    ("regressor", 4, 2, 1, True, None, None, "Depth 1 of {below} shown below node #2; (none-leaf-node)"),
+    ("classifier", 4, 1, 9, False, None, None, "Whole subtree below node #1, depth {below}"),
+    ("regressor", 4, 0, 0, False, None, None, "Depth 0 of 4 shown; (none-leaf-node)"),
+    ("regressor", 0, 0, 3, False, None, "invest", "Whole tree, depth 0"),
+    ("classifier", 12, 3, 12, False, ["benign", "malignant"], "y", "Whole subtree below node #3, depth {below}"),
+    ("regressor", 23, 0, 30, False, None, None, "Whole tree, depth 23"),  # deep chains
 ])
-def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_and_the_rest_is_hidden(
-        drawn, kind, tree_depth, root, depth, original_scale):
-    result = tree_result(kind, tree_depth)
+def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_the_rest_hidden_under_a_note_and_a_legend(
+        drawn, kind, tree_depth, root, depth, original_scale, names, target, first_line):
+    result = dict(tree_result(kind, tree_depth), **({} if names is None else {"class_names": names}),
+                  **({} if target is None else {"target": target}))
     experiment = draw(result, root, depth, original_scale=original_scale)
     left, right = result["children_left"], result["children_right"]
     boxes, (x_mid, y_ini) = boxes_of(drawn["artists"]), drawn["start"][0]
@@ -47,7 +57,8 @@ def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_and_the_rest_is_
     for k, box in enumerate(boxes):
         assert k not in place or ((box._x, box._y), tuple(box.xy)) == (place[k], place[parent[k]])
         assert box._text.endswith(MARK) == (k in level and left[k] != -1)
-    check_texts(boxes, result["tree"].tree_, experiment, original_scale, 1, place)  # hidden boxes too
+    tree = result["tree"].tree_
+    check_texts(boxes, tree, experiment, original_scale, 1, place)  # hidden boxes too
     assert result["feature_names"] == FULL  # the display names went into a deep copy
     assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "node_ids": True, "filled": True,
                                "fontsize": 12}
@@ -57,52 +68,18 @@ def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_and_the_rest_is_
         if label.get_visible():
             box = boxes[child]
             assert (label._x, label._y) == pytest.approx(((box._x + box.xy[0]) / 2, (box._y + box.xy[1]) / 2))
-
-
-def subtree_depth(result, root):
-    left, right, level, depth = result["children_left"], result["children_right"], [root], -1
-    while level:
-        level, depth = [c for n in level for c in (left[n], right[n]) if c != -1], depth + 1
-    return depth
-
-
-def notes(axes):
-    """The note under the tree (its lines) and the legend's entries (label, fill)."""
-    texts = [t.get_text() for t in axes.texts if t.get_bbox_patch() is None and t.get_text().strip() not in
-             ("True", "False")]
-    legend = axes.get_legend()
-    entries = [] if legend is None else [(t.get_text(), to_rgb(h.get_facecolor()))
-                                         for t, h in zip(legend.get_texts(), legend.legend_handles)]
-    return texts[0].split("\n"), entries
-
-
-@pytest.mark.parametrize("kind, tree_depth, root, depth, names, target, first_line", [
-    ("classifier", 4, 0, 3, ["no", "yes"], "y", "Depth 3 of 4 shown; (none-leaf-node): more levels below, not shown"),
-    ("classifier", 4, 1, 9, None, None, "Whole subtree below node #1, depth {below}"),
-    ("classifier", 12, 3, 2, ["benign", "malignant"], "y", "Depth 2 of {below} shown below node #3; (none-leaf-node)"),
-    ("regressor", 4, 0, 4, None, "progression", "Whole tree, depth 4"),
-    ("regressor", 4, 2, 1, None, None, "Depth 1 of {below} shown below node #2; (none-leaf-node)"),
-    ("regressor", 0, 0, 3, None, "invest", "Whole tree, depth 0"),
-])
-def test_the_note_under_the_tree_says_how_deep_it_is_shown_and_the_legend_names_the_classes_of_the_fills(
-        drawn, kind, tree_depth, root, depth, names, target, first_line):
-    result = dict(tree_result(kind, tree_depth), **({} if names is None else {"class_names": names}),
-                  **({} if target is None else {"target": target}))
-    draw(result, root, depth)
-    tree, boxes = result["tree"].tree_, boxes_of(drawn["artists"])
+    # The note says how deep the tree is shown and what its numbers mean; a box stays a box on a white fill.
     lines, entries = notes(plt.gca())
     assert lines[0].startswith(first_line.format(below=subtree_depth(result, root)))
     assert lines[1].startswith("criterion = %s \u00b7 samples = training rows \u00b7 value = " % result["criterion"])
-    shown = [(k, box) for k, box in enumerate(boxes) if box.get_visible()]
-    edges = {to_rgb(box.get_bbox_patch().get_edgecolor()) for _, box in shown}
-    assert edges == {to_rgb("#b0b0b0")}  # a box stays a box on a white fill under a white-edged style
+    assert {to_rgb(boxes[k].get_bbox_patch().get_edgecolor()) for k in place} == {to_rgb("#b0b0b0")}
     if kind == "regressor":
         assert entries == [] and lines[1].endswith("value = mean of %s over the training rows; darker fill = higher"
                                                    % (target or "the target"))
         # one colour, its strength the node's mean on the scale of the tree's lowest to highest
         means = tree.value[:, 0, 0]
-        share = {k: (means[k] - means.min()) / (np.ptp(means) or 1) for k, _ in shown}
-        ink = {k: 1 - np.array(to_rgb(box.get_bbox_patch().get_facecolor())) for k, box in shown}
+        share = {k: (means[k] - means.min()) / (np.ptp(means) or 1) for k in place}
+        ink = {k: 1 - np.array(to_rgb(boxes[k].get_bbox_patch().get_facecolor())) for k in place}
         strongest = max(share, key=share.get)
         for k in share:
             assert ink[k] == pytest.approx(ink[strongest] * share[k] / (share[strongest] or 1), abs=0.006)
@@ -110,18 +87,16 @@ def test_the_note_under_the_tree_says_how_deep_it_is_shown_and_the_legend_names_
     labels = names or ["class 0", "class 1"]
     assert [label for label, _ in entries] == labels and "[%s]" % ", ".join(labels) in lines[1]
     # each shown box is its majority class's legend colour, paler the more mixed it is (white for a tie)
-    for k, box in shown:
+    for k in place:
         counts = tree.value[k, 0]
-        ink = 1 - np.array(to_rgb(box.get_bbox_patch().get_facecolor()))
+        ink = 1 - np.array(to_rgb(boxes[k].get_bbox_patch().get_facecolor()))
         legend = 1 - np.array(entries[int(np.argmax(counts))][1])
-        purity = (counts.max() - counts.min()) / counts.max()
-        assert ink == pytest.approx(legend * purity, abs=0.006)
+        assert ink == pytest.approx(legend * (counts.max() - counts.min()) / counts.max(), abs=0.006)
 
 
 @pytest.mark.parametrize("depth", [2, 4])
 def test_levels_drawn_in_points_fill_the_figure_from_its_top_inch_down(monkeypatch, depth):
-    """scikit-learn releases that place the boxes in points from the axes' corner (a top box above
-    1): the levels are laid out in points, the first an inch below the figure's top edge."""
+    """Boxes placed in points (some scikit-learn releases): the first level an inch below the top edge."""
     real = interpret_api.plot_tree
 
     def in_points(*args, **kwargs):

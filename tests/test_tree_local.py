@@ -1,13 +1,11 @@
-"""The local tree: get_local_tree draws the part of the tree that the experiment names for one sample,
-its path shaded, the left-out branches marked, the two boxes of a crowded level spread, and the drawn
-boxes stretched over the drawing that the left-out ones would take."""
+"""The local tree: one sample's part of the tree, its path shaded, left-out branches marked, crowded boxes spread."""
 import matplotlib.pyplot as plt
 import numpy as np
 import pytest
 from matplotlib.colors import to_hex
 from sklearn.tree import DecisionTreeRegressor
 
-from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, fitted  # noqa: F401
+from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, fitted, notes  # noqa: F401
 from vexo.workflow import interpret_api
 from vexo.workflow.experiment import explain
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
@@ -32,10 +30,8 @@ def test_the_samples_nodes_are_drawn_shaded_marked_and_spread_over_the_drawing(
         assert box.get_visible() == (k in related)
         assert box._text.endswith(MARK) == (k in result["node_other"])
         # the path in the look's soft blue, edged in its blue; the other drawn boxes white, edged in grey
-        on_path = k in result["node_index"]
-        assert (to_hex(patch.get_facecolor()), to_hex(patch.get_edgecolor())) == (
-            ("#d2dceb", "#4c72b0") if on_path else ("#ffffff", "#b0b0b0") if k in related else
-            (to_hex(patch.get_facecolor()), to_hex(patch.get_edgecolor())))
+        assert k not in related or (to_hex(patch.get_facecolor()), to_hex(patch.get_edgecolor())) == (
+            ("#d2dceb", "#4c72b0") if k in result["node_index"] else ("#ffffff", "#b0b0b0"))
         majority = names[int(np.argmax(result["tree"].tree_.value[k, 0]))] if names else None
         assert ("class = %s" % majority in box._text.split("\n")) == (names is not None)
     check_texts(boxes, result["tree"].tree_, experiment, original_scale, 0, related)
@@ -50,10 +46,9 @@ def test_the_samples_nodes_are_drawn_shaded_marked_and_spread_over_the_drawing(
     if len(related) > 1:
         assert (min(boxes[k]._x for k in related), max(boxes[k]._x for k in related)) == pytest.approx(
             (min(x for x, _ in start.values()), max(x for x, _ in start.values())))
-    text, = [t.get_text() for t in plt.gca().texts if t.get_bbox_patch() is None and t.get_text().strip()
-             not in ("True", "False")]
-    assert text.startswith("Path of sample %d shaded" % row) and ("(none-leaf-node)" in text) == bool(result["node_other"])
-    assert [t.get_text() for t in plt.gca().get_legend().get_texts()] == ["path of sample %d" % row]
+    lines, entries = notes(plt.gca())
+    assert lines[0].startswith("Path of sample %d shaded" % row) and [label for label, _ in entries] == ["path of sample %d" % row]
+    assert ("(none-leaf-node)" in "\n".join(lines)) == bool(result["node_other"])
 
 
 def test_the_note_and_legend_stay_under_the_boxes_of_a_short_path_through_a_deep_tree(drawn):
@@ -72,8 +67,7 @@ def test_the_note_and_legend_stay_under_the_boxes_of_a_short_path_through_a_deep
 
 @pytest.fixture
 def spread(monkeypatch):
-    """plot_local_tree on boxes at the given (x, y), the arrow of node k starting at its parent, in
-    the tree 0 -> (1, 2), 1 -> (3, 4), 2 -> (5, 6); returns the boxes' x and their arrows' x."""
+    """plot_local_tree on boxes at (x, y), each arrow from the parent: the boxes' x and their arrows' x."""
     def run(positions, related, width=20):
         left, right = [1, 3, 5, -1, -1, -1, -1], [2, 4, 6, -1, -1, -1, -1]
         parent = {c: p for p, pair in enumerate(zip(left, right)) for c in pair if c != -1}

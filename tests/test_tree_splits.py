@@ -1,5 +1,4 @@
-"""A tree's splits in the data's own units: every printed cut sends each training row the way the model
-sends it, on real tables; categories print the set of levels that go left; numbers are short."""
+"""A tree's splits in the data's units: each printed cut sends every training row as the model does."""
 import matplotlib.pyplot as plt
 import numpy as np
 import pandas as pd
@@ -24,8 +23,7 @@ def bundled(name):
 
 
 def dated():
-    """Dates with times of day, a numeric column with gaps (and so its missing indicator), both of
-    which the target follows."""
+    """Dates with times of day and a column with gaps (so its indicator), both of which y follows."""
     rng = np.random.default_rng(3)
     when = pd.Timestamp("2021-01-01") + pd.to_timedelta(rng.integers(0, 400 * 24, 300), unit="h")
     dose = np.where(rng.random(300) < 0.3, np.nan, rng.normal(5, 1, 300))
@@ -71,44 +69,36 @@ def test_every_drawn_cut_sends_each_training_row_where_the_model_sends_it(table,
     assert kinds == special
 
 
-@pytest.mark.parametrize("cut, low, high, whole, text", [
-    (92.9999997, 92.67, 93.0, False, "92.99"),     # just below a training value: the nearest below it
-    (92.4999997, 92.0, 93.0, True, "92.5"),        # whole numbers: the half between them
-    (1945.5000001, 1945.0, 1946.0, True, "1945"),  # ... or the whole number, at 4 digits
-    (1234567.5, 1234567.0, 1234568.0, True, "1234567"),  # more digits where 4 would move a value
-    (62.802000510692594, 62.8, 62.9, False, "62.8"),
-    (63.80000003399327, 63.7, 63.9, False, "63.8"),
-    (1e-17, -0.5, 0.5, False, "0"),                # float noise about 0
-    (0.000123456, 0.0001234, 0.0001236, False, "0.0001235"),
-    (5.14280811, 5.1428, 5.142809, False, "5.1428"),  # the value below the cut itself
-    (-3.25, None, -3.0, False, "-3.25"), (7.0, 6.5, None, False, "7"),
-])
-def test_a_number_is_the_cut_in_4_digits_unless_a_training_value_would_change_sides(cut, low, high, whole, text):
-    assert number_between(cut, low, high, whole) == text
-    assert (low is None or low <= float(text)) and (high is None or float(text) < high)
-
-
 ORIGIN = pd.Timestamp("2020-01-01")
 
 
-@pytest.mark.parametrize("cut, low, high, text", [
-    (10.5, 10.0, 11.0, "2020-01-11"),                  # whole days: the last day that goes left
-    (10.375, 10.25, 10.5, "2020-01-11 09:00"),         # 06:00 left, 12:00 right
-    (10.3, 10.29, 10.3001, "2020-01-11 07:00"),
-    (10.25, 10.2500001, 10.2500002, "2020-01-11 06:00:00.008640"),  # within a second: the date left
-    (3.0, None, 5.0, "2020-01-04"),
-])
-def test_a_date_is_the_coarsest_moment_between_the_training_dates(cut, low, high, text):
-    assert date_between(ORIGIN, cut, low, high) == text
-
-
-@pytest.mark.parametrize("labels, threshold, text", [
-    (["GE", "GM", "IBM"], 1.5, "\u2208 {GE, GM}"),
-    (["a", "b"], 0.5, "\u2208 {a}"),
-    (["American Steel", "Atlantic Refining", "Chrysler", "Diamond Match", "GE", "GM"], 4.5,
+@pytest.mark.parametrize("printed, cut, text", [
+    # a number: the cut in 4 digits unless a training value (low, high) would change sides
+    (number_between, (92.9999997, 92.67, 93.0, False), "92.99"),     # the nearest below a training value
+    (number_between, (92.4999997, 92.0, 93.0, True), "92.5"),        # whole numbers: the half between them
+    (number_between, (1945.5000001, 1945.0, 1946.0, True), "1945"),  # ... or the whole number, at 4 digits
+    (number_between, (1234567.5, 1234567.0, 1234568.0, True), "1234567"),  # more digits where 4 would move a value
+    (number_between, (62.802000510692594, 62.8, 62.9, False), "62.8"),
+    (number_between, (63.80000003399327, 63.7, 63.9, False), "63.8"),
+    (number_between, (1e-17, -0.5, 0.5, False), "0"),                # float noise about 0
+    (number_between, (0.000123456, 0.0001234, 0.0001236, False), "0.0001235"),
+    (number_between, (5.14280811, 5.1428, 5.142809, False), "5.1428"),  # the value below the cut itself
+    (number_between, (-3.25, None, -3.0, False), "-3.25"), (number_between, (7.0, 6.5, None, False), "7"),
+    # a date: the coarsest moment between the training dates
+    (date_between, (ORIGIN, 10.5, 10.0, 11.0), "2020-01-11"),                # whole days: the last day that goes left
+    (date_between, (ORIGIN, 10.375, 10.25, 10.5), "2020-01-11 09:00"),       # 06:00 left, 12:00 right
+    (date_between, (ORIGIN, 10.3, 10.29, 10.3001), "2020-01-11 07:00"),
+    (date_between, (ORIGIN, 10.25, 10.2500001, 10.2500002), "2020-01-11 06:00:00.008640"),  # within a second
+    (date_between, (ORIGIN, 3.0, None, 5.0), "2020-01-04"),
+    # a category: the levels that go left, long names cut, many counted
+    (level_set, (["GE", "GM", "IBM"], 1.5), "\u2208 {GE, GM}"),
+    (level_set, (["American Steel", "Atlantic Refining", "Chrysler", "Diamond Match", "GE", "GM"], 4.5),
      "\u2208 {American Steel, \u2026 (+4)}"),
-    (["Atlantic Refining Company", "b", "c"], 2.5, "\u2208 {Atlantic Refi\u2026, b, c}"),
-    ([1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14], 12.5, "\u2208 {1, 2, 3, 4, 5, 6, 7, 8, 9, \u2026 (+4)}"),
+    (level_set, (["Atlantic Refining Company", "b", "c"], 2.5), "\u2208 {Atlantic Refi\u2026, b, c}"),
+    (level_set, (list(range(1, 15)), 12.5), "\u2208 {1, 2, 3, 4, 5, 6, 7, 8, 9, \u2026 (+4)}"),
 ])
-def test_a_category_split_names_the_levels_that_go_left(labels, threshold, text):
-    assert level_set(labels, threshold) == text
+def test_a_cut_prints_as_the_shortest_text_that_keeps_each_training_value_on_its_side(printed, cut, text):
+    assert printed(*cut) == text
+    if printed is number_between:
+        low, high = cut[1:3]
+        assert (low is None or low <= float(text)) and (high is None or float(text) < high)

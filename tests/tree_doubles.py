@@ -3,6 +3,7 @@ import types
 
 import numpy as np
 import pytest
+from matplotlib.colors import to_rgb
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
 from vexo.workflow import interpret_api
@@ -15,8 +16,7 @@ MARK = "\n(none-leaf-node)"  # ends the text of a shown box whose children are l
 
 
 def fitted(kind, depth):
-    """A scikit-learn tree of exactly `depth` levels on three features. Deep trees are chains:
-    each split cuts off the one sample that outweighs all others."""
+    """A tree of exactly `depth` levels on three features; deep ones are chains cutting off one heavy sample each."""
     regressor = kind == "regressor"
     tree = (DecisionTreeRegressor if regressor else DecisionTreeClassifier)(
         max_depth=depth if 0 < depth <= 4 else None, random_state=0)
@@ -36,8 +36,7 @@ def tree_result(kind, depth):
 
 
 class Experiment:
-    """Holds one model's tree result and local result; its pipeline words a split in original units
-    as "<= " and the model's threshold times 10 plus 1, and records what it converts."""
+    """Holds a tree and a local result; its pipeline words a split as "<= " threshold * 10 + 1, recording each."""
 
     def __init__(self, result, local=None):
         self.converted = []
@@ -60,9 +59,7 @@ def value_text(tree, k):
 
 
 def check_texts(boxes, tree, experiment, original_scale, split_line, shown):
-    """Each box's text names its criterion once. A shown box prints its criterion and its value with 4
-    significant digits of the tree's own numbers, and its split in original units on request, as the
-    pipeline words the model's exact threshold; other splits read as plot_tree writes them."""
+    """Shown boxes print their numbers to 4 digits and their split as the pipeline words it; others as plot_tree."""
     splits = [k for k in range(tree.node_count) if tree.children_left[k] != -1]
     for k, box in enumerate(boxes):
         lines = box._text.split("\n")
@@ -86,6 +83,16 @@ class Box:
                                            set_linewidth=lambda width: None)
         self.set_visible, self.get_bbox_patch = lambda visible: None, lambda: self.patch
         self.get_window_extent = lambda renderer=None: types.SimpleNamespace(y0=0.0)
+
+
+def notes(axes):
+    """The one note under the tree (its lines) and the legend's entries (label, fill)."""
+    [note] = [t.get_text() for t in axes.texts if t.get_bbox_patch() is None and t.get_text().strip() not in
+              ("True", "False")]
+    legend = axes.get_legend()
+    entries = [] if legend is None else [(t.get_text(), to_rgb(h.get_facecolor()))
+                                         for t, h in zip(legend.get_texts(), legend.legend_handles)]
+    return note.split("\n"), entries
 
 
 def boxes_of(artists):
