@@ -5,7 +5,7 @@ import numpy as np
 from matplotlib import ticker
 
 from .style import _is_number
-from .text import _TickFormatter, _distinct, _fmt
+from .text import ELLIPSIS, _TickFormatter, _distinct, _fmt, shorten
 
 
 def _converted(scaler, feature, values):
@@ -32,25 +32,13 @@ def _labels(values):
     return [_fmt(v) for v in values]
 
 
-def _short_label(text, chars):
-    """The text if it has at most `chars` characters, else as many of its leading words as fit
-    before a "…" (its first word cut where that alone is too long)."""
-    text = str(text)
-    if len(text) <= chars:
-        return text
-    cut = text[:max(chars - 1, 1)]
-    blank = cut.rfind(" ")
-    if blank >= chars // 2:
-        cut = cut[:blank]
-    return cut.rstrip(" ,;:-_") + "\u2026"
-
-
 def _short_labels(texts, chars):
-    """Each text shortened (``_short_label``); where the words kept could begin another text
-    too ("General…" beside "General Motors"), it is cut at `chars` instead, mid-word."""
+    """Each text longer than `chars` shortened to its leading words (``text.shorten``); where the
+    words kept could begin another text too ("General…" beside "General Motors"), it is cut at
+    `chars` instead, mid-word."""
     texts = [str(t) for t in texts]
-    short = [_short_label(t, chars) for t in texts]
-    return [t[:max(chars - 1, 1)] + "\u2026"
+    short = [t if len(t) <= chars else shorten(t, chars) for t in texts]
+    return [t[:max(chars - 1, 1)] + ELLIPSIS
             if s != t and any(o != t and o.startswith(s[:-1]) for o in texts) else s
             for t, s in zip(texts, short)]
 
