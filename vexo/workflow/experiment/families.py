@@ -204,9 +204,10 @@ class LinearFamily(Family):
         intercept, _ = explain.linear_parts(estimator)
         baseline = intercept
         if centered:
+            # the intercept and the mean parts add up to the mean training response
             means = train_parts.mean(axis=0)
             parts, train_parts = parts - means, train_parts - means
-            baseline = float(explain.linear_response(estimator, train_inputs).mean())
+            baseline = intercept + float(means.sum())
         return parts, train_parts, explain.linear_response(estimator, x_row[None, :])[0], baseline
 
     def baseline_name(self, centered):
