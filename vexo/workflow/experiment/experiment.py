@@ -22,7 +22,7 @@ from sklearn.base import clone
 
 from ..fonts import texts_of, use_fonts_for
 from ..plots import Sum, Title
-from ..plots.bars import number_text
+from ..plots.bars import printed_number
 from . import additive, explain
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
@@ -415,7 +415,7 @@ class Experiment:
         # a line of a wrapped title never ends between a name and its number, nor leaves the
         # last word alone
         text = "Sample %d: %s\u00a0%s = %s\u00a0%s\u00a0+\u00a0%s" % (
-            row, self._response_name(model), _number(response), baseline_name, _number(baseline),
+            row, self._response_name(model), printed_number(response), baseline_name, printed_number(baseline),
             parts)
         return Title(text, axis_label="contribution to " + self.response_words(model),
                      adds_up=Sum(float(response), float(baseline), int(count), kind))
@@ -454,8 +454,3 @@ class Experiment:
         self._pipeline(model)
         return self.derived(model, "scores", lambda: model_scores(self, model))
 
-
-def _number(value):
-    """A number as the charts print it (``plots.bars.number_text``), with a true minus sign; so
-    a title and the bars beneath it spell a value alike."""
-    return number_text(float(value)).replace("-", "\u2212")

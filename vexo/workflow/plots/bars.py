@@ -64,6 +64,11 @@ def number_text(v):
     return _fmt(v)
 
 
+def printed_number(v):
+    """``number_text`` of a number with a true minus sign, as titles and bar labels print it."""
+    return number_text(float(v)).replace("-", "\u2212")
+
+
 def _signed(number):
     """A contribution as the bars print it (``number_text``), its sign always shown."""
     text = number_text(float(number))
@@ -117,7 +122,7 @@ def _rows(names, heights, values, stems, adds_up, colors, labelled=False):
         y[top + 1:] -= 1
         y[top] = len(labels) - 1 + 0.6
     texts = [_signed(v) for v in h] if values is not None else (
-        [number_text(float(v)).replace("-", "\u2212") for v in h] if labelled else None)
+        [printed_number(v) for v in h] if labelled else None)
     return Rows(labels, h, colors, texts, low, high, y)
 
 
