@@ -8,7 +8,7 @@ from .style import CMAP, INK, LABEL_SIZE, MUTED, TICK_SIZE, _figsize, _number, _
 from .text import _TickFormatter, _chars_across, _fmt, _importance_title, _wrap
 from .figure import _declutter_xticklabels, _nothing_to_show, _show, _style
 from .measures import _scaled, _unit_range, effect_label, said
-from .ticks import _converted, _original_values, _short_labels, scale_plot_ticks
+from .ticks import _codes_in_view, _converted, _original_values, _short_labels, scale_plot_ticks
 
 # The share of the data's rows (percent) whose effect the colours span: a corner where a few rows
 # (or none) lie cannot set the scale; the values beyond it take the end colours.
@@ -70,8 +70,8 @@ def _levels(said_levels, k, scaler, feature, lo, hi):
         return said_levels[k]
     if scaler is None or feature is None:
         return None
-    codes = np.arange(np.ceil(lo - 1e-9), np.floor(hi + 1e-9) + 1)
-    if not 0 < len(codes) <= 60:
+    codes = _codes_in_view(lo, hi)
+    if codes is None:
         return None
     kind = _converted(scaler, feature, codes)[1]
     return codes if isinstance(kind, str) and kind == "categorical" else None

@@ -68,12 +68,23 @@ def _fit_levels(target, labels):
     return labels
 
 
+# The most level codes that an axis labels one by one.
+MOST_CODES = 60
+
+
+def _codes_in_view(lo, hi):
+    """The whole-number codes from lo to hi, or None where there are none or more than
+    MOST_CODES."""
+    eps = 1e-9 * (hi - lo)
+    codes = np.arange(np.ceil(lo - eps), np.floor(hi + eps) + 1)
+    return codes if 0 < len(codes) <= MOST_CODES else None
+
+
 def _levels_in_view(target, scaler, feature, lo, hi):
     """One tick at each code that the axis shows, labelled with its level; a tick between two
     codes would repeat the label of one of them. False when there are too many codes for ticks."""
-    eps = 1e-9 * (hi - lo)
-    codes = np.arange(np.ceil(lo - eps), np.floor(hi + eps) + 1)
-    if not 0 < len(codes) <= 60:
+    codes = _codes_in_view(lo, hi)
+    if codes is None:
         return False
     labels = _labels(_original_values(scaler, feature, codes))
     # codes outside the feature's levels come back as the nearest level: drop the repeats
