@@ -320,10 +320,12 @@ constexpr Row llm_df_row{Owner::api, method<llm_df>("llm_df", "self")};
 
 namespace {
 
-// self.experiment.interpret_result_dict[self.model].<name>, looked up afresh
-py::object llm_attribute(py::handle self, py::handle name) {
+// self.experiment.interpret_result_dict[self.model].<name>, looked up afresh; with `otherwise`,
+// getattr(..., name, otherwise)
+py::object llm_attribute(py::handle self, py::handle name, py::handle otherwise = py::handle()) {
     py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
-    return py::object(results[self.attr("model"_n)]).attr(name);
+    py::object llms = results[self.attr("model"_n)];
+    return otherwise ? py::getattr(llms, name, otherwise) : llms.attr(name);
 }
 
 }  // namespace
@@ -344,9 +346,7 @@ py::object llm_violin(const Params<2>& args) {
         value["all_bias_weight"_n] = llm_attribute(self, "all_bias_weight"_n);
         value["count_llms"_n] = llm_attribute(self, "count_llms"_n);
         value["feature_importance"_n] = llm_attribute(self, "feature_importance"_n);
-        py::object results = self.attr("experiment"_n).attr("interpret_result_dict"_n);
-        value["coefficient_label"_n] =
-            py::getattr(py::object(results[self.attr("model"_n)]), "coefficient_label"_n, py::str("coefficient"));
+        value["coefficient_label"_n] = llm_attribute(self, "coefficient_label"_n, py::str("coefficient"));
         py::dict interpret_result = record("llm_violin", model, py::none(), value);
         //     InterpretGraph.plot_llm_violin(interpret_result, figsize=figsize)
         call({InterpretGraph().attr("plot_llm_violin"_n), interpret_result, kw("figsize", figsize)});
