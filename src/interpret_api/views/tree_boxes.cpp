@@ -148,7 +148,7 @@ bool starts_with(const std::string& text, const char* start) { return text.rfind
 
 // Class colours: an orange and the look's blue first (a classification's explained class, the
 // second, in blue; a colour-blind reader tells the pair apart), then the rest of a palette.
-constexpr const char* kPalette[] = {"#dd8452", "#4c72b0", "#55a868", "#c44e52", "#8172b3",
+constexpr const char* kPalette[] = {"#dd8452", kDataColour, "#55a868", "#c44e52", "#8172b3",
                                     "#937860", "#da8bc3", "#8c8c8c", "#ccb974", "#64b5cd"};
 // The fill of a pure node, or of the highest mean: the colour this strong against white, so that
 // the box text stays dark on light.
