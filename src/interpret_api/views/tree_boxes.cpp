@@ -198,13 +198,9 @@ std::string significant(double x) {
         std::snprintf(buf, sizeof buf, "%.0f", x);
         return buf;
     }
+    // below 1e4 "%.4g" writes an exponent only under 1e-4
     std::snprintf(buf, sizeof buf, "%.4g", x);
-    std::string text(buf);
-    if (text.find('e') != std::string::npos && std::abs(x) >= 1e-4 && std::abs(x) < 1e15) {
-        const double unit = std::pow(10.0, std::floor(std::log10(std::abs(x))) - 3);
-        std::snprintf(buf, sizeof buf, "%.0f", std::round(x / unit) * unit);
-        text = buf;
-    }
+    const std::string text(buf);
     return text == "-0" ? "0" : text;
 }
 
