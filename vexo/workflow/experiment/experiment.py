@@ -27,13 +27,10 @@ from . import additive, explain
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
 from .pipeline import ModelPipeline, check_estimator_task
-from .scores import model_scores
+from .scores import NAMES as SCORE_NAMES, model_scores
 
 # Training rows whose place the effect views show (the dots over a pair's surface), at most.
 EFFECT_ROWS = 2000
-
-# How a score reads on an axis.
-_SCORE_WORDS = {"r2": "R²", "roc_auc": "ROC AUC", "accuracy": "accuracy"}
 
 
 class Registered(dict):
@@ -278,7 +275,7 @@ class Experiment:
     def _importance_title(self, metric):
         explained = "" if self.task == "regression" else " of P(%s)" % (
             self.dataset.positive_class,)
-        score = _SCORE_WORDS.get(metric, metric)
+        score = SCORE_NAMES.get(metric, metric)
         return Title("Permutation Importance%s (%s drop on the test split)" % (explained, score),
                      axis_label="drop in %s" % score)
 

@@ -17,6 +17,7 @@ from . import explain
 # for the model and for the baseline.
 Score = namedtuple("Score", "key name model baseline")
 
+# How each score reads, on the page and on an importance axis.
 NAMES = {"r2": "R²", "rmse": "RMSE", "roc_auc": "ROC AUC", "accuracy": "accuracy"}
 
 
