@@ -115,7 +115,6 @@ class PlotCalls(list):
 
 @pytest.fixture
 def plot_calls(monkeypatch):
-    """Substitutes the module's plot classes with recorders and returns their calls."""
     from vexo.workflow import interpret_api
 
     calls = PlotCalls()

@@ -58,7 +58,6 @@ def records(monkeypatch):
 
 @pytest.fixture
 def shows(monkeypatch):
-    """Counts plt.show() calls instead of showing."""
     import matplotlib.pyplot as plt
 
     shown = []
@@ -68,7 +67,6 @@ def shows(monkeypatch):
 
 @pytest.fixture
 def ticks(monkeypatch):
-    """Records the calls of scale_plot_ticks, which then does nothing."""
     from vexo.workflow import interpret_api
 
     calls = []

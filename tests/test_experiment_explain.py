@@ -23,7 +23,6 @@ MODELS = ["glm", "tree", "relu"]
 
 
 def inputs(exp, model):
-    """The model's input matrix of every row of the frame."""
     return exp.registered_pipeline[model].transform(exp.dataset.data)
 
 

@@ -45,7 +45,6 @@ VIEWS = [
     ("llm_summary", {}, "llm_df", drawn_by("relu", outcome=SHOW)),
     ("llm_violin", {}, "llm_violin", drawn_by("relu")),
     ("tree_global", {"original_scale": True}, "get_tree", drawn_by("tree")),
-    ("tree_global", {"root": 1, "depth": 9, "original_scale": True}, "get_tree", drawn_by("tree")),
     ("tree_local", {"sample_id": 17, "original_scale": True}, "get_local_tree", drawn_by("tree")),
     ("tree_local", {"sample_id": 250, "original_scale": False}, "get_local_tree", drawn_by("tree")),
 ]

@@ -22,7 +22,6 @@ class LLMs:
 
 @pytest.fixture
 def violins(monkeypatch):
-    """seaborn's violin plot replaced by a recorder of its keywords."""
     calls = []
     monkeypatch.setattr(interpret_api, "sns", types.SimpleNamespace(violinplot=lambda **kw: calls.append(kw)))
     return calls

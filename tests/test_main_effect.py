@@ -123,7 +123,6 @@ def test_profile_draws_one_centred_line_per_model_over_a_shared_axis(plot_calls,
 @pytest.mark.parametrize("column, bars", [
     (lambda rng, n: rng.normal(40, 9, n), 20),                       # numbers: 20 bins over their range
     (lambda rng, n: rng.integers(0, 5, n).astype(float), 5),          # codes: one bar centred on each
-    (lambda rng, n: rng.integers(0, 2, n).astype(float), 2),          # a 0/1 flag
 ])
 def test_density_strip_is_a_histogram_within_the_datas_range(plot_calls, shows, column, bars):
     llms = llm_explainer(nllms=2, counts=[300, 100])

@@ -15,7 +15,6 @@ class Boom(Exception):
 
 
 def raising(method):
-    """An object whose special method `method` fails with Boom."""
     def fail(*args):
         raise Boom(method)
     return type("Raising", (), {method: fail})()
