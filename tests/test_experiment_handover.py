@@ -122,6 +122,8 @@ def test_display_names_are_the_names_or_their_leading_words_and_distinct(width):
     (["sensor_reading_value_00012", "sensor_reading_value_00013"], DISPLAY_WIDTH, ["sensor_reading…00012", "sensor_reading…00013"]),
     (["income 2019 per household member", "income 2020 per household member"], 15, ["income 2019…", "income 2020…"]),
     (["Pneumonoultramicroscopicsilicovolcanoconiosis"], 10, ["Pneumonou…"]),
+    # a shortened name must not read as another with "…" added
+    (["color_intensity", "color_intensity (per litre, measured twice)"], DISPLAY_WIDTH, ["color_intensity", "color… twice)"]),
 ])
 def test_display_names_keep_whole_words_and_tell_alike_names_apart(names, width, expected):
     assert list(truncate_names(names, width).values()) == expected

@@ -98,7 +98,8 @@ def truncate_names(names, width):
     leading whole words and "…" (``plots.text.shorten``). Names whose shortened forms would
     read the same show, after the "…", their last words or a word of their middle that tells
     them apart (``_told_apart``); only names that differ nowhere within reach get "~1", "~2",
-    ... after a shorter form.
+    ... after a shorter form. A shortened form that reads as another name with "…" added
+    ("color_intensity…" beside "color_intensity") is told apart likewise.
     Display names are told apart as they read, blanks aside. None holds " x " or ends in " x",
     which would read as the separator of a pair, or reads as a term of the views' own
     (``columns.RESERVED_NAMES``).
@@ -117,6 +118,10 @@ def truncate_names(names, width):
         result[name] = candidate
         taken.add(_blank_free(candidate))
 
+    def reads_as_another(candidate):
+        # "color_intensity…" beside a feature named "color_intensity" reads as that one
+        return candidate.endswith(ELLIPSIS) and _blank_free(candidate[:-len(ELLIPSIS)]) in taken
+
     # names as they are first, so that "religious" keeps itself before "religious " comes
     fits, rest = [], []
     for name in names:
@@ -130,8 +135,9 @@ def truncate_names(names, width):
         forms.setdefault(_blank_free(shorten(name, width)), []).append(name)
     clashing = []
     for same in forms.values():
-        if len(same) == 1 and free(shorten(same[0], width)):
-            give(same[0], shorten(same[0], width))
+        form = shorten(same[0], width)
+        if len(same) == 1 and free(form) and not reads_as_another(form):
+            give(same[0], form)
         else:
             clashing.extend(same)
             for name, candidate in _told_apart(same, width, free).items():
