@@ -1,20 +1,23 @@
 """The whole tour on large tables: its time and peak memory, and where the time goes.
 
 Each table is written as CSV and toured by ``python -m vexo.workflow.tour --csv ...`` in a
-fresh interpreter, every family and every view, as a user would run it. The table printed at
-the end has one row per table: rows, columns, seconds from start to the written gallery, the
-peak resident memory of that process, and per family the seconds of fitting plus choosing
-what to show (the permutation importance) plus drawing its views.
+fresh interpreter, every family and every view, as a user would run it. The first table printed
+at the end has one row per table: rows, columns, seconds from start to the written gallery, the
+peak resident memory of that process, the seconds of reading and of preparing the table, and
+per family the seconds of its steps together; the second splits each family's time into the
+steps that the tour's progress line names (fitting, scoring, explaining, importance, views).
 
-    python bench/bench_tables.py                   # wide, long and digits
+    python bench/bench_tables.py                   # every table below
     python bench/bench_tables.py --case wide --task classification
     python bench/bench_tables.py --rows 20000 --columns 30
 
 The tables: "wide", 100 numeric columns and 100,000 rows; "long", 10 numeric columns and
-1,000,000 rows; "digits", scikit-learn's 8x8 digits as a regression on the digit (64 pixel
-columns, of which the tour leaves out those that are constant in the training split, and 1,797
-rows). The synthetic tables have smooth main effects,
-one interaction and noise; the classification target is their sign.
+1,000,000 rows; "genes", 1,000 columns and 200 rows (a gene-expression table's shape);
+"flights", 20 columns and 300,000 rows; "digits", scikit-learn's 8x8 digits as a regression on
+the digit (64 pixel columns, of which the tour leaves out those that are constant in the
+training split, and 1,797 rows). The synthetic tables carry their signal in x0, x1 and x2
+(smooth main effects and one interaction), a weak share in every other column, and noise;
+the classification target is their sign.
 """
 import argparse
 import json
@@ -29,7 +32,10 @@ import pandas as pd
 
 from bench_tour import machine  # the same line about the machine
 
-CASES = {"wide": (100000, 100), "long": (1000000, 10), "digits": (None, None)}
+# (rows, columns) of the synthetic tables
+CASES = {"wide": (100000, 100), "long": (1000000, 10), "genes": (200, 1000),
+         "flights": (300000, 20), "digits": (None, None)}
+STEPS = ("fitting", "scoring", "explaining", "importance", "views")
 
 
 def synthetic(rows, columns, task, seed=0):
@@ -54,19 +60,17 @@ def digits(task):
 
 
 def child(csv, task, out, timings):
-    """Run the tour in this process, timing each family's fit, choices and views."""
-    import collections
+    """Run the tour in this process, timing reading the table, preparing it, and each family's
+    steps as the progress line counts them (fitting, scoring, explaining, importance, views)."""
     import functools
 
-    from vexo.workflow import experiment as experiment_module
     from vexo.workflow import tour
+    from vexo.workflow.tour.progress import Progress
 
-    spent = collections.OrderedDict()
+    spent = {"table": {}}
 
-    def timed(owner, name, family_of):
-        original = getattr(owner, name, None)
-        if original is None:
-            return
+    def timed(name):
+        original = getattr(tour, name)
 
         @functools.wraps(original)
         def wrapper(*args, **kwargs):
@@ -74,15 +78,19 @@ def child(csv, task, out, timings):
             try:
                 return original(*args, **kwargs)
             finally:
-                family = family_of(args, kwargs)
-                spent[family] = spent.get(family, 0.0) + time.perf_counter() - start
+                spent["table"][name] = time.perf_counter() - start
 
-        setattr(owner, name, wrapper)
+        setattr(tour, name, wrapper)
 
-    # register(self, name, family, ...), choose(experiment, model), run_view(api, model, ...)
-    timed(experiment_module.Experiment, "register", lambda a, k: a[1])
-    timed(tour, "choose", lambda a, k: a[1])
-    timed(tour, "run_view", lambda a, k: a[1])
+    timed("load_table")
+    timed("make_experiment")
+    finish = Progress.finish
+
+    def finished(progress, section):
+        spent[progress.family] = dict(progress.times)
+        return finish(progress, section)
+
+    Progress.finish = finished
     status = tour.main(["--csv", csv, "--target", "y", "--task", task, "--out", out])
     with open(timings, "w") as handle:
         json.dump(spent, handle)
@@ -114,7 +122,7 @@ def run(frame, task, folder, name):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--case", choices=sorted(CASES), action="append",
-                        help="a table to tour (repeatable; default all three)")
+                        help="a table to tour (repeatable; default all)")
     parser.add_argument("--rows", type=int, help="a synthetic table of this many rows ...")
     parser.add_argument("--columns", type=int, help="... and this many columns instead")
     parser.add_argument("--task", choices=("regression", "classification"),
@@ -133,24 +141,33 @@ def main():
     else:
         cases = [(case, (lambda case=case: digits(args.task) if case == "digits"
                          else synthetic(*CASES[case], task=args.task)))
-                 for case in (args.case or ["wide", "long", "digits"])]
+                 for case in (args.case or list(CASES))]
     print(machine())
-    results = []
+    results, steps = [], []
     with tempfile.TemporaryDirectory() as scratch:
         folder = args.keep or scratch
         os.makedirs(folder, exist_ok=True)
         for name, make in cases:
             frame = make()
-            seconds, peak, families = run(frame, args.task, folder, name)
+            seconds, peak, spent = run(frame, args.task, folder, name)
+            table = spent.pop("table")
             row = {"table": name, "rows": len(frame), "columns": frame.shape[1] - 1,
-                   "seconds": seconds, "peak GiB": peak}
-            row.update(("%s s" % family, spent) for family, spent in families.items())
+                   "seconds": seconds, "peak GiB": peak, "reading": table.get("load_table", 0),
+                   "preparing": table.get("make_experiment", 0)}
+            row.update(("%s s" % family, sum(times.values())) for family, times in spent.items())
             results.append(row)
+            for family, times in spent.items():
+                steps.append(dict({"table": name, "family": family},
+                                  **{step: times.get(step, 0.0) for step in STEPS}))
             print("%s: %d rows, %d columns, %.0f s, peak %.2f GiB" % (
                 name, len(frame), frame.shape[1] - 1, seconds, peak), flush=True)
     print()
-    print("%s tables:" % args.task)
+    print("%s tables (seconds; reading and preparing the table, then each family's steps):"
+          % args.task)
     print(pd.DataFrame(results).to_string(index=False, float_format="%.1f"))
+    print()
+    print("where each family's time goes (seconds):")
+    print(pd.DataFrame(steps).to_string(index=False, float_format="%.1f"))
 
 
 if __name__ == "__main__":

@@ -427,3 +427,27 @@ def test_a_sample_of_rows_keeps_a_rare_class_and_is_the_plain_draw_otherwise():
         assert (sample_table(rare, "y", args, notes)["y"] == "yes").sum() == 7 and len(notes) == 1
         args.rows = 30
         assert sample_table(even, "y", args, notes).equals(even.sample(n=30, random_state=seed).reset_index(drop=True))
+
+
+def test_a_long_step_says_in_a_log_which_family_and_step_it_is(monkeypatch):
+    from vexo.workflow.tour.progress import Progress
+
+    class Log(io.StringIO):
+        def __init__(self):
+            super().__init__()
+            self.beat = __import__("threading").Event()
+
+        def write(self, text):
+            if "so far" in text:
+                self.beat.set()
+            return super().write(text)
+
+    monkeypatch.setattr(Progress, "HEARTBEAT", 0.01)
+    log = Log()
+    progress = Progress(["ebm"], "lines", log)
+    progress.start("ebm")
+    with progress.step("fitting"):
+        assert log.beat.wait(10)
+    progress.close()
+    lines = log.getvalue().splitlines()
+    assert re.fullmatch(r"vexo-tour: ebm: fitting, \d+ s so far", lines[0]), lines

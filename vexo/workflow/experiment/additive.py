@@ -24,6 +24,21 @@ def pair_name(a, b):
     return a + " x " + b
 
 
+class Terms(dict):
+    """Entries by name; a feature of the table that has no term here is named in the error as
+    one that the model leaves out."""
+
+    def __init__(self, entries=(), feature_names=()):
+        super().__init__(entries)
+        self.feature_names = tuple(feature_names)
+
+    def __missing__(self, name):
+        if name in self.feature_names:
+            raise KeyError("%r has no main effect: the model leaves the feature out (on a wide "
+                           "table, see the experiment's notes for the screen)" % (name,))
+        raise KeyError(name)
+
+
 # The ways in which additive models add up their terms, as doubles: interpret's boosting
 # machines start from the intercept and add one term after the other; our GAMs add up each
 # row of terms (numpy's sum, pairwise over eight lanes) and then the intercept. The orders give
@@ -213,7 +228,7 @@ class EBMExplainer:
                 codes = [float(key) for key in levels]
                 self.min_value_[j], self.max_value_[j] = min(codes), max(codes)
         self.estimator = EBMInputs(types, mapping)
-        self.main_effect_, self.interaction_ = {}, {}
+        self.main_effect_, self.interaction_ = Terms(feature_names=feature_names), {}
         for t, term in enumerate(terms.features):
             item = {"fidx": list(term), "predict_func": self._term_function(ebm, t, two_levels),
                     "importance": float(terms.importance[t])}
@@ -357,7 +372,7 @@ def gam_effects(estimator, terms, train_inputs, feature_names, two_levels=None):
     """The ``GAMEffects`` of a fitted GAM; the columns of ``two_levels`` ({column: (values,
     shares)}) are given as categorical at their two values."""
     two_levels = two_levels or {}
-    effects = {}
+    effects = Terms(feature_names=feature_names)
     for t, term in enumerate(terms.features):
         j = term[0]
         categorical = j in estimator.categorical_columns_ or j in two_levels
@@ -386,6 +401,7 @@ class GAMINetEffects(Explainer):
         """two_levels: {column: (values, shares)} of the numeric columns of two values, given
         as categorical at those values; labels_of(name, values): their labels."""
         super().__init__({})
+        self._entries = Terms(feature_names=feature_names)
         two_levels = two_levels or {}
         self._columns = {}
         for t, term in enumerate(terms.features):

@@ -23,7 +23,7 @@ from sklearn.base import clone
 from ..fonts import texts_of, use_fonts_for
 from ..plots import Sum, Title
 from ..plots.bars import printed_number
-from . import additive, explain
+from . import additive, explain, screen
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
 from .pipeline import ModelPipeline, check_estimator_task
@@ -102,13 +102,21 @@ class Experiment:
         self.act_inter_lis = {}
         self.inter_effect_trunc_dict = {}
         self._inputs = {}
+        self._matrix = None
         self._importance = {}
         # Model name -> what a family derives from the fitted model once (its terms, ...).
         self._derived = {}
+        # the positions of the features that the costly families use, None for all of them
+        self.screened, note = screen.screen_table(self.dataset, self._all_inputs,
+                                                  random_state, FAMILIES)
+        if note:
+            self.notes.append(note)
 
     def __setstate__(self, state):
         # an experiment saved and loaded in a new process draws its names with fonts again
         self.__dict__.update(state)
+        self.__dict__.setdefault("_matrix", None)
+        self.__dict__.setdefault("screened", None)
         use_fonts_for(texts_of(self.dataset))
         # a pipeline saved before it read the training rows for a tree's split labels reads them
         # from the experiment's dataset
@@ -138,6 +146,9 @@ class Experiment:
             raise ValueError("a model named %r is registered already; pass replace=True to "
                              "refit it" % name)
         if isinstance(family, str):
+            if self.screened is not None and family in FAMILIES:
+                params = dict(FAMILIES[family].screen_settings(
+                    self.screened, self.dataset.n_features), **params)
             estimator = make_estimator(family, self.dataset, self.random_state, **params)
             kind = family
         else:
@@ -149,9 +160,10 @@ class Experiment:
             kind = family_of(estimator)
 
         pipeline = ModelPipeline(name, kind, estimator, self.dataset)
-        inputs = pipeline.transform(self.dataset.data)
+        inputs = self._all_inputs()
         train = self.dataset.train_index
-        estimator.fit(inputs[train], self.dataset.encoded_target(train))
+        FAMILIES[kind].fit(estimator, inputs[train], self.dataset.encoded_target(train),
+                           self.dataset, self.random_state)
 
         for table in (self.interpret_result_dict, self._importance, self._derived):
             table.pop(name, None)
@@ -170,6 +182,13 @@ class Experiment:
         return pipeline
 
     # What the families read of a fitted model -------------------------------------------
+
+    def _all_inputs(self):
+        """The input matrix of every model of the table (all of them see it alike), made once."""
+        if self._matrix is None:
+            self._matrix = ModelPipeline("", "generic", None, self.dataset).transform(
+                self.dataset.data)
+        return self._matrix
 
     def model_inputs(self, model, rows):
         """The model's input matrix (model scale) at the row positions ``rows``."""

@@ -240,6 +240,11 @@ def additive_permutation_importance(terms, X, y, score, n_repeats, random_state)
     for j in range(p):
         mains = [t for t, term in enumerate(terms.features) if term == (j,)]
         pairs = [t for t, term in enumerate(terms.features) if len(term) == 2 and j in term]
+        if not mains and not pairs:
+            # a feature that the model leaves out (screened out of a wide table): no shuffle
+            # of it changes a prediction
+            drops[:, j] = 0.0
+            continue
         shuffled, varied = X.copy(), parts.copy()
         order, where = np.arange(n), np.arange(n)
         generator = np.random.RandomState(seed)

@@ -11,25 +11,18 @@ family table (its estimator class names and its code), which the compiled views 
 
 import numpy as np
 from sklearn.compose import ColumnTransformer
-from sklearn.inspection import permutation_importance
 from sklearn.linear_model import LinearRegression, LogisticRegression
-from sklearn.metrics import r2_score, roc_auc_score
 from sklearn.pipeline import Pipeline
 from sklearn.preprocessing import OneHotEncoder
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
 from ..plots import Title
-from . import additive, explain
+from . import explain
+from .additive_families import EBMFamily, GAMFamily, GAMINetFamily
+from .base_family import Family
 from .local_linear import LocalLinearModels
-from .models.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
 from .models.relu_dnn import ReluDNNClassifier, ReluDNNRegressor
 
-# Background rows and feature orders of the sampled Shapley values of models that have no
-# decomposition of their own; wide tables take fewer rows, so that one order's batch of rows
-# stays within _SHAPLEY_CELLS values.
-_BACKGROUND_ROWS = 100
-_SHAPLEY_ORDERS = 8
-_SHAPLEY_CELLS = 4000000
 # Training rows that the ReLU network's training visits at most (epochs times rows): a large
 # training split gets fewer epochs than the network's max_iter, but at least _RELU_MIN_EPOCHS.
 # Below 1,500 training rows the network keeps its own max_iter (2000).
@@ -39,94 +32,6 @@ _RELU_MIN_EPOCHS = 3
 # training split is sampled with the experiment's seed. Grouping by activation pattern is cheap,
 # but the views draw and smooth every row of the largest models.
 _LLM_ROWS = 20000
-
-
-class Family:
-    """A model that the experiment only predicts with: contributions by occlusion, nothing
-    else explained. Subclasses override what their models explain better.
-
-    name: the family's name in ``register``; class_names: the estimator classes (regressor,
-    classifier) that belong to it; logit: whether a classifier's response is its logit (else
-    its probability of the positive class).
-    """
-
-    name = "generic"
-    class_names = ()
-    logit = False
-
-    def __repr__(self):
-        return "<model family %r>" % self.name
-
-    # Building ----------------------------------------------------------------------------
-
-    def classes(self):
-        """(regressor class, classifier class)."""
-        raise ValueError("family %r builds no models; register an estimator instead" % self.name)
-
-    def defaults(self, dataset, random_state):
-        return {}
-
-    def build(self, dataset, random_state, params):
-        """An unfitted model for the dataset's task: the defaults, overridden by params."""
-        regressor, classifier = self.classes()
-        cls = classifier if dataset.task == "classification" else regressor
-        settings = self.defaults(dataset, random_state)
-        unknown = sorted(set(params) - set(cls().get_params()))
-        if unknown:
-            raise ValueError("%s has no setting(s) %s; its settings are %s" % (
-                cls.__name__, ", ".join(map(repr, unknown)),
-                ", ".join(sorted(cls().get_params()))))
-        settings.update(params)
-        return self.wrap(cls(**settings), dataset)
-
-    def wrap(self, model, dataset):
-        return model
-
-    # Explaining --------------------------------------------------------------------------
-
-    def explainer(self, experiment, model):
-        """The stored explanation of a fitted model (``interpret_result_dict[model]``)."""
-        return None
-
-    def interactions(self, experiment, model):
-        """Full name "a x b" -> display name of each pair term of the model."""
-        return {}
-
-    def effect_importance(self, experiment, model):
-        return None
-
-    def local_effect(self, experiment, model, row, x_row):
-        return None
-
-    def local_contributions(self, experiment, model, x_row, centered):
-        """(contributions, their training spread or None, response, baseline) of one row in
-        model scale; the contributions add up to the response minus the baseline (what
-        ``baseline_name`` names). Here sampled Shapley values against training rows, from the
-        mean response over those rows."""
-        estimator = experiment.registered_pipeline[model].estimator
-        train_inputs = experiment.train_inputs(model)
-        p = max(train_inputs.shape[1], 1)
-        rows = min(len(train_inputs), _BACKGROUND_ROWS, max(1, _SHAPLEY_CELLS // (p * (p + 1))))
-        spaced = np.linspace(0, len(train_inputs) - 1, rows).astype(int)
-        parts, baseline = explain.shapley_contributions(
-            lambda X: explain.model_response(estimator, X), x_row, train_inputs[spaced],
-            _SHAPLEY_ORDERS, experiment.random_state)
-        return parts, None, explain.model_response(estimator, x_row[None, :])[0], baseline
-
-    def baseline_name(self, centered):
-        """What the contributions of ``local_contributions`` start from."""
-        return "mean over training rows"
-
-    def local_tree(self, experiment, model, x_row):
-        return None
-
-    def permutation_importance(self, experiment, model, X, y, metric):
-        """Each feature's mean drop of the score ``metric`` over the shuffles of its column
-        of the test rows X."""
-        result = permutation_importance(
-            experiment.registered_pipeline[model].estimator, X, y, scoring=metric,
-            n_repeats=explain.FI_REPEATS, random_state=experiment.random_state)
-        return result.importances_mean
 
 
 class LinearFamily(Family):
@@ -309,159 +214,6 @@ class ReluFamily(Family):
     def baseline_name(self, centered):
         # the sample's own local linear model: at the training mean, or its intercept
         return "its linear model at the mean" if centered else "its intercept"
-
-
-class AdditiveFamily(Family):
-    """Models that are an intercept plus main effects and pair terms (``additive``)."""
-
-    logit = True
-
-    def terms(self, experiment, model):
-        """The model's ``AdditiveTerms`` on its training rows, computed once."""
-        dataset = experiment.dataset
-        return experiment.derived(model, "terms", lambda: additive.AdditiveTerms(
-            experiment.registered_pipeline[model].estimator,
-            experiment.train_inputs(model), dataset.feature_names,
-            dataset.truncated_columns_dict_15))
-
-    def categorical_positions(self, dataset):
-        return [dataset.feature_names.index(name) for name in dataset.categorical_features]
-
-    def two_level_columns(self, experiment, model):
-        """Column -> its two training values, for the numeric features that take two values
-        (a 0/1 flag, a sex coded 1 and 2): their main effects are drawn at those levels."""
-        dataset = experiment.dataset
-        return additive.two_level_columns(
-            experiment.train_inputs(model),
-            [j for j, name in enumerate(dataset.feature_names) if not dataset.is_categorical(name)])
-
-    def level_labels(self, experiment):
-        """labels(name, values): the values of a feature in its own units, as the labels of
-        its levels."""
-        features = experiment.dataset.features
-
-        def labels(name, values):
-            return list(features[name].original(np.asarray(values, dtype=float)))
-
-        return labels
-
-    def interactions(self, experiment, model):
-        return self.terms(experiment, model).pairs()
-
-    def effect_importance(self, experiment, model):
-        return self.terms(experiment, model).effect_importance()
-
-    def local_effect(self, experiment, model, row, x_row):
-        terms = self.terms(experiment, model)
-        names, values, effects = terms.local_effect(x_row)
-        title = experiment.local_title(model, row, effects.sum(), "intercept", terms.intercept,
-                                       len(names) - 1, "terms")
-        return {"x": names, "value": values, "y": effects, "title": title}
-
-    def local_contributions(self, experiment, model, x_row, centered):
-        terms = self.terms(experiment, model)
-        parts = terms.feature_contributions(x_row[None, :], centered)[0]
-        response = terms.intercept + terms.contributions(x_row[None, :])[0].sum()
-        baseline = terms.intercept + (float(terms.train_mean.sum()) if centered else 0.0)
-        return parts, terms.train_feature_contributions(centered), response, baseline
-
-    def baseline_name(self, centered):
-        return "training mean" if centered else "intercept"
-
-    def permutation_importance(self, experiment, model, X, y, metric):
-        # from the terms: a shuffled feature changes only its own terms
-        score = r2_score if metric == "r2" else roc_auc_score
-        drops = explain.additive_permutation_importance(
-            self.terms(experiment, model), X, y, score, explain.FI_REPEATS,
-            experiment.random_state)
-        return drops.mean(axis=0)
-
-
-class EBMFamily(AdditiveFamily):
-    """Explainable boosting machines of interpret, with pairwise interactions. The defaults
-    trade a little accuracy for speed (the library's take minutes on two cores): 4 outer bags,
-    one job, a higher learning rate, fewer bins and rounds than the library's, at most 10
-    pairs."""
-
-    name = "ebm"
-    class_names = ("ExplainableBoostingRegressor", "ExplainableBoostingClassifier")
-
-    def classes(self):
-        try:
-            from interpret.glassbox import (ExplainableBoostingClassifier,
-                                            ExplainableBoostingRegressor)
-        except ImportError:
-            raise ValueError("family 'ebm' needs the package interpret-core, which is not "
-                             "installed") from None
-        return ExplainableBoostingRegressor, ExplainableBoostingClassifier
-
-    def defaults(self, dataset, random_state):
-        return {
-            "feature_names": list(dataset.feature_names),
-            "feature_types": ["nominal" if dataset.is_categorical(f) else "continuous"
-                              for f in dataset.feature_names],
-            "interactions": 10, "outer_bags": 4, "n_jobs": 1, "learning_rate": 0.1,
-            "max_bins": 256, "max_interaction_bins": 32, "max_rounds": 1000,
-            "early_stopping_rounds": 50, "smoothing_rounds": 50,
-            "interaction_smoothing_rounds": 50,
-            "random_state": random_state,
-        }
-
-    def explainer(self, experiment, model):
-        return additive.EBMExplainer(experiment.registered_pipeline[model].estimator,
-                                     self.terms(experiment, model),
-                                     experiment.dataset.feature_names,
-                                     self.two_level_columns(experiment, model))
-
-
-class SplineFamily(AdditiveFamily):
-    """Our GAMs on pygam: categorical features become factor terms. A subclass names its
-    estimator classes and builds its explainer in ``effects`` from what every spline model's
-    explainer is made of."""
-
-    estimators = ()
-
-    def classes(self):
-        return self.estimators
-
-    def defaults(self, dataset, random_state):
-        return {"categorical_features": self.categorical_positions(dataset),
-                "random_state": random_state}
-
-    def explainer(self, experiment, model):
-        return self.effects(experiment, experiment.registered_pipeline[model].estimator,
-                            self.terms(experiment, model), experiment.train_inputs(model),
-                            self.two_level_columns(experiment, model))
-
-    def effects(self, experiment, estimator, terms, train_inputs, two_levels):
-        raise NotImplementedError
-
-
-class GAMFamily(SplineFamily):
-    """Penalised spline GAMs (``gam.GAMRegressor`` / ``GAMClassifier``)."""
-
-    name = "gam"
-    class_names = ("GAMRegressor", "GAMClassifier")
-    estimators = (GAMRegressor, GAMClassifier)
-
-    def effects(self, experiment, estimator, terms, train_inputs, two_levels):
-        return additive.gam_effects(estimator, terms, train_inputs,
-                                    experiment.dataset.feature_names, two_levels)
-
-
-class GAMINetFamily(SplineFamily):
-    """GAMs with screened pairwise interactions (``gam.GAMINetRegressor`` /
-    ``GAMINetClassifier``)."""
-
-    name = "gami"
-    class_names = ("GAMINetRegressor", "GAMINetClassifier")
-    estimators = (GAMINetRegressor, GAMINetClassifier)
-
-    def effects(self, experiment, estimator, terms, train_inputs, two_levels):
-        dataset = experiment.dataset
-        return additive.GAMINetEffects(estimator, terms, train_inputs, dataset.feature_names,
-                                       dataset.categories, two_levels,
-                                       self.level_labels(experiment))
 
 
 FAMILIES = {}

@@ -3,6 +3,7 @@ elsewhere.
 """
 import contextlib
 import sys
+import threading
 import time
 
 from . import interrupt
@@ -14,9 +15,12 @@ class Progress:
     """Where the tour's time goes. On a terminal a bar that names the step it is in (fitting,
     scoring, explaining, importance, each view) and stays at 100% when the tour is done;
     elsewhere (a log, a pipe) one line per family, with how far the tour is, as a bar's redraws
-    would fill a log with hundreds of lines."""
+    would fill a log with hundreds of lines, and a line for a step that runs long."""
 
     STEPS = ("fitting", "scoring", "explaining", "importance")
+    # In a log, a step that runs longer than this many seconds says so as often, naming the
+    # family and the step: a large table is not taken for a hung tour.
+    HEARTBEAT = 30.0
 
     def __init__(self, families, mode=True, stream=None):
         from tqdm import tqdm
@@ -39,15 +43,31 @@ class Progress:
     def step(self, what):
         self.bar.set_postfix_str("%s: %s" % (self.family, what))
         start = time.perf_counter()
+        running = self._heartbeat(what, start) if self.mode == "lines" else None
         try:
             yield
         finally:
+            if running is not None:
+                running.set()
             kind = what if what in self.STEPS else "views"
             self.times[kind] = self.times.get(kind, 0.0) + time.perf_counter() - start
             self.bar.update()
             self.done += 1
             # a Ctrl-C that the step's library caught, or turned into its own error
             interrupt.check()
+
+    def _heartbeat(self, what, start):
+        """A line every ``HEARTBEAT`` seconds while the step runs; set the event it returns
+        to end them."""
+        done, family = threading.Event(), self.family
+
+        def beat():
+            while not done.wait(self.HEARTBEAT):
+                say("%s: %s: %s, %.0f s so far" % (PROG, family, what,
+                                                  time.perf_counter() - start), self.stream)
+
+        threading.Thread(target=beat, name="vexo-tour heartbeat", daemon=True).start()
+        return done
 
     def finish(self, section):
         """Close the family's share of the bar, and say in one line how it went."""

@@ -46,6 +46,7 @@ from ._sklearn import validate_data
 from .pairs import _fast_gain, _fit_surface, _row_losses
 from .sampling import class_weights, draw
 from .spline_terms import SplineClassifierMixin, SplineRegressorMixin, SplineTerms
+from .subset import UsedColumns
 
 # Training values of the partner feature over which a pair surface is averaged in purification.
 _PURIFY_ROWS = 100
@@ -118,7 +119,7 @@ def _check_categorical(est, X):
     return sorted(set(columns))
 
 
-class _AdditiveModel(SplineTerms, BaseEstimator):
+class _AdditiveModel(UsedColumns, SplineTerms, BaseEstimator):
     """What the additive models share: terms, centring, and the fitted pygam model; what the
     fitted terms are at given rows is ``SplineTerms``."""
 
@@ -230,6 +231,9 @@ class _AdditiveModel(SplineTerms, BaseEstimator):
     def fit(self, X, y):
         # The matrices are small: a threaded linear algebra library only fights over the cores.
         with threadpool_limits(limits=1, user_api="blas"):
+            self.__dict__.pop("inner_", None)
+            if self.features is not None:
+                return self._fit_used(X, y)
             return self._fit(X, y)
 
     def _fit(self, X, y):
@@ -283,13 +287,14 @@ class _AdditiveModel(SplineTerms, BaseEstimator):
 class _GAM(_AdditiveModel):
 
     def __init__(self, n_splines=10, lam="auto", categorical_features=(), max_iter=100, tol=1e-4,
-                 random_state=None):
+                 random_state=None, features=None):
         self.n_splines = n_splines
         self.lam = lam
         self.categorical_features = categorical_features
         self.max_iter = max_iter
         self.tol = tol
         self.random_state = random_state
+        self.features = features
 
 
 class GAMRegressor(SplineRegressorMixin, _GAM):
@@ -297,7 +302,8 @@ class GAMRegressor(SplineRegressorMixin, _GAM):
 
     n_splines: basis functions per numeric feature; lam: smoothing penalty of every term;
     categorical_features: positions of the columns of integer codes; random_state: seed of the
-    row samples of a large training set (see ``_FIT_ROWS``, ``_LAM_ROWS``).
+    row samples of a large training set (see ``_FIT_ROWS``, ``_LAM_ROWS``); features: positions
+    of the columns that the model uses (``subset``), None for all.
     """
 
 
@@ -310,9 +316,10 @@ class _GAMINet(_GAM):
 
     def __init__(self, interactions=10, n_splines=10, pair_splines=5, lam="auto",
                  validation_fraction=0.2, categorical_features=(), max_iter=100, tol=1e-4,
-                 random_state=None):
+                 random_state=None, features=None):
         super().__init__(n_splines=n_splines, lam=lam, categorical_features=categorical_features,
-                         max_iter=max_iter, tol=tol, random_state=random_state)
+                         max_iter=max_iter, tol=tol, random_state=random_state,
+                         features=features)
         self.interactions = interactions
         self.pair_splines = pair_splines
         self.validation_fraction = validation_fraction
@@ -476,7 +483,7 @@ class GAMINetRegressor(SplineRegressorMixin, _GAMINet):
         categorical_features: positions of the columns of integer codes.
         max_iter, tol: of the iterative fits.
         random_state: seed of the held-out split and of the row samples of a large training
-            set (see ``_FIT_ROWS``, ``_LAM_ROWS``, ``_SCREEN_ROWS``).
+            set (see ``_FIT_ROWS``, ``_LAM_ROWS``, ``_SCREEN_ROWS``); features: as the GAM's.
 
     Fitted attributes of the screening:
         screened_pairs_: the pairs ranked highest, strongest first (at most ``interactions``);

@@ -1,0 +1,103 @@
+"""Wide and long tables: the families whose cost grows with the features use the features that
+a screen ranks strongest, and the boosting machine a sample of the rows of a long table."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from vexo.workflow.experiment import Experiment, additive_families, screen
+from vexo.workflow.figures import capture
+from vexo.workflow.interpret_api import InterpretAPI
+
+SCREENED = ("ebm", "gam", "gami")
+
+
+def wide(task="regression", n=400, columns=12, seed=0):
+    """Signal in x0 (a curve), x1 (a U, which no correlation sees) and colour; noise else."""
+    rng = np.random.default_rng(seed)
+    frame = pd.DataFrame(rng.normal(size=(n, columns)), columns=["x%d" % j for j in range(columns)])
+    frame["colour"] = rng.choice(["red", "green", "blue"], n)
+    signal = np.sin(2 * frame["x0"]) + frame["x1"] ** 2 + frame["colour"].map(
+        {"red": 1.0, "green": 0.0, "blue": -1.0})
+    noisy = signal + 0.3 * rng.normal(size=n)
+    frame["y"] = noisy if task == "regression" else np.where(noisy > noisy.median(), "hi", "lo")
+    return frame
+
+
+@pytest.fixture
+def few(monkeypatch):
+    monkeypatch.setattr(screen, "SCREEN_FEATURES", 4)
+
+
+@pytest.mark.parametrize("task", ["regression", "classification"])
+def test_the_screen_keeps_the_features_that_carry_the_signal_and_says_so(few, task):
+    experiment = Experiment(wide(task), "y", task=task)
+    names = experiment.dataset.feature_names
+    kept = [names[j] for j in experiment.screened]
+    assert {"x0", "x1", "colour"} <= set(kept) and len(kept) == 4
+    note = experiment.notes[-1]
+    assert note.startswith("ebm, gam and gami use the 4 of the 13 features") and \
+        "glm, tree and reludnn use every feature" in note and "'x1'" in note
+    for family in SCREENED + ("glm",):
+        experiment.register(family, family)
+        importance = experiment.interpret_fi(family)
+        ranked = dict(zip(importance["feature_names"], importance["importance"]))
+        if family == "glm":
+            continue
+        # the left-out features have neither a term nor an importance; the signal's do
+        assert all(ranked[name] == 0 for name in names if name not in kept), family
+        assert min(ranked["x0"], ranked["x1"], ranked["colour"]) > 0, family
+        api = InterpretAPI(experiment, family)
+        with capture() as figures:
+            api.main_effect("x1")
+        assert len(figures) == 1 and figures[0].axes[0].lines, family
+        with pytest.raises(KeyError, match="'x5' has no main effect: the model leaves"):
+            api.main_effect("x5")
+
+
+def test_no_screen_up_to_its_width_and_every_feature_on_request(few):
+    assert Experiment(wide(columns=3), "y").screened is None
+    experiment = Experiment(wide(), "y")
+    for family, every in (("ebm", {"exclude": None, "monotone_constraints": None}),
+                          ("gam", {"features": None})):
+        model = experiment.register(family, family, **every).estimator
+        assert {j for term in model.term_features_ for j in term} == set(range(13))
+
+
+@pytest.mark.parametrize("family", SCREENED)
+def test_a_screened_model_is_the_model_of_the_kept_columns(few, family):
+    experiment = Experiment(wide(), "y")
+    used = list(experiment.screened)
+    whole = experiment.register(family, family).estimator
+    X = experiment.train_inputs(family)
+    y = experiment.dataset.encoded_target(experiment.dataset.train_index)
+    if family == "ebm":
+        settings = {"feature_types": [whole.feature_types[j] for j in used],
+                    "feature_names": [whole.feature_names[j] for j in used],
+                    "exclude": None, "monotone_constraints": None}
+    else:
+        settings = {"features": None, "categorical_features": [
+            used.index(j) for j in whole.categorical_features]}
+    alone = type(whole)(**dict(whole.get_params(), **settings)).fit(X[:, used], y)
+    assert [tuple(used[j] for j in term) for term in alone.term_features_] == \
+        [tuple(term) for term in whole.term_features_]
+    np.testing.assert_array_equal(whole.predict(X), alone.predict(X[:, used]))
+
+
+@pytest.mark.parametrize("task", ["regression", "classification"])
+def test_the_boosting_machine_of_a_long_table_is_fitted_on_a_sample(monkeypatch, task):
+    monkeypatch.setattr(additive_families, "EBM_ROWS", 100)
+    experiment = Experiment(wide(task, n=600, columns=3), "y", task=task)
+    seen = {}
+    model = experiment.register("ebm", "ebm").estimator
+    original = type(model).fit
+
+    def fit(self, X, y, sample_weight=None):
+        seen.update(rows=len(X), classes=set(np.unique(y)))
+        return original(self, X, y, sample_weight=sample_weight)
+
+    monkeypatch.setattr(type(model), "fit", fit)
+    experiment.register("ebm", "ebm", replace=True)
+    assert seen["rows"] == 100 and len(seen["classes"]) == (2 if task == "classification" else 100)
+    # explained and scored on every training and test row
+    assert experiment.interpret_single("ebm").main_effect_["x0"]["values"].shape[0] > 1
