@@ -125,15 +125,17 @@ def test_an_unregistered_model_is_a_key_error_naming_the_registered_ones(experim
 
 def test_more_than_two_classes_default_to_the_most_frequent_and_two_keep_the_second_unless_told():
     species = np.random.default_rng(1).permutation(np.repeat(["medium", "large", "small"], [50, 60, 40]))
-    exp = Experiment(pd.DataFrame({"x": np.arange(150.0), "species": species}), "species", task="classification")
+    exp = Experiment(pd.DataFrame({"x": np.arange(150.0) * 10, "species": species}), "species", task="classification")
     ds = exp.dataset
     assert list(ds.classes) == ["not large", "large"] and ds.positive_class == "large"
     assert exp.notes == ["classification of 'large' against the rest (3 classes; the most frequent; choose with "
                          "positive_class)"]
     assert list(ds.encoded_target()) == list((ds.data["species"].to_numpy() == "large").astype(int))
-    # Equally frequent classes: the first in order, numbers in numeric order.
-    tied = pd.DataFrame({"x": np.arange(60.0), "y": np.repeat([10, 9, 30], 20)})
-    assert Experiment(tied, "y", task="classification").dataset.positive_class == 9
+    # Equally frequent classes: the first in order, numbers in numeric order, and the note says so.
+    tied = Experiment(pd.DataFrame({"x": np.arange(60.0) * 10, "y": np.repeat([10, 9, 30], 20)}), "y", task="classification")
+    assert tied.dataset.positive_class == 9
+    assert tied.notes == ["classification of 9 against the rest (3 classes; 9, 10 and 30 tie as the most frequent with 20 rows "
+                          "each: the first in sorted order; choose with positive_class)"]
     frame = pd.DataFrame({"x": np.random.default_rng(0).normal(size=40), "sex": np.tile(["M", "F"], 20)})
     flipped = Experiment(frame, "sex", task="classification", positive_class="F")
     assert list(flipped.dataset.classes) == ["M", "F"] and flipped.notes == []
@@ -146,14 +148,14 @@ def test_more_than_two_classes_default_to_the_most_frequent_and_two_keep_the_sec
 
 
 def test_rows_without_a_target_are_dropped_and_positions_count_what_is_left():
-    frame = pd.DataFrame({"x": np.arange(30.0), "y": np.arange(30.0) ** 2})
+    frame = pd.DataFrame({"x": np.arange(30.0) * 10, "y": np.arange(30.0) ** 2})
     frame.loc[[0, 7, 29], "y"] = np.nan
     exp = Experiment(frame, "y")
     ds = exp.dataset
     assert exp.notes == ["dropped 3 rows whose target is missing"] and ds.dropped_rows == 3
     assert list(ds.source_rows) == [i for i in range(30) if i not in (0, 7, 29)]
     # Position 6 is the user's row 7's successor, row 8.
-    assert ds.data["x"].iloc[ds.check_sample_index(6)] == frame["x"].iloc[ds.source_rows[6]] == 8
+    assert ds.data["x"].iloc[ds.check_sample_index(6)] == frame["x"].iloc[ds.source_rows[6]] == 80
     with pytest.raises(IndexError, match="the data has 27 rows once those without a target"):
         ds.check_sample_index(27)
 

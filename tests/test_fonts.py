@@ -50,7 +50,7 @@ def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that
     rare = letter_only_in("STIXGeneral")
     assert missing_glyph_warnings("age " + rare)
     # the experiment sets up fonts for its names and class labels
-    saved = pickle.dumps(Experiment(pd.DataFrame({"a": range(20), "y": ["yes " + rare, "no"] * 10}), "y",
+    saved = pickle.dumps(Experiment(pd.DataFrame({"a": range(0, 60, 3), "y": ["yes " + rare, "no"] * 10}), "y",
                                     task="classification"))
     assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
     # and again when it is loaded where matplotlib starts afresh

@@ -197,3 +197,114 @@ def test_columns_named_as_the_views_own_terms_or_with_control_characters_or_a_pa
         api.InterpretAPI(exp, "relu").interaction_effect(shown["None (column)"], shown["Count"])
     assert figures and not printed.getvalue()
     assert exp.get_interpret("relu").summary().columns.is_unique
+
+
+# Row numbers, identifiers and timestamps, as the tools write them ----------------------------
+
+def iso(hours, zone="Z", fraction=""):
+    """ISO 8601 text of the time ``hours`` after 2013-01-01 06:00 UTC, in the time zone ``zone``."""
+    offset = 0 if zone == "Z" else int(zone[:3])
+    when = pd.Timestamp("2013-01-01 06:00") + pd.Timedelta(hours=hours + offset)
+    return when.strftime("%Y-%m-%dT%H:%M:%S") + fraction + zone
+
+
+def penguins_sorted(n=120, seed=4):
+    """A table sorted by its target, as many are: a row number would explain it best of all."""
+    rng = np.random.default_rng(seed)
+    species = np.repeat(["Adelie", "Chinstrap", "Gentoo"], [50, 30, 40])
+    frame = pd.DataFrame({"species": species, "bill": rng.normal(44, 5, n) + (species == "Gentoo") * 3,
+                          "island": rng.choice(["Biscoe", "Dream"], n), "year": rng.choice([2007, 2008, 2009], n),
+                          "founded": np.arange(1871, 1871 + n), "eggs": rng.integers(0, 6, n),
+                          "code": rng.choice([101, 205, 307, 412], n), "PID": 5000 + rng.permutation(n),
+                          # every twelve hours from 06:00 UTC, written three ways
+                          "sampled": [iso(12 * k, ["Z", "+01:00", "-0500"][k % 3]) for k in range(n)]})
+    frame.loc[5, "bill"] = np.nan
+    return frame
+
+
+def write_csv_as_r_does(frame, path):
+    """R's write.csv: a quoted empty header above the quoted row names 1, 2, ..., texts quoted, gaps NA."""
+    def cell(value):
+        return "NA" if value is None or value != value else '"%s"' % value if isinstance(value, str) else str(value)
+    rows = [",".join('"%s"' % name for name in [""] + list(frame.columns))]
+    rows += [",".join(['"%d"' % k] + [cell(v) for v in row]) for k, row in enumerate(frame.itertuples(index=False), 1)]
+    path.write_text("\n".join(rows) + "\n")
+
+
+@pytest.mark.parametrize("tool, first", [("pandas", 0), ("R", 1)])
+def test_a_table_written_with_its_row_numbers_is_explained_without_them(tool, first, tmp_path):
+    from vexo.workflow.tour import read_csv
+
+    frame, path = penguins_sorted(), tmp_path / "penguins.csv"
+    frame.to_csv(path) if tool == "pandas" else write_csv_as_r_does(frame, path)
+    read = read_csv(str(path))[0]
+    exp = Experiment(read, "species", task="classification")
+    ds = exp.dataset
+    assert ds.feature_names == ["bill", "island", "year", "founded", "eggs", "code", "sampled"]
+    assert "column 'Unnamed: 0' holds row numbers (%d to %d): left out" % (first, first + 119) in exp.notes
+    assert "column 'PID' holds identifiers (its 96 training values are all distinct): left out" in exp.notes
+    # the timestamps are days since the first of training, whatever their offset
+    start = ds.train_index[0]
+    assert "column 'sampled' holds dates: days since %s, its first date in the training split (times in UTC)" % (
+        pd.Timestamp("2013-01-01 06:00") + pd.Timedelta(hours=12 * start)) in exp.notes
+    assert ds.data["sampled"].to_numpy() == pytest.approx((np.arange(120) - start) / 2)
+    assert list(ds.categories["island"]) == ["Biscoe", "Dream"] and ds.data["bill"].isna().sum() == 1
+
+
+def frame_of(name, values, n=40):
+    rng = np.random.default_rng(0)
+    return pd.DataFrame({name: values, "z": rng.normal(size=n), "y": rng.normal(size=n)})
+
+
+PERMUTED = np.random.default_rng(1).permutation(40)
+REPEATS = np.tile([1, 2, 3, 5, 8], 8)
+
+
+@pytest.mark.parametrize("name, values, left_out", [
+    ("Order", PERMUTED + 1, "holds row numbers (1 to 40)"),
+    ("x", np.arange(40.0), "holds row numbers (0 to 39)"),
+    ("x", np.delete(np.arange(1, 45), [3, 10, 20, 30]), "holds row numbers (1 to 44)"),  # a tenth dropped
+    ("x", np.delete(np.arange(1, 50), np.arange(4, 49, 5))[:40], None),  # a fifth dropped
+    ("x", np.r_[np.arange(1.0, 40), np.nan], None),  # a gap
+    ("year", np.arange(1871, 1911), None),  # a yearly series
+    ("x", np.r_[np.arange(1, 40), 1], None),
+    ("customerId", 1000 + PERMUTED, "holds identifiers (its 32 training values are all distinct)"),
+    ("SEQN", 73557 + PERMUTED, "holds identifiers (its 32 training values are all distinct)"),
+    ("Sample Number", 7 * PERMUTED, "holds identifiers (its 32 training values are all distinct)"),
+    ("", 2 + PERMUTED, "holds identifiers (its 32 training values are all distinct)"),
+    ("customer_id", 1000.5 + PERMUTED, None),  # not whole
+    ("valid", 1000 + PERMUTED, None), ("number of rooms", 1000 + PERMUTED, None), ("id", REPEATS, None),
+    ("when", [iso(12 * k) for k in range(40)], np.arange(40) / 2),
+    ("when", [iso(24 * k, fraction=".25" if k % 2 else "") for k in range(40)], np.arange(40) + np.arange(40) % 2 * 0.25 / 86400),
+    ("when", ["2013-01-01T06:00:00Z", "2013-01-01T07:00:00+01:00", "2013-01-01 06:00", "2013-01-01"] * 10,
+     np.tile([0.25, 0.25, 0.25, 0], 10))])
+def test_whole_numbers_that_number_or_name_the_rows_are_left_out_and_timestamps_are_days(name, values, left_out):
+    prepared = prepare_features(frame_of(name, values), "y", np.arange(32))
+    if isinstance(left_out, str):
+        assert prepared.feature_names == ["z"] and prepared.notes == ["column %r %s: left out" % (name, left_out)]
+    else:
+        assert prepared.feature_names == [name, "z"] and prepared.features[name].kind == "numeric"
+        expected = pd.Series(values, dtype=float) if left_out is None else left_out
+        assert prepared.data[name].to_numpy() == pytest.approx(np.asarray(expected), nan_ok=True)
+
+
+@pytest.mark.parametrize("per_kind", [20, 3])
+def test_a_wide_table_gets_a_line_per_kind_of_treatment(per_kind):
+    """Columns renamed, of rare levels and gaps (two kinds), filled, of dates, left out: many of each share a line
+    by kind, and so do a few of each where their lines would be too many."""
+    n, rng = 60, np.random.default_rng(6)
+    columns = {}
+    for k in range(per_kind):
+        columns["a x %d" % k] = rng.normal(size=n)
+        columns["c%d" % k] = np.where(np.arange(n) == 0, "rare", np.where(np.arange(n) == 1, None, rng.choice(list("abc"), n)))
+        columns["n%d" % k] = np.where(np.arange(n) % 8 == 0, np.nan, rng.normal(size=n))
+        columns["d%d" % k] = [str(pd.Timestamp("2021-03-04") + pd.Timedelta(days=int(d))) for d in rng.integers(0, 400, n)]
+        columns["t%d" % k] = ["s%d-%d" % (k, i) for i in range(n)]
+    prepared = prepare_features(pd.DataFrame(columns).assign(y=rng.normal(size=n)), "y", np.arange(50))
+    more = " and %d more" % (per_kind - 4) if per_kind > 4 else ""
+    kinds = ["renamed (' x ' joins the names of a pair, '<=' the parts of a split): 'a x 0' as 'a × 0', 'a x 1' as",
+             "hold rare levels", "miss values: they form the level 'missing': 'c0', 'c1'", "hold dates",
+             "miss values, filled with their training medians", "left out as each holds identifiers: 't0', 't1'"]
+    assert len(prepared.notes) == len(kinds)
+    for note, kind in zip(prepared.notes, kinds):
+        assert note.startswith("%d columns %s" % (per_kind, kind)) and note.endswith(more), note

@@ -101,7 +101,7 @@ def test_scores_read_as_printed_and_a_model_no_better_than_its_baseline_is_told(
 
 
 def test_a_test_split_of_one_class_has_no_auc():
-    frame = pd.DataFrame({"x": np.arange(40.0), "y": ["a"] * 20 + ["b"] * 20})
+    frame = pd.DataFrame({"x": np.arange(40.0) / 4, "y": ["a"] * 20 + ["b"] * 20})
     experiment = Experiment(frame, "y", task="classification")
     experiment.register("glm", "glm")
     experiment.dataset.test_index = experiment.dataset.test_index[:1]

@@ -5,6 +5,7 @@ import contextlib
 import html
 import io
 import os
+import pickle
 import re
 import shutil
 import signal
@@ -451,3 +452,20 @@ def test_a_long_step_says_in_a_log_which_family_and_step_it_is(monkeypatch):
     progress.close()
     lines = log.getvalue().splitlines()
     assert re.fullmatch(r"vexo-tour: ebm: fitting, \d+ s so far", lines[0]), lines
+
+
+def test_the_notes_speak_the_words_of_the_interface_in_use():
+    rng = np.random.default_rng(0)
+    frame = pd.DataFrame({"big": 2 ** 60 + rng.integers(0, 10 ** 6, 60) * 2 ** 20, "y": np.repeat(["0%", "50%", "100%"], 20)})
+    exp = Experiment(frame, "y", task="classification")
+    python = ["classification of '0%' against the rest (3 classes; '0%', '100%' and '50%' tie as the most frequent with 20 "
+              "rows each: the first in sorted order; choose with positive_class)",
+              "column 'big' holds whole numbers beyond 2**53: the models see them as the nearest doubles, and the views show "
+              "them to 13 significant digits"]
+    command = [note.replace("positive_class", "--class").replace("2**53", "2^53") for note in python]
+    assert exp.notes == python and tour.command_notes(exp) == command
+    # the command's word is its option for the same setting
+    args = ["--csv", "t.csv", "--target", "y", "--task", "classification", tour.NOTE_WORDS["positive_class"], "0%"]
+    assert tour.parse_args(args).positive_class == "0%"
+    # a saved experiment's notes are worded alike, a label's "%" and all
+    assert [note.worded(tour.NOTE_WORDS) for note in pickle.loads(pickle.dumps(exp.notes))] == command

@@ -1,7 +1,8 @@
 """How the columns of a user's table become the features that the models see.
 
-Everything is decided on the training split and applied alike to every row, so the test split
-and any later frame go through the same steps:
+Everything is decided on the training split (but row numbers, which are a matter of the whole
+table) and applied alike to every row, so the test split and any later frame go through the
+same steps:
 
 - Names: the views join the names of a pair with " x " and split them again, and the tree
   view splits its split labels on "<=". A name that would break either is renamed readably
@@ -10,11 +11,15 @@ and any later frame go through the same steps:
   "Intercept (column)". Control characters, and marks that reverse the direction of text, are
   written out as Python writes them ("\\x1b"), so that a name cannot act on a terminal. A
   name longer than ``LONGEST_NAME`` characters keeps the whole words that fit, and "…".
-- Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``) become
-  days since the first date of the training split; durations become days.
+- Dates (a datetime column, or text whose every value parses in one of ``DATE_FORMATS``, ISO
+  8601 timestamps with a "T", fractional seconds and a "Z" or an offset among them) become days
+  since the first date of the training split, in UTC where they carry a time zone; durations
+  become days.
 - Left out: text columns of identifiers (at least ``IDENTIFIER_ROWS`` training values, at least
-  ``IDENTIFIER_SHARE`` of them distinct), columns that take a single value in the training split
-  (gaps aside), columns of a type that no model takes.
+  ``IDENTIFIER_SHARE`` of them distinct); columns of row numbers (``row_numbers``) and columns
+  of whole numbers that are named as identifiers and distinct in every training row
+  (``named_identifiers``); columns that take a single value in the training split (gaps aside);
+  columns of a type that no model takes.
 - Numeric gaps (and infinite values) take the training median. Where a column misses more than
   ``MISSING_FLAG_SHARE`` of its training values, a 0/1 feature "<name> missing" is added, so
   that a model can use that a value was missing.
@@ -24,8 +29,12 @@ and any later frame go through the same steps:
   "missing". A value that the training split never saw (a new label, or a gap where training had
   none) takes the level "other" if the column has one, else "missing" if it has one, else the
   column's most frequent training level.
+
+The notes say what was done, a line per column and kind of treatment, or a line per kind where
+its columns are many (``notes.ColumnNotes``).
 """
 
+import re
 import unicodedata
 
 import numpy as np
@@ -33,18 +42,22 @@ import pandas as pd
 from pandas.api import types as ptypes
 
 from ..plots.text import shorten
-from .features import (EXACT_INTEGERS, ORIGINAL_DIGITS, CategoricalFeature, IndicatorFeature,
-                       NumericFeature, days, holds_numbers, is_number_column, timestamps)
+from .features import (EXACT_INTEGERS, ISO_8601, ORIGINAL_DIGITS, CategoricalFeature,
+                       IndicatorFeature, NumericFeature, days, holds_numbers, is_number_column,
+                       timestamps)
+from .identifiers import IDENTIFIER_ROWS, IDENTIFIER_SHARE, named_identifiers, row_numbers
+from .notes import ColumnNotes, Kind, Note, named
 
 MISSING_FLAG_SHARE = 0.05
-# Columns of one kind (filled, left out for one reason) named one line each; more share a line.
-NOTES_PER_KIND = 4
 RARE_LEVEL_ROWS = 3
 MAX_LEVELS = 30
-IDENTIFIER_ROWS = 20
-IDENTIFIER_SHARE = 0.9
+# ISO 8601 comes last: it would read "2013" and "20130101" as dates too, so it is taken only
+# for text that ``ISO_TIMESTAMP`` matches.
 DATE_FORMATS = ("%Y-%m-%d", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
-                "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m")
+                "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m", ISO_8601)
+# a date, and maybe a time (to the minute, second or a fraction of it) and its offset from UTC
+ISO_TIMESTAMP = re.compile(r"\d{4}-\d\d-\d\d(?:[T ]\d\d:\d\d(?::\d\d(?:[.,]\d+)?)?)?"
+                           r"(Z|[+-]\d\d(?::?\d\d)?)?")
 OTHER, MISSING = "other", "missing"
 # The longest name that a feature keeps.
 LONGEST_NAME = 200
@@ -104,19 +117,40 @@ def unique_name(name, taken):
 
 
 def _text_dates(column):
-    """The first of ``DATE_FORMATS`` in which every value of a text column parses and the
-    column's timestamps in it, or (None, None)."""
+    """The first of ``DATE_FORMATS`` in which every value of a text column parses, the column's
+    timestamps in it, and whether any value gives its time zone (the timestamps are then in
+    UTC); or (None, None, False)."""
     values = column.dropna()
     if len(values) == 0 or not all(isinstance(v, str) for v in values):
-        return None, None
+        return None, None, False
     head = values.iloc[:50]
     known = column.notna().to_numpy()
     for fmt in DATE_FORMATS:
-        if pd.to_datetime(head, format=fmt, errors="coerce").notna().all():
-            dates = timestamps(column, fmt)
-            if dates.notna().to_numpy()[known].all():
-                return fmt, dates
-    return None, None
+        zoned = False
+        if fmt == ISO_8601:
+            if not all(ISO_TIMESTAMP.fullmatch(v) for v in head):
+                continue
+            found = [ISO_TIMESTAMP.fullmatch(v) for v in values]
+            if not all(found):
+                continue
+            zoned = any(match.group(1) for match in found)
+        elif not pd.to_datetime(head, format=fmt, errors="coerce").notna().all():
+            continue
+        dates = timestamps(column, fmt)
+        if dates.notna().to_numpy()[known].all():
+            return fmt, dates, zoned
+    return None, None, False
+
+
+def _numbers_left_out(source, values, train_rows):
+    """Why a column of numbers is left out as row numbers or identifiers, else None."""
+    found = row_numbers(values)
+    if found:
+        return "holds row numbers ({:,} to {:,})".format(*found)
+    count = named_identifiers(source, values[train_rows])
+    if count:
+        return "holds identifiers (its {:,} training values are all distinct)".format(count)
+    return None
 
 
 def _text(value):
@@ -148,12 +182,60 @@ class PreparedFeatures:
         return {n: f.labels.copy() for n, f in self.features.items() if f.kind == "categorical"}
 
 
+# What is done to columns, each kind with the line that its columns share when they are many.
+_OTHER_LEVELS = Kind("%(count)d columns hold rare levels (fewer than %(rows)d training rows, or "
+                     "beyond the %(most)d most frequent): they form the level %(other)r: %(names)s",
+                     rows=RARE_LEVEL_ROWS, most=MAX_LEVELS, other=OTHER)
+_MISSING_LEVEL = Kind("%(count)d columns miss values: they form the level %(missing)r: %(names)s",
+                      missing=MISSING)
+_MISSING_OUTSIDE = Kind("%(count)d columns miss values, none in the training split: they count "
+                        "as one of its levels: %(names)s")
+_UNSEEN_LEVELS = Kind("%(count)d columns hold levels that the training split lacks: they count "
+                      "as %(other)r, else %(missing)r, else the column's most frequent level: "
+                      "%(names)s", other=OTHER, missing=MISSING)
+_DATES = Kind("%(count)d columns hold dates: days since the first date of each in the training "
+              "split: %(names)s")
+_DURATIONS = Kind("%(count)d columns hold durations: in days: %(names)s")
+_HALVES = Kind("%(count)d columns span more than the largest double: they are scaled in halves: "
+               "%(names)s")
+_BEYOND = Kind("%(count)d columns hold whole numbers beyond %(2**53)s: the models see them as the "
+               "nearest doubles, and the views show them to %(digits)d significant digits: "
+               "%(names)s", digits=ORIGINAL_DIGITS)
+_BEYOND_ONE = ("column %(name)r holds whole numbers beyond %(2**53)s: the models see them as the "
+               "nearest doubles, and the views show them to %(digits)d significant digits")
+
+
+def _renamed(why):
+    return Kind("%(count)d columns renamed (%(why)s): %(names)s", rank=0, why=why)
+
+
+def _left_out(reason):
+    # identifiers give their counts: they share a line by the kind of reason
+    return Kind("%(count)d columns left out as each %(reason)s: %(names)s", rank=3,
+                reason=reason.split(" (")[0])
+
+
+class _Filled(Kind):
+    """Numeric gaps filled, some flagged: a column's entry names its 0/1 feature, if any."""
+
+    def line(self, columns):
+        flags = [repr(flag) for _, _, flag in columns if flag]
+        template = "%(count)d columns miss values, filled with their training medians: %(names)s"
+        if flags:
+            template += "; 0/1 features mark the gaps of %(flagged)d of them: %(flags)s"
+        return Note(template, count=len(columns), names=named([c[0] for c in columns]),
+                    flagged=len(flags), flags=named(flags))
+
+
+_FILLED = _Filled(None, rank=2)
+
+
 def _categorical(name, source, column, train, order, notes):
     """The ``CategoricalFeature`` of a text or category column, or the reason to leave it out."""
     seen = train.dropna()
     counts = seen.astype(object).value_counts(sort=False)
     if len(seen) >= IDENTIFIER_ROWS and len(counts) >= IDENTIFIER_SHARE * len(seen):
-        return "holds identifiers (%d of its %d training values are distinct)" % (
+        return "holds identifiers ({:,} of its {:,} training values are distinct)".format(
             len(counts), len(seen))
     ranked = list(counts.sort_values(ascending=False, kind="stable").index)
     frequent = set(label for label in ranked[:MAX_LEVELS] if counts[label] >= RARE_LEVEL_ROWS)
@@ -187,20 +269,20 @@ def _categorical(name, source, column, train, order, notes):
         reasons = ["%d with fewer than %d training rows" % (few, RARE_LEVEL_ROWS)] if few else []
         if len(rare) > few:
             reasons.append("%d beyond the %d most frequent" % (len(rare) - few, MAX_LEVELS))
-        notes.append("column %r: %d of its %d levels (%s) form the level %r" % (
-            name, len(rare), len(counts), " and ".join(reasons), labels[other]))
+        notes.add(_OTHER_LEVELS, "column %r: %d of its %d levels (%s) form the level %r" % (
+            name, len(rare), len(counts), " and ".join(reasons), labels[other]), name)
     gaps = int(column.isna().sum())
     if gaps and gaps_in_train:
-        notes.append("column %r misses %d value(s): they form the level %r"
-                     % (name, gaps, labels[missing]))
+        notes.add(_MISSING_LEVEL, "column %r misses %d value(s): they form the level %r"
+                  % (name, gaps, labels[missing]), name)
     elif gaps:
-        notes.append("column %r misses %d value(s), none in the training split: they count as %r"
-                     % (name, gaps, labels[unseen]))
+        notes.add(_MISSING_OUTSIDE, "column %r misses %d value(s), none in the training split: "
+                  "they count as %r" % (name, gaps, labels[unseen]), name)
     new = column.dropna().astype(object)
     new = new[~new.isin(counts.index)]
     if len(new):
-        notes.append("column %r: %d value(s) of level(s) that the training split lacks count "
-                     "as %r" % (name, len(new), labels[unseen]))
+        notes.add(_UNSEEN_LEVELS, "column %r: %d value(s) of level(s) that the training split "
+                  "lacks count as %r" % (name, len(new), labels[unseen]), name)
     return feature
 
 
@@ -230,62 +312,23 @@ def _numeric(feature, values, train_rows, notes, taken):
             taken.add(flag.name)
             result.append(flag)
             text += "; the 0/1 feature %r marks them" % flag.name
-        notes.append((text, feature.name, flag and flag.name))
+        notes.add(_FILLED, text, feature.name, None, flag and flag.name)
     return result
 
 
-def _extreme_notes(feature, train):
-    """What the scaling of a numeric feature of extreme numbers does to them, a line each."""
-    notes = []
+def _extreme_notes(feature, train, notes):
+    """What the scaling of a numeric feature of extreme numbers does to them."""
     if feature.halves:
-        notes.append("column %r spans more than the largest double: it is scaled in halves"
-                     % feature.name)
+        notes.add(_HALVES, "column %r spans more than the largest double: it is scaled in halves"
+                  % feature.name, feature.name)
     if feature.integral and np.nanmax(np.abs(train)) > EXACT_INTEGERS:
-        notes.append("column %r holds whole numbers beyond 2**53: the models see them as the "
-                     "nearest doubles, and the views show them to %d significant digits"
-                     % (feature.name, ORIGINAL_DIGITS))
-    return notes
+        notes.add(_BEYOND, Note(_BEYOND_ONE, name=feature.name, digits=ORIGINAL_DIGITS),
+                  feature.name)
 
 
-def _names(names):
-    shown = ", ".join(repr(name) for name in names[:NOTES_PER_KIND])
-    more = len(names) - NOTES_PER_KIND
-    return shown + (" and %d more" % more if more > 0 else "")
-
-
-def _filled_notes(filled):
-    """A line per filled column, or one line for them all when they are many."""
-    if len(filled) <= NOTES_PER_KIND:
-        return [text for text, _, _ in filled]
-    flags = [flag for _, _, flag in filled if flag]
-    text = "%d columns miss values, filled with their training medians: %s" % (
-        len(filled), _names([name for _, name, _ in filled]))
-    if flags:
-        text += "; 0/1 features mark the gaps of %d of them: %s" % (len(flags), _names(flags))
-    return [text]
-
-
-def _left_out_notes(left_out):
-    """A line per column left out, or one line for each reason shared by many."""
-    reasons = {}
-    for name, reason in left_out:
-        # identifiers give their counts: they share a line by the kind of reason
-        kind = reason.split(" (")[0]
-        reasons.setdefault(kind, []).append((name, reason))
-    notes = []
-    for kind, columns in reasons.items():
-        if len(columns) <= NOTES_PER_KIND:
-            notes.extend("column %r %s: left out" % item for item in columns)
-        else:
-            notes.append("%d columns left out as each %s: %s" % (
-                len(columns), kind, _names([name for name, _ in columns])))
-    return notes
-
-
-def prepare_features(data, target, train_rows):
-    """The models' features of ``data`` (every column but ``target``), decided on the rows at
-    the positions ``train_rows``. Raises a one-line ``ValueError`` when none is left."""
-    notes, features, left_out, filled = [], {}, [], []
+def _feature_names(data, target, notes):
+    """Each column's feature name, renamed (with a note) where it would break the views; and
+    the names taken."""
     taken = set(data.columns)
     names = {}
     for source in data.columns:
@@ -305,36 +348,48 @@ def prepare_features(data, target, train_rows):
         if name != source:
             name = unique_name(name, taken)
             taken.add(name)
-            notes.append("column %r renamed %r (%s)" % (_quoted(source), name, why))
+            notes.add(_renamed(why), "column %r renamed %r (%s)" % (_quoted(source), name, why),
+                      name, "%r as %r" % (_quoted(source), name))
         names[source] = name
+    return names, taken
 
+
+def _made(name, source, column, train_rows, notes):
+    """What a column becomes before its values are read: a ``NumericFeature`` (dates with their
+    timestamps and whether they were given in time zones), a ``CategoricalFeature``, or the
+    reason to leave it out."""
+    dtype = column.dtype
+    if isinstance(dtype, pd.CategoricalDtype):
+        order = [label for label in dtype.categories]
+        return _categorical(name, source, column, column.iloc[train_rows], order, notes), None, False
+    if is_number_column(column) or (ptypes.is_object_dtype(dtype) and holds_numbers(column)):
+        return NumericFeature(name, source), None, False
+    if ptypes.is_datetime64_any_dtype(dtype):
+        zoned = getattr(dtype, "tz", None) is not None
+        return NumericFeature(name, source, origin=pd.Timestamp(0), date_format=None), None, zoned
+    if ptypes.is_timedelta64_dtype(dtype):
+        notes.add(_DURATIONS, "column %r holds durations: in days" % name, name)
+        return NumericFeature(name, source, duration=True), None, False
+    if ptypes.is_object_dtype(dtype) or ptypes.is_string_dtype(dtype):
+        fmt, dates, zoned = _text_dates(column)
+        if fmt is not None:
+            return NumericFeature(name, source, origin=pd.Timestamp(0), date_format=fmt), dates, \
+                zoned
+        order = sorted(pd.unique(column.dropna().astype(object)),
+                       key=lambda v: (str(type(v)), str(v)))
+        return _categorical(name, source, column, column.iloc[train_rows], order, notes), None, False
+    return "has dtype %s, which no model takes" % dtype, None, False
+
+
+def prepare_features(data, target, train_rows):
+    """The models' features of ``data`` (every column but ``target``), decided on the rows at
+    the positions ``train_rows``. Raises a one-line ``ValueError`` when none is left."""
+    notes, features, left_out = ColumnNotes(), {}, []
+    names, taken = _feature_names(data, target, notes)
     columns = {}
     for source, name in names.items():
         column = data[source]
-        dtype = column.dtype
-        made = dates = None
-        if isinstance(dtype, pd.CategoricalDtype):
-            order = [label for label in dtype.categories]
-            made = _categorical(name, source, column, column.iloc[train_rows], order, notes)
-        elif is_number_column(column) or (ptypes.is_object_dtype(dtype)
-                                           and holds_numbers(column)):
-            made = NumericFeature(name, source)
-        elif ptypes.is_datetime64_any_dtype(dtype):
-            made = NumericFeature(name, source, origin=pd.Timestamp(0), date_format=None)
-        elif ptypes.is_timedelta64_dtype(dtype):
-            made = NumericFeature(name, source, duration=True)
-            notes.append("column %r holds durations: in days" % name)
-        elif ptypes.is_object_dtype(dtype) or ptypes.is_string_dtype(dtype):
-            fmt, dates = _text_dates(column)
-            if fmt is not None:
-                made = NumericFeature(name, source, origin=pd.Timestamp(0), date_format=fmt)
-            else:
-                order = sorted(pd.unique(column.dropna().astype(object)),
-                               key=lambda v: (str(type(v)), str(v)))
-                made = _categorical(name, source, column, column.iloc[train_rows], order, notes)
-        else:
-            made = "has dtype %s, which no model takes" % dtype
-
+        made, dates, zoned = _made(name, source, column, train_rows, notes)
         if isinstance(made, NumericFeature):
             if made.origin is not None:
                 # days since the first date of the training split; text is parsed once
@@ -345,22 +400,24 @@ def prepare_features(data, target, train_rows):
                     made = "has no values in the training split"
                 else:
                     made.origin = first
-                    notes.append("column %r holds dates: days since %s, its first date in the "
-                                 "training split" % (name, _text(first)))
+                    notes.add(_DATES, "column %r holds dates: days since %s, its first date in "
+                              "the training split%s" % (name, _text(first), " (times in UTC)"
+                                                        if zoned else ""), name)
             if isinstance(made, NumericFeature):
                 values = made.values(data) if made.origin is None else days(dates, made.origin)
-                made = _numeric(made, values, train_rows, filled, taken)
+                plain = made.origin is None and not made.duration
+                reason = plain and _numbers_left_out(source, values, train_rows)
+                made = reason or _numeric(made, values, train_rows, notes, taken)
                 if not isinstance(made, str):
                     columns[name] = values
-                    notes.extend(_extreme_notes(made[0], values[train_rows]))
+                    _extreme_notes(made[0], values[train_rows], notes)
         if isinstance(made, str):
             left_out.append((name, made))
+            notes.add(_left_out(made), "column %r %s: left out" % (name, made), name)
             continue
         for feature in (made if isinstance(made, list) else [made]):
             features[feature.name] = feature
 
-    notes.extend(_filled_notes(filled))
-    notes.extend(_left_out_notes(left_out))
     if not features:
         raise ValueError("no column is left to explain %r: %s" % (
             target, "; ".join("%r %s" % item for item in left_out)))
@@ -376,4 +433,5 @@ def prepare_features(data, target, train_rows):
             parts[name] = data[feature.source].array
     parts[target] = data[target].array
     # copied, so that later edits of the user's table do not reach the models' data
-    return PreparedFeatures(pd.DataFrame(parts, index=data.index, copy=True), features, notes)
+    return PreparedFeatures(pd.DataFrame(parts, index=data.index, copy=True), features,
+                            notes.lines())

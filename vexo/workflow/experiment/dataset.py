@@ -7,6 +7,7 @@ from sklearn.model_selection import train_test_split
 
 from ..plots.text import ELLIPSIS, WORD, shorten, word_ends
 from .columns import is_reserved, prepare_features
+from .notes import Note
 
 TASKS = ("regression", "classification")
 # Rows that the positive class, and the rest, need at least: fewer leave a split with one or
@@ -14,6 +15,8 @@ TASKS = ("regression", "classification")
 MIN_CLASS_ROWS = 5
 # Labels named in a message before it says how many more there are.
 _LABELS_SHOWN = 10
+# Classes that tie as the most frequent named in the class note before "and N more".
+_TIES_SHOWN = 4
 
 
 # The widths of a feature's display names. Where a figure has little room for a name (the node
@@ -207,15 +210,47 @@ def _rest_label(positive, labels):
     return rest
 
 
+def target_classes(column):
+    """The labels of a target column of classes (without gaps) in sorted order, and the count of
+    each."""
+    counts = dict(pd.Series(column.to_numpy(dtype=object)).map(_native).value_counts(sort=False))
+    return sorted(counts, key=_label_order), counts
+
+
+def most_frequent(labels, counts):
+    """The labels (in their order) that share the largest count."""
+    top = max(counts[label] for label in labels)
+    return [label for label in labels if counts[label] == top]
+
+
+def _class_note(positive, labels, counts, chosen):
+    """The note on the class that a classification of more than two classes explains."""
+    template = "classification of %(positive)r against the rest (%(classes)d classes; "
+    tied = most_frequent(labels, counts)
+    if chosen:
+        template += "chosen with %(positive_class)s)"
+    elif len(tied) == 1:
+        template += "the most frequent; choose with %(positive_class)s)"
+    else:
+        template += ("%(tied)s tie as the most frequent with %(rows)s rows each: the first in "
+                     "sorted order; choose with %(positive_class)s)")
+    shown = [repr(label) for label in tied[:_TIES_SHOWN]]
+    if len(tied) > _TIES_SHOWN:
+        shown.append("%d more" % (len(tied) - _TIES_SHOWN))
+    return Note(template, positive=positive, classes=len(labels), rows="{:,}".format(
+        counts[positive]), tied=", ".join(shown[:-1]) + " and " + shown[-1])
+
+
 def prepare_target(data, target, task, positive_class, notes):
     """The rows of ``data`` that have a target, and the two classes of a classification.
 
     Returns (rows, classes, source_rows): ``rows`` is ``data`` without the rows whose target is
     missing, ``source_rows`` the positions of the kept rows in ``data``, ``classes`` None for
     a regression, else the pair (label of 0, label of 1). A classification of more than two
-    classes is one class (``positive_class``, by default the most frequent) against the rest,
-    whose label is the text "not <positive class>". Appends what it did to ``notes``; refuses
-    with a ValueError a target that leaves nothing to explain.
+    classes is one class (``positive_class``, by default the most frequent, the first in
+    sorted order of those that tie) against the rest, whose label is the text "not <positive
+    class>". Appends what it did to ``notes``; refuses with a ValueError a target that leaves
+    nothing to explain.
     """
     column = data[target]
     missing = column.isna().to_numpy()
@@ -254,9 +289,7 @@ def prepare_target(data, target, task, positive_class, notes):
                              "power of ten)" % (target, values.min(), values.max()))
         return data, None, source_rows
 
-    values = pd.Series(column.to_numpy(dtype=object)).map(_native)
-    counts = dict(values.value_counts(sort=False))
-    labels = sorted(counts, key=_label_order)
+    labels, counts = target_classes(column)
     if len(labels) < 2:
         raise ValueError("classification needs a target of at least two classes; column %r "
                          "takes the single value %r" % (target, labels[0]))
@@ -272,20 +305,17 @@ def prepare_target(data, target, task, positive_class, notes):
     elif len(labels) == 2:
         positive = labels[1]
     else:
-        # The most frequent class; among equally frequent ones the first in order.
-        positive = labels[max(range(len(labels)), key=lambda i: (counts[labels[i]], -i))]
+        positive = most_frequent(labels, counts)[0]
     if len(labels) == 2:
         classes = [v for v in labels if v is not positive] + [positive]
     else:
         classes = [_rest_label(positive, labels), positive]
-        notes.append("classification of %r against the rest (%d classes; %s)" % (
-            positive, len(labels), "chosen with positive_class" if positive_class is not None
-            else "the most frequent; choose with positive_class"))
+        notes.append(_class_note(positive, labels, counts, positive_class is not None))
 
     n_positive = int(counts[positive])
     rest = "class %r" % (classes[0],) if len(labels) == 2 else \
         "the classes other than %r together" % (positive,)
-    for name, rows in (("class %r" % (positive,), n_positive), (rest, len(values) - n_positive)):
+    for name, rows in (("class %r" % (positive,), n_positive), (rest, len(column) - n_positive)):
         if rows < MIN_CLASS_ROWS:
             raise ValueError("%s of the target %r: %d row%s; a classification needs at least %d "
                              "of the positive class and %d of the rest"
@@ -304,8 +334,9 @@ class Dataset:
     split.
 
     The feature columns are prepared as ``columns`` describes (renamed where their names would
-    break the views, dates as days, identifiers and constant columns left out, gaps filled and
-    flagged, levels taken from the training split); ``notes`` says what was done.
+    break the views, dates as days, row numbers, identifiers and constant columns left out, gaps
+    filled and flagged, levels taken from the training split); ``notes`` says what was done, in
+    Python's words (``notes.Note``).
 
     Attributes
     ----------
@@ -314,7 +345,8 @@ class Dataset:
         0/1) and the target
     source_rows : array, the position in the user's frame of each row of ``data``
     dropped_rows : int, the number of the user's rows left out for a missing target
-    notes : list of str, one line for each thing done to the user's table
+    notes : list of str, one line for each thing done to the user's table (the notes on its
+        columns grouped by what was done, where they are many)
     target : str, the target column
     task : "regression" or "classification"
     feature_names : list of str, the features that the models see, in the frame's order (a

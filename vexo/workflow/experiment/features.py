@@ -22,6 +22,9 @@ _EXACT_POWERS = 22
 EXACT_INTEGERS = 2.0 ** 53
 _LARGEST = np.finfo(float).max
 _DAY = pd.Timedelta(days=1)
+# The date format of ISO 8601 text ("2013-01-01T06:00:00.123Z", "...+01:00"), read in UTC, as a
+# column may give each value in a time zone of its own.
+ISO_8601 = "ISO8601"
 
 
 def objects(column):
@@ -64,11 +67,13 @@ def holds_numbers(column):
 
 
 def timestamps(column, fmt):
-    """A column of dates (datetime dtype, or text in format ``fmt``) as naive timestamps."""
+    """A column of dates (datetime dtype, or text in format ``fmt``) as naive timestamps, in
+    UTC where they carry a time zone."""
     if ptypes.is_datetime64_any_dtype(column.dtype):
         dates = column
     else:
-        dates = pd.Series(pd.to_datetime(objects(column), format=fmt, errors="coerce"),
+        zone = {"utc": True} if fmt == ISO_8601 else {}
+        dates = pd.Series(pd.to_datetime(objects(column), format=fmt, errors="coerce", **zone),
                           index=column.index)
     if getattr(dates.dt, "tz", None) is not None:
         dates = dates.dt.tz_convert(None)

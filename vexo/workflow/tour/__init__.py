@@ -69,6 +69,19 @@ def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None
     return experiment
 
 
+# The command's words for what the experiment's notes say in Python's: its option for the class
+# explained, and a power written as a reader of any language reads it.
+NOTE_WORDS = {"positive_class": "--class", "2**53": "2^53"}
+
+
+def command_notes(experiment):
+    """The experiment's notes in the words of the command."""
+    from ..experiment.notes import Note
+
+    return [note.worded(NOTE_WORDS) if isinstance(note, Note) else note
+            for note in experiment.notes]
+
+
 def tour_family(experiment, family, out, progress):
     """Fit one family, explain it and draw its views: a ``Section``. Whatever fails on the way
     is the section's error; it never ends the tour."""
@@ -134,7 +147,7 @@ def main(argv=None):
             folder = GalleryFolder(args.out or default_out(name))
             try:
                 folder.open()
-                return show(experiment, folder, reading + list(experiment.notes) + fonts,
+                return show(experiment, folder, reading + command_notes(experiment) + fonts,
                             "%s: %d rows, target %r (%s)" % (name, len(frame), target, args.task),
                             name, start)
             finally:

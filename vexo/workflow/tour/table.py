@@ -8,7 +8,7 @@ import os
 import numpy as np
 import pandas as pd
 
-from ..experiment.dataset import MIN_CLASS_ROWS
+from ..experiment.dataset import MIN_CLASS_ROWS, most_frequent, target_classes
 from ..experiment.models import sampling
 from .command import UsageError, one_line
 
@@ -65,8 +65,8 @@ def sample_table(frame, target, args, notes=None):
         explained = args.positive_class
         if explained is None:
             # of two classes either one parts them; of more the experiment explains the most
-            # frequent, as it does here
-            explained = column.value_counts().idxmax()
+            # frequent (the first in sorted order of those that tie), as it does here
+            explained = most_frequent(*target_classes(column.dropna()))[0]
         labels = (column == explained).to_numpy()
         rows, shifted = sampling.draw(len(frame), args.rows, np.random.RandomState(args.seed),
                                       labels, SAMPLE_CLASS_ROWS)
