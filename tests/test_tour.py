@@ -469,3 +469,16 @@ def test_the_notes_speak_the_words_of_the_interface_in_use():
     assert tour.parse_args(args).positive_class == "0%"
     # a saved experiment's notes are worded alike, a label's "%" and all
     assert [note.worded(tour.NOTE_WORDS) for note in pickle.loads(pickle.dumps(exp.notes))] == command
+
+
+def test_row_numbers_are_told_on_the_whole_file_before_a_sample_is_drawn(tmp_path, capsys):
+    rng = np.random.default_rng(0)
+    frame = pd.DataFrame({"Order": np.arange(1, 401), "year": rng.integers(1990, 2000, 400),
+                          "a": rng.normal(size=400)})
+    frame["y"] = frame["a"] + frame["year"] / 10
+    frame.sort_values("y").to_csv(tmp_path / "t.csv", index=False)
+    args = tour.parse_args(["--csv", str(tmp_path / "t.csv"), "--target", "y", "--rows", "100"])
+    notes = []
+    _, sample, _ = tour.load_table(args, notes)
+    assert list(sample.columns) == ["year", "a", "y"] and len(sample) == 100
+    assert notes == ["column 'Order' holds row numbers (1 to 400): left out"]

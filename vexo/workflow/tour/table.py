@@ -9,6 +9,8 @@ import numpy as np
 import pandas as pd
 
 from ..experiment.dataset import MIN_CLASS_ROWS, most_frequent, target_classes
+from ..experiment.features import is_number_column
+from ..experiment.identifiers import row_numbers
 from ..experiment.models import sampling
 from .command import UsageError, one_line
 
@@ -50,8 +52,22 @@ def load_table(args, notes=None):
     if args.positive_class is not None:
         args.positive_class = class_label(frame[target], args.positive_class, target)
     if args.rows is not None and args.rows < len(frame):
-        frame = sample_table(frame, target, args, notes)
+        frame = sample_table(without_row_numbers(frame, target, notes), target, args, notes)
     return name, frame, target
+
+
+def without_row_numbers(frame, target, notes=None):
+    """The table without its columns of row numbers, told on all its rows: a sample's row
+    numbers no longer fill their range, and the experiment would keep them as a feature."""
+    found = {}
+    for name, column in frame.items():
+        if name != target and is_number_column(column):
+            found[name] = row_numbers(column.to_numpy(dtype=float))
+    dropped = [name for name, numbers in found.items() if numbers]
+    if notes is not None:
+        notes.extend("column %r holds row numbers ({:,} to {:,}): left out".format(*found[name])
+                     % (name,) for name in dropped)
+    return frame.drop(columns=dropped) if dropped else frame
 
 
 def sample_table(frame, target, args, notes=None):
