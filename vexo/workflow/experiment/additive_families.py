@@ -2,7 +2,6 @@
 from their terms (``additive``)."""
 
 import numpy as np
-from sklearn.metrics import r2_score, roc_auc_score
 
 from . import additive, explain
 from .base_family import Family
@@ -75,9 +74,8 @@ class AdditiveFamily(Family):
 
     def permutation_importance(self, experiment, model, X, y, metric):
         # from the terms: a shuffled feature changes only its own terms
-        score = r2_score if metric == "r2" else roc_auc_score
         drops = explain.additive_permutation_importance(
-            self.terms(experiment, model), X, y, score, explain.FI_REPEATS,
+            self.terms(experiment, model), X, y, explain.SCORES[metric], explain.FI_REPEATS,
             experiment.random_state)
         return drops.mean(axis=0)
 

@@ -3,7 +3,6 @@ offers: building a model of the dataset's task, and explaining a fitted one in t
 terms. ``families`` holds the registry of the families."""
 
 import numpy as np
-from sklearn.inspection import permutation_importance
 
 from . import explain
 
@@ -107,7 +106,18 @@ class Family:
     def permutation_importance(self, experiment, model, X, y, metric):
         """Each feature's mean drop of the score ``metric`` over the shuffles of its column
         of the test rows X."""
-        result = permutation_importance(
-            experiment.registered_pipeline[model].estimator, X, y, scoring=metric,
-            n_repeats=explain.FI_REPEATS, random_state=experiment.random_state)
-        return result.importances_mean
+        estimator = experiment.registered_pipeline[model].estimator
+        if metric == "roc_auc":
+            def respond(X):
+                return explain.scored_response(estimator, X)
+        else:
+            respond = estimator.predict
+        drops = explain.permutation_importance(
+            respond, X, y, explain.ROW_SCORES[metric], explain.FI_REPEATS,
+            experiment.random_state, self.used_columns(estimator))
+        return drops.mean(axis=0)
+
+    def used_columns(self, estimator):
+        """The input columns that a fitted model reads, None for all: shuffling another
+        changes no prediction."""
+        return None

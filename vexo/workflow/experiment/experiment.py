@@ -86,6 +86,10 @@ class Experiment:
         two names of ``dataset.truncated_columns_dict_15`` joined by " x " (empty for models
         without pairs)
     inter_effect_trunc_dict : dict, model name -> {full pair name "a x b": display name}
+    screened : array of the positions of the features that the families whose cost grows
+        fastest with the features ("ebm", "gam", "gami") use on a table of more than
+        ``screen.SCREEN_FEATURES`` features (the strongest by ``screen``; a note names them),
+        else None: they use every feature
     """
 
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0,

@@ -156,6 +156,10 @@ class TreeFamily(Family):
     def baseline_name(self, centered):
         return "training mean"
 
+    def used_columns(self, estimator):
+        # the features of its splits
+        return [int(j) for j in np.unique(estimator.tree_.feature[estimator.tree_.feature >= 0])]
+
     def local_tree(self, experiment, model, x_row):
         return self.named(experiment, explain.tree_local(
             experiment.registered_pipeline[model].estimator, experiment.dataset.feature_names,
