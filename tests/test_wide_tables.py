@@ -101,3 +101,18 @@ def test_the_boosting_machine_of_a_long_table_is_fitted_on_a_sample(monkeypatch,
     assert seen["rows"] == 100 and len(seen["classes"]) == (2 if task == "classification" else 100)
     # explained and scored on every training and test row
     assert experiment.interpret_single("ebm").main_effect_["x0"]["values"].shape[0] > 1
+
+
+def test_of_equal_drops_the_features_that_the_model_reads_rank_first(few):
+    # x0 parts the classes, and x1 repeats it: the other kept features are noise that no
+    # shuffle of the test rows makes matter
+    frame = wide("classification")
+    frame["x1"] = frame["x0"] + 1e-6
+    frame["y"] = np.where(frame["x0"] > 0, "hi", "lo")
+    experiment = Experiment(frame, "y", task="classification")
+    kept = {experiment.dataset.feature_names[j] for j in experiment.screened}
+    experiment.register("ebm", "ebm")
+    importance = experiment.interpret_fi("ebm")
+    ranked = dict(zip(importance["feature_names"], importance["importance"]))
+    assert sorted(ranked[name] for name in kept)[:2] == [0, 0]
+    assert set(importance["feature_names"][-4:]) == kept

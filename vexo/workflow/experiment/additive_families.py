@@ -72,6 +72,9 @@ class AdditiveFamily(Family):
     def baseline_name(self, centered):
         return "training mean" if centered else "intercept"
 
+    def used_columns(self, estimator):
+        return sorted({int(j) for term in estimator.term_features_ for j in term})
+
     def permutation_importance(self, experiment, model, X, y, metric):
         # from the terms: a shuffled feature changes only its own terms
         drops = explain.additive_permutation_importance(

@@ -275,7 +275,8 @@ class Experiment:
         return self.interpret_single(model)
 
     def interpret_fi(self, model):
-        """Permutation importance on the test split, least important first.
+        """Permutation importance on the test split, least important first (of equal drops,
+        the features that the model does not read first).
 
         Returns a new dictionary on every call: "feature_names" (full names), "importance"
         (the mean drop of the score when the feature's test values are shuffled) and "title",
@@ -287,7 +288,12 @@ class Experiment:
         if model not in self._importance:
             metric = self._score_name(pipeline.estimator)
             importance = self._permutation_importance(model, metric)
-            order = np.argsort(importance, kind="stable")
+            # among equal drops (none at all, where the model needs no single feature) the
+            # features that the model reads count as more important than those it does not
+            used = self._family(model).used_columns(pipeline.estimator)
+            reads = np.ones(len(importance)) if used is None else np.isin(
+                np.arange(len(importance)), used)
+            order = np.lexsort((reads, importance))
             self._importance[model] = (
                 [self.dataset.feature_names[j] for j in order],
                 importance[order],
