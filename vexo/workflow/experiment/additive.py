@@ -223,9 +223,10 @@ class EBMExplainer:
                 self.min_value_[j], self.max_value_[j] = ebm.feature_bounds_[j]
             else:
                 types.append("categorical")
-                levels = dict(ebm.bins_[j][0])
+                # a feature that the model leaves out has no bins
+                levels = dict(ebm.bins_[j][0]) if len(ebm.bins_[j]) else {}
                 mapping.append(levels)
-                codes = [float(key) for key in levels]
+                codes = [float(key) for key in levels] or [0.0]
                 self.min_value_[j], self.max_value_[j] = min(codes), max(codes)
         self.estimator = EBMInputs(types, mapping)
         self.main_effect_, self.interaction_ = Terms(feature_names=feature_names), {}
