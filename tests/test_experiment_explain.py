@@ -198,7 +198,8 @@ def test_additive_permutation_importance_is_scikit_learns_to_the_last_bit(task, 
 def test_permutation_importance_of_every_family_is_scikit_learns(task, family, monkeypatch):
     from sklearn.neighbors import KNeighborsClassifier, KNeighborsRegressor
 
-    # a few shuffles a call, so that the batches split a column's shuffles
+    # shuffles asked for together, a few a call, so that the batches split a column's shuffles
+    monkeypatch.setattr(explain, "FI_BATCH_FEATURES", 0)
     monkeypatch.setattr(explain, "FI_CELLS", 7 * 120 * 6)
     exp = Experiment(discrete_frame(task), "t", task=task)
     knn = KNeighborsClassifier() if task == "classification" else KNeighborsRegressor()

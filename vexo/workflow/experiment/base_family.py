@@ -3,6 +3,7 @@ offers: building a model of the dataset's task, and explaining a fitted one in t
 terms. ``families`` holds the registry of the families."""
 
 import numpy as np
+from sklearn.inspection import permutation_importance as scikit_learn_importance
 
 from . import explain
 
@@ -107,6 +108,11 @@ class Family:
         """Each feature's mean drop of the score ``metric`` over the shuffles of its column
         of the test rows X."""
         estimator = experiment.registered_pipeline[model].estimator
+        if X.shape[1] <= explain.FI_BATCH_FEATURES:
+            # scikit-learn's own, shuffle by shuffle
+            return scikit_learn_importance(
+                estimator, X, y, scoring=metric, n_repeats=explain.FI_REPEATS,
+                random_state=experiment.random_state).importances_mean
         if metric == "roc_auc":
             def respond(X):
                 return explain.scored_response(estimator, X)

@@ -198,8 +198,11 @@ def shapley_contributions(response, x_row, background, permutations, random_stat
 FI_ROWS = 2000
 # Shuffles of each feature; the importance is their mean drop of the score.
 FI_REPEATS = 5
-# Values of the model's input (rows times features) in one call of the model at most, when
-# many shuffles are asked for at once.
+# Features beyond which a model that reads them all is asked for many shuffles at once, at
+# most FI_CELLS values of its input (rows times features) a call, and scored for all of them
+# together (``permutation_importance``); up to them, scikit-learn's own permutation importance
+# gives the numbers, to the last bit.
+FI_BATCH_FEATURES = 50
 FI_CELLS = 2000000
 
 
