@@ -18,6 +18,7 @@ together with another is not seen, and is left out if nothing else ranks it up.
 import numpy as np
 
 from . import explain
+from .notes import named
 
 # Features that the screened families use at most; a table with more is screened.
 SCREEN_FEATURES = 50
@@ -69,11 +70,6 @@ def screen(inputs, target, categorical, limit=None):
     return np.sort(order[:limit]), strengths
 
 
-def _listed(names, shown=4):
-    more = len(names) - shown
-    return ", ".join(repr(n) for n in names[:shown]) + (" and %d more" % more if more > 0 else "")
-
-
 def screen_table(dataset, inputs, random_state, families):
     """(the positions of the features that the screened families use, the note that says so),
     or (None, None) on a table of at most ``SCREEN_FEATURES`` features. ``inputs()``: the
@@ -93,7 +89,7 @@ def screen_table(dataset, inputs, random_state, families):
     note = ("%s use the %d of the %s features that a screen of the training split ranks "
             "strongest (the share of the target's variance that each one's bins explain): %s; "
             "the others have no effect and no importance in those models, and %s use every "
-            "feature" % (_and(screened), len(used), format(len(names), ","), _listed(strongest),
+            "feature" % (_and(screened), len(used), format(len(names), ","), named([repr(name) for name in strongest]),
                          _and(others)))
     return used, note
 
