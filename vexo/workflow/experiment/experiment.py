@@ -105,7 +105,6 @@ class Experiment:
         self.interpret_result_dict = {}
         self.act_inter_lis = {}
         self.inter_effect_trunc_dict = {}
-        self._inputs = {}
         self._matrix = None
         self._importance = {}
         # Model name -> what a family derives from the fitted model once (its terms, ...).
@@ -120,6 +119,10 @@ class Experiment:
         # an experiment saved and loaded in a new process draws its names with fonts again
         self.__dict__.update(state)
         self.__dict__.setdefault("_matrix", None)
+        if self._matrix is not None:
+            self._matrix.setflags(write=False)
+        # saved with a copy of the input matrix per model: all of them see the one matrix
+        self.__dict__.pop("_inputs", None)
         self.__dict__.setdefault("screened", None)
         use_fonts_for(texts_of(self.dataset))
         # a pipeline saved before it read the training rows for a tree's split labels reads them
@@ -172,12 +175,11 @@ class Experiment:
         for table in (self.interpret_result_dict, self._importance, self._derived):
             table.pop(name, None)
         self.registered_pipeline[name] = pipeline
-        self._inputs[name] = inputs
         try:
             pairs = FAMILIES[kind].interactions(self, name)
         except BaseException:
             # A model whose terms cannot be read is not left half registered.
-            for table in (self.registered_pipeline, self._inputs, self._derived,
+            for table in (self.registered_pipeline, self._derived,
                           self.act_inter_lis, self.inter_effect_trunc_dict):
                 table.pop(name, None)
             raise
@@ -188,15 +190,18 @@ class Experiment:
     # What the families read of a fitted model -------------------------------------------
 
     def _all_inputs(self):
-        """The input matrix of every model of the table (all of them see it alike), made once."""
+        """The input matrix of every model of the table (all of them see it alike), made once;
+        read only, as every model shares it."""
         if self._matrix is None:
             self._matrix = ModelPipeline("", "generic", None, self.dataset).transform(
                 self.dataset.data)
+            self._matrix.setflags(write=False)
         return self._matrix
 
     def model_inputs(self, model, rows):
         """The model's input matrix (model scale) at the row positions ``rows``."""
-        return self._inputs[model][rows]
+        self.registered_pipeline[model]  # a model that is not registered has none
+        return self._all_inputs()[rows]
 
     def train_inputs(self, model):
         """The model's input matrix on the training split."""
