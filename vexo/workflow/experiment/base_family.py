@@ -13,6 +13,8 @@ from . import explain
 _BACKGROUND_ROWS = 100
 _SHAPLEY_ORDERS = 8
 _SHAPLEY_CELLS = 4000000
+
+
 class Family:
     """A model that the experiment only predicts with: contributions by occlusion, nothing
     else explained. Subclasses override what their models explain better.

@@ -45,7 +45,8 @@ from ..plots.text import shorten
 from .features import (EXACT_INTEGERS, ISO_8601, ORIGINAL_DIGITS, CategoricalFeature,
                        IndicatorFeature, NumericFeature, days, holds_numbers, is_number_column,
                        timestamps)
-from .identifiers import IDENTIFIER_ROWS, IDENTIFIER_SHARE, named_identifiers, row_numbers
+from .identifiers import (IDENTIFIER_ROWS, IDENTIFIER_SHARE, named_identifiers, row_numbers,
+                          row_numbers_text)
 from .notes import ColumnNotes, Kind, Note, named
 
 MISSING_FLAG_SHARE = 0.05
@@ -146,7 +147,7 @@ def _numbers_left_out(source, values, train_rows):
     """Why a column of numbers is left out as row numbers or identifiers, else None."""
     found = row_numbers(values)
     if found:
-        return "holds row numbers ({:,} to {:,})".format(*found)
+        return row_numbers_text(found)
     count = named_identifiers(source, values[train_rows])
     if count:
         return "holds identifiers (its {:,} training values are all distinct)".format(count)

@@ -7,7 +7,7 @@ from sklearn.model_selection import train_test_split
 
 from ..plots.text import ELLIPSIS, WORD, shorten, word_ends
 from .columns import is_reserved, prepare_features
-from .notes import Note
+from .notes import Note, joined
 
 TASKS = ("regression", "classification")
 # Rows that the positive class, and the rest, need at least: fewer leave a split with one or
@@ -238,7 +238,7 @@ def _class_note(positive, labels, counts, chosen):
     if len(tied) > _TIES_SHOWN:
         shown.append("%d more" % (len(tied) - _TIES_SHOWN))
     return Note(template, positive=positive, classes=len(labels), rows="{:,}".format(
-        counts[positive]), tied=", ".join(shown[:-1]) + " and " + shown[-1])
+        counts[positive]), tied=joined(shown))
 
 
 def prepare_target(data, target, task, positive_class, notes):

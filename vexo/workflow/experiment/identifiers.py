@@ -67,6 +67,11 @@ def row_numbers(values):
     return int(low), int(high)
 
 
+def row_numbers_text(found):
+    """What a note says of a column of row numbers, (first, last) of ``row_numbers``."""
+    return "holds row numbers ({:,} to {:,})".format(*found)
+
+
 def named_identifiers(name, train):
     """How many training values a column of numbers holds where they are identifiers by its
     name (``named_as_identifiers``), else None: whole numbers, each in one training row, at

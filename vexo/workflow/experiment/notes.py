@@ -47,6 +47,11 @@ def named(shown):
     return ", ".join(shown[:NOTES_PER_KIND]) + (" and %d more" % more if more > 0 else "")
 
 
+def joined(items):
+    """The items as a sentence lists them: "a", "a and b", "a, b and c"."""
+    return items[0] if len(items) == 1 else ", ".join(items[:-1]) + " and " + items[-1]
+
+
 class Kind:
     """A kind of treatment of columns and the line that its columns share when they are many:
     ``template`` with the fields ``count`` and ``names`` and those of ``values``. Kinds of a

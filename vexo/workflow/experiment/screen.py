@@ -18,7 +18,7 @@ together with another is not seen, and is left out if nothing else ranks it up.
 import numpy as np
 
 from . import explain
-from .notes import named
+from .notes import joined, named
 
 # Features that the screened families use at most; a table with more is screened.
 SCREEN_FEATURES = 50
@@ -89,10 +89,7 @@ def screen_table(dataset, inputs, random_state, families):
     note = ("%s use the %d of the %s features that a screen of the training split ranks "
             "strongest (the share of the target's variance that each one's bins explain): %s; "
             "the others have no effect and no importance in those models, and %s use every "
-            "feature" % (_and(screened), len(used), format(len(names), ","), named([repr(name) for name in strongest]),
-                         _and(others)))
+            "feature" % (joined(screened), len(used), format(len(names), ","),
+                         named([repr(name) for name in strongest]), joined(others)))
     return used, note
 
-
-def _and(names):
-    return names[0] if len(names) == 1 else ", ".join(names[:-1]) + " and " + names[-1]

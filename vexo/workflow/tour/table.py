@@ -10,7 +10,7 @@ import pandas as pd
 
 from ..experiment.dataset import MIN_CLASS_ROWS, most_frequent, target_classes
 from ..experiment.features import is_number_column
-from ..experiment.identifiers import row_numbers
+from ..experiment.identifiers import row_numbers, row_numbers_text
 from ..experiment.models import sampling
 from .command import UsageError, one_line
 
@@ -65,8 +65,8 @@ def without_row_numbers(frame, target, notes=None):
             found[name] = row_numbers(column.to_numpy(dtype=float))
     dropped = [name for name, numbers in found.items() if numbers]
     if notes is not None:
-        notes.extend("column %r holds row numbers ({:,} to {:,}): left out".format(*found[name])
-                     % (name,) for name in dropped)
+        notes.extend("column %r %s: left out" % (name, row_numbers_text(found[name]))
+                     for name in dropped)
     return frame.drop(columns=dropped) if dropped else frame
 
 
