@@ -56,7 +56,9 @@ def row_numbers(values):
     ``ROW_NUMBER_STARTS``, filling at least ``IDENTIFIER_SHARE`` of the range up to the largest
     (so in any order, and with up to a tenth of a table's rows dropped), at least
     ``IDENTIFIER_ROWS`` of them. A year per row (1871 to 1970) is no row number."""
-    if len(values) < IDENTIFIER_ROWS or np.isnan(values).any():
+    if len(values) < IDENTIFIER_ROWS or np.isnan(values).any() \
+            or values.min() not in ROW_NUMBER_STARTS:
+        # most columns end here, before the sort that counts their distinct values
         return None
     distinct = np.unique(values)
     low, high = distinct[0], distinct[-1]
