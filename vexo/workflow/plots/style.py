@@ -40,6 +40,29 @@ AXIS_WORDS = {"effect importance": "importance: share of the mean absolute effec
 # the fixed titles whose bars are shares of a whole, read as percentages (as the importance of
 # the local linear models is)
 SHARES = {"effect importance"}
+# Each model family in one colour wherever models are compared, told apart by readers who cannot
+# tell red from green (Okabe and Ito's palette); models of other families, or a second model of
+# one family, take the spare colours in turn.
+FAMILY_COLORS = {"glm": "#0072b2", "tree": "#d55e00", "reludnn": "#cc79a7", "ebm": "#009e73",
+                 "gam": "#e69f00", "gami": "#56b4e9"}
+SPARE_COLORS = ("#000000", "#8c6d31", "#7f7f7f", "#6b4c9a", "#9c9ede", "#bd9e39")
+
+
+def model_colors(families):
+    """A colour for each of the models, given in order as {model name: family name}: its
+    family's, else the next spare one, so that the same model keeps its colour in every
+    comparison of the same models."""
+    colors, taken, spare = {}, set(), 0
+    for model, family in families.items():
+        color = FAMILY_COLORS.get(family)
+        if color is None or color in taken:
+            color = SPARE_COLORS[spare % len(SPARE_COLORS)]
+            spare += 1
+        taken.add(color)
+        colors[model] = color
+    return colors
+
+
 # what the stems across a sample's bars are, and their two ends
 STEMS = "the feature's contribution over the training rows"
 LOW_STEM = "5th percentile"
