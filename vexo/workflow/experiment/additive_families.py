@@ -3,7 +3,7 @@ from their terms (``additive``)."""
 
 import numpy as np
 
-from . import additive, explain
+from . import additive, compare, explain
 from .base_family import Family
 from .models import sampling
 from .models.gam import GAMClassifier, GAMINetClassifier, GAMINetRegressor, GAMRegressor
@@ -71,6 +71,14 @@ class AdditiveFamily(Family):
 
     def baseline_name(self, centered):
         return "training mean" if centered else "intercept"
+
+    def effect_curve(self, experiment, model, j, grid, categorical):
+        # the feature's main effect; a feature without one (left out of the model) has none
+        terms = self.terms(experiment, model)
+        if (j,) not in terms.features:
+            return np.zeros(len(grid)), "main effect"
+        rows = compare.grid_rows(experiment, model, j, grid)
+        return terms.contributions(rows, [terms.features.index((j,))])[:, 0], "main effect"
 
     def used_columns(self, estimator):
         return sorted({int(j) for term in estimator.term_features_ for j in term})

@@ -5,7 +5,7 @@ terms. ``families`` holds the registry of the families."""
 import numpy as np
 from sklearn.inspection import permutation_importance as scikit_learn_importance
 
-from . import explain
+from . import compare, explain
 
 # Background rows and feature orders of the sampled Shapley values of models that have no
 # decomposition of their own; wide tables take fewer rows, so that one order's batch of rows
@@ -124,6 +124,11 @@ class Family:
             respond, X, y, explain.ROW_SCORES[metric], explain.FI_REPEATS,
             experiment.random_state, self.used_columns(estimator))
         return drops.mean(axis=0)
+
+    def effect_curve(self, experiment, model, j, grid, categorical):
+        """Column j's effect on the model's response at the grid values (model scale), and
+        what the curve is: probed from outside (``compare.probed_curve``)."""
+        return compare.probed_curve(experiment, model, j, grid, categorical)
 
     def used_columns(self, estimator):
         """The input columns that a fitted model reads, None for all: shuffling another

@@ -8,6 +8,8 @@ explanations, in the form that ``vexo.workflow.interpret_api`` draws.
     exp.register("boost", "ebm", interactions=5)
     exp.interpret_fi("tree")                  # permutation importance on the test split
     exp.interpret_local_fi("glm", 17)         # why row 17 of `frame` got its prediction
+    exp.compare_effects("area")               # the feature's effect in every model, one axis
+    exp.compare_importance()                  # every model's importance ranks side by side
 
 A ``sample_index`` is always a row position in the frame given to ``Experiment`` once the rows
 whose target is missing are left out (``dataset.source_rows`` maps it back to the frame).
@@ -24,6 +26,7 @@ from ..fonts import texts_of, use_fonts_for
 from ..plots import Sum, Title
 from ..plots.bars import printed_number
 from . import additive, explain, screen
+from .compare import Comparisons
 from .dataset import Dataset
 from .families import FAMILIES, family_of, make_estimator
 from .pipeline import ModelPipeline, check_estimator_task
@@ -40,7 +43,7 @@ class Registered(dict):
         raise KeyError("no model is registered as %r; registered are %r" % (model, list(self)))
 
 
-class Experiment:
+class Experiment(Comparisons):
     """Fits models on a table and explains them.
 
     Parameters

@@ -17,7 +17,7 @@ from sklearn.preprocessing import OneHotEncoder
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
 from ..plots import Title
-from . import explain
+from . import compare, explain
 from .additive_families import EBMFamily, GAMFamily, GAMINetFamily
 from .base_family import Family
 from .local_linear import LocalLinearModels
@@ -117,6 +117,14 @@ class LinearFamily(Family):
 
     def baseline_name(self, centered):
         return "training mean" if centered else "intercept"
+
+    def effect_curve(self, experiment, model, j, grid, categorical):
+        # the feature's part of the linear predictor: its coefficient times its value, or its
+        # level's coefficient
+        rows = compare.grid_rows(experiment, model, j, grid)
+        estimator = experiment.registered_pipeline[model].estimator
+        return explain.linear_contributions(estimator, experiment.dataset, rows)[:, j], \
+            "coefficient \u00d7 feature"
 
 
 class TreeFamily(Family):
