@@ -90,7 +90,15 @@ def test_the_gallery_agrees_with_the_view_table_and_links_its_images(gallery):
     assert status == 0 and printed.splitlines()[-1] == "Gallery: %s" % (out / "index.html")
     assert {view.show for view in tour.VIEWS} == {row[0] for row in TABLE}
     families = tour.model_families()
-    assert len(parsed) == len(families) * len(tour.VIEWS)
+    compared = [name for name in parsed if name.startswith("compare-")]
+    assert len(parsed) - len(compared) == len(families) * len(tour.VIEWS)
+    # the comparison: the importance ranks, then the effects of the features ranked highest
+    ranked = experiment.compare_importance(families, plot=False)["features"][:5]
+    assert compared == ["compare-importance"] + ["compare-effect-%d" % k for k in range(1, 6)]
+    assert [parsed[name]["caption"] for name in compared[1:]] == [
+        "Effect of %s in each model" % feature for feature in ranked]
+    assert all(parsed[name]["img"] == [name + ".png"] and not parsed[name]["error"]
+               for name in compared)
     for family in families:
         for view in tour.VIEWS:
             where, figure = (family, view.slug), parsed["%s-%s" % (family, view.slug)]
@@ -124,10 +132,10 @@ def test_the_page_gives_every_familys_scores_and_views_not_offered_in_one_line_a
     status, printed, out, page, experiment = gallery
     families, sections = tour.model_families(), sections_of(page)
     # the scores beside the baseline, in a table, in each family's section and on standard output
-    rows = re.findall(r"<tr>(.*?)</tr>", sections["scores"], re.S)
+    rows = re.findall(r"<tr>(.*?)</tr>", sections["compare"], re.S)
     head = [re.sub("<[^>]+>", "", cell) for cell in re.findall(r"<th>(.*?)</th>", rows[0])]
     assert head == ["Family", "Model", "ROC AUC", "accuracy"]
-    baseline = re.search(r'<tr class="baseline">(.*?)</tr>', sections["scores"]).group(1)
+    baseline = re.search(r'<tr class="baseline">(.*?)</tr>', sections["compare"]).group(1)
     assert len(rows) == 1 + len(families)
     for family, row in zip(families, rows[1:]):
         scores = experiment.scores(family)
@@ -143,14 +151,14 @@ def test_the_page_gives_every_familys_scores_and_views_not_offered_in_one_line_a
     said = [line for line in printed.splitlines() if line.startswith("Test score of ")]
     assert [line.split(",")[0] for line in said] == ["Test score of " + family for family in families]
     assert "(baseline, the training majority benign: ROC AUC 0.500, accuracy " in said[0]
-    assert list(sections) == ["scores"] + families and "Not supported" not in page
+    assert list(sections) == ["compare"] + families and "Not supported" not in page
     nav = re.search("<nav>(.*?)</nav>", page, re.S).group(1)
-    assert re.findall('href="#([^"]+)"', nav) == ["top", "scores"] + families
+    assert re.findall('href="#([^"]+)"', nav) == ["top", "compare"] + families
     ids = set(re.findall(r' id="([^"]+)"', page))
     assert set(re.findall(r'href="#([^"]+)"', page)) <= ids and "position: sticky" in page
     for name, section in sections.items():
         assert section.count('<a class="up" href="#top">') == 1, name
-        if name == "scores":
+        if name == "compare":
             continue
         [line] = re.findall(r'<p class="not-offered">(.*?)</p>', section, re.S)  # its views: the first test
         assert "<figure" not in line and len(re.findall("<figure", section)) + section.count('<span id="') == len(tour.VIEWS)
@@ -297,7 +305,7 @@ def test_the_tour_replaces_only_an_empty_folder_or_an_earlier_gallery(
         return
     images = set(os.listdir(table / "g")) - {"index.html", ".vexo-tour"}
     assert set(os.listdir(table)) == {"t.csv", "g"}
-    assert {name.split("-")[0] for name in images} == set(tour.model_families())
+    assert {name.split("-")[0] for name in images} == set(tour.model_families()) | {"compare"}
     assert set(re.findall('<img src="([^"]+)"', (table / "g" / "index.html").read_text())) == images
 
 

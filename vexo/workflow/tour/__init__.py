@@ -11,8 +11,9 @@ Also ``python -m vexo.workflow.tour``. A CSV file may be separated by commas, se
 tabs, in UTF-8, cp1252 or latin-1. Mistakes in the command (a missing file, an unknown column,
 a target that does not suit the task) end it with one line on standard error and exit status
 2. What the experiment did to the table (rows dropped, columns left out or renamed) is printed
-before fitting and shown in the gallery, which opens with each family's scores on the test split
-beside a baseline's that ignores the features. A family that fails to fit, and a view that
+before fitting and shown in the gallery, which opens with a comparison of the families: their
+scores on the test split beside a baseline's that ignores the features, their importance ranks
+side by side, and the effects of the features they rank highest in every model on one axis. A family that fails to fit, and a view that
 refuses a model or raises, are shown in the gallery with their message; the other families go
 on.
 
@@ -25,8 +26,9 @@ import os
 import sys
 import time
 import warnings
+from collections import namedtuple
 
-from . import interrupt
+from . import compare, interrupt
 from .command import PROG, UsageError, one_line, parse_args, say
 from .folder import GalleryFolder, default_out
 from .gallery import write_gallery
@@ -110,9 +112,14 @@ def tour_family(experiment, family, out, progress):
     return Section(family, estimator_name(experiment, family), entries, None, None, scores)
 
 
+# What the tour drew: one ``Section`` per family, and the entries of their comparison.
+Tour = namedtuple("Tour", "sections comparison")
+
+
 def tour(experiment, out, progress=True):
-    """Fit every family and draw every view into ``out``; returns the gallery's sections, one
-    ``Section`` per family. ``progress``: True for a bar on a terminal and one line per family
+    """Fit every family and draw every view into ``out``, then compare the families; returns
+    a ``Tour``: the gallery's sections, one ``Section`` per family, and the comparison's
+    entries. ``progress``: True for a bar on a terminal and one line per family
     elsewhere (on standard error), "bar" or "lines" for either, False for nothing."""
     import matplotlib
 
@@ -120,16 +127,19 @@ def tour(experiment, out, progress=True):
 
     os.makedirs(out, exist_ok=True)
     families = model_families()
-    report = Progress(families, progress)
+    report = Progress(families, progress, extra=compare.STEPS)
     sections = []
     try:
         for family in families:
             report.start(family)
             sections.append(tour_family(experiment, family, out, report))
             report.finish(sections[-1])
+        report.start("compare")
+        comparison = compare.compare_families(experiment, sections, out, report)
+        report.compared(comparison)
     finally:
         report.close()
-    return sections
+    return Tour(sections, comparison)
 
 
 def main(argv=None):
@@ -169,17 +179,17 @@ def show(experiment, folder, notes, table, name, start):
         # Warnings of the fits and plots would break the progress bar; the gallery shows
         # what each view gave.
         warnings.simplefilter("ignore")
-        sections = tour(experiment, folder.path)
+        sections, comparison = tour(experiment, folder.path)
     seconds = time.perf_counter() - start
     fitted = [section for section in sections if not section.error]
-    entries = [entry for section in fitted for entry in section.entries]
+    entries = [entry for section in fitted for entry in section.entries] + comparison
     figures = sum(len(entry.files) for entry in entries)
     failed = [entry for entry in entries if entry.error]
     summary = "%s; %d models fitted and %d figures drawn in %.0f s." % (
         table, len(fitted), figures, seconds)
     try:
         path = write_gallery(folder.path, "vexo tour of the %s data" % name, summary, sections,
-                             notes)
+                             notes, comparison)
         folder.commit()
     except OSError as error:
         say("%s: error: cannot write the gallery in %s: %s"

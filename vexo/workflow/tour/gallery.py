@@ -1,5 +1,6 @@
-"""The gallery's page, in the page template ``page.html``: a table of every family's scores on
-the test split, then one section per family with its scores, its figures, tables and errors and
+"""The gallery's page, in the page template ``page.html``: the comparison of the families (a
+table of every family's scores on the test split, their importance ranks side by side and the
+effects of their most important features on one axis), then one section per family with its scores, its figures, tables and errors and
 a line naming the views that it does not offer; a bar of links to every section stays at the
 top of the window.
 """
@@ -54,7 +55,7 @@ def entry_html(model, entry):
 NOT_OFFERED = ("Not supported", NO_COEFFICIENTS)
 
 
-def write_gallery(out, title, summary, sections, notes=()):
+def write_gallery(out, title, summary, sections, notes=(), comparison=()):
     e = html.escape
     # the data's name may be a file name that is not UTF-8; the notes name columns
     title, summary, notes = one_line(title), one_line(summary), [one_line(n) for n in notes]
@@ -63,14 +64,23 @@ def write_gallery(out, title, summary, sections, notes=()):
         body.append('<ul class="notes">%s</ul>' % "".join("<li>%s</li>" % e(n) for n in notes))
     body.append("</header>")
     # a bar that stays at the top of the window, whichever section is read
-    body.append('<nav><a href="#top">Top</a><a href="#scores">Scores</a>%s</nav>' % "".join(
+    body.append('<nav><a href="#top">Top</a><a href="#compare">Compare</a>%s</nav>' % "".join(
         '<a href="#%s">%s</a>' % (e(s.model), e(s.model)) for s in sections))
-    body.append(scores_table(sections))
+    body.append(compare_html(sections, comparison))
     body.extend(section_html(section) for section in sections)
     page = page_template().substitute(title=e(title), body="\n".join(body))
     path = os.path.join(out, PAGE)
     write_text(path, page)
     return path
+
+
+def compare_html(sections, comparison):
+    """The families side by side: their scores, their importance ranks, the effects of their
+    most important features."""
+    shown = "\n".join(entry_html("compare", entry) for entry in comparison)
+    return ('<section id="compare"><h2>Compare<a class="up" href="#top">back to top</a></h2>'
+            '%s%s</section>' % (scores_table(sections),
+                                '<div class="views">%s</div>' % shown if shown else ""))
 
 
 def section_html(section):
@@ -154,9 +164,8 @@ def scores_table(sections):
                    "that ignores the features (in red: no better than the baseline).%s"
                    % (first.rows, framing))
     head = "".join("<th>%s</th>" % e(name) for name in ["Family", "Model"] + columns)
-    return ('<section id="scores"><h2>Scores<a class="up" href="#top">back to top</a></h2>'
-            '<p>%s</p><table class="scores"><thead><tr>%s</tr></thead><tbody>%s</tbody>'
-            '</table></section>' % (e(caption), head, "\n".join(rows)))
+    return ('<div id="scores"><p>%s</p><table class="scores"><thead><tr>%s</tr></thead>'
+            '<tbody>%s</tbody></table></div>' % (e(caption), head, "\n".join(rows)))
 
 
 def page_template():

@@ -22,7 +22,7 @@ class Progress:
     # family and the step: a large table is not taken for a hung tour.
     HEARTBEAT = 30.0
 
-    def __init__(self, families, mode=True, stream=None):
+    def __init__(self, families, mode=True, stream=None, extra=0):
         from tqdm import tqdm
 
         self.stream = stream or sys.stderr
@@ -32,7 +32,9 @@ class Progress:
         self.mode = mode
         self.families = len(families)
         self.per_family = len(self.STEPS) + len(VIEWS)
-        self.bar = tqdm(total=self.families * self.per_family, disable=mode != "bar",
+        # ``extra``: the steps after the families (the comparison of them all)
+        self.extra = extra
+        self.bar = tqdm(total=self.families * self.per_family + extra, disable=mode != "bar",
                         unit="step", desc=PROG, leave=True, file=self.stream)
         self.family, self.times, self.done, self.finished = None, {}, 0, 0
 
@@ -93,6 +95,15 @@ class Progress:
             # how far the tour is, ending at 100% with the last family
             say("%s: [%d%%] %s" % (PROG, 100 * self.finished // max(self.families, 1), line),
                 self.stream)
+
+    def compared(self, entries):
+        """Close the bar's share of the comparison, and say in a log how it went."""
+        self.bar.update(max(self.extra - self.done, 0))
+        if self.mode == "lines" and entries:
+            errors = sum(1 for entry in entries if entry.error)
+            say("%s: %s: %d figures in %.1f s%s" % (
+                PROG, self.family, sum(len(entry.files) for entry in entries),
+                sum(self.times.values()), " (%d raised)" % errors if errors else ""), self.stream)
 
     def close(self):
         """End the bar; when every family is through, it is left at 100%."""

@@ -106,24 +106,23 @@ def displayed_tables():
         interpret_api.display = shown
 
 
-def run_view(api, model, view, choices, out):
-    """Call one view through the dispatcher in the package's look; save its figures as PNG
-    files in ``out``."""
+def drawn(draw, out, stem):
+    """Run ``draw()`` in the package's look and save the figures that it shows as PNG files in
+    ``out``, named after ``stem``: (file names, what it printed, its error or None)."""
     from .. import look
     from ..figures import capture
 
     printed = io.StringIO()
     files, error = [], None
     with look.context():
-        with capture() as figures, displayed_tables() as tables, \
-                contextlib.redirect_stdout(printed):
+        with capture() as figures, contextlib.redirect_stdout(printed):
             try:
-                api.model_interpret(show=view.show, **view.arguments(choices))
+                draw()
             except Exception as raised:  # shown in the gallery, and in the exit status
                 error = "%s: %s" % (type(raised).__name__, one_line(raised))
         # saved in the look too: some of it (the saved figure's colours) applies when drawing
         for k, figure in enumerate(figures, 1):
-            name = "%s-%s%s.png" % (model, view.slug, "" if k == 1 else "-%d" % k)
+            name = "%s%s.png" % (stem, "" if k == 1 else "-%d" % k)
             try:
                 write_whole(os.path.join(out, name), lambda part: figure.savefig(
                     part, format="png", dpi=DPI, bbox_inches="tight"))
@@ -131,8 +130,18 @@ def run_view(api, model, view, choices, out):
                 error = error or "%s: %s" % (type(raised).__name__, one_line(raised))
                 continue
             files.append(name)
+    return files, printed.getvalue().strip(), error
+
+
+def run_view(api, model, view, choices, out):
+    """Call one view through the dispatcher in the package's look; save its figures as PNG
+    files in ``out``."""
+    with displayed_tables() as tables:
+        files, printed, error = drawn(
+            lambda: api.model_interpret(show=view.show, **view.arguments(choices)), out,
+            "%s-%s" % (model, view.slug))
     table = next((t for t in tables if isinstance(t, pd.DataFrame)), None)
-    return Entry(view, view.title(choices), files, table, printed.getvalue().strip(), error)
+    return Entry(view, view.title(choices), files, table, printed, error)
 
 
 def as_refusal(experiment, model, entry):
