@@ -7,7 +7,7 @@ model by its term, a linear one by its coefficient; any other model is probed fr
 """
 
 import numpy as np
-from scipy.stats import spearmanr
+from scipy.stats import rankdata
 
 from .. import plots
 from ..plots import Title
@@ -85,14 +85,17 @@ def accumulated_local_effects(respond, X, j, grid):
 
 def correlated(X, j):
     """Whether column j's rank correlation with another column reaches ``CORRELATED``."""
-    if X.shape[1] < 2 or np.ptp(X[:, j]) == 0:
-        return False
-    others = [k for k in range(X.shape[1]) if k != j and np.ptp(X[:, k]) > 0]
-    if not others:
+    ranks = rankdata(X, axis=0)
+    ranks -= ranks.mean(axis=0)
+    norms = np.sqrt((ranks ** 2).sum(axis=0))
+    others = np.arange(X.shape[1]) != j
+    if norms[j] == 0:
         return False
     with np.errstate(invalid="ignore", divide="ignore"):
-        rho = np.atleast_2d(spearmanr(X[:, j], X[:, others]).statistic)
-    return bool(np.nanmax(np.abs(rho[0, 1:])) >= CORRELATED) if rho.size > 1 else False
+        rho = (ranks[:, j] @ ranks[:, others]) / (norms[j] * norms[others])
+    # a constant column goes with none
+    rho = np.abs(rho[norms[others] > 0])
+    return bool(rho.size and rho.max() >= CORRELATED)
 
 
 def probed_curve(experiment, model, j, grid, categorical):
