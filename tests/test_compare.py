@@ -149,6 +149,9 @@ def test_comparisons_refuse_what_they_cannot_compare_and_draw_one_figure_each(kn
     with pytest.raises(ValueError, match="no models to compare"):
         known.compare_effects("x1", models=[], plot=False)
     with capture() as figures:
-        known.compare_effects("c", models=["glm", "ebm"])
-        known.compare_importance(models=["glm", "ebm"])
+        effects = known.compare_effects("c", models=["glm", "ebm"])
+        importance = known.compare_importance(models=["glm", "ebm"])
     assert len(figures) == 2
+    # a notebook shows the records in a line, not as their arrays
+    assert repr(effects).startswith("<Comparison, effect of 'c' in 2 models: glm (coeff")
+    assert repr(importance).startswith("<Comparison, importance of 4 of 4 features in 2 models")

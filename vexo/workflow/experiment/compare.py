@@ -147,6 +147,24 @@ def grid_rows(experiment, model, j, grid):
     return rows
 
 
+class Comparison(dict):
+    """A comparison's record: a dictionary that a notebook shows in one line, not as its arrays
+    (the figure is what a reader looks at)."""
+
+    def __repr__(self):
+        models = self["models"] if "models" in self else list(self["curves"])
+        if "curves" in self:
+            what = "effect of %r in %d models: %s" % (self["feature"], len(models), ", ".join(
+                "%s (%s)" % (m, self["methods"][m]) for m in models))
+        else:
+            what = "importance of %d of %d features in %d models: %s" % (
+                len(self["features"]), self["n_features"], len(models), ", ".join(models))
+        return "<Comparison, %s; keys %s>" % (what, ", ".join(self))
+
+    def _repr_pretty_(self, printer, cycle):
+        printer.text(repr(self))
+
+
 class Comparisons:
     """What ``Experiment`` offers to compare its models."""
 
@@ -178,7 +196,7 @@ class Comparisons:
         different models share one axis. A model that does not read the feature has a curve of
         0 and ``reads`` False.
 
-        Returns a dict: "feature", "categorical", "x" (numeric: the grid, in the feature's
+        Returns a ``Comparison`` (a dict): "feature", "categorical", "x" (numeric: the grid, in the feature's
         own units where ``original_scale``, else in model scale; categorical: the level
         labels, one point each), "curves", "methods", "reads", "colors" (model -> its curve,
         what the curve is, whether the model reads the feature, its colour), "density" (the
@@ -213,11 +231,11 @@ class Comparisons:
             # the curve at each row; a flat curve is 0, not the rounding of its mean
             centre = weights @ curve if categorical else np.interp(column, grid, curve).mean()
             curves[model] = curve - centre if np.ptp(curve) > 0 else np.zeros(len(grid))
-        record = {"feature": feature, "categorical": categorical, "curves": curves,
+        record = Comparison({"feature": feature, "categorical": categorical, "curves": curves,
                   "methods": methods, "reads": reads, "colors": self._colors(models),
                   "axis_label": "effect on " + self._compared_response(),
                   "title": Title("Effect of %s in each model" % (feature,)),
-                  "note": self._effects_note(methods)}
+                  "note": self._effects_note(methods)})
         if categorical:
             record["x"] = [str(label) for label in dataset.categories[feature]]
             record["density"] = {"shares": weights}
@@ -248,7 +266,7 @@ class Comparisons:
         """Every model's permutation importance (``interpret_fi``) side by side, drawn unless
         ``plot`` is false, and returned.
 
-        Returns a dict: "features" (the rows: of the features that some model ranks highest,
+        Returns a ``Comparison`` (a dict): "features" (the rows: of the features that some model ranks highest,
         at most ``IMPORTANCE_ROWS``, by their mean rank), "n_features", "models", "rank" and
         "importance" (features x models: 1 for a model's most important feature among all
         of them, and the mean drop of its score), "scores" (each model's first test score, as
@@ -277,7 +295,7 @@ class Comparisons:
         marked = [k for k in np.argsort(-spread, kind="stable")[:MARKED] if spread[k] >= apart]
         scores = [self.scores(model).metrics[0] for model in models]
         value_label = labels[0] if len(set(labels)) == 1 else "drop in each model's score"
-        record = {
+        record = Comparison({
             "features": [names[k] for k in shown], "n_features": n, "models": models,
             "rank": rank[shown], "importance": value[shown],
             "scores": ["%s %s" % (s.name, format_score(s.key, s.model)) for s in scores],
@@ -285,7 +303,7 @@ class Comparisons:
             "disagree": [names[shown[k]] for k in sorted(marked)],
             "value_label": value_label,
             "title": Title("Permutation importance in each model", axis_label=value_label),
-            "note": self._importance_note(len(shown), n, value_label)}
+            "note": self._importance_note(len(shown), n, value_label)})
         if plot:
             plots.plot_compare_importance(record, figsize=figsize)
         return record
