@@ -148,3 +148,27 @@ def fresh_interpreters(scripts, where, timeout=300):
     for process in running.values():
         process.kill()
         process.communicate()
+
+
+# The tour's gallery, shared by the tests of its page and of the page in a browser ----------
+
+@pytest.fixture(scope="session")
+def tour_gallery(tmp_path_factory):
+    """The tour on a sample of the breast cancer data: (status, standard output, folder, page,
+    the tour's experiment). The folder holds only what the tour wrote: leave it so."""
+    import contextlib
+    import io
+
+    pytest.importorskip("vexo.workflow.interpret_api")
+    from vexo.workflow import tour
+
+    out, made = tmp_path_factory.mktemp("tour") / "gallery", []
+    make_experiment = tour.make_experiment
+    tour.make_experiment = lambda *args, **kw: made.append(make_experiment(*args, **kw)) or made[0]
+    printed = io.StringIO()
+    try:
+        with contextlib.redirect_stdout(printed), contextlib.redirect_stderr(io.StringIO()):
+            status = tour.main(["--data", "breast_cancer", "--rows", "150", "--out", str(out)])
+    finally:
+        tour.make_experiment = make_experiment
+    return status, printed.getvalue(), out, (out / "index.html").read_text(encoding="utf-8"), made[0]

@@ -70,22 +70,8 @@ def run(argv, capsys):
     return status, out, err
 
 
-@pytest.fixture(scope="module")
-def gallery(tmp_path_factory):
-    out, made = tmp_path_factory.mktemp("tour") / "gallery", []
-    make_experiment = tour.make_experiment
-    tour.make_experiment = lambda *args, **kw: made.append(make_experiment(*args, **kw)) or made[0]
-    printed = io.StringIO()
-    try:
-        with contextlib.redirect_stdout(printed), contextlib.redirect_stderr(io.StringIO()):
-            status = tour.main(["--data", "breast_cancer", "--rows", "150", "--out", str(out)])
-    finally:
-        tour.make_experiment = make_experiment
-    return status, printed.getvalue(), out, (out / "index.html").read_text(encoding="utf-8"), made[0]
-
-
-def test_the_gallery_agrees_with_the_view_table_and_links_its_images(gallery):
-    status, printed, out, page, experiment = gallery
+def test_the_gallery_agrees_with_the_view_table_and_links_its_images(tour_gallery):
+    status, printed, out, page, experiment = tour_gallery
     parsed = figures(page)
     assert status == 0 and printed.splitlines()[-1] == "Gallery: %s" % (out / "index.html")
     assert {view.show for view in tour.VIEWS} == {row[0] for row in TABLE}
@@ -128,8 +114,8 @@ def score_cells(row):
     return [html.unescape(re.sub("<[^>]+>", "", cell)) for cell in re.findall(r"<td[^>]*>(.*?)</td>", row)]
 
 
-def test_the_page_gives_every_familys_scores_and_views_not_offered_in_one_line_and_every_section_leads_back(gallery):
-    status, printed, out, page, experiment = gallery
+def test_the_page_gives_every_familys_scores_and_views_not_offered_in_one_line_and_every_section_leads_back(tour_gallery):
+    status, printed, out, page, experiment = tour_gallery
     families, sections = tour.model_families(), sections_of(page)
     # the scores beside the baseline, in a table, in each family's section and on standard output
     rows = re.findall(r"<tr>(.*?)</tr>", sections["compare"], re.S)

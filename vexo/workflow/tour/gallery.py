@@ -7,6 +7,7 @@ top of the window.
 import html
 import os
 import string
+import struct
 
 from ..experiment.scores import better, format_score
 from .command import one_line
@@ -21,14 +22,30 @@ def refused(entry):
     return bool(entry.printed) and not (entry.files or entry.error or entry.table is not None)
 
 
-def entry_html(model, entry):
+def picture_size(path):
+    """A PNG file's width and height in pixels, from its header; None for any other file."""
+    try:
+        with open(path, "rb") as handle:
+            head = handle.read(24)
+    except OSError:
+        return None
+    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", head[16:24])
+
+
+def entry_html(model, entry, folder=None):
     e = html.escape
     # a column's name may hold control characters, which a page cannot show
     title, parts = one_line(entry.title), []
     for name in entry.files:
-        # "2x": the browser shows the PNG at half its pixel size, sharp on any screen
-        parts.append('<a href="%s"><img src="%s" srcset="%s 2x" alt="%s"></a>' % (
-            e(name), e(name), e(name), e("%s: %s" % (model, title))))
+        # "2x": the browser shows the PNG at half its pixel size, sharp on any screen; that size
+        # written out keeps its place while it loads (no jump under a link just followed) and
+        # holds in every browser, which may otherwise take the file for the 1x one of "src"
+        size = picture_size(os.path.join(folder, name)) if folder else None
+        size = ' width="%d" height="%d"' % tuple((n + 1) // 2 for n in size) if size else ""
+        parts.append('<a href="%s"><img src="%s" srcset="%s 2x"%s alt="%s"></a>' % (
+            e(name), e(name), e(name), size, e("%s: %s" % (model, title))))
     if entry.table is not None:
         table = entry.table
         if len(table) > SUMMARY_ROWS:
@@ -66,26 +83,26 @@ def write_gallery(out, title, summary, sections, notes=(), comparison=()):
     # a bar that stays at the top of the window, whichever section is read
     body.append('<nav><a href="#top">Top</a><a href="#compare">Compare</a>%s</nav>' % "".join(
         '<a href="#%s">%s</a>' % (e(s.model), e(s.model)) for s in sections))
-    body.append(compare_html(sections, comparison))
-    body.extend(section_html(section) for section in sections)
+    body.append(compare_html(sections, comparison, out))
+    body.extend(section_html(section, out) for section in sections)
     page = page_template().substitute(title=e(title), body="\n".join(body))
     path = os.path.join(out, PAGE)
     write_text(path, page)
     return path
 
 
-def compare_html(sections, comparison):
+def compare_html(sections, comparison, folder=None):
     """The families side by side: their scores, their importance ranks, the effects of their
-    most important features."""
-    shown = "\n".join(entry_html("compare", entry) for entry in comparison)
+    most important features (their pictures in ``folder``)."""
+    shown = "\n".join(entry_html("compare", entry, folder) for entry in comparison)
     return ('<section id="compare"><h2>Compare<a class="up" href="#top">back to top</a></h2>'
             '%s%s</section>' % (scores_table(sections),
                                 '<div class="views">%s</div>' % shown if shown else ""))
 
 
-def section_html(section):
-    """One family: its heading, its scores, what it draws, then in a line or two the views
-    that it does not offer."""
+def section_html(section, folder=None):
+    """One family: its heading, its scores, what it draws (its pictures in ``folder``), then in
+    a line or two the views that it does not offer."""
     e = html.escape
     model = section.model
     heading = ('<h2>%s <small>%s</small><a class="up" href="#top">back to top</a></h2>'
@@ -94,7 +111,7 @@ def section_html(section):
         failure = '<p class="error">Failed while %s: %s</p>' % (
             e(section.failed_step), e(one_line(section.error)))
         return '<section id="%s">%s%s</section>' % (e(model), heading, failure)
-    shown = [entry_html(model, entry) for entry in section.entries if not refused(entry)]
+    shown = [entry_html(model, entry, folder) for entry in section.entries if not refused(entry)]
     return '<section id="%s">%s%s<div class="views">%s</div>%s</section>' % (
         e(model), heading, score_line(section.scores) if section.scores else "", "\n".join(shown),
         refusals_html(model, [entry for entry in section.entries if refused(entry)]))

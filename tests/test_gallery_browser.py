@@ -1,0 +1,230 @@
+"""The tour's gallery in a real browser: headless Chromium opens index.html; every picture loads,
+every link within the page brings its section into view, the console stays clean, nothing
+spills out of its place, and the page is photographed at 1280 px wide."""
+
+import importlib.util
+import os
+import shutil
+
+import pytest
+
+from vexo.workflow.tour.gallery import page_template
+
+WIDTH, HEIGHT = 1280, 900
+PHONE = 390
+BROWSERS = ("chromium", "chromium-browser", "google-chrome")
+DRIVER = "chromedriver"
+
+
+def browser_paths():
+    """(browser, driver), or what is missing to start them."""
+    missing = []
+    if importlib.util.find_spec("selenium") is None:
+        missing.append("the Python package selenium (pip install '.[test]')")
+    browser = next(filter(None, map(shutil.which, BROWSERS)), None)
+    if browser is None:
+        missing.append("a Chromium browser (%s)" % " or ".join(BROWSERS))
+    driver = shutil.which(DRIVER)
+    if driver is None:
+        missing.append("its driver %s (Debian's package chromium-driver)" % DRIVER)
+    return browser, driver, missing
+
+
+@pytest.fixture(scope="module")
+def browser():
+    browser, driver, missing = browser_paths()
+    if missing:
+        reason = "no browser to open the gallery in: missing " + "; ".join(missing)
+        if os.environ.get("CI") == "true":
+            pytest.fail(reason + ". .ci/run installs them before the tests")
+        pytest.skip(reason)
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+
+    options = webdriver.ChromeOptions()
+    options.binary_location = browser
+    for argument in ("--no-sandbox", "--headless=new", "--disable-gpu", "--hide-scrollbars",
+                     "--window-size=%d,%d" % (WIDTH, HEIGHT)):
+        options.add_argument(argument)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    # the driver's path given: Selenium does not look for a driver to download
+    session = webdriver.Chrome(options=options, service=Service(driver))
+    try:
+        session.set_page_load_timeout(60)
+        session.set_script_timeout(10)
+        yield session
+    finally:
+        session.quit()
+
+
+# Each check returns what it found wrong, one line a fault, each line starting with its kind.
+
+BROKEN_IMAGES = """
+return Array.from(document.images).filter(i => !(i.complete && i.naturalWidth > 0 && i.naturalHeight > 0))
+    .map(i => `image ${i.getAttribute('src')}: complete ${i.complete}, natural size ${i.naturalWidth}x${i.naturalHeight}`);
+"""
+
+# Where the link's section is: its top in the window, the bottom of the bar stuck at the top of
+# the window (0 where the bar is not stuck), and how many elements bear its id.
+PLACE = """
+const id = decodeURIComponent(arguments[0].slice(1)), target = document.getElementById(id);
+const bar = document.querySelector('nav'), box = bar && bar.getBoundingClientRect();
+return {count: id ? document.querySelectorAll('[id="' + CSS.escape(id) + '"]').length : 0,
+        top: target && target.getBoundingClientRect().top, hash: location.hash,
+        covered: box && box.top <= 1 ? box.bottom : 0, height: window.innerHeight};
+"""
+
+# Scrolls to the end of the page farther from the section, so that the click must bring it,
+# then brings the link into the window (below the bar, unless it is in the bar) as a reader would.
+AWAY = """
+const [hash, link] = arguments, target = document.getElementById(decodeURIComponent(hash.slice(1)));
+const page = document.documentElement, middle = page.scrollHeight / 2;
+history.replaceState(null, '', location.pathname);
+window.scrollTo(0, target.getBoundingClientRect().top + window.scrollY < middle ? page.scrollHeight : 0);
+const bar = document.querySelector('nav'), box = link.getBoundingClientRect();
+const covered = bar && !bar.contains(link) && bar.getBoundingClientRect().top <= 1 ? bar.getBoundingClientRect().bottom : 0;
+if (box.top < covered || box.bottom > window.innerHeight) link.scrollIntoView({block: 'center'});
+"""
+
+
+def in_view(place):
+    return place["top"] is not None and place["covered"] - 1 <= place["top"] < place["height"]
+
+
+def missed_links(driver):
+    """Every link to a place in the page: its one target, which a click brings below the bar
+    into the window, the address then ending in the link's hash."""
+    from selenium.common.exceptions import TimeoutException, WebDriverException
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+
+    found = []
+    for link in driver.find_elements(By.CSS_SELECTOR, 'a[href^="#"]'):
+        href, text = link.get_attribute("href"), link.text.strip()
+        hash_ = "#" + href.split("#", 1)[1]
+        name = "link %r (%s)" % (text, hash_)
+        place = driver.execute_script(PLACE, hash_)
+        if place["count"] != 1:
+            found.append("%s: %d elements bear its id" % (name, place["count"]))
+            continue
+        driver.execute_script(AWAY, hash_, link)
+        try:
+            link.click()
+            WebDriverWait(driver, 2).until(lambda d: (lambda p: in_view(p) and p["hash"] == hash_)(
+                d.execute_script(PLACE, hash_)))
+        except TimeoutException:
+            place = driver.execute_script(PLACE, hash_)
+            found.append("%s: after the click the address ends in %r and the section's top is at "
+                         "%s px, not between the bar's bottom %s px and the window's %s px"
+                         % (name, place["hash"], place["top"], place["covered"], place["height"]))
+        except WebDriverException as error:
+            found.append("%s: cannot be clicked: %s" % (name, error.msg.splitlines()[0]))
+    return found
+
+
+LAYOUT_FAULTS = """
+const faults = [], page = document.documentElement;
+if (page.scrollWidth > window.innerWidth)
+    faults.push(`layout: the page is ${page.scrollWidth} px wide in a window of ${window.innerWidth} px`);
+for (const img of document.images) {
+    const box = img.getBoundingClientRect(), around = img.closest('figure');
+    const room = around ? around.getBoundingClientRect() : {left: 0, right: window.innerWidth};
+    if (box.left < room.left - 1 || box.right > room.right + 1)
+        faults.push(`layout: image ${img.getAttribute('src')} (${box.left}-${box.right} px) spills out of ${around ? 'its figure' : 'the window'} (${room.left}-${room.right} px)`);
+}
+const figures = Array.from(document.querySelectorAll('figure'), f => [f.id, f.getBoundingClientRect()]);
+figures.forEach(([a, p], i) => figures.slice(i + 1).forEach(([b, q]) => {
+    if (p.left < q.right - 1 && q.left < p.right - 1 && p.top < q.bottom - 1 && q.top < p.bottom - 1)
+        faults.push(`layout: figures ${a} and ${b} overlap`);
+}));
+return faults;
+"""
+
+
+def console_errors(driver):
+    """What the browser logged as an error since it was last asked: a script's exception, a
+    console.error, a file that did not load."""
+    return ["console: " + entry["message"] for entry in driver.get_log("browser")
+            if entry["level"] == "SEVERE"]
+
+
+def diagnose(driver, page, width=WIDTH):
+    """Opens the page in a window ``width`` px wide; every fault found, one line each: images,
+    links, layout, console."""
+    console_errors(driver)  # what earlier pages logged
+    driver.set_window_size(width, HEIGHT)
+    driver.get(page.as_uri())
+    found = driver.execute_script(BROKEN_IMAGES) + driver.execute_script(LAYOUT_FAULTS)
+    return found + missed_links(driver) + console_errors(driver)
+
+
+def screenshot(driver, path):
+    """The whole page, 1280 px wide: the window as tall as the page."""
+    chrome = driver.execute_script("return window.outerHeight - window.innerHeight")
+    height = driver.execute_script("return document.documentElement.scrollHeight")
+    driver.set_window_size(WIDTH, height + chrome)
+    driver.save_screenshot(str(path))
+    return height
+
+
+def gallery(request):
+    """The tour's gallery, asked for in the test's body: its browser has started by then, and
+    where none can, no tour is made for nothing."""
+    return request.getfixturevalue("tour_gallery")
+
+
+def test_the_gallery_loads_every_picture_reaches_every_section_and_logs_no_error(
+        browser, request, tmp_path_factory):
+    from PIL import Image
+
+    status, _, out, page, _ = gallery(request)
+    assert status == 0 and 'href="#' in page and "<img" in page
+    # photographed before its links are followed, which would show them as visited
+    shot = tmp_path_factory.mktemp("browser") / "gallery-1280.png"
+    browser.get((out / "index.html").as_uri())
+    height = screenshot(browser, shot)
+    print("screenshot of the gallery:", shot)
+    with Image.open(shot) as picture:
+        assert picture.size == (WIDTH, height)
+    faults = diagnose(browser, out / "index.html")
+    assert not faults, "the gallery in Chromium:\n" + "\n".join(faults)
+
+
+def test_in_a_window_as_narrow_as_a_phone_nothing_spills_and_every_link_still_lands(browser, request):
+    faults = diagnose(browser, gallery(request)[2] / "index.html", PHONE)
+    assert not faults, "the gallery in Chromium, %d px wide:\n%s" % (PHONE, "\n".join(faults))
+
+
+PICTURE = b"\x89PNG\r\n\x1a\n"  # a PNG's signature and nothing after it: no picture
+FAULTS = [
+    ("a picture that is not there", '<img src="gone.png">', {"image", "console"}, "gone.png"),
+    ("a picture that does not decode", '<img src="torn.png">', {"image"}, "torn.png"),
+    ("a link to no section", '<a href="#nowhere">nowhere</a>', {"link"}, "#nowhere"),
+    ("two sections of one id", '<p id="far">again</p>', {"link"}, "2 elements"),
+    ("a link that goes nowhere", '<a href="#far" onclick="return false">stays</a>', {"link"}, "'stays'"),
+    ("a script's exception", "<script>null.x</script>", {"console"}, "TypeError"),
+    ("a style sheet that is not there", '<link rel="stylesheet" href="gone.css">', {"console"}, "gone.css"),
+    ("a page wider than the window", '<div style="width: 2000px">wide</div>', {"layout"}, "in a window of 1280 px"),
+    ("a picture wider than its figure", '<figure style="width: 50px"><img src="dot.png" '
+     'style="max-width: none; width: 80px"></figure>', {"layout"}, "dot.png"),
+    ("figures over each other", '<figure id="a" style="height: 40px"></figure>'
+     '<figure id="b" style="margin-top: -20px; height: 40px"></figure>', {"layout"}, "a and b"),
+]
+
+
+@pytest.mark.parametrize("fault, html, kinds, named", FAULTS, ids=[row[0] for row in FAULTS])
+def test_each_fault_of_a_page_is_told_by_its_kind_and_name(browser, tmp_path, fault, html, kinds, named):
+    from PIL import Image
+
+    Image.new("RGB", (20, 10), "steelblue").save(tmp_path / "dot.png")
+    (tmp_path / "torn.png").write_bytes(PICTURE)
+    # the gallery's page and its bar, a section far down with a picture and a way back up
+    body = ('<header id="top"><h1>t</h1></header><nav><a href="#top">Top</a><a href="#far">Far</a>'
+            '</nav><p style="height: 3000px">%s</p><section id="far"><h2>far<a class="up" '
+            'href="#top">back to top</a></h2><figure><img src="dot.png"></figure></section>'
+            '<p style="height: 3000px"></p>' % html)
+    (tmp_path / "index.html").write_text(page_template().substitute(title="t", body=body),
+                                         encoding="utf-8")
+    faults = diagnose(browser, tmp_path / "index.html")
+    assert {line.split(" ", 1)[0].rstrip(":") for line in faults} == kinds, faults
+    assert all(named in line for line in faults), faults
