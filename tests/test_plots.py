@@ -117,9 +117,13 @@ def test_categorical_effect_draws_bars_at_the_levels_with_density_strip(shows, s
     assert sorted(p.get_height() for p in strip.patches if p.get_gid() == "density") == [2, 5, 9]
     assert top.get_title() == "Main Effect of region (Importance: 12.35%)" and tuple(fig.get_size_inches()) == (6, 4)
     assert list(strip.get_xticks()) == [0, 1, 2] and labels(strip.get_xticklabels()) == tick_labels
-    # a binned shape function is drawn as steps, a smooth one as a line
+    # a binned shape function is drawn as steps (also where its bins, crowded where the data are,
+    # are narrower than the grid's steps), a smooth one as a line, and so is a line flat beyond a kink
     x = np.linspace(-1, 1, 100)
-    for y, style in ((np.floor(x * 7) / 7, "steps-mid"), (x ** 2, "default")):
+    bins = np.sort(np.random.default_rng(0).normal(0, 0.3, 120))
+    narrow = np.cumsum(np.random.default_rng(1).uniform(0, 1, 121))[np.searchsorted(bins, x)]
+    for y, style in ((np.floor(x * 7) / 7, "steps-mid"), (narrow, "steps-mid"), (x ** 2, "default"),
+                     (np.maximum(x, 0), "default"), (np.clip(x, -0.5, 0.5), "default")):
         PlotEffect(feature="age").plot("continuous", xgrid=x, ygrid=y)
         assert plt.gcf().axes[0].lines[0].get_drawstyle() == style and np.allclose(plt.gcf().axes[0].lines[0].get_ydata(), y)
 

@@ -12,6 +12,19 @@ from .measures import EffectValues, _scaled, _unit_range, effect_label  # noqa: 
 from .ticks import _labels, _original_values, scale_plot_ticks
 
 
+def _density_strip(ax, low, lefts, widths, heights, align):
+    """The data's density as bars in the strip `low` under `ax`, whose x axis it shares and
+    labels: bars from `lefts` ("edge") or centred on them ("center")."""
+    _style(low)
+    low.bar(lefts, heights, width=widths, align=align, color=DENSITY, edgecolor="white",
+            linewidth=0.5, zorder=2, gid="density")
+    low.set_ylabel("Density")
+    low.set_yticks([])
+    low.spines["left"].set_visible(False)
+    low.set_ylim(0, max(float(np.max(heights)) if len(heights) else 0.0, 1e-12) * 1.08)
+    ax.tick_params(axis="x", labelbottom=False, length=0)
+
+
 class PlotEffect:
     """The main effect of one feature over a strip of its sample density."""
 
@@ -89,15 +102,7 @@ class PlotEffect:
             ax.yaxis.set_major_formatter(_TickFormatter())
 
             if density is not None:
-                _style(low)
-                lefts, widths, heights, align = density
-                low.bar(lefts, heights, width=widths, align=align, color=DENSITY, edgecolor="white",
-                        linewidth=0.5, zorder=2, gid="density")
-                low.set_ylabel("Density")
-                low.set_yticks([])
-                low.spines["left"].set_visible(False)
-                low.set_ylim(0, max(float(np.max(heights)) if len(heights) else 0.0, 1e-12) * 1.08)
-                ax.tick_params(axis="x", labelbottom=False, length=0)
+                _density_strip(ax, low, *density)
             low.set_xlabel(_wrap(axis_name, _chars_across(fig, LABEL_SIZE, 0.9)))
 
             if ticks is not None:
@@ -120,11 +125,18 @@ class PlotEffect:
     @staticmethod
     def _stepwise(y):
         """Whether a curve is piecewise constant: a tenth of its neighbouring values or more are
-        exactly equal, which a smooth curve's values never are."""
+        exactly equal, which a smooth curve's values never are; and it holds still on three
+        stretches or more (a staircase whose steps may be narrower than the grid) or changes
+        only in jumps of a step or two of the grid. A curve flat in one or two stretches and
+        sloping between them (a ReLU network's beyond its last kink) is no staircase."""
         if len(y) < 3:
             return False
-        same = np.diff(y) == 0
-        return bool(same.mean() >= 0.1) and not bool(same.all())
+        moves = np.diff(y) != 0
+        if not 0.1 <= 1.0 - moves.mean() < 1.0:
+            return False
+        flats = np.count_nonzero(~moves[1:] & moves[:-1]) + int(not moves[0])
+        changes = np.count_nonzero(moves[1:] & ~moves[:-1]) + int(moves[0])
+        return bool(flats >= 3 or np.count_nonzero(moves) <= 2 * changes)
 
     @staticmethod
     def _bar_width(x):

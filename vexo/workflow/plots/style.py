@@ -157,8 +157,8 @@ def _items(name, values):
     return list(values)
 
 
-def _numbers(name, values):
-    """A finite one-dimensional float array; an (n, 1) or (1, n) array counts as a vector."""
+def _floats(name, values):
+    """The values (a table's or a series' own array) as a float array of any shape."""
     if values is None:
         raise ValueError("%s is required" % name)
     if isinstance(values, (str, bytes)):
@@ -166,18 +166,36 @@ def _numbers(name, values):
     if hasattr(values, "to_numpy"):
         values = values.to_numpy()
     try:
-        arr = np.asarray(values, dtype=float)
+        return np.asarray(values, dtype=float)
     except (TypeError, ValueError):
         raise ValueError("%s must hold numbers only" % name) from None
+
+
+def _finite(name, arr):
+    if not np.all(np.isfinite(arr)):
+        raise ValueError("%s holds NaN or infinite values" % name)
+    return arr
+
+
+def _numbers(name, values):
+    """A finite one-dimensional float array; an (n, 1) or (1, n) array counts as a vector."""
+    arr = _floats(name, values)
     if arr.ndim == 0:
         raise ValueError("%s must be a sequence of numbers, got %r" % (name, values))
     if arr.ndim > 1:
         if sum(d > 1 for d in arr.shape) > 1:
             raise ValueError("%s must be one-dimensional, got shape %s" % (name, arr.shape))
         arr = arr.ravel()
-    if not np.all(np.isfinite(arr)):
-        raise ValueError("%s holds NaN or infinite values" % name)
-    return arr
+    return _finite(name, arr)
+
+
+def _table(name, values, shape):
+    """A finite float array of the given shape (rows, columns)."""
+    table = _floats(name, values)
+    if table.shape != shape:
+        raise ValueError("%s must be a table of %d rows and %d columns, got shape %s"
+                         % ((name,) + tuple(shape) + (table.shape,)))
+    return _finite(name, table)
 
 
 def _number(name, value):

@@ -155,8 +155,8 @@ def _pieces(word, width):
     if len(word) <= width:
         return [word]
     pieces = [p for p in re.split(r"(?<=[_/])", word) if p]
-    return [p[k:k + width] for p in pieces
-            for k in range(0, len(p), width if len(p) > 3 * width else len(p))]
+    return [p[k:k + step] for p in pieces for step in [width if len(p) > 3 * width else len(p)]
+            for k in range(0, len(p), step)]
 
 
 def _chars_across(fig, fontsize, share=1.0):
