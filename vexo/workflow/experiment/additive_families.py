@@ -99,6 +99,8 @@ class EBMFamily(AdditiveFamily):
 
     name = "ebm"
     class_names = ("ExplainableBoostingRegressor", "ExplainableBoostingClassifier")
+    # its terms are constant on each bin
+    stepwise = True
     screened = True
 
     def classes(self):
@@ -154,6 +156,7 @@ class SplineFamily(AdditiveFamily):
 
     estimators = ()
     screened = True
+    stepwise = False
 
     def classes(self):
         return self.estimators

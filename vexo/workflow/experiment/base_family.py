@@ -27,6 +27,8 @@ class Family:
     name = "generic"
     class_names = ()
     logit = False
+    # whether its response moves in steps along a feature (None: its curves tell)
+    stepwise = None
     # whether its cost grows so fast with the features that it uses the screened ones of a
     # wide table (``screen``)
     screened = False

@@ -12,22 +12,24 @@ from scipy.stats import rankdata
 from .. import plots
 from ..plots import Title
 from ..plots.style import model_colors
+from . import explain
 from .scores import format_score
 
 # Points of a numeric feature's curve: its training values where it takes no more than this
 # many, else this many evenly spaced over its training range (a step is placed within a
 # hundredth of the range).
 CURVE_POINTS = 100
-# Rows of the test split on which a model is probed at most (its partial dependence or
-# accumulated local effects), and training rows on which each curve is centred at most.
+# Training rows on which a model is probed at most (its partial dependence or accumulated local
+# effects), and on which each curve is centred at most.
 PROBE_ROWS = 500
 CENTRE_ROWS = 2000
 # A feature whose rank correlation with another feature reaches this is probed by accumulated
 # local effects rather than by partial dependence.
 CORRELATED = 0.5
-# Bins of the accumulated local effects (quantiles of the probed rows), and of the
-# distribution drawn under the curves.
+# Bins of the accumulated local effects (quantiles of the probed rows) at most, each of
+# ALE_BIN_ROWS rows at least; bins of the distribution drawn under the curves.
 ALE_BINS = 40
+ALE_BIN_ROWS = 10
 DENSITY_BINS = 20
 # Values of the input matrix that one call of a probed model takes at most.
 PROBE_CELLS = 2000000
@@ -69,7 +71,9 @@ def accumulated_local_effects(respond, X, j, grid):
     column moves from one quantile to the next, added up from the smallest value; linear
     between the quantiles."""
     column = X[:, j]
-    edges = np.unique(np.quantile(column, np.linspace(0, 1, ALE_BINS + 1)))
+    # a bin of a row or two says what those rows do, not what the model does there
+    count = max(1, min(ALE_BINS, len(X) // ALE_BIN_ROWS))
+    edges = np.unique(np.quantile(column, np.linspace(0, 1, count + 1)))
     if len(edges) < 2:
         return np.zeros(len(grid))
     bins = np.clip(np.searchsorted(edges, column, side="left") - 1, 0, len(edges) - 2)
@@ -99,8 +103,10 @@ def correlated(X, j):
 
 
 def probed_curve(experiment, model, j, grid, categorical):
-    """A model seen from outside: its partial dependence on column j over the probed rows,
-    or, where the column is correlated with others, its accumulated local effects.
+    """A model seen from outside: its partial dependence on column j over at most
+    ``PROBE_ROWS`` training rows, or, where the column is correlated with others, its
+    accumulated local effects. The training rows are those on which the curves are centred;
+    the test split is often too small for the accumulated effects' bins.
 
     Partial dependence sets the feature to each value in every row, also where the table has
     no such rows (a correlated feature at 40 beside one at 2): the model is asked about inputs
@@ -114,7 +120,7 @@ def probed_curve(experiment, model, j, grid, categorical):
     probabilities is shown by the logit of its mean probability (a tree's pure leaves would
     have an infinite logit of their own)."""
     estimator = experiment.registered_pipeline[model].estimator
-    rows = experiment.sample_of(experiment.dataset.test_index, PROBE_ROWS)
+    rows = experiment.sample_of(experiment.dataset.train_index, PROBE_ROWS)
     X = np.array(experiment.model_inputs(model, rows), dtype=float)
     if experiment.task == "regression":
         respond, logit_of_mean = estimator.predict, False
@@ -189,7 +195,7 @@ class Comparisons:
         "gam", "gami") by the feature's main effect (its pairs left aside), a linear model by
         its coefficient times the feature (its levels' coefficients for a category), a tree,
         a ReLU network and any other model by its partial dependence on the feature over at
-        most ``PROBE_ROWS`` rows of the test split, or by its accumulated local effects where
+        most ``PROBE_ROWS`` training rows, or by its accumulated local effects where
         the feature is correlated with another (``probed_curve`` says why). The response is
         the prediction of a regression, the logit of the positive class for a classifier.
         Every curve is centred: its mean over the training rows is 0, so that curves of
@@ -198,8 +204,9 @@ class Comparisons:
 
         Returns a ``Comparison`` (a dict): "feature", "categorical", "x" (numeric: the grid, in the feature's
         own units where ``original_scale``, else in model scale; categorical: the level
-        labels, one point each), "curves", "methods", "reads", "colors" (model -> its curve,
-        what the curve is, whether the model reads the feature, its colour), "density" (the
+        labels, one point each), "curves", "methods", "reads", "colors", "steps" (model -> its
+        curve, what the curve is, whether the model reads the feature, its colour, whether its
+        family's curves are staircases, None where unknown), "density" (the
         training rows' distribution: numeric "edges" and "shares", categorical "shares" per
         level), "axis_label", "title" and "note".
         """
@@ -233,6 +240,7 @@ class Comparisons:
             curves[model] = curve - centre if np.ptp(curve) > 0 else np.zeros(len(grid))
         record = Comparison({"feature": feature, "categorical": categorical, "curves": curves,
                   "methods": methods, "reads": reads, "colors": self._colors(models),
+                  "steps": {m: self._family(m).stepwise for m in models},
                   "axis_label": "effect on " + self._compared_response(),
                   "title": Title("Effect of %s in each model" % (feature,)),
                   "note": self._effects_note(methods)})
@@ -258,8 +266,8 @@ class Comparisons:
         probed = [m for m, method in methods.items() if method in (PD, ALE)]
         note = "Each curve's mean over the training rows is 0."
         if probed:
-            rows = len(self.sample_of(self.dataset.test_index, PROBE_ROWS))
-            note += " %s: probed on %d test rows." % (", ".join(probed), rows)
+            rows = len(self.sample_of(self.dataset.train_index, PROBE_ROWS))
+            note += " %s: probed on %d training rows." % (", ".join(probed), rows)
         return note
 
     def compare_importance(self, models=None, figsize=None, plot=True):
@@ -303,14 +311,11 @@ class Comparisons:
             "disagree": [names[shown[k]] for k in sorted(marked)],
             "value_label": value_label,
             "title": Title("Permutation importance in each model", axis_label=value_label),
-            "note": self._importance_note(len(shown), n, value_label)})
+            "note": self._importance_note(value_label)})
         if plot:
             plots.plot_compare_importance(record, figsize=figsize)
         return record
 
-    def _importance_note(self, shown, n, value_label):
-        note = "Rank among all %d features and mean %s when the feature is shuffled in the " \
-               "test split." % (n, value_label)
-        if shown < n:
-            note += " The %d features ranked highest by any model are shown." % shown
-        return note
+    def _importance_note(self, value_label):
+        return "The %s: its mean over %d shuffles of the feature's values in the test split." % (
+            value_label, explain.FI_REPEATS)

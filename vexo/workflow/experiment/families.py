@@ -41,6 +41,7 @@ class LinearFamily(Family):
 
     name = "glm"
     logit = True
+    stepwise = False
 
     def classes(self):
         return LinearRegression, LogisticRegression
@@ -132,6 +133,7 @@ class TreeFamily(Family):
 
     name = "tree"
     class_names = ("DecisionTreeRegressor", "DecisionTreeClassifier")
+    stepwise = True
 
     def classes(self):
         return DecisionTreeRegressor, DecisionTreeClassifier
@@ -180,6 +182,7 @@ class ReluFamily(Family):
     name = "reludnn"
     class_names = ("ReluDNNRegressor", "ReluDNNClassifier")
     logit = True
+    stepwise = False
 
     def classes(self):
         return ReluDNNRegressor, ReluDNNClassifier

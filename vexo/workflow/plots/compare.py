@@ -42,12 +42,13 @@ def _per_model(record, key, models, check):
     return {m: check("%s[%r]" % (key, m), given[m]) for m in models}
 
 
+# "steps", the last, may be left out
 Effects = namedtuple("Effects", "feature categorical x curves methods reads colors density "
-                                "axis_label title note")
+                                "axis_label title note steps")
 
 
 def _effects(record):
-    _record(record, Effects._fields)
+    _record(record, Effects._fields[:-1])
     feature = _text("feature", record["feature"])
     categorical = _flag("categorical", record["categorical"])
     if categorical:
@@ -68,7 +69,8 @@ def _effects(record):
                    _per_model(record, "reads", models, _flag),
                    _per_model(record, "colors", models, _color),
                    _density(record["density"], categorical, x), _text("axis_label", record["axis_label"]),
-                   _text("title", record["title"]), _text("note", record["note"]))
+                   _text("title", record["title"]), _text("note", record["note"]),
+                   {m: v for m, v in (record.get("steps") or {}).items() if v is not None})
 
 
 def _density(density, categorical, x):
@@ -100,9 +102,11 @@ def plot_compare_effects(record, figsize=None):
     record: "feature" (its name), "categorical", "x" (the grid, increasing, or the levels'
     labels), "curves" {model: one value per x, centred}, "methods" {model: what the curve is},
     "reads" {model: False where the model does not read the feature}, "colors" {model: colour},
-    "density" ({"edges", "shares"}, or {"shares"} per level), "axis_label", "title", "note".
-    The curves' order is the legend's. A curve that holds its value across steps (a tree's, a
-    boosting machine's) is drawn as the staircase it is.
+    "density" ({"edges", "shares"}, or {"shares"} per level), "axis_label", "title", "note",
+    and, if known, "steps" {model: whether its curve is a staircase, None where unknown}. The
+    curves' order is the legend's. A curve that holds its value across steps (a tree's, a
+    boosting machine's) is drawn as the staircase it is; where the record does not say, the
+    curve's values tell.
     """
     figsize = _figsize(figsize)
     effects = _effects(record)
@@ -148,7 +152,8 @@ def _curves(fig, ax, effects, x):
         reads = effects.reads[model]
         line, = ax.plot(x, y, color=effects.colors[model], alpha=1.0, linewidth=2.0 if reads else 1.6,
                         linestyle="-" if reads else ":", solid_capstyle="round", zorder=2 if reads else 1.8,
-                        drawstyle="steps-mid" if PlotEffect._stepwise(y) else "default",
+                        drawstyle="steps-mid" if effects.steps.get(model, PlotEffect._stepwise(y))
+                        else "default",
                         marker="o" if len(x) == 1 else "None", markersize=6, label=_entry(effects, model))
         lines.append(line)
     return lines
