@@ -146,11 +146,14 @@ def _entry(effects, model):
 
 
 def _curves(fig, ax, effects, x):
-    """One line per model; a single point is a dot."""
+    """One line per model; a single point is a dot. Each line is a little thinner than the one
+    before, so that a curve that another one covers (two GAMs that agree) still shows as its
+    rim."""
     lines = []
-    for model, y in effects.curves.items():
+    for k, (model, y) in enumerate(effects.curves.items()):
         reads = effects.reads[model]
-        line, = ax.plot(x, y, color=effects.colors[model], alpha=1.0, linewidth=2.0 if reads else 1.6,
+        width = max(2.8 - 0.25 * k, 1.2) if reads else 1.6
+        line, = ax.plot(x, y, color=effects.colors[model], alpha=1.0, linewidth=width,
                         linestyle="-" if reads else ":", solid_capstyle="round", zorder=2 if reads else 1.8,
                         drawstyle="steps-mid" if effects.steps.get(model, PlotEffect._stepwise(y))
                         else "default",
