@@ -101,6 +101,13 @@ def test_a_correlated_feature_is_probed_by_accumulated_local_effects():
     # the effect of x1 alone, not of x3 that goes with it: the glm's slope, roughly
     rise = {m: c[-1] - c[0] for m, c in x1["curves"].items()}
     assert rise["reludnn"] == pytest.approx(rise["glm"], rel=0.35)
+    # a feature that others make up: a linear model's coefficient of it is said to be shared
+    frame = known_table()
+    frame["x3"] = frame["x1"] + frame["x2"]
+    exp = Experiment(frame, "y")
+    exp.register("glm", "glm")
+    assert "the other features make up x3 linearly" in exp.compare_effects("x3", plot=False)["note"]
+    assert "linearly" not in exp.compare_effects("c", plot=False)["note"]
 
 
 def test_a_classifier_of_probabilities_is_shown_as_a_finite_logit():

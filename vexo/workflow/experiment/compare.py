@@ -24,8 +24,10 @@ CURVE_POINTS = 100
 PROBE_ROWS = 500
 CENTRE_ROWS = 2000
 # A feature whose rank correlation with another feature reaches this is probed by accumulated
-# local effects rather than by partial dependence.
+# local effects rather than by partial dependence; one whose variance the others explain
+# linearly to this share (R²) has a linear model's coefficient that is not its own.
 CORRELATED = 0.5
+COLLINEAR = 0.99
 # Bins of the accumulated local effects (quantiles of the probed rows) at most, each of
 # ALE_BIN_ROWS rows at least; bins of the distribution drawn under the curves.
 ALE_BINS = 40
@@ -41,6 +43,7 @@ APART = 3
 MARKED = 3
 
 PD, ALE = "partial dependence", "accumulated local effects"
+LINEAR = "coefficient \u00d7 feature"
 
 
 def predicted(respond, X):
@@ -85,6 +88,21 @@ def accumulated_local_effects(respond, X, j, grid):
     counts = np.bincount(bins, minlength=len(edges) - 1)
     steps = np.divide(sums, counts, out=np.zeros_like(sums), where=counts > 0)
     return np.interp(grid, edges, np.concatenate([[0.0], np.cumsum(steps)]))
+
+
+def explained_by_others(X, j):
+    """The share of column j's variance that a linear combination of the other columns
+    explains (R²): near 1, a linear model can trade the column's coefficient against theirs,
+    and its coefficient no longer says what the column alone does."""
+    y = X[:, j] - X[:, j].mean()
+    total = float(y @ y)
+    if total == 0 or X.shape[1] < 2:
+        return 0.0
+    others = np.delete(X, j, axis=1)
+    others = others - others.mean(axis=0)
+    fit, *_ = np.linalg.lstsq(others, y, rcond=None)
+    rest = y - others @ fit
+    return max(0.0, 1.0 - float(rest @ rest) / total)
 
 
 def correlated(X, j):
@@ -243,7 +261,8 @@ class Comparisons:
                   "steps": {m: self._family(m).stepwise for m in models},
                   "axis_label": "effect on " + self._compared_response(),
                   "title": Title("Effect of %s in each model" % (feature,)),
-                  "note": self._effects_note(methods)})
+                  "note": self._effects_note(methods, feature, None if categorical else train,
+                                             j)})
         if categorical:
             record["x"] = [str(label) for label in dataset.categories[feature]]
             record["density"] = {"shares": weights}
@@ -262,9 +281,17 @@ class Comparisons:
             return "the prediction of %s" % (self.dataset.target,)
         return "the logit of P(%s)" % (self.dataset.positive_class,)
 
-    def _effects_note(self, methods):
+    def _effects_note(self, methods, feature, train, j):
         probed = [m for m, method in methods.items() if method in (PD, ALE)]
         note = "Each curve's mean over the training rows is 0."
+        linear = [m for m, method in methods.items() if method == LINEAR]
+        # a category's levels have coefficients of their own, not one for its codes
+        if linear and train is not None:
+            share = explained_by_others(np.asarray(train[:PROBE_ROWS], dtype=float), j)
+            if share >= COLLINEAR:
+                note += " %s: the other features make up %s linearly (R\u00b2 %.3f), so the " \
+                        "coefficient is not its effect alone." % (
+                            ", ".join(linear), feature, share)
         if probed:
             rows = len(self.sample_of(self.dataset.train_index, PROBE_ROWS))
             note += " %s: probed on %d training rows." % (", ".join(probed), rows)

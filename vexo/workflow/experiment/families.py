@@ -125,7 +125,7 @@ class LinearFamily(Family):
         rows = compare.grid_rows(experiment, model, j, grid)
         estimator = experiment.registered_pipeline[model].estimator
         return explain.linear_contributions(estimator, experiment.dataset, rows)[:, j], \
-            "coefficient \u00d7 feature"
+            compare.LINEAR
 
 
 class TreeFamily(Family):
