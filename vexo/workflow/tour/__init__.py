@@ -13,9 +13,9 @@ a target that does not suit the task) end it with one line on standard error and
 2. What the experiment did to the table (rows dropped, columns left out or renamed) is printed
 before fitting and shown in the gallery, which opens with a comparison of the families: their
 scores on the test split beside a baseline's that ignores the features, their importance ranks
-side by side, and the effects of the features they rank highest in every model on one axis. A family that fails to fit, and a view that
-refuses a model or raises, are shown in the gallery with their message; the other families go
-on.
+side by side, and the effects of the features they rank highest in every model on one axis. A
+family that fails to fit, and a view that refuses a model or raises, are shown in the gallery
+with their message; the other families go on.
 
 The gallery is drawn in a folder of its own and moved into the ``--out`` folder only when it is
 complete. An existing folder is used only when it is empty or an earlier gallery of the tour

@@ -1,8 +1,8 @@
 """The gallery's page, in the page template ``page.html``: the comparison of the families (a
 table of every family's scores on the test split, their importance ranks side by side and the
-effects of their most important features on one axis), then one section per family with its scores, its figures, tables and errors and
-a line naming the views that it does not offer; a bar of links to every section stays at the
-top of the window.
+effects of their most important features on one axis), then one section per family with its
+scores, its figures, tables and errors and a line naming the views that it does not offer; a
+bar of links to every section stays at the top of the window.
 """
 import html
 import os
