@@ -44,13 +44,15 @@ def test_every_family_tells_the_known_effects_on_one_centred_axis(known):
         # rises with x1, by about 2 per unit over the range
         assert np.corrcoef(x1["x"], curve)[0, 1] > 0.95, model
         assert 14 < curve[-1] - curve[0] < 24, model
-    # the step of x2 at 0.5, where the models that can draw a step draw it
+    # the step of x2 at 0.5: the additive models and the tree rise most there, and those that
+    # can draw a step draw it
     x2 = known.compare_effects("x2", plot=False)
-    for model in ("tree", "ebm"):
+    for model in ("tree", "ebm", "gam", "gami"):
         curve = x2["curves"][model]
         k = int(np.argmax(np.diff(curve)))
         assert 0.45 <= x2["x"][k + 1] and x2["x"][k] <= 0.55, (model, x2["x"][k])
-        assert curve[k + 1] - curve[k] > 0.6 * (curve.max() - curve.min()), model
+        if model in ("tree", "ebm"):
+            assert curve[k + 1] - curve[k] > 0.6 * (curve.max() - curve.min()), model
     for model in FAMILIES:
         curve = x2["curves"][model]
         assert curve[x2["x"] > 0.6].mean() - curve[x2["x"] < 0.4].mean() > 5, model
