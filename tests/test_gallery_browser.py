@@ -47,8 +47,11 @@ def browser():
                      "--window-size=%d,%d" % (WIDTH, HEIGHT)):
         options.add_argument(argument)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    # the driver's path given: Selenium does not look for a driver to download
-    session = webdriver.Chrome(options=options, service=Service(driver))
+    # the driver's path given: Selenium does not look for a driver to download; the browser is
+    # not ours to run under the sanitizers that the suite may be preloaded with
+    clean = {k: v for k, v in os.environ.items()
+             if k not in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS")}
+    session = webdriver.Chrome(options=options, service=Service(driver, env=clean))
     try:
         session.set_page_load_timeout(60)
         session.set_script_timeout(10)
