@@ -75,6 +75,7 @@ def test_model_scale_and_the_distribution_under_the_curves(known):
                                    plot=False)
     assert list(record["curves"]) == ["glm", "tree"]
     assert record["x"][0] == pytest.approx(0) and record["x"][-1] == pytest.approx(1)
+    assert "x1 as the models see it: its training range from 0 to 1." in record["note"]
     density = record["density"]
     assert density["edges"][0] == pytest.approx(0) and density["edges"][-1] == pytest.approx(1)
     assert density["shares"].sum() == pytest.approx(1)

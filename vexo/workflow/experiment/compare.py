@@ -220,20 +220,22 @@ class Comparisons:
         different models share one axis. A model that does not read the feature has a curve of
         0 and ``reads`` False.
 
-        Returns a ``Comparison`` (a dict): "feature", "categorical", "x" (numeric: the grid, in the feature's
-        own units where ``original_scale``, else in model scale; categorical: the level
-        labels, one point each), "curves", "methods", "reads", "colors", "steps" (model -> its
-        curve, what the curve is, whether the model reads the feature, its colour, whether its
-        family's curves are staircases, None where unknown), "density" (the
-        training rows' distribution: numeric "edges" and "shares", categorical "shares" per
-        level), "axis_label", "title" and "note".
+        Returns a ``Comparison`` (a dict): "feature", "categorical", "x" (numeric: the grid,
+        in the feature's own units where ``original_scale``, else in model scale; categorical:
+        the level labels, one point each), "curves", "methods", "reads", "colors", "steps"
+        (model -> its curve, what the curve is, whether the model reads the feature, its
+        colour, whether its family's curves are staircases, None where unknown), "density"
+        (the training rows' distribution: numeric "edges" and "shares", categorical "shares"
+        per level), "axis_label", "title" and "note".
         """
         models = self._compared(models)
         dataset = self.dataset
         if feature not in dataset.feature_names:
-            raise KeyError("%r is not a feature of the models; the features are %r (the "
+            names = dataset.feature_names
+            raise KeyError("%r is not a feature of the models; the features are %r%s (the "
                            "experiment's notes say which columns were left out)"
-                           % (feature, list(dataset.feature_names)))
+                           % (feature, list(names[:20]), " and %d more" % (len(names) - 20)
+                              if len(names) > 20 else ""))
         j = dataset.feature_names.index(feature)
         categorical = dataset.is_categorical(feature)
         train = self.model_inputs(models[0], self.sample_of(dataset.train_index, CENTRE_ROWS))
@@ -262,7 +264,7 @@ class Comparisons:
                   "axis_label": "effect on " + self._compared_response(),
                   "title": Title("Effect of %s in each model" % (feature,)),
                   "note": self._effects_note(methods, feature, None if categorical else train,
-                                             j)})
+                                             j, categorical or original_scale)})
         if categorical:
             record["x"] = [str(label) for label in dataset.categories[feature]]
             record["density"] = {"shares": weights}
@@ -281,9 +283,11 @@ class Comparisons:
             return "the prediction of %s" % (self.dataset.target,)
         return "the logit of P(%s)" % (self.dataset.positive_class,)
 
-    def _effects_note(self, methods, feature, train, j):
+    def _effects_note(self, methods, feature, train, j, own_units):
         probed = [m for m, method in methods.items() if method in (PD, ALE)]
         note = "Each curve's mean over the training rows is 0."
+        if not own_units:
+            note += " %s as the models see it: its training range from 0 to 1." % (feature,)
         linear = [m for m, method in methods.items() if method == LINEAR]
         # a category's levels have coefficients of their own, not one for its codes
         if linear and train is not None:
@@ -301,16 +305,17 @@ class Comparisons:
         """Every model's permutation importance (``interpret_fi``) side by side, drawn unless
         ``plot`` is false, and returned.
 
-        Returns a ``Comparison`` (a dict): "features" (the rows: of the features that some model ranks highest,
-        at most ``IMPORTANCE_ROWS``, by their mean rank), "n_features", "models", "rank" and
-        "importance" (features x models: 1 for a model's most important feature among all
-        of them, and the mean drop of its score), "scores" (each model's first test score, as
-        "R² 0.512"), "colors", "disagree" (the rows whose ranks lie furthest apart, at most
-        ``MARKED``, each at least ``APART`` places), "value_label", "title" and "note".
+        Returns a ``Comparison`` (a dict): "features" (the rows: of the features that some
+        model ranks highest, at most ``IMPORTANCE_ROWS``, by their mean rank), "n_features",
+        "models", "rank" and "importance" (features x models: 1 for a model's most important
+        feature among all of them, and the mean drop of its score), "scores" (each model's
+        first test score, as "R² 0.512"), "colors", "disagree" (the rows whose ranks lie
+        furthest apart, at most ``MARKED``, each at least ``APART`` places), "value_label",
+        "title" and "note".
         """
         models = self._compared(models)
         names = list(self.dataset.feature_names)
-        n = len(names)
+        n, row_of = len(names), {name: k for k, name in enumerate(names)}
         rank = np.zeros((n, len(models)), dtype=int)
         value = np.zeros((n, len(models)))
         labels = []
@@ -318,7 +323,7 @@ class Comparisons:
             fi = self.interpret_fi(model)
             # least important first: the last is rank 1
             for position, name in enumerate(fi["feature_names"]):
-                k = names.index(name)
+                k = row_of[name]
                 rank[k, m], value[k, m] = n - position, fi["importance"][position]
             labels.append(fi["title"].axis_label)
         best, mean = rank.min(axis=1), rank.mean(axis=1)
@@ -334,7 +339,7 @@ class Comparisons:
             "features": [names[k] for k in shown], "n_features": n, "models": models,
             "rank": rank[shown], "importance": value[shown],
             "scores": ["%s %s" % (s.name, format_score(s.key, s.model)) for s in scores],
-            "colors": [self._colors(models)[m] for m in models],
+            "colors": list(self._colors(models).values()),
             "disagree": [names[shown[k]] for k in sorted(marked)],
             "value_label": value_label,
             "title": Title("Permutation importance in each model", axis_label=value_label),
