@@ -35,6 +35,8 @@ def browser():
     browser, driver, missing = browser_paths()
     if missing:
         reason = "no browser to open the gallery in: missing " + "; ".join(missing)
+        if os.environ.get("VEXO_BROWSER_INSTALL") == "failed":
+            pytest.skip(reason + " (.ci/run could not install them)")
         if os.environ.get("CI") == "true":
             pytest.fail(reason + ". .ci/run installs them before the tests")
         pytest.skip(reason)
