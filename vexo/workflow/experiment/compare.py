@@ -33,8 +33,9 @@ COLLINEAR = 0.99
 ALE_BINS = 40
 ALE_BIN_ROWS = 10
 DENSITY_BINS = 20
-# Values of the input matrix that one call of a probed model takes at most.
-PROBE_CELLS = 2000000
+# Values of the input matrix that one call of a probed model takes at most: as many as one of
+# permutation importance's.
+PROBE_CELLS = explain.FI_CELLS
 # Features in the importance comparison at most, and the models' disagreement on a feature
 # worth a mark: its ranks apart by at least this many places (and by a quarter of the rows
 # shown), the MARKED most apart at most.
@@ -140,12 +141,13 @@ def probed_curve(experiment, model, j, grid, categorical):
     estimator = experiment.registered_pipeline[model].estimator
     rows = experiment.sample_of(experiment.dataset.train_index, PROBE_ROWS)
     X = np.array(experiment.model_inputs(model, rows), dtype=float)
-    if experiment.task == "regression":
-        respond, logit_of_mean = estimator.predict, False
-    elif hasattr(estimator, "decision_function"):
-        respond, logit_of_mean = lambda Z: np.ravel(estimator.decision_function(Z)), False
-    else:
-        respond, logit_of_mean = lambda Z: estimator.predict_proba(Z)[:, 1], True
+    # what the scorers read: the decision function (a classifier's logit), else the probability
+    # of the positive class, else the prediction
+    def respond(Z):
+        return explain.scored_response(estimator, Z)
+
+    logit_of_mean = experiment.task == "classification" and not hasattr(
+        estimator, "decision_function")
     method = ALE if not categorical and correlated(X, j) else PD
     if method == PD:
         curve = partial_dependence(respond, X, j, grid)
