@@ -1,5 +1,7 @@
 """The models' test scores beside a baseline that ignores the features, as scikit-learn computes them."""
 
+import functools
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -10,6 +12,7 @@ from vexo.workflow.experiment import Experiment
 from vexo.workflow.experiment.scores import Score, Scores, format_score
 
 
+@functools.lru_cache(maxsize=None)
 def wine(positive_class=None):
     """Three classes, one explained against the two others."""
     exp = Experiment(load_wine(as_frame=True).frame, "target", task="classification",
@@ -17,9 +20,6 @@ def wine(positive_class=None):
     for family in ("glm", "tree", "gam"):
         exp.register(family, family)
     return exp
-
-
-WINE = {}
 
 
 def expected(experiment, model):
@@ -64,10 +64,8 @@ def test_scores_are_scikit_learns_on_the_test_split_beside_the_baseline(experime
 
 @pytest.mark.parametrize("positive, model", [(None, "glm"), (None, "tree"), (None, "gam"), (2, "tree")])
 def test_three_classes_are_scored_as_the_chosen_or_most_frequent_one_against_the_rest(positive, model):
-    if positive not in WINE:
-        WINE[positive] = wine(positive)
-    check_scores(WINE[positive], model)
-    chosen, scores = 1 if positive is None else positive, WINE[positive].scores(model)  # 1 is the most frequent
+    check_scores(wine(positive), model)
+    chosen, scores = 1 if positive is None else positive, wine(positive).scores(model)  # 1 is the most frequent
     assert (scores.explained, scores.baseline) == ("%d against not %d" % (chosen, chosen),
                                                    "the training majority not %d" % chosen)
 

@@ -31,16 +31,17 @@ def few(monkeypatch):
 
 
 @pytest.mark.parametrize("task", ["regression", "classification"])
-def test_the_screen_keeps_the_features_that_carry_the_signal_and_says_so(few, task):
+def test_the_screen_keeps_the_features_that_carry_the_signal_says_so_and_fits_on_them_alone(few, task):
     experiment = Experiment(wide(task), "y", task=task)
-    names = experiment.dataset.feature_names
-    kept = [names[j] for j in experiment.screened]
+    names, used = experiment.dataset.feature_names, list(experiment.screened)
+    kept = [names[j] for j in used]
     assert {"x0", "x1", "colour"} <= set(kept) and len(kept) == 4 and "shade" not in kept
     note = experiment.notes[-1]
     assert note.startswith("ebm, gam and gami use the 4 of the 14 features") and \
         "glm, tree and reludnn use every feature" in note and "'x1'" in note
+    y = experiment.dataset.encoded_target(experiment.dataset.train_index)
     for family in SCREENED + ("glm",):
-        experiment.register(family, family)
+        whole = experiment.register(family, family).estimator
         importance = experiment.interpret_fi(family)
         ranked = dict(zip(importance["feature_names"], importance["importance"]))
         if family == "glm":
@@ -54,6 +55,19 @@ def test_the_screen_keeps_the_features_that_carry_the_signal_and_says_so(few, ta
         assert len(figures) == 1 and figures[0].axes[0].lines, family
         with pytest.raises(KeyError, match="'x5' has no main effect: the model leaves"):
             api.main_effect("x5")
+        # the model is the model of the kept columns alone
+        X = experiment.train_inputs(family)
+        if family == "ebm":
+            settings = {"feature_types": [whole.feature_types[j] for j in used],
+                        "feature_names": [whole.feature_names[j] for j in used],
+                        "exclude": None, "monotone_constraints": None}
+        else:
+            settings = {"features": None, "categorical_features": [
+                used.index(j) for j in whole.categorical_features if j in used]}
+        alone = type(whole)(**dict(whole.get_params(), **settings)).fit(X[:, used], y)
+        assert [tuple(used[j] for j in term) for term in alone.term_features_] == \
+            [tuple(term) for term in whole.term_features_]
+        np.testing.assert_array_equal(whole.predict(X), alone.predict(X[:, used]))
 
 
 def test_no_screen_up_to_its_width_and_every_feature_on_request(few):
@@ -63,26 +77,6 @@ def test_no_screen_up_to_its_width_and_every_feature_on_request(few):
                           ("gam", {"features": None})):
         model = experiment.register(family, family, **every).estimator
         assert {j for term in model.term_features_ for j in term} == set(range(14))
-
-
-@pytest.mark.parametrize("family", SCREENED)
-def test_a_screened_model_is_the_model_of_the_kept_columns(few, family):
-    experiment = Experiment(wide(), "y")
-    used = list(experiment.screened)
-    whole = experiment.register(family, family).estimator
-    X = experiment.train_inputs(family)
-    y = experiment.dataset.encoded_target(experiment.dataset.train_index)
-    if family == "ebm":
-        settings = {"feature_types": [whole.feature_types[j] for j in used],
-                    "feature_names": [whole.feature_names[j] for j in used],
-                    "exclude": None, "monotone_constraints": None}
-    else:
-        settings = {"features": None, "categorical_features": [
-            used.index(j) for j in whole.categorical_features if j in used]}
-    alone = type(whole)(**dict(whole.get_params(), **settings)).fit(X[:, used], y)
-    assert [tuple(used[j] for j in term) for term in alone.term_features_] == \
-        [tuple(term) for term in whole.term_features_]
-    np.testing.assert_array_equal(whole.predict(X), alone.predict(X[:, used]))
 
 
 @pytest.mark.parametrize("task", ["regression", "classification"])
