@@ -22,8 +22,6 @@ def test_the_samples_nodes_are_drawn_shaded_marked_and_spread_over_the_drawing(
     assert InterpretAPI(experiment, "tree").get_local_tree(row, original_scale, figsize=(3, 3)) is None
     assert experiment.asked == [("tree", row)]
     assert tuple(plt.gcf().get_size_inches()) == (20, len(result["node_related"]))
-    assert drawn["kwargs"] == {"feature_names": [SHORT[n] for n in FULL], "class_names": names, "filled": False,
-                               "fontsize": 12}
     boxes, related = boxes_of(drawn["artists"]), set(result["node_related"])
     for k, box in enumerate(boxes):
         patch = box.get_bbox_patch()

@@ -37,9 +37,8 @@ def dated():
 def test_every_drawn_cut_sends_each_training_row_where_the_model_sends_it(table, special):
     frame, target, task = table()
     experiment = Experiment(frame, target, task=task)
-    experiment.register("tree", "tree", max_depth=None if task == "regression" else 8)
-    pipeline, dataset = experiment.registered_pipeline["tree"], experiment.dataset
-    tree = pipeline.estimator.tree_
+    pipeline = experiment.register("tree", "tree", max_depth=None if task == "regression" else 8)
+    dataset, tree = experiment.dataset, pipeline.estimator.tree_
     InterpretAPI(experiment, "tree").get_tree(0, tree.max_depth, original_scale=True)
     boxes = [t for t in plt.gca().texts if t.get_bbox_patch() is not None]
     train, seen = dataset.rows(dataset.train_index), experiment.train_inputs("tree").astype(np.float32)
