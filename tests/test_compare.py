@@ -21,18 +21,16 @@ def known_table(n=600, seed=0, correlated=False):
     return pd.DataFrame({"x1": x1, "x2": x2, "x3": x3, "c": c, "y": y})
 
 
-@pytest.fixture(scope="module")
-def known():
-    exp = Experiment(known_table(), "y")
-    for family in FAMILIES:
+def fitted(frame, families=FAMILIES, **options):
+    exp = Experiment(frame, "y", **options)
+    for family in families:
         exp.register(family, family)
     return exp
 
 
-def centre_of(record, values):
-    if record["categorical"]:
-        return {m: record["density"]["shares"] @ c for m, c in record["curves"].items()}
-    return {m: np.interp(values, record["x"], c).mean() for m, c in record["curves"].items()}
+@pytest.fixture(scope="module")
+def known():
+    return fitted(known_table())
 
 
 def test_every_family_tells_the_known_effects_on_one_centred_axis(known):
@@ -59,44 +57,35 @@ def test_every_family_tells_the_known_effects_on_one_centred_axis(known):
     # a category: one point per level, "b" above the others in every model
     c = known.compare_effects("c", plot=False)
     assert c["categorical"] and c["x"] == ["a", "b", "c"]
-    assert len(c["density"]["shares"]) == 3
     for model, curve in c["curves"].items():
         assert len(curve) == 3 and np.argmax(curve) == 1, model
     # every curve's mean over the training rows is 0
     for record, values in ((x1, train["x1"]), (x2, train["x2"]), (c, None)):
-        for model, centre in centre_of(record, values).items():
-            assert abs(centre) < 1e-6 * (1 + np.abs(record["curves"][model]).max()), model
-    assert [x1["methods"][m] for m in ("glm", "tree", "ebm")] == [
-        "coefficient \u00d7 feature", "partial dependence", "main effect"]
+        for model, curve in record["curves"].items():
+            centre = record["density"]["shares"] @ curve if values is None else np.interp(values, record["x"], curve).mean()
+            assert abs(centre) < 1e-6 * (1 + np.abs(curve).max()), model
+    assert x1["methods"]["tree"] == compare.PD and x1["methods"]["ebm"] == "main effect"
 
 
-def test_model_scale_and_the_distribution_under_the_curves(known):
-    record = known.compare_effects("x1", models=["glm", "tree"], original_scale=False,
-                                   plot=False)
-    assert list(record["curves"]) == ["glm", "tree"]
-    assert record["x"][0] == pytest.approx(0) and record["x"][-1] == pytest.approx(1)
-    assert "x1 as the models see it: its training range from 0 to 1." in record["note"]
-    density = record["density"]
-    assert density["edges"][0] == pytest.approx(0) and density["edges"][-1] == pytest.approx(1)
-    assert density["shares"].sum() == pytest.approx(1)
-
-
-def test_a_model_that_leaves_the_feature_out_says_so_with_a_flat_curve(known):
+def test_a_model_that_leaves_the_feature_out_draws_it_flat_and_each_keeps_its_colour_in_either_scale(known):
     known.register("stump", "tree", replace=True, max_depth=1)
     known.register("gam of x1", "gam", replace=True, features=[0])
     record = known.compare_effects("x2", models=["stump", "gam of x1", "glm"], plot=False)
+    assert list(record["curves"]) == ["stump", "gam of x1", "glm"]
     assert record["reads"] == {"stump": False, "gam of x1": False, "glm": True}
     assert not np.any(record["curves"]["stump"]) and not np.any(record["curves"]["gam of x1"])
-    # each model keeps its colour whichever models are compared
-    assert record["colors"]["glm"] == known.compare_effects(
-        "x1", models=["glm"], plot=False)["colors"]["glm"]
     assert record["colors"]["stump"] != record["colors"]["gam of x1"]
+    # each model keeps its colour whichever models are compared; in model scale, over the training
+    # range from 0 to 1, the curves stand over the rows' distribution there
+    scaled = known.compare_effects("x1", models=["glm"], original_scale=False, plot=False)
+    assert scaled["colors"]["glm"] == record["colors"]["glm"]
+    x, density = scaled["x"], scaled["density"]
+    assert [x[0], x[-1], density["edges"][0], density["edges"][-1], density["shares"].sum()] == pytest.approx([0, 1, 0, 1, 1])
+    assert "x1 as the models see it: its training range from 0 to 1." in scaled["note"]
 
 
 def test_a_correlated_feature_is_probed_by_accumulated_local_effects():
-    exp = Experiment(known_table(correlated=True), "y")
-    for family in ("tree", "reludnn", "glm"):
-        exp.register(family, family)
+    exp = fitted(known_table(correlated=True), ("tree", "reludnn", "glm"))
     x1, x2 = exp.compare_effects("x1", plot=False), exp.compare_effects("x2", plot=False)
     assert x1["methods"] == {"tree": compare.ALE, "reludnn": compare.ALE,
                              "glm": "coefficient \u00d7 feature"}
@@ -107,8 +96,7 @@ def test_a_correlated_feature_is_probed_by_accumulated_local_effects():
     # a feature that others make up: a linear model's coefficient of it is said to be shared
     frame = known_table()
     frame["x3"] = frame["x1"] + frame["x2"]
-    exp = Experiment(frame, "y")
-    exp.register("glm", "glm")
+    exp = fitted(frame, ["glm"])
     assert "the other features make up x3 linearly" in exp.compare_effects("x3", plot=False)["note"]
     assert "linearly" not in exp.compare_effects("c", plot=False)["note"]
 
@@ -116,10 +104,7 @@ def test_a_correlated_feature_is_probed_by_accumulated_local_effects():
 def test_a_classifier_of_probabilities_is_shown_as_a_finite_logit():
     frame = known_table()
     frame["y"] = np.where(frame.pop("y") > 14, "yes", "no")
-    exp = Experiment(frame, "y", task="classification")
-    for family in ("tree", "glm"):
-        exp.register(family, family)
-    record = exp.compare_effects("x1", plot=False)
+    record = fitted(frame, ("tree", "glm"), task="classification").compare_effects("x1", plot=False)
     assert record["axis_label"] == "effect on the logit of P(yes)"
     for model, curve in record["curves"].items():
         assert np.all(np.isfinite(curve)) and curve[-1] - curve[0] > 2, model

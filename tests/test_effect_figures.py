@@ -20,18 +20,9 @@ LABEL = "effect on the prediction of y"
 def heat_map(mat, extent=(0.0, 1.0, 0.0, 1.0), scaler=None, pair="a x b"):
     PlotHeatmap(feature_combine=pair).plot_interpret(mat_value=mat, extent=list(extent), importance=0.5,
                                                      figsize=(6, 4), scaler=scaler)
-    fig = plt.gcf()
-    fig.canvas.draw()
-    ax, bar = fig.axes
+    plt.gcf().canvas.draw()
+    ax, bar = plt.gcf().axes
     return ax, bar, ax.images[0]
-
-
-def corner_surface():
-    """A gentle surface in [-1, 1], a spike of 50 in its top right corner (rows run top down)."""
-    x = np.linspace(0, 1, 100)
-    mat = np.sin(6 * x)[None, :] * np.cos(4 * x)[::-1, None]
-    mat[:8, -8:] = 50.0
-    return mat
 
 
 rng = np.random.default_rng(0)
@@ -45,7 +36,10 @@ NEAR = np.vstack([AWAY, rng.uniform(0.93, 1.0, (60, 2))])
     (None, 50.0),   # values that say nothing of the data: the whole surface
 ])
 def test_the_colour_range_comes_from_where_the_data_lie(shows, rows, widest):
-    mat = corner_surface()
+    # a gentle surface in [-1, 1], a spike of 50 in its top right corner (rows run top down)
+    x = np.linspace(0, 1, 100)
+    mat = np.sin(6 * x)[None, :] * np.cos(4 * x)[::-1, None]
+    mat[:8, -8:] = 50.0
     ax, bar, image = heat_map(EffectValues(mat, LABEL, rows) if rows is not None else mat)
     low, high = image.get_clim()
     assert low == -high and high <= widest + 1e-9
@@ -63,41 +57,32 @@ def test_the_colour_range_comes_from_where_the_data_lie(shows, rows, widest):
         assert bar.get_ylabel() == "Effect" and len(ax.images) == 1 and not ax.collections
 
 
-def by_code(codes, n):
-    """A grid over the codes, each point 10 times its nearest code (a categorical model between codes)."""
-    grid = np.linspace(codes[0], codes[-1], n)
-    return 10.0 * np.asarray(codes)[np.abs(grid[:, None] - np.asarray(codes)[None, :]).argmin(axis=1)]
-
-
-LEVELS = np.array(["north", "south", "east", "west"])
+# a boosting machine's 100 by 100 grid over the codes 0..3 of the first feature, each point 10 times its nearest code
+BY_CODE = np.tile(10.0 * np.round(np.linspace(0, 3, 100)), (100, 1))
+LEVELS = ["north", "south", "east", "west"]
 
 
 def names_of(feature, values):
-    return (LEVELS[np.asarray(values, dtype=int)], "categorical")
+    return np.array(LEVELS)[np.asarray(values, dtype=int)], "categorical"
 
 
-@pytest.mark.parametrize("case, mat, extent, levels, scaler, ticks", [
-    # a boosting machine's 100 by 100 grid over the codes 0..3 of the first feature
-    ("grid", np.tile(by_code([0, 1, 2, 3], 100), (100, 1)), (0, 3, 0, 1), ([0, 1, 2, 3], None), names_of,
-     ["north", "south", "east", "west"]),
+@pytest.mark.parametrize("mat, extent, levels, scaler, ticks", [
+    (BY_CODE, (0, 3, 0, 1), ([0, 1, 2, 3], None), names_of, LEVELS),
     # one column per code, as a GAMI network gives a categorical feature
-    ("codes", np.tile(10.0 * np.arange(5), (7, 1)), (0, 4, 0, 1), ([0, 1, 2, 3, 4], None), None,
-     ["0", "1", "2", "3", "4"]),
+    (np.tile(10.0 * np.arange(5), (7, 1)), (0, 4, 0, 1), ([0, 1, 2, 3, 4], None), None, ["0", "1", "2", "3", "4"]),
     # no levels said: the scaler calls the feature categorical, the codes in view are its levels
-    ("scaler", np.tile(by_code([0, 1, 2, 3], 100), (100, 1)), (0, 3, 0, 1), None, names_of,
-     ["north", "south", "east", "west"]),
-])
-def test_levels_sit_at_the_centres_of_cells_of_equal_width(shows, case, mat, extent, levels, scaler, ticks):
+    (BY_CODE, (0, 3, 0, 1), None, names_of, LEVELS),
+], ids=["grid", "codes", "scaler"])
+def test_levels_sit_at_the_centres_of_cells_of_equal_width(shows, mat, extent, levels, scaler, ticks):
     values = EffectValues(mat, LABEL, levels=levels) if levels is not None else mat
     pair = "region x b" if scaler else "a x b"
     scaler = scaler and (lambda f, v: names_of(f, v) if f == "region" else (np.asarray(v) * 2, "numeric"))
     ax, _, image = heat_map(values, extent, scaler, pair)
     n = len(ticks)
-    assert image.get_extent()[:2] == [-0.5, n - 0.5] and image.get_array().shape[1] == n
+    assert image.get_extent()[:2] == list(ax.get_xlim()) == [-0.5, n - 0.5] and image.get_array().shape[1] == n
     # each cell holds its own level's value, its tick at its centre
     assert np.allclose(image.get_array()[0], 10.0 * np.arange(n))
     assert list(ax.get_xticks()) == list(range(n)) and [t.get_text() for t in ax.get_xticklabels()] == ticks
-    assert ax.get_xlim() == (-0.5, n - 0.5)
 
 
 def test_a_two_valued_side_is_two_cells_not_a_continuous_axis(shows):
@@ -148,8 +133,7 @@ def few_values():
 
     frame = make_frame(n=240, seed=3)
     rng = np.random.default_rng(3)
-    frame["flag"] = rng.integers(0, 2, len(frame))
-    frame["sex"] = rng.choice([1, 2], len(frame))
+    frame["flag"], frame["sex"] = rng.integers(0, 2, len(frame)), rng.choice([1, 2], len(frame))
     exp = Experiment(frame, "y")
     names = exp.dataset.feature_names
     pairs = [(names.index("age"), names.index("sex")), (names.index("age"), names.index("colour"))]
