@@ -109,6 +109,7 @@ def test_each_cell_writes_its_rank_and_value_shaded_darker_by_rank_and_marked_ro
         rows, models, n_features):
     features = ["feature %d" % k for k in range(rows - 1)] + [LONG]
     record = grid_record(rows, models, n_features, features)
+    record["importance"][-1, 0] = -2.220446049250313e-17  # equal scores subtracted: reads as 0
     figure = drawn(plot_compare_importance, record)
     ax = figure.axes[0]
     if n_features is None:
@@ -117,7 +118,8 @@ def test_each_cell_writes_its_rank_and_value_shaded_darker_by_rank_and_marked_ro
     cells = {(round(t.get_position()[1]), round(t.get_position()[0]), t.get_gid()): t.get_text()
              for t in ax.texts if t.get_gid() in ("rank", "importance")}
     assert cells == {**{(i, j, "rank"): "#%d" % r for (i, j), r in np.ndenumerate(record["rank"])},
-                     **{(i, j, "importance"): printed_number(v) for (i, j), v in np.ndenumerate(record["importance"])}}
+                     **{(i, j, "importance"): printed_number(v if abs(v) > 1e-15 else 0.0)
+                        for (i, j), v in np.ndenumerate(record["importance"])}}
     shades = {(round(p.get_y() + 0.5), round(p.get_x() + 0.5)): p.get_facecolor() for p in ax.patches if p.get_gid() == "cell"}
     light = {record["rank"][k]: sum(to_rgb(shades[k])) for k in np.ndindex(record["rank"].shape)}
     assert [light[r] for r in sorted(light)] == sorted(light.values())

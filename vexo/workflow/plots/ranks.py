@@ -133,6 +133,9 @@ def _on(color):
 
 def _cells(ax, grid):
     shades = _shade(grid)
+    # a drop that is only the rounding of subtracting equal scores (-2.22e-17) reads as 0
+    scale = np.abs(grid.importance).max(axis=0, initial=0.0)
+    shown = np.where(np.abs(grid.importance) <= 1e-12 * scale, 0.0, grid.importance)
     for i, feature in enumerate(grid.features):
         for j in range(len(grid.models)):
             ax.add_patch(Rectangle((j - 0.5, i - 0.5), 1, 1, facecolor=shades[i, j], edgecolor="white",
@@ -140,7 +143,7 @@ def _cells(ax, grid):
             ink = _on(shades[i, j])
             ax.text(j, i, "#%d" % grid.rank[i, j], ha="right", va="center", fontsize=LABEL_SIZE + 0.5,
                     fontweight="bold", color=ink, zorder=3, gid="rank")
-            ax.text(j, i, printed_number(grid.importance[i, j]), ha="left", va="center",
+            ax.text(j, i, printed_number(shown[i, j]), ha="left", va="center",
                     fontsize=NOTE_SIZE, color=ink, zorder=3, gid="importance")
         if feature in grid.disagree:
             ax.add_patch(Rectangle((-0.5, i - 0.46), len(grid.models), 0.92, fill=False, edgecolor=INK,
