@@ -2,21 +2,13 @@
 
 import numpy as np
 import pandas as pd
-from pandas.api import types as ptypes
-from sklearn.model_selection import train_test_split
 
 from ..plots.text import ELLIPSIS, WORD, shorten, word_ends
 from .columns import is_reserved, prepare_features
-from .notes import Note, joined
+from .holdout import split_positions, test_rows
+from .target import prepare_target
 
 TASKS = ("regression", "classification")
-# Rows that the positive class, and the rest, need at least: fewer leave a split with one or
-# two of them on the test side, and nothing that an explanation of them could rest on.
-MIN_CLASS_ROWS = 5
-# Labels named in a message before it says how many more there are.
-_LABELS_SHOWN = 10
-# Classes that tie as the most frequent named in the class note before "and N more".
-_TIES_SHOWN = 4
 
 
 # The widths of a feature's display names. Where a figure has little room for a name (the node
@@ -171,157 +163,48 @@ def _pair_like(text):
     return " x " in text or text.endswith(" x") or text.startswith("x ")
 
 
-def _native(value):
-    return value.item() if isinstance(value, np.generic) else value
+def check_table(shape, columns, target, task, test_size):
+    """Refuse, with a ValueError, a table (its shape and column names) that no experiment
+    can be made of."""
+    if task not in TASKS:
+        raise ValueError("task must be 'regression' or 'classification', got %r" % (task,))
+    if shape[0] == 0 or shape[1] == 0:
+        raise ValueError("data is empty: it has %d rows and %d columns" % shape)
+    bad = [c for c in columns if not isinstance(c, str)]
+    if bad:
+        raise ValueError("column names must be strings; these are not: %r" % bad)
+    duplicated = sorted({c for c in columns if columns.count(c) > 1})
+    if duplicated:
+        raise ValueError("column names must be unique; repeated: %r" % duplicated)
+    if target not in columns:
+        raise ValueError("target column %r is not in the data" % (target,))
+    if len(columns) < 2:
+        raise ValueError("data has no feature columns besides the target %r" % (target,))
+    if not 0 < test_size < 1:
+        raise ValueError("test_size must lie between 0 and 1, got %r" % (test_size,))
 
 
-def _label_order(value):
-    # Numbers in numeric order (9 before 10), anything else by its type and text.
-    if isinstance(value, (int, float)) and not isinstance(value, bool):
-        return (0, "", float(value), "")
-    return (1, str(type(value)), 0.0, str(value))
+def check_split(n, test_size):
+    """Refuse a table of ``n`` rows (with a target) too small for the split."""
+    n_test = test_rows(n, test_size)
+    if n_test < 2 or n - n_test < 2:
+        raise ValueError("data has %d rows: too few for a split with test_size %r "
+                         "(each side needs at least 2 rows)" % (n, test_size))
 
 
-def _label_list(labels):
-    shown = ", ".join(repr(v) for v in labels[:_LABELS_SHOWN])
-    if len(labels) > _LABELS_SHOWN:
-        shown += ", ... (%d labels)" % len(labels)
-    return shown
+def make_dataset(data, target, run=None, **options):
+    """The ``Dataset`` of a pandas frame, or the ``partitioned.dataset.PartitionedDataset`` of
+    a Dask DataFrame (``run`` computes its Dask steps: ``PartitionedDataset``)."""
+    if is_partitioned(data):
+        from .partitioned.dataset import PartitionedDataset
+
+        return PartitionedDataset(data, target, run=run, **options)
+    return Dataset(data, target, **options)
 
 
-def _find_label(labels, wanted):
-    """The label of ``labels`` equal to ``wanted`` as Python compares them (2 is not "2")."""
-    for label in labels:
-        if isinstance(label, str) != isinstance(wanted, str):
-            continue
-        try:
-            if bool(label == wanted):
-                return label
-        except (TypeError, ValueError):
-            continue
-    return None
-
-
-def _rest_label(positive, labels):
-    """A text for every class but the positive one that no label of the target already is."""
-    rest, taken = "not %s" % (positive,), {str(v) for v in labels}
-    while rest in taken:
-        rest = "(%s)" % rest
-    return rest
-
-
-def target_classes(column):
-    """The labels of a target column of classes (without gaps) in sorted order, and the count of
-    each."""
-    counts = dict(pd.Series(column.to_numpy(dtype=object)).map(_native).value_counts(sort=False))
-    return sorted(counts, key=_label_order), counts
-
-
-def most_frequent(labels, counts):
-    """The labels (in their order) that share the largest count."""
-    top = max(counts[label] for label in labels)
-    return [label for label in labels if counts[label] == top]
-
-
-def _class_note(positive, labels, counts, chosen):
-    """The note on the class that a classification of more than two classes explains."""
-    template = "classification of %(positive)r against the rest (%(classes)d classes; "
-    tied = most_frequent(labels, counts)
-    if chosen:
-        template += "chosen with %(positive_class)s)"
-    elif len(tied) == 1:
-        template += "the most frequent; choose with %(positive_class)s)"
-    else:
-        template += ("%(tied)s tie as the most frequent with %(rows)s rows each: the first in "
-                     "sorted order; choose with %(positive_class)s)")
-    shown = [repr(label) for label in tied[:_TIES_SHOWN]]
-    if len(tied) > _TIES_SHOWN:
-        shown.append("%d more" % (len(tied) - _TIES_SHOWN))
-    return Note(template, positive=positive, classes=len(labels), rows="{:,}".format(
-        counts[positive]), tied=joined(shown))
-
-
-def prepare_target(data, target, task, positive_class, notes):
-    """The rows of ``data`` that have a target, and the two classes of a classification.
-
-    Returns (rows, classes, source_rows): ``rows`` is ``data`` without the rows whose target is
-    missing, ``source_rows`` the positions of the kept rows in ``data``, ``classes`` None for
-    a regression, else the pair (label of 0, label of 1). A classification of more than two
-    classes is one class (``positive_class``, by default the most frequent, the first in
-    sorted order of those that tie) against the rest, whose label is the text "not <positive
-    class>". Appends what it did to ``notes``; refuses with a ValueError a target that leaves
-    nothing to explain.
-    """
-    column = data[target]
-    missing = column.isna().to_numpy()
-    if missing.all():
-        raise ValueError("target column %r has no values: it is missing in all %d rows"
-                         % (target, len(column)))
-    source_rows = np.flatnonzero(~missing)
-    if missing.any():
-        data = data.iloc[source_rows]
-        column = data[target]
-        notes.append("dropped %d row%s whose target is missing"
-                     % (missing.sum(), "" if missing.sum() == 1 else "s"))
-
-    if task == "regression":
-        if positive_class is not None:
-            raise ValueError("positive_class is for a classification; the target %r is a "
-                             "regression's" % (target,))
-        if not ptypes.is_numeric_dtype(column.dtype) or ptypes.is_bool_dtype(column.dtype) \
-                or ptypes.is_complex_dtype(column.dtype):
-            raise ValueError("regression needs a numeric target; column %r has dtype %s"
-                             % (target, column.dtype))
-        values = column.to_numpy(dtype=float)
-        infinite = int(np.isinf(values).sum())
-        if infinite:
-            raise ValueError("target column %r holds infinite values in %d row%s"
-                             % (target, infinite, "" if infinite == 1 else "s"))
-        if values.min() == values.max():
-            raise ValueError("the regression target %r takes the single value %.6g in every "
-                             "row: there is nothing to explain" % (target, values[0]))
-        with np.errstate(over="ignore", invalid="ignore"):
-            # what a score and a fit of least squares sum up
-            squares = np.sum((values - np.mean(values)) ** 2)
-        if not np.isfinite(squares):
-            raise ValueError("the regression target %r spans %.4g to %.4g: the sum of its "
-                             "squares passes the largest double; rescale it (divide it by a "
-                             "power of ten)" % (target, values.min(), values.max()))
-        return data, None, source_rows
-
-    labels, counts = target_classes(column)
-    if len(labels) < 2:
-        raise ValueError("classification needs a target of at least two classes; column %r "
-                         "takes the single value %r" % (target, labels[0]))
-    if positive_class is not None:
-        positive = _find_label(labels, positive_class)
-        if positive is None:
-            hint = ""
-            if any(str(v) == str(positive_class) for v in labels):
-                hint = " (%r and %r differ: give the label as the table holds it)" % (
-                    positive_class, next(v for v in labels if str(v) == str(positive_class)))
-            raise ValueError("positive_class %r is not a label of the target %r; its labels "
-                             "are %s%s" % (positive_class, target, _label_list(labels), hint))
-    elif len(labels) == 2:
-        positive = labels[1]
-    else:
-        positive = most_frequent(labels, counts)[0]
-    if len(labels) == 2:
-        classes = [v for v in labels if v is not positive] + [positive]
-    else:
-        classes = [_rest_label(positive, labels), positive]
-        notes.append(_class_note(positive, labels, counts, positive_class is not None))
-
-    n_positive = int(counts[positive])
-    rest = "class %r" % (classes[0],) if len(labels) == 2 else \
-        "the classes other than %r together" % (positive,)
-    for name, rows in (("class %r" % (positive,), n_positive), (rest, len(column) - n_positive)):
-        if rows < MIN_CLASS_ROWS:
-            raise ValueError("%s of the target %r: %d row%s; a classification needs at least %d "
-                             "of the positive class and %d of the rest"
-                             % (name, target, rows, "" if rows == 1 else "s",
-                                MIN_CLASS_ROWS, MIN_CLASS_ROWS))
-    return data, np.array(classes, dtype=object), source_rows
+def is_partitioned(data):
+    """Whether ``data`` is a Dask DataFrame (told without importing Dask)."""
+    return type(data).__module__.split(".")[0] == "dask" and hasattr(data, "to_delayed")
 
 
 class Dataset:
@@ -364,24 +247,15 @@ class Dataset:
         words and "…" (``truncate_names``); the second names the features of a pair
     """
 
+    # whether the table lives in partitions on a cluster (``partitioned.dataset``)
+    partitioned = False
+
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0,
                  positive_class=None):
         self.notes = []
         if not isinstance(data, pd.DataFrame):
             raise ValueError("data must be a pandas DataFrame, got %s" % type(data).__name__)
-        if task not in TASKS:
-            raise ValueError("task must be 'regression' or 'classification', got %r" % (task,))
-        if data.shape[0] == 0 or data.shape[1] == 0:
-            raise ValueError("data is empty: it has %d rows and %d columns" % data.shape)
-        columns = list(data.columns)
-        bad = [c for c in columns if not isinstance(c, str)]
-        if bad:
-            raise ValueError("column names must be strings; these are not: %r" % bad)
-        duplicated = sorted({c for c in columns if columns.count(c) > 1})
-        if duplicated:
-            raise ValueError("column names must be unique; repeated: %r" % duplicated)
-        if target not in columns:
-            raise ValueError("target column %r is not in the data" % (target,))
+        check_table(data.shape, list(data.columns), target, task, test_size)
         given = data.shape[0]
         data, self.classes, self.source_rows = prepare_target(data, target, task, positive_class,
                                                               self.notes)
@@ -391,24 +265,15 @@ class Dataset:
         self.data = data
         self.target = target
         self.task = task
-        if len(columns) < 2:
-            raise ValueError("data has no feature columns besides the target %r" % (target,))
-
-        if not 0 < test_size < 1:
-            raise ValueError("test_size must lie between 0 and 1, got %r" % (test_size,))
         n = data.shape[0]
-        n_test = int(np.ceil(test_size * n))
-        if n_test < 2 or n - n_test < 2:
-            raise ValueError("data has %d rows: too few for a split with test_size %r "
-                             "(each side needs at least 2 rows)" % (n, test_size))
-        positions = np.arange(n)
-        train, test = train_test_split(
-            positions, test_size=test_size, random_state=random_state,
-            stratify=self.encoded_target() if task == "classification" else None)
-        self.train_index = np.sort(train)
-        self.test_index = np.sort(test)
+        check_split(n, test_size)
+        self.train_index, self.test_index = split_positions(
+            n, test_size, random_state,
+            self.encoded_target() if task == "classification" else None)
+        self.take_features(prepare_features(self.data, target, self.train_index))
 
-        prepared = prepare_features(self.data, target, self.train_index)
+    def take_features(self, prepared):
+        """Hold the prepared rows and the features of ``columns.prepare_features``."""
         self.notes.extend(prepared.notes)
         self.data, self.features = prepared.data, prepared.features
         self.feature_names = prepared.feature_names
@@ -418,6 +283,11 @@ class Dataset:
 
         self.truncated_columns_dict_10 = truncate_names(self.feature_names, DISPLAY_WIDTH)
         self.truncated_columns_dict_15 = truncate_names(self.feature_names, PAIR_WIDTH)
+
+    @property
+    def n_rows(self):
+        """The table's rows that have a target."""
+        return self.data.shape[0]
 
     @property
     def n_features(self):

@@ -27,7 +27,7 @@ from ..plots import Sum, Title
 from ..plots.bars import printed_number
 from . import additive, explain, screen
 from .compare import Comparisons
-from .dataset import Dataset
+from .dataset import make_dataset
 from .families import FAMILIES, family_of, make_estimator
 from .pipeline import ModelPipeline, check_estimator_task
 from .scores import NAMES as SCORE_NAMES, model_scores
@@ -49,7 +49,10 @@ class Experiment(Comparisons):
     Parameters
     ----------
     data : DataFrame of numeric, categorical (category, object or string dtype) and date
-        columns; gaps are allowed in the features
+        columns; gaps are allowed in the features. A Dask DataFrame (a table larger than
+        memory, on a cluster) is read, split and sampled on its workers: the models are
+        fitted on a sample of its training rows and scored on all its test rows
+        (``partitioned.dataset``)
     target : name of the target column
     task : "regression" or "classification"
     test_size : share of the rows kept for testing (permutation importance)
@@ -59,7 +62,9 @@ class Experiment(Comparisons):
         the second in sorted order by default, with more the most frequent (ties: the first
         in sorted order), the other classes taken together as one. The label is compared as
         the table holds it (2 is not "2"). Each class, the positive one and the rest, needs
-        at least ``dataset.MIN_CLASS_ROWS`` (5) rows.
+        at least ``target.MIN_CLASS_ROWS`` (5) rows.
+    run : for a Dask DataFrame, what computes its steps (a function of the step's name and a
+        list of Dask tasks, returning their results), so that a caller can show progress
 
     Rows whose target is missing are dropped, with a note; a target missing everywhere, a
     constant regression target, or a classification of one class is refused with a
@@ -96,9 +101,9 @@ class Experiment(Comparisons):
     """
 
     def __init__(self, data, target, task="regression", test_size=0.2, random_state=0,
-                 positive_class=None):
-        self.dataset = Dataset(data, target, task=task, test_size=test_size,
-                               random_state=random_state, positive_class=positive_class)
+                 positive_class=None, run=None):
+        self.dataset = make_dataset(data, target, run=run, task=task, test_size=test_size,
+                                    random_state=random_state, positive_class=positive_class)
         self.notes = self.dataset.notes
         # the figures write the table's names, in whatever script they are
         use_fonts_for(texts_of(self.dataset))
@@ -136,7 +141,7 @@ class Experiment(Comparisons):
 
     def __repr__(self):
         return "Experiment(%d rows, target=%r, task=%r, models=%r)" % (
-            self.dataset.data.shape[0], self.dataset.target, self.task,
+            self.dataset.n_rows, self.dataset.target, self.task,
             list(self.registered_pipeline))
 
     # Models ----------------------------------------------------------------------------
@@ -195,9 +200,12 @@ class Experiment(Comparisons):
     def _all_inputs(self):
         """The input matrix of every model of the table (all of them see it alike), made once;
         read only, as every model shares it."""
-        if self._matrix is None:
-            self._matrix = ModelPipeline("", "generic", None, self.dataset).transform(
-                self.dataset.data)
+        held = 0 if self._matrix is None else len(self._matrix)
+        if held < len(self.dataset.data):
+            # a table on a cluster adds the rows that a sample_index fetches
+            more = ModelPipeline("", "generic", None, self.dataset).transform(
+                self.dataset.data.iloc[held:])
+            self._matrix = more if self._matrix is None else np.concatenate([self._matrix, more])
             self._matrix.setflags(write=False)
         return self._matrix
 

@@ -93,6 +93,11 @@ def format_score(key, value):
 def model_scores(experiment, model):
     """The ``Scores`` of a registered model on the experiment's test split."""
     dataset = experiment.dataset
+    if dataset.partitioned:
+        # every test row of a table on a cluster, scored where it lies
+        from .partitioned.aggregates import model_scores as scored_on_workers
+
+        return scored_on_workers(experiment, model)
     estimator = experiment.registered_pipeline[model].estimator
     test = dataset.test_index
     X, y = experiment.model_inputs(model, test), dataset.encoded_target(test)

@@ -8,7 +8,7 @@ import os
 import numpy as np
 import pandas as pd
 
-from ..experiment.dataset import MIN_CLASS_ROWS, most_frequent, target_classes
+from ..experiment.target import MIN_CLASS_ROWS, most_frequent, target_classes
 from ..experiment.features import is_number_column
 from ..experiment.identifiers import row_numbers, row_numbers_text
 from ..experiment.models import sampling

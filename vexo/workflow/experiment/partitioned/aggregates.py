@@ -1,0 +1,162 @@
+"""A model's test scores over every test row of a partitioned table.
+
+The fitted model travels to the workers; each partition gives sums (rows, the target's mean
+and squared deviations, the squared errors of the model and of the baseline, the correct
+predictions) and, for the ROC AUC, the count of each class at each response value. Those
+counts are exact while the table's test rows give at most ``EXACT_RESPONSES`` distinct
+values; beyond, the responses are counted in ``RESPONSE_BINS`` bins of equal width on the
+probability scale (a decision function through the logistic function), and two responses in
+one bin count as a tie: the AUC is then within half a bin's share of pairs of the exact one.
+"""
+
+import numpy as np
+
+from .. import explain
+from ..scores import NAMES, Score, Scores, format_score
+from . import passes
+
+EXACT_RESPONSES = 100_000
+RESPONSE_BINS = 2 ** 20
+
+
+class Encoder:
+    """The models' input matrix of a partition's rows: the dataset's features, without its
+    rows, so that it travels to a worker light."""
+
+    def __init__(self, dataset):
+        self.features = [dataset.features[name] for name in dataset.feature_names]
+
+    def __call__(self, frame):
+        X = np.empty((len(frame), len(self.features)))
+        for j, feature in enumerate(self.features):
+            X[:, j] = feature.encode(frame)
+        return X
+
+
+class ResponseCounts:
+    """How many rows of each class (0, 1) take each response value (sorted ``values``);
+    ``binned`` once the values are bin numbers."""
+
+    def __init__(self, values, negatives, positives, binned=False):
+        self.values, self.negatives, self.positives = values, negatives, positives
+        self.binned = binned
+
+    @classmethod
+    def of(cls, response, y, probabilities):
+        values, inverse = np.unique(response, return_inverse=True)
+        counts = cls(values, np.bincount(inverse[y == 0], minlength=len(values)),
+                     np.bincount(inverse[y == 1], minlength=len(values)))
+        if not probabilities:
+            counts.values = 1 / (1 + np.exp(-np.clip(values, -700, 700)))
+        return counts if len(values) <= EXACT_RESPONSES else counts.coarse()
+
+    def coarse(self):
+        if self.binned:
+            return self
+        bins = np.minimum((self.values * RESPONSE_BINS).astype(np.int64), RESPONSE_BINS - 1)
+        return _summed(bins, self.negatives, self.positives, True)
+
+    def merge(self, other):
+        a, b = (self.coarse(), other.coarse()) if self.binned or other.binned else (self, other)
+        merged = _summed(np.concatenate([a.values, b.values]),
+                         np.concatenate([a.negatives, b.negatives]),
+                         np.concatenate([a.positives, b.positives]), a.binned)
+        return merged.coarse() if len(merged.values) > EXACT_RESPONSES else merged
+
+    def auc(self):
+        """The ROC AUC (ties count half); NaN with one class."""
+        negatives, positives = self.negatives.sum(), self.positives.sum()
+        if negatives == 0 or positives == 0:
+            return float("nan")
+        below = np.cumsum(self.negatives) - self.negatives
+        pairs = np.sum(self.positives * (below + self.negatives / 2.0))
+        return float(pairs / (float(negatives) * float(positives)))
+
+
+def _summed(values, negatives, positives, binned):
+    unique, inverse = np.unique(values, return_inverse=True)
+    return ResponseCounts(unique, np.bincount(inverse, negatives, len(unique)),
+                          np.bincount(inverse, positives, len(unique)), binned)
+
+
+def partition_scores(frame, dataset_args, estimator, encode, baseline):
+    """One partition's sums of its test rows (``dataset_args``: target, task, positive class,
+    offset, seed, cuts)."""
+    target, task, positive, offset, seed, cuts = dataset_args
+    frame = passes.kept(frame, target)
+    frame = frame[passes.test_mask(frame, target, positive, offset, seed, cuts)]
+    n = len(frame)
+    if task == "regression":
+        y = frame[target].to_numpy(dtype=float)
+        if n == 0:
+            return (0, 0.0, 0.0, 0.0, 0.0)
+        predicted = np.asarray(estimator.predict(encode(frame)), dtype=float)
+        mean = float(np.mean(y))
+        return (n, mean, float(np.sum((y - mean) ** 2)), float(np.sum((y - predicted) ** 2)),
+                float(np.sum((y - baseline) ** 2)))
+    y = passes.classes_of(frame, target, positive)
+    if n == 0:
+        return (0, 0, 0, ResponseCounts.of(np.zeros(0), y, True))
+    X = encode(frame)
+    response = explain.model_response(estimator, X)
+    probabilities = hasattr(estimator, "predict_proba") and hasattr(estimator, "classes_")
+    predicted = np.asarray(estimator.predict(X), dtype=int)
+    return (n, int(np.sum(predicted == y)), int(np.sum(y == baseline)),
+            ResponseCounts.of(response, y, probabilities))
+
+
+def merge_scores(a, b):
+    if len(a) == 5:
+        n = a[0] + b[0]
+        if n == 0:
+            return a
+        delta = b[1] - a[1]
+        return (n, a[1] + delta * b[0] / n, a[2] + b[2] + delta ** 2 * a[0] * b[0] / n,
+                a[3] + b[3], a[4] + b[4])
+    return (a[0] + b[0], a[1] + b[1], a[2] + b[2], a[3].merge(b[3]))
+
+
+def model_scores(experiment, model):
+    """The ``Scores`` of a registered model over every test row of the experiment's table."""
+    from dask import delayed
+
+    from .dataset import tree
+
+    dataset = experiment.dataset
+    estimator = experiment.registered_pipeline[model].estimator
+    positive = dataset.positive_class if dataset.task == "classification" else None
+    train = dataset.train_target
+    if dataset.task == "regression":
+        baseline = float(train.mean)
+    else:
+        positives = train.labels.get(positive, 0)
+        # ties go to the rest, the first class
+        baseline = int(positives > sum(train.labels.values()) - positives)
+    encode = delayed(Encoder(dataset))
+    model_task = delayed(estimator)
+    sums = dataset.run("scores of %s" % model, [tree(
+        [delayed(partition_scores)(part, (dataset.target, dataset.task, positive,
+                                          dataset.offsets[p], dataset.seed, dataset.cuts),
+                                   model_task, encode, baseline)
+         for p, part in enumerate(dataset.parts)], merge_scores)])[0]
+    if dataset.task == "regression":
+        n, _, squares, errors, baseline_errors = sums
+        metrics = [Score("r2", NAMES["r2"], _r2(errors, squares), _r2(baseline_errors, squares)),
+                   Score("rmse", NAMES["rmse"], float(np.sqrt(errors / n)),
+                         float(np.sqrt(baseline_errors / n)))]
+        return Scores(model, n, None, "the training mean %s" % format_score("rmse", baseline), metrics)
+    n, correct, baseline_correct, counts = sums
+    constant = ResponseCounts(np.zeros(1), np.array([counts.negatives.sum()]),
+                              np.array([counts.positives.sum()]))
+    metrics = [Score("roc_auc", NAMES["roc_auc"], counts.auc(), constant.auc()),
+               Score("accuracy", NAMES["accuracy"], correct / n, baseline_correct / n)]
+    classes = dataset.classes
+    return Scores(model, n, "%s against %s" % (classes[1], classes[0]),
+                  "the training majority %s" % (classes[baseline],), metrics)
+
+
+def _r2(errors, squares):
+    # as scikit-learn's r2_score gives it for a constant test target
+    if squares == 0:
+        return 1.0 if errors == 0 else 0.0
+    return float(1 - errors / squares)

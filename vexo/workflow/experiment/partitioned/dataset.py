@@ -1,0 +1,219 @@
+"""The dataset of a table that lives in partitions on a Dask cluster.
+
+The client never holds the table: the workers count its rows, summarise its target and its
+columns, split it (``holdout``: by each row's position, so alike however the table is
+partitioned) and draw the samples that the client keeps:
+
+- the training sample, on which the models are fitted: every training row up to
+  ``TRAIN_SAMPLE`` of them, else about that many drawn by a key of each row's position, each
+  class in its share but with at least ``CLASS_SAMPLE`` rows (or all of its rows);
+- the test sample, which the views that test a model (permutation importance) read: likewise
+  up to ``TEST_SAMPLE`` rows.
+
+What must see every row does so on the workers: the statistics that decide the features
+(``profiles``), the split, and the test scores (``aggregates``). A table that fits in both
+samples is held whole, and its experiment is the one that the same table in one frame gives.
+"""
+
+from functools import reduce
+
+import numpy as np
+import pandas as pd
+
+from .. import holdout, profiles, target as targets
+from ..columns import prepare_features
+from ..dataset import Dataset, check_split, check_table
+from . import passes
+
+TRAIN_SAMPLE = 200_000
+TEST_SAMPLE = 20_000
+CLASS_SAMPLE = 1_000
+
+
+def compute(step, tasks):
+    """Compute Dask tasks (a list) on the current scheduler; ``step`` names them for a caller
+    that reports progress instead (``PartitionedDataset(run=...)``)."""
+    import dask
+
+    return list(dask.compute(*tasks))
+
+
+def tree(items, merge):
+    """The delayed merge of delayed ``items``, pairwise, so that no task holds more than two
+    partitions' results and the client receives one."""
+    from dask import delayed
+
+    items = list(items)
+    while len(items) > 1:
+        items = [delayed(merge)(items[k], items[k + 1]) if k + 1 < len(items) else items[k]
+                 for k in range(0, len(items), 2)]
+    return items[0]
+
+
+class PartitionedDataset(Dataset):
+    """A ``Dataset`` of a Dask DataFrame: ``data`` holds the client's samples (the training
+    sample and the test sample, in the table's order), ``train_index``/``test_index`` their
+    positions in it; ``row_positions`` gives each client row's position among the table's rows
+    that have a target (what a ``sample_index`` names) and ``source_rows`` its position in the
+    user's table. ``n_rows``, ``n_train`` and ``n_test`` count the whole table's rows."""
+
+    partitioned = True
+    n_rows = None
+
+    def __init__(self, frame, target, task="regression", test_size=0.2, random_state=0,
+                 positive_class=None, run=None):
+        from dask import delayed
+
+        self.notes = []
+        columns = list(frame.columns)
+        check_table((1, len(columns)), columns, target, task, test_size)
+        self.run = run or compute
+        self.parts = frame.to_delayed()
+        self.target, self.task, self.seed = target, task, random_state
+        counted = self.run("counting rows", [delayed(passes.count_rows)(part, target, task)
+                                             for part in self.parts])
+        rows, kept, summaries = zip(*counted)
+        if sum(rows) == 0:
+            check_table((0, len(columns)), columns, target, task, test_size)
+        summary = reduce(targets.merge, summaries)
+        self.classes = targets.decide_target(summary, target, task, positive_class, self.notes)
+        self.positive_class = None if self.classes is None else self.classes[1]
+        self.n_rows = int(sum(kept))
+        self.dropped_rows = int(sum(rows)) - self.n_rows
+        check_split(self.n_rows, test_size)
+        # where each partition's rows start, among the rows with a target and among all rows
+        self.offsets = np.concatenate([[0], np.cumsum(kept)]).astype(np.int64)
+        self.source_offsets = np.concatenate([[0], np.cumsum(rows)]).astype(np.int64)
+        class_rows = [self.n_rows] if self.classes is None else [
+            self.n_rows - summary.labels[self.positive_class],
+            summary.labels[self.positive_class]]
+        held = holdout.class_test_rows(class_rows, holdout.test_rows(self.n_rows, test_size))
+        self.cuts = self._cuts(held)
+        self.n_test = int(np.sum(held))
+        self.n_train = self.n_rows - self.n_test
+        self._sample(np.asarray(class_rows) - held, held)
+
+    def __getstate__(self):
+        # a progress reporter stays with the process that made it
+        state = dict(self.__dict__)
+        state["run"] = compute
+        return state
+
+    def _positive(self):
+        return self.positive_class if self.task == "classification" else None
+
+    def _cuts(self, held):
+        """The largest held-out key of each class (None where a class holds none out)."""
+        from dask import delayed
+
+        positive = self._positive()
+        counts = self.run("splitting", [tree(
+            [delayed(passes.bucket_counts)(part, self.target, self.task, positive,
+                                           self.offsets[p], self.seed)
+             for p, part in enumerate(self.parts)], np.add)])[0]
+        where = [holdout.cut_from_buckets(counts[c], int(k)) for c, k in enumerate(held)]
+        buckets = [None if w is None else w[0] for w in where]
+        found = self.run("splitting", [
+            delayed(passes.keys_in_buckets)(part, self.target, positive, self.offsets[p],
+                                            self.seed, buckets)
+            for p, part in enumerate(self.parts)])
+        cuts = []
+        for c, w in enumerate(where):
+            keys = np.concatenate([f[c] for f in found])
+            cuts.append(None if w is None else holdout.cut_in_bucket(keys, w[1]))
+        return cuts
+
+    def _sample(self, train_rows, test_rows):
+        """Profile the columns and draw the samples; prepare the client's rows."""
+        from dask import delayed
+
+        rates = {"train": _rates(train_rows, TRAIN_SAMPLE),
+                 "test": _rates(test_rows, TEST_SAMPLE)}
+        results = [delayed(passes.split_and_sample)(
+            part, self.target, self.task, self._positive(),
+            (self.offsets[p], self.source_offsets[p]), self.seed, self.cuts, rates,
+            profiles.profile_frame) for p, part in enumerate(self.parts)]
+        profile, train_target, sample = self.run("statistics and samples", [tree(
+            results, _merge_results)])[0]
+        self.train_target = train_target
+        for kind, source in profile.questions():
+            profile.answer(kind, source, self._answer(kind, source))
+        self.profile = profile
+        sample = sample.sort_values(passes.POSITION, kind="stable")
+        self.row_positions = sample.pop(passes.POSITION).to_numpy()
+        self.source_rows = sample.pop(passes.SOURCE).to_numpy()
+        test = sample.pop(passes.TEST).to_numpy()
+        if sample.index.has_duplicates:
+            # partitions read from files number their rows from 0 each
+            sample.index = self.source_rows
+        self.train_index, self.test_index = np.flatnonzero(~test), np.flatnonzero(test)
+        if len(self.train_index) < self.n_train:
+            self.notes.append(
+                "the models are fitted on a sample of {:,} of the {:,} training rows{}; the "
+                "test scores count all {:,} test rows".format(
+                    len(self.train_index), self.n_train,
+                    " (every class kept)" if self.task == "classification" else "",
+                    self.n_test))
+        self.take_features(prepare_features(sample, self.target, self.train_index,
+                                            profile=profile))
+
+    def _answer(self, kind, source):
+        """What the workers say to a question of the merged column statistics."""
+        from dask import delayed
+
+        answers = [delayed(profiles.partial_answer)(
+            kind, source, passes.kept(part, self.target),
+            ~passes.test_mask(passes.kept(part, self.target), self.target, self._positive(),
+                              self.offsets[p], self.seed, self.cuts))
+            for p, part in enumerate(self.parts)]
+        merged = self.run("statistics", [tree(
+            answers, lambda a, b: profiles.merge_answers(kind, a, b))])[0]
+        return profiles.final_answer(kind, merged)
+
+    def check_sample_index(self, sample_index):
+        """The client position of the row that ``sample_index`` names among the table's rows
+        with a target: fetched from its partition and kept where the samples lack it."""
+        if isinstance(sample_index, (bool, np.bool_)) or not isinstance(
+                sample_index, (int, np.integer)):
+            raise TypeError("sample_index must be an integer row position, got %r"
+                            % (sample_index,))
+        n = self.n_rows
+        if not -n <= sample_index < n:
+            raise IndexError("sample_index %d is out of range: the data has %d rows%s"
+                             % (sample_index, n, " once those without a target are dropped"
+                                if self.dropped_rows else ""))
+        position = int(sample_index) % n
+        found = np.flatnonzero(self.row_positions == position)
+        if len(found):
+            return int(found[0])
+        return self._fetch(position)
+
+    def _fetch(self, position):
+        from dask import delayed
+
+        p = int(np.searchsorted(self.offsets, position, side="right")) - 1
+        row, local = self.run("fetching a row", [delayed(passes.row_at)(
+            self.parts[p], self.target, position - self.offsets[p])])[0]
+        source = int(self.source_offsets[p]) + local
+        if self.data.index.has_duplicates or row.index[0] in self.data.index:
+            row.index = [source]
+        prepared = prepare_features(row, self.target, np.array([], dtype=int),
+                                    profile=self.profile)
+        self.data = pd.concat([self.data, prepared.data])
+        self.row_positions = np.append(self.row_positions, position)
+        self.source_rows = np.append(self.source_rows, source)
+        return len(self.data) - 1
+
+
+def _rates(rows, limit):
+    """The share of each class's rows that a sample of about ``limit`` rows draws."""
+    rows = np.asarray(rows, dtype=float)
+    total = rows.sum()
+    if total <= limit:
+        return np.ones(len(rows))
+    share = np.full(len(rows), limit / total)
+    return np.minimum(1.0, np.maximum(share, CLASS_SAMPLE / np.maximum(rows, 1)))
+
+
+def _merge_results(a, b):
+    return passes.merge_samples(a, b, profiles.merge)

@@ -1,0 +1,117 @@
+"""What each partition of a partitioned table computes, on the worker that holds it.
+
+Every function here takes one partition (a pandas frame of the user's rows, in the table's
+order) with the positions that the table's earlier partitions give it, and returns what the
+client needs of it: counts, summaries, the few rows of a sample. Nothing returns a value per
+row of the partition but the sampled rows themselves.
+"""
+
+import numpy as np
+import pandas as pd
+
+from .. import holdout, target as targets
+
+# The key of the samples is drawn with this added to the seed, so that which rows are sampled
+# does not follow which rows are held out.
+SAMPLE_SALT = 0x5A3C9E1
+POSITION, SOURCE, TEST = "__vexo_position", "__vexo_source", "__vexo_test"
+
+
+def kept(frame, target):
+    """The partition's rows that have a target."""
+    return frame[frame[target].notna().to_numpy()]
+
+
+def classes_of(frame, target, positive):
+    """Each row's class, 0/1 (the positive class 1); None for a regression."""
+    if positive is None:
+        return None
+    return (frame[target].to_numpy(dtype=object) == positive).astype(np.int64)
+
+
+def keys_of(frame, offset, seed):
+    """The split keys of the partition's rows (kept rows only), ``offset`` the position of
+    its first kept row in the table."""
+    return holdout.row_keys(np.arange(offset, offset + len(frame)), seed)
+
+
+def count_rows(frame, target, task):
+    """(rows, rows with a target, their ``target.TargetSummary``)."""
+    summary = targets.summarize(frame[target], task)
+    return len(frame), summary.rows - summary.missing, summary
+
+
+def bucket_counts(frame, target, task, positive, offset, seed):
+    """The split keys' bucket counts of each class (one class for a regression)."""
+    frame = kept(frame, target)
+    keys = keys_of(frame, offset, seed)
+    labels = classes_of(frame, target, positive)
+    if labels is None:
+        return holdout.key_buckets(keys)[None, :]
+    return np.stack([holdout.key_buckets(keys[labels == c]) for c in (0, 1)])
+
+
+def keys_in_buckets(frame, target, positive, offset, seed, buckets):
+    """The split keys of each class that fall in its cut's bucket (``buckets``: one per class,
+    None where the class holds nothing out)."""
+    frame = kept(frame, target)
+    keys = keys_of(frame, offset, seed)
+    labels = classes_of(frame, target, positive)
+    found = []
+    for c, bucket in enumerate(buckets):
+        own = keys if labels is None else keys[labels == c]
+        found.append(own[:0] if bucket is None else holdout.in_bucket(own, bucket))
+    return found
+
+
+def test_mask(frame, target, positive, offset, seed, cuts):
+    """Whether each kept row is held out for testing (``cuts``: the largest held-out key of
+    each class, None where the class holds nothing out)."""
+    keys = keys_of(frame, offset, seed)
+    labels = classes_of(frame, target, positive)
+    mask = np.zeros(len(frame), dtype=bool)
+    for c, cut in enumerate(cuts):
+        if cut is not None:
+            own = np.ones(len(frame), dtype=bool) if labels is None else labels == c
+            mask |= own & (keys <= cut)
+    return mask
+
+
+def split_and_sample(frame, target, task, positive, offsets, seed, cuts, rates, profile_of):
+    """The partition's column statistics (``profile_of(frame, target, train_mask)``), the
+    ``TargetSummary`` of its training rows, and its sampled rows: training rows where their
+    sample key falls under their class's rate (``rates["train"][class]``), test rows likewise,
+    with their positions among the kept rows and in the user's table (``POSITION``,
+    ``SOURCE``)."""
+    offset, source_offset = offsets
+    present = frame[target].notna().to_numpy()
+    sources = source_offset + np.flatnonzero(present)
+    frame = frame[present]
+    test = test_mask(frame, target, positive, offset, seed, cuts)
+    profile = profile_of(frame, target, ~test)
+    train_target = targets.summarize(frame[target][~test], task)
+    sample_keys = holdout.row_keys(np.arange(offset, offset + len(frame)), seed + SAMPLE_SALT)
+    labels = classes_of(frame, target, positive)
+    labels = np.zeros(len(frame), dtype=np.int64) if labels is None else labels
+    chosen = np.zeros(len(frame), dtype=bool)
+    for side, rows in (("train", ~test), ("test", test)):
+        limit = np.asarray(rates[side], dtype=float)[labels]
+        chosen |= rows & ((limit >= 1) | (sample_keys.astype(float) < limit * 2.0 ** 64))
+    sample = frame[chosen].copy()
+    sample[POSITION] = offset + np.flatnonzero(chosen)
+    sample[SOURCE] = sources[chosen]
+    sample[TEST] = test[chosen]
+    return profile, train_target, sample
+
+
+def merge_samples(a, b, merge_profiles):
+    """Two partitions' ``split_and_sample`` results as one."""
+    return (merge_profiles(a[0], b[0]), targets.merge(a[1], b[1]),
+            pd.concat([a[2], b[2]]))
+
+
+def row_at(frame, target, local):
+    """The partition's ``local``-th row with a target, as a frame of one row, and its position
+    among all the partition's rows."""
+    present = np.flatnonzero(frame[target].notna().to_numpy())
+    return frame.iloc[[present[local]]], int(present[local])
