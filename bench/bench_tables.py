@@ -17,7 +17,11 @@ The tables: "wide", 100 numeric columns and 100,000 rows; "long", 10 numeric col
 the digit (64 pixel columns, of which the tour leaves out those that are constant in the
 training split, and 1,797 rows). The synthetic tables carry their signal in x0, x1 and x2
 (smooth main effects and one interaction), a weak share in every other column, and noise;
-the classification target is their sign.
+the classification target is their sign. "dask-1e6" and "dask-1e7" tour the long table's
+shape at 1,000,000 and 10,000,000 rows from Parquet on a Dask cluster (``dask_case``), with the
+workers' peak beside the client's; they run only when named:
+
+    python bench/bench_tables.py --case long --case dask-1e6 --case dask-1e7
 """
 import argparse
 import json
@@ -30,6 +34,7 @@ import time
 import numpy as np
 import pandas as pd
 
+import dask_case
 from bench_tour import machine  # the same line about the machine
 
 # (rows, columns) of the synthetic tables
@@ -59,7 +64,7 @@ def digits(task):
     return frame
 
 
-def child(csv, task, out, timings):
+def child(source, task, out, timings, scheduler=None):
     """Run the tour in this process, timing reading the table, preparing it, and each family's
     steps as the progress line counts them (fitting, scoring, explaining, importance, views)."""
     import functools
@@ -99,18 +104,25 @@ def child(csv, task, out, timings):
         return compared(progress, entries)
 
     Progress.compared = compared_all
-    status = tour.main(["--csv", csv, "--target", "y", "--task", task, "--out", out])
+    table = ["--csv", source] if scheduler is None else ["--parquet", source,
+                                                         "--scheduler", scheduler]
+    status = tour.main(table + ["--target", "y", "--task", task, "--out", out])
     with open(timings, "w") as handle:
         json.dump(spent, handle)
     return status
 
 
-def run(frame, task, folder, name):
-    csv = os.path.join(folder, name + ".csv")
-    frame.to_csv(csv, index=False)
+def run(frame, task, folder, name, scheduler=None):
+    """Tour a frame written as CSV, or (with ``scheduler``) a folder of Parquet files."""
+    if scheduler is None:
+        source = os.path.join(folder, name + ".csv")
+        frame.to_csv(source, index=False)
+    else:
+        source = frame
     timings = os.path.join(folder, name + ".json")
-    command = [sys.executable, os.path.abspath(__file__), "--child", csv, "--task", task,
+    command = [sys.executable, os.path.abspath(__file__), "--child", source, "--task", task,
                "--out", os.path.join(folder, name), "--timings", timings]
+    command += ["--scheduler", scheduler] if scheduler else []
     start = time.perf_counter()
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     # wait4 gives this child's own resource use, not the largest of all children so far.
@@ -129,7 +141,8 @@ def run(frame, task, folder, name):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--case", choices=sorted(CASES), action="append",
+    parser.add_argument("--case", choices=sorted(CASES) + sorted(dask_case.CASES),
+                        action="append",
                         help="a table to tour (repeatable; default all)")
     parser.add_argument("--rows", type=int, help="a synthetic table of this many rows ...")
     parser.add_argument("--columns", type=int, help="... and this many columns instead")
@@ -139,9 +152,10 @@ def main():
     parser.add_argument("--child", metavar="CSV", help=argparse.SUPPRESS)
     parser.add_argument("--out", help=argparse.SUPPRESS)
     parser.add_argument("--timings", help=argparse.SUPPRESS)
+    parser.add_argument("--scheduler", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
-        sys.exit(child(args.child, args.task, args.out, args.timings))
+        sys.exit(child(args.child, args.task, args.out, args.timings, args.scheduler))
 
     if args.rows or args.columns:
         cases = [("%dx%d" % (args.rows or 10000, args.columns or 10),
@@ -156,19 +170,30 @@ def main():
         folder = args.keep or scratch
         os.makedirs(folder, exist_ok=True)
         for name, make in cases:
-            frame = make()
-            seconds, peak, spent = run(frame, args.task, folder, name)
+            workers = None
+            if name in dask_case.CASES:
+                rows = dask_case.CASES[name]
+                parquet = dask_case.parquet_table(rows, args.task, synthetic)
+                (seconds, peak, spent), workers = dask_case.with_cluster(
+                    lambda address: run(parquet, args.task, folder, name, address))
+                shape = (rows, 10)
+            else:
+                frame = make()
+                seconds, peak, spent = run(frame, args.task, folder, name)
+                shape = (len(frame), frame.shape[1] - 1)
             table = spent.pop("table")
-            row = {"table": name, "rows": len(frame), "columns": frame.shape[1] - 1,
-                   "seconds": seconds, "peak GiB": peak, "reading": table.get("load_table", 0),
+            row = {"table": name, "rows": shape[0], "columns": shape[1],
+                   "seconds": seconds, "peak GiB": peak, "workers' peak GiB": workers,
+                   "reading": table.get("load_table", 0),
                    "preparing": table.get("make_experiment", 0)}
             row.update(("%s s" % family, sum(times.values())) for family, times in spent.items())
             results.append(row)
             for family, times in spent.items():
                 steps.append(dict({"table": name, "family": family},
                                   **{step: times.get(step, 0.0) for step in STEPS}))
-            print("%s: %d rows, %d columns, %.0f s, peak %.2f GiB" % (
-                name, len(frame), frame.shape[1] - 1, seconds, peak), flush=True)
+            print("%s: %d rows, %d columns, %.0f s, peak %.2f GiB%s" % (
+                name, shape[0], shape[1], seconds, peak,
+                "" if workers is None else ", workers' peak %.2f GiB" % workers), flush=True)
     print()
     print("%s tables (seconds; reading and preparing the table, then each family's steps):"
           % args.task)

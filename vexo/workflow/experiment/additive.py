@@ -259,6 +259,10 @@ class EBMExplainer:
                                    "scores": counts / max(counts.sum(), 1.0)}
             self.main_effect_[feature_names[j]] = item
 
+    def densities(self):
+        """(feature, its main effect's "density") of each main effect."""
+        return [(name, item["density"]) for name, item in self.main_effect_.items()]
+
     def describe_effects(self, axis_label, rows, levels):
         """Have the terms' values say what they are effects on, and each pair's surface (what
         its "predict_func" gives) where the rows (model scale) lie and which of its features
@@ -363,6 +367,9 @@ class GAMEffects(Explainer):
     """The explainer of a fitted GAM: ["effect"][feature] is {"feature_type",
     "feature_importance", "inputs", "outputs", "density"}."""
 
+    def densities(self):
+        return [(name, item["density"]) for name, item in self["effect"].items()]
+
     def describe_effects(self, axis_label, rows, levels):
         """Have each main effect's outputs say what they are effects on (``EffectValues``)."""
         for item in self["effect"].values():
@@ -442,6 +449,10 @@ class GAMINetEffects(Explainer):
                 "outputs": estimator.pair_grid(t, grids[0], grids[1][::-1]),
                 "axis_extent": [float(grids[0][0]), float(grids[0][-1]),
                                 float(grids[1][0]), float(grids[1][-1])]}
+
+    def densities(self):
+        return [(name, item["density"]) for name, item in self._entries.items()
+                if "density" in item]
 
     def describe_effects(self, axis_label, rows, levels):
         """Have the terms' outputs say what they are effects on, and each pair's surface where

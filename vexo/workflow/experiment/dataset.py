@@ -289,6 +289,10 @@ class Dataset:
         """The table's rows that have a target."""
         return self.data.shape[0]
 
+    def positions(self, rows):
+        """The table positions (what a ``sample_index`` names) of rows of ``data``."""
+        return np.asarray(rows)
+
     @property
     def n_features(self):
         return len(self.feature_names)

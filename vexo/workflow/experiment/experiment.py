@@ -49,10 +49,8 @@ class Experiment(Comparisons):
     Parameters
     ----------
     data : DataFrame of numeric, categorical (category, object or string dtype) and date
-        columns; gaps are allowed in the features. A Dask DataFrame (a table larger than
-        memory, on a cluster) is read, split and sampled on its workers: the models are
-        fitted on a sample of its training rows and scored on all its test rows
-        (``partitioned.dataset``)
+        columns; gaps are allowed in the features. A Dask DataFrame is read, split and
+        sampled on its cluster's workers (``partitioned.dataset``)
     target : name of the target column
     task : "regression" or "classification"
     test_size : share of the rows kept for testing (permutation importance)
@@ -63,8 +61,7 @@ class Experiment(Comparisons):
         in sorted order), the other classes taken together as one. The label is compared as
         the table holds it (2 is not "2"). Each class, the positive one and the rest, needs
         at least ``target.MIN_CLASS_ROWS`` (5) rows.
-    run : for a Dask DataFrame, what computes its steps (a function of the step's name and a
-        list of Dask tasks, returning their results), so that a caller can show progress
+    run : for a Dask DataFrame, run(step name, list of Dask tasks) -> their results
 
     Rows whose target is missing are dropped, with a note; a target missing everywhere, a
     constant regression target, or a classification of one class is refused with a
@@ -263,6 +260,9 @@ class Experiment(Comparisons):
         describe = getattr(explainer, "describe_effects", None)
         if describe is None:
             return
+        if self.dataset.partitioned and hasattr(explainer, "densities"):
+            # the data drawn under each main effect: every training row, not the sample
+            self.dataset.count_densities(explainer.densities())
         rows = self.sample_of(self.dataset.train_index, EFFECT_ROWS)
         describe(self.effect_label(model), self.model_inputs(model, rows),
                  self.effect_levels(model))

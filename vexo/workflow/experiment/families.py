@@ -201,7 +201,10 @@ class ReluFamily(Family):
             experiment.registered_pipeline[model].estimator.relu_layers(),
             experiment.model_inputs(model, rows),
             [dataset.truncated_columns_dict_10[f] for f in dataset.feature_names],
-            sample_index=rows)
+            sample_index=dataset.positions(rows))
+        if dataset.partitioned:
+            # the regions' sizes over every training row of the table, not the sample
+            llms.count_over(dataset.count_patterns(llms.layers, llms.patterns()))
         # the views draw it on axes of their own, which do not wrap it; the network sees a
         # category as the codes of its levels, not scaled
         llms.coefficient_label = experiment.coefficient_words(model, between="\n") + (

@@ -103,6 +103,25 @@ class LocalLinearModels:
         total = mean_abs.sum()
         self.feature_importance = 100 * mean_abs / total if total > 0 else np.zeros(p)
 
+    def patterns(self):
+        """The activation pattern of each LLM, (L, hidden units)."""
+        first = [rows[0] for rows in self.sample_idx_by_llms]
+        return relu_forward(self.layers, self.x[first])[1]
+
+    def count_over(self, counts):
+        """Take ``counts`` (rows of each LLM, counted over more rows than the samples: every
+        training row of a table on a cluster) as ``count_llms``, the LLMs again largest
+        first; what is measured on the samples (centres, output means) stays so."""
+        order = np.argsort(-np.asarray(counts), kind="stable")
+        rank = np.empty_like(order)
+        rank[order] = np.arange(len(order))
+        self.llm_of_sample = rank[self.llm_of_sample]
+        self.count_llms = np.asarray(counts, dtype=int)[order]
+        self.sample_idx_by_llms = [self.sample_idx_by_llms[k] for k in order]
+        for name in ("all_weights", "all_biases", "center_llms", "ymean_llms", "ystd_llms",
+                     "all_bias_weight"):
+            setattr(self, name, getattr(self, name)[order])
+
     def describe_effects(self, axis_label, rows=None, levels=None):
         """Have the models' weights say what the network's output is (``EffectValues``): the
         profile of a feature draws each model's part of that output."""

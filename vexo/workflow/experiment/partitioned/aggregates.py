@@ -79,14 +79,12 @@ def _summed(values, negatives, positives, binned):
                           np.bincount(inverse, positives, len(unique)), binned)
 
 
-def partition_scores(frame, dataset_args, estimator, encode, baseline):
-    """One partition's sums of its test rows (``dataset_args``: target, task, positive class,
-    offset, seed, cuts)."""
-    target, task, positive, offset, seed, cuts = dataset_args
-    frame = passes.kept(frame, target)
-    frame = frame[passes.test_mask(frame, target, positive, offset, seed, cuts)]
+def partition_scores(frame, split, estimator, encode, baseline):
+    """One partition's sums of its test rows (``passes.Split``)."""
+    target, positive = split.target, split.positive
+    frame = passes.side(frame, split, test=True)
     n = len(frame)
-    if task == "regression":
+    if split.task == "regression":
         y = frame[target].to_numpy(dtype=float)
         if n == 0:
             return (0, 0.0, 0.0, 0.0, 0.0)
@@ -120,25 +118,17 @@ def model_scores(experiment, model):
     """The ``Scores`` of a registered model over every test row of the experiment's table."""
     from dask import delayed
 
-    from .dataset import tree
-
     dataset = experiment.dataset
     estimator = experiment.registered_pipeline[model].estimator
-    positive = dataset.positive_class if dataset.task == "classification" else None
     train = dataset.train_target
     if dataset.task == "regression":
         baseline = float(train.mean)
     else:
-        positives = train.labels.get(positive, 0)
+        positives = train.labels.get(dataset.positive_class, 0)
         # ties go to the rest, the first class
         baseline = int(positives > sum(train.labels.values()) - positives)
-    encode = delayed(Encoder(dataset))
-    model_task = delayed(estimator)
-    sums = dataset.run("scores of %s" % model, [tree(
-        [delayed(partition_scores)(part, (dataset.target, dataset.task, positive,
-                                          dataset.offsets[p], dataset.seed, dataset.cuts),
-                                   model_task, encode, baseline)
-         for p, part in enumerate(dataset.parts)], merge_scores)])[0]
+    sums = dataset.over_partitions("scores of %s" % model, partition_scores, merge_scores,
+                                   delayed(estimator), delayed(Encoder(dataset)), baseline)
     if dataset.task == "regression":
         n, _, squares, errors, baseline_errors = sums
         metrics = [Score("r2", NAMES["r2"], _r2(errors, squares), _r2(baseline_errors, squares)),

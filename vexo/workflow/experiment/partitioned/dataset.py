@@ -15,6 +15,7 @@ What must see every row does so on the workers: the statistics that decide the f
 samples is held whole, and its experiment is the one that the same table in one frame gives.
 """
 
+import functools
 from functools import reduce
 
 import numpy as np
@@ -102,6 +103,47 @@ class PartitionedDataset(Dataset):
     def _positive(self):
         return self.positive_class if self.task == "classification" else None
 
+    def split_of(self, p):
+        """What partition ``p`` needs to know which of its rows are held out."""
+        return passes.Split(self.target, self.task, self._positive(), self.offsets[p],
+                            self.seed, self.cuts)
+
+    def over_partitions(self, step, function, merge, *arguments):
+        """``function(partition, its split, *arguments)`` of every partition, merged."""
+        from dask import delayed
+
+        return self.run(step, [tree([delayed(function)(part, self.split_of(p), *arguments)
+                                     for p, part in enumerate(self.parts)], merge)])[0]
+
+    def positions(self, rows):
+        return self.row_positions[rows]
+
+    def count_patterns(self, layers, patterns):
+        """How many training rows of the table take each of the activation ``patterns`` of
+        the network of ``layers``."""
+        from dask import delayed
+
+        from .aggregates import Encoder
+
+        return self.over_partitions("local linear models", passes.pattern_counts, np.add,
+                                    delayed(Encoder(self)), layers, patterns)
+
+    def count_densities(self, densities):
+        """Count the data drawn under main effects ((feature, {"names", "scores"}) each) over
+        every training row: their shares of the rows in each bin become the "scores"."""
+        if len(self.train_index) == self.n_train or not densities:
+            return  # the client holds every training row, which the models counted
+        from dask import delayed
+
+        from .aggregates import Encoder
+
+        wanted = [(self.feature_names.index(name), np.asarray(density["names"], dtype=float),
+                   len(density["scores"])) for name, density in densities]
+        counts = self.over_partitions("data under the effects", passes.training_counts,
+                                      passes.add_counts, delayed(Encoder(self)), wanted)
+        for (_, density), found in zip(densities, counts):
+            density["scores"] = found / float(max(found.sum(), 1))
+
     def _cuts(self, held):
         """The largest held-out key of each class (None where a class holds none out)."""
         from dask import delayed
@@ -161,13 +203,8 @@ class PartitionedDataset(Dataset):
         """What the workers say to a question of the merged column statistics."""
         from dask import delayed
 
-        answers = [delayed(profiles.partial_answer)(
-            kind, source, passes.kept(part, self.target),
-            ~passes.test_mask(passes.kept(part, self.target), self.target, self._positive(),
-                              self.offsets[p], self.seed, self.cuts))
-            for p, part in enumerate(self.parts)]
-        merged = self.run("statistics", [tree(
-            answers, lambda a, b: profiles.merge_answers(kind, a, b))])[0]
+        merged = self.over_partitions("statistics", passes.partial_answer,
+                                      functools.partial(profiles.merge_answers, kind), kind, source)
         return profiles.final_answer(kind, merged)
 
     def check_sample_index(self, sample_index):

@@ -6,6 +6,8 @@ client needs of it: counts, summaries, the few rows of a sample. Nothing returns
 row of the partition but the sampled rows themselves.
 """
 
+from collections import namedtuple
+
 import numpy as np
 import pandas as pd
 
@@ -15,6 +17,56 @@ from .. import holdout, target as targets
 # does not follow which rows are held out.
 SAMPLE_SALT = 0x5A3C9E1
 POSITION, SOURCE, TEST = "__vexo_position", "__vexo_source", "__vexo_test"
+
+
+# What a partition needs to know which of its rows are held out: the target column, the task,
+# the positive class (None for a regression), the position of its first row with a target, the
+# seed and each class's cut (``test_mask``).
+Split = namedtuple("Split", "target task positive offset seed cuts")
+
+
+def side(frame, split, test):
+    """The partition's rows with a target on one side of the split."""
+    frame = kept(frame, split.target)
+    mask = test_mask(frame, split.target, split.positive, split.offset, split.seed, split.cuts)
+    return frame[mask if test else ~mask]
+
+
+def training_counts(frame, split, encode, wanted):
+    """How many of the partition's training rows fall in each bin of each density: ``wanted``
+    holds (column of the model input, the density's "names", its count of bins); names one
+    more than the bins are bin edges (values beyond them count in the end bins), else the
+    places of the bins (a value counts at the nearest)."""
+    X = encode(side(frame, split, test=False))
+    counts = []
+    for j, names, bins in wanted:
+        values = X[:, j]
+        if len(names) == bins + 1:
+            where = np.searchsorted(names, values, side="right") - 1
+        else:
+            middles = (names[1:] + names[:-1]) / 2
+            where = np.searchsorted(middles, values)
+        counts.append(np.bincount(np.clip(where, 0, bins - 1), minlength=bins))
+    return counts
+
+
+def pattern_counts(frame, split, encode, layers, patterns):
+    """How many of the partition's training rows take each of the activation ``patterns``."""
+    from ..models.relu_dnn import relu_forward
+
+    _, found = relu_forward(layers, encode(side(frame, split, test=False)))
+    known = {np.packbits(row).tobytes(): k for k, row in enumerate(patterns)}
+    counts = np.zeros(len(patterns), dtype=np.int64)
+    keys, seen = np.unique(np.packbits(found, axis=1), axis=0, return_counts=True)
+    for key, count in zip(keys, seen):
+        k = known.get(key.tobytes())
+        if k is not None:
+            counts[k] += count
+    return counts
+
+
+def add_counts(a, b):
+    return [x + y for x, y in zip(a, b)]
 
 
 def kept(frame, target):
