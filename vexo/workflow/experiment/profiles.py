@@ -46,8 +46,8 @@ _P = np.linspace(0.0, 1.0, QUANTILES)
 DATE_FORMATS = ("%Y-%m-%d", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
                 "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m", ISO_8601)
 # a date, and maybe a time (to the minute, second or a fraction of it) and its offset from UTC
-ISO_TIMESTAMP = re.compile(r"\d{4}-\d\d-\d\d(?:[T ]\d\d:\d\d(?::\d\d(?:[.,]\d+)?)?)?"
-                           r"(Z|[+-]\d\d(?::?\d\d)?)?")
+ISO_TIMESTAMP = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}(?:[T ][0-9]{2}:[0-9]{2}(?::[0-9]{2}"
+                           r"(?:[.,][0-9]+)?)?)?(Z|[+-][0-9]{2}(?::?[0-9]{2})?)?")
 # Distinct values: a sorted array while they are all distinct and at most KEPT_LEVELS, else one
 # of these.
 REPEATS, UNKNOWN = "repeats", "unknown"
@@ -211,20 +211,21 @@ def _text_dates(column, train):
     ``Numbers`` of its dates (naive, in UTC where they carry a time zone) and whether any value
     gives its time zone. Empty where a value is no text."""
     values = column.dropna()
-    if not all(isinstance(v, str) for v in values):
-        return {}
+    if ptypes.is_object_dtype(column.dtype):
+        if not all(isinstance(v, str) for v in values):
+            return {}
+        values = values.astype("str")
     head = values.iloc[:50]
     known = column.notna().to_numpy()
     found = {}
     for fmt in DATE_FORMATS:
         zoned = False
         if fmt == ISO_8601:
-            if not all(ISO_TIMESTAMP.fullmatch(v) for v in head):
+            if not all(ISO_TIMESTAMP.fullmatch(v) for v in head) \
+                    or not values.str.fullmatch(ISO_TIMESTAMP.pattern).all():
                 continue
-            matches = [ISO_TIMESTAMP.fullmatch(v) for v in values]
-            if not all(matches):
-                continue
-            zoned = any(match.group(1) for match in matches)
+            zones = values.str.extract("^(?:%s)$" % ISO_TIMESTAMP.pattern, expand=False)
+            zoned = bool((zones.notna() & (zones != "")).any())
         elif not pd.to_datetime(head, format=fmt, errors="coerce").notna().all():
             continue
         dates = timestamps(column, fmt)
@@ -270,6 +271,10 @@ class ColumnProfile:
             self.dates = _text_dates(column, train)
         if isinstance(dtype, pd.CategoricalDtype) or ptypes.is_object_dtype(dtype) \
                 or ptypes.is_string_dtype(dtype):
+            if self.dates and self.gaps < self.rows:
+                # dates in every partition need no levels; a partition of dates where others
+                # hold other text leaves the levels to questions
+                return
             held = column.astype(object)
             counts = (held[~gap & train].value_counts(sort=False),
                       held[~gap].value_counts(sort=False))
