@@ -1,5 +1,7 @@
 """Profiles of a table's partitions, merged, decide the same features and notes as the whole
 table."""
+import pickle
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -71,7 +73,8 @@ def _merged(frame, target, train_rows, chunks):
     """The profile of ``frame`` in ``chunks`` parts, merged as a balanced tree."""
     mask = np.zeros(len(frame), dtype=bool)
     mask[train_rows] = True
-    parts = [profile_frame(frame.iloc[rows], target, mask[rows])
+    # as from the processes that hold the partitions
+    parts = [pickle.loads(pickle.dumps(profile_frame(frame.iloc[rows], target, mask[rows])))
              for rows in np.array_split(np.arange(len(frame)), chunks)]
     while len(parts) > 1:
         parts = [merge(*parts[i:i + 2]) if i + 1 < len(parts) else parts[i]

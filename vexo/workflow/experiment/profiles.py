@@ -23,7 +23,13 @@ Everything is exact, with two bounds:
 - Distinct values and level counts are kept while a column has at most ``KEPT_LEVELS`` distinct
   values. Past that a merged profile cannot tell what a decision needs (whether a column of
   text holds identifiers, its most frequent levels), and ``TableProfile.questions`` asks for it.
-  A partition answers its own questions, so a profile of one frame asks none.
+  A partition answers its own questions, so a profile of one frame asks none; it keeps the
+  level counts of a column that is not identifiers whatever their number, as its decision
+  needs them.
+
+Past ``EXACT_VALUES`` training dates, whether they are whole days since the first is told by
+the time of day that they share. A partition whose text all reads as dates keeps no level
+counts: where other partitions hold other text, the column's levels are asked for.
 """
 
 import re
@@ -62,9 +68,9 @@ def _distinct(values):
 
 
 def _union(a, b):
-    if isinstance(a, str) or isinstance(b, str):
-        return REPEATS if REPEATS in (a if isinstance(a, str) else "", b if isinstance(
-            b, str) else "") else UNKNOWN
+    states = [held for held in (a, b) if isinstance(held, str)]
+    if states:
+        return REPEATS if REPEATS in states else UNKNOWN
     unique = np.union1d(a, b)
     if len(unique) < len(a) + len(b):
         return REPEATS
