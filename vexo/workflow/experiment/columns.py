@@ -34,7 +34,6 @@ The notes say what was done, a line per column and kind of treatment, or a line 
 its columns are many (``notes.ColumnNotes``).
 """
 
-import re
 import unicodedata
 
 import numpy as np
@@ -42,23 +41,16 @@ import pandas as pd
 from pandas.api import types as ptypes
 
 from ..plots.text import shorten
-from .features import (EXACT_INTEGERS, ISO_8601, ORIGINAL_DIGITS, CategoricalFeature,
-                       IndicatorFeature, NumericFeature, days, holds_numbers, is_number_column,
-                       timestamps)
-from .identifiers import (IDENTIFIER_ROWS, IDENTIFIER_SHARE, named_identifiers, row_numbers,
+from .features import (EXACT_INTEGERS, ORIGINAL_DIGITS, CategoricalFeature, IndicatorFeature,
+                       NumericFeature, is_number_column)
+from .identifiers import (IDENTIFIER_ROWS, IDENTIFIER_SHARE, identifiers_of, row_numbers_of,
                           row_numbers_text)
 from .notes import ColumnNotes, Kind, Note, named
+from .profiles import DATE_FORMATS, Unanswered, profile_frame
 
 MISSING_FLAG_SHARE = 0.05
 RARE_LEVEL_ROWS = 3
 MAX_LEVELS = 30
-# ISO 8601 comes last: it would read "2013" and "20130101" as dates too, so it is taken only
-# for text that ``ISO_TIMESTAMP`` matches.
-DATE_FORMATS = ("%Y-%m-%d", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
-                "%Y/%m/%d", "%d.%m.%Y", "%d/%m/%Y", "%m/%d/%Y", "%Y-%m", ISO_8601)
-# a date, and maybe a time (to the minute, second or a fraction of it) and its offset from UTC
-ISO_TIMESTAMP = re.compile(r"\d{4}-\d\d-\d\d(?:[T ]\d\d:\d\d(?::\d\d(?:[.,]\d+)?)?)?"
-                           r"(Z|[+-]\d\d(?::?\d\d)?)?")
 OTHER, MISSING = "other", "missing"
 # The longest name that a feature keeps.
 LONGEST_NAME = 200
@@ -115,43 +107,6 @@ def unique_name(name, taken):
         k += 1
         candidate = "%s (%d)" % (name, k)
     return candidate
-
-
-def _text_dates(column):
-    """The first of ``DATE_FORMATS`` in which every value of a text column parses, the column's
-    timestamps in it, and whether any value gives its time zone (the timestamps are then in
-    UTC); or (None, None, False)."""
-    values = column.dropna()
-    if len(values) == 0 or not all(isinstance(v, str) for v in values):
-        return None, None, False
-    head = values.iloc[:50]
-    known = column.notna().to_numpy()
-    for fmt in DATE_FORMATS:
-        zoned = False
-        if fmt == ISO_8601:
-            if not all(ISO_TIMESTAMP.fullmatch(v) for v in head):
-                continue
-            found = [ISO_TIMESTAMP.fullmatch(v) for v in values]
-            if not all(found):
-                continue
-            zoned = any(match.group(1) for match in found)
-        elif not pd.to_datetime(head, format=fmt, errors="coerce").notna().all():
-            continue
-        dates = timestamps(column, fmt)
-        if dates.notna().to_numpy()[known].all():
-            return fmt, dates, zoned
-    return None, None, False
-
-
-def _numbers_left_out(source, values, train_rows):
-    """Why a column of numbers is left out as row numbers or identifiers, else None."""
-    found = row_numbers(values)
-    if found:
-        return row_numbers_text(found)
-    count = named_identifiers(source, values[train_rows])
-    if count:
-        return "holds identifiers (its {:,} training values are all distinct)".format(count)
-    return None
 
 
 def _text(value):
@@ -231,13 +186,17 @@ class _Filled(Kind):
 _FILLED = _Filled(None, rank=2)
 
 
-def _categorical(name, source, column, train, order, notes):
-    """The ``CategoricalFeature`` of a text or category column, or the reason to leave it out."""
-    seen = train.dropna()
-    counts = seen.astype(object).value_counts(sort=False)
-    if len(seen) >= IDENTIFIER_ROWS and len(counts) >= IDENTIFIER_SHARE * len(seen):
+def _categorical(name, source, column, profile, order, notes):
+    """The ``CategoricalFeature`` of a text or category column, or the reason to leave it out;
+    ``order``: the categories of a category column, else None (its values sorted)."""
+    seen = column.train_rows - column.train_gaps
+    distinct = profile.distinct_levels(source)
+    if seen >= IDENTIFIER_ROWS and distinct >= IDENTIFIER_SHARE * seen:
         return "holds identifiers ({:,} of its {:,} training values are distinct)".format(
-            len(counts), len(seen))
+            distinct, seen)
+    counts, all_counts = profile.counts(source)
+    if order is None:
+        order = sorted(all_counts.index, key=lambda v: (str(type(v)), str(v)))
     ranked = list(counts.sort_values(ascending=False, kind="stable").index)
     frequent = set(label for label in ranked[:MAX_LEVELS] if counts[label] >= RARE_LEVEL_ROWS)
     kept = [label for label in order if label in frequent]
@@ -247,7 +206,7 @@ def _categorical(name, source, column, train, order, notes):
     if rare:
         other = len(labels)
         labels.append(unique_name(OTHER, set(map(str, labels))))
-    gaps_in_train = len(seen) < len(train)
+    gaps_in_train = column.train_gaps > 0
     if gaps_in_train:
         missing = len(labels)
         labels.append(unique_name(MISSING, set(map(str, labels))))
@@ -272,41 +231,38 @@ def _categorical(name, source, column, train, order, notes):
             reasons.append("%d beyond the %d most frequent" % (len(rare) - few, MAX_LEVELS))
         notes.add(_OTHER_LEVELS, "column %r: %d of its %d levels (%s) form the level %r" % (
             name, len(rare), len(counts), " and ".join(reasons), labels[other]), name)
-    gaps = int(column.isna().sum())
+    gaps = column.gaps
     if gaps and gaps_in_train:
         notes.add(_MISSING_LEVEL, "column %r misses %d value(s): they form the level %r"
                   % (name, gaps, labels[missing]), name)
     elif gaps:
         notes.add(_MISSING_OUTSIDE, "column %r misses %d value(s), none in the training split: "
                   "they count as %r" % (name, gaps, labels[unseen]), name)
-    new = column.dropna().astype(object)
-    new = new[~new.isin(counts.index)]
-    if len(new):
+    new = int(all_counts[~all_counts.index.isin(counts.index)].sum())
+    if new:
         notes.add(_UNSEEN_LEVELS, "column %r: %d value(s) of level(s) that the training split "
-                  "lacks count as %r" % (name, len(new), labels[unseen]), name)
+                  "lacks count as %r" % (name, new, labels[unseen]), name)
     return feature
 
 
-def _numeric(feature, values, train_rows, notes, taken):
-    """The numeric feature and its missing indicator, if any, or the reason to leave it out."""
-    train = values[train_rows]
-    seen = train[~np.isnan(train)]
-    if len(seen) == 0:
+def _numeric(feature, stats, column, origin, notes, taken):
+    """The numeric feature and its missing indicator, if any, or the reason to leave it out;
+    ``stats``: the ``Numbers`` of its column (dates, in days since ``origin``)."""
+    if stats.count == 0:
         return "has no values in the training split"
-    if seen.min() == seen.max():
+    if stats.low == stats.high:
         return "takes one value in the training split"
-    feature.learn(train)
+    largest = stats.learnt(feature, origin)
     result = [feature]
-    gaps = int(np.isnan(values).sum())
-    if gaps:
-        share = 1 - len(seen) / float(len(train))
+    if stats.gaps:
+        share = 1 - stats.count / float(column.train_rows)
         if share == 0:
             where = "none in the training split"
         else:
             where = "%s%% of the training split" % (
                 "%.0f" % (100 * share) if share >= 0.005 else "under 1")
         text = "column %r misses %d value(s) (%s): filled with the training median %.4g" % (
-            feature.name, gaps, where, feature.median)
+            feature.name, stats.gaps, where, feature.median)
         flag = None
         if share > MISSING_FLAG_SHARE:
             flag = IndicatorFeature(unique_name(feature.name + " missing", taken), feature)
@@ -314,25 +270,41 @@ def _numeric(feature, values, train_rows, notes, taken):
             result.append(flag)
             text += "; the 0/1 feature %r marks them" % flag.name
         notes.add(_FILLED, text, feature.name, None, flag and flag.name)
+    _extreme_notes(feature, largest, notes)
     return result
 
 
-def _extreme_notes(feature, train, notes):
-    """What the scaling of a numeric feature of extreme numbers does to them."""
+def _extreme_notes(feature, largest, notes):
+    """What the scaling of a numeric feature of extreme numbers does to them; ``largest``: the
+    largest magnitude of its training values."""
     if feature.halves:
         notes.add(_HALVES, "column %r spans more than the largest double: it is scaled in halves"
                   % feature.name, feature.name)
-    if feature.integral and np.nanmax(np.abs(train)) > EXACT_INTEGERS:
+    if feature.integral and largest > EXACT_INTEGERS:
         notes.add(_BEYOND, Note(_BEYOND_ONE, name=feature.name, digits=ORIGINAL_DIGITS),
                   feature.name)
 
 
-def _feature_names(data, target, notes):
+def _numbers_left_out(source, stats, profile):
+    """Why a column of numbers is left out as row numbers or identifiers, else None."""
+    found = row_numbers_of(stats.rows, stats.gaps, stats.all_low, lambda: stats.all_high,
+                           lambda: stats.all_whole,
+                           lambda: profile.all_distinct("distinct_all", source))
+    if found:
+        return row_numbers_text(found)
+    count = identifiers_of(source, stats.count, lambda: stats.whole,
+                           lambda: profile.all_distinct("distinct_train", source))
+    if count:
+        return "holds identifiers (its {:,} training values are all distinct)".format(count)
+    return None
+
+
+def _feature_names(columns, target, notes):
     """Each column's feature name, renamed (with a note) where it would break the views; and
     the names taken."""
-    taken = set(data.columns)
+    taken = set(columns)
     names = {}
-    for source in data.columns:
+    for source in columns:
         if source == target:
             continue
         name, why = safe_name(source), "' x ' joins the names of a pair, '<=' the parts of a split"
@@ -355,84 +327,103 @@ def _feature_names(data, target, notes):
     return names, taken
 
 
-def _made(name, source, column, train_rows, notes):
-    """What a column becomes before its values are read: a ``NumericFeature`` (dates with their
-    timestamps and whether they were given in time zones), a ``CategoricalFeature``, or the
-    reason to leave it out."""
+def _made(name, source, column, profile, notes):
+    """What a column becomes, from its ``ColumnProfile``: a ``NumericFeature`` with the
+    ``Numbers`` of its column and whether its dates were given in time zones, a
+    ``CategoricalFeature``, or the reason to leave it out."""
     dtype = column.dtype
     if isinstance(dtype, pd.CategoricalDtype):
-        order = [label for label in dtype.categories]
-        return _categorical(name, source, column, column.iloc[train_rows], order, notes), None, False
-    if is_number_column(column) or (ptypes.is_object_dtype(dtype) and holds_numbers(column)):
-        return NumericFeature(name, source), None, False
+        order = list(dtype.categories)
+        return _categorical(name, source, column, profile, order, notes), None, False
+    numbers = column.numbers
+    if isinstance(numbers, ValueError) and (
+            is_number_column(column) or (column.all_numbers and column.gaps < column.rows)):
+        raise numbers
+    if is_number_column(column) or (column.all_numbers and column.gaps < column.rows):
+        return NumericFeature(name, source), numbers, False
     if ptypes.is_datetime64_any_dtype(dtype):
         zoned = getattr(dtype, "tz", None) is not None
-        return NumericFeature(name, source, origin=pd.Timestamp(0), date_format=None), None, zoned
+        return NumericFeature(name, source, origin=pd.Timestamp(0), date_format=None), \
+            numbers, zoned
     if ptypes.is_timedelta64_dtype(dtype):
         notes.add(_DURATIONS, "column %r holds durations: in days" % name, name)
-        return NumericFeature(name, source, duration=True), None, False
+        return NumericFeature(name, source, duration=True), numbers, False
     if ptypes.is_object_dtype(dtype) or ptypes.is_string_dtype(dtype):
-        fmt, dates, zoned = _text_dates(column)
-        if fmt is not None:
-            return NumericFeature(name, source, origin=pd.Timestamp(0), date_format=fmt), dates, \
-                zoned
-        order = sorted(pd.unique(column.dropna().astype(object)),
-                       key=lambda v: (str(type(v)), str(v)))
-        return _categorical(name, source, column, column.iloc[train_rows], order, notes), None, False
+        for fmt in DATE_FORMATS:
+            if fmt in column.dates and column.gaps < column.rows:
+                dates, zoned = column.dates[fmt]
+                return NumericFeature(name, source, origin=pd.Timestamp(0), date_format=fmt), \
+                    dates, zoned
+        return _categorical(name, source, column, profile, None, notes), None, False
     return "has dtype %s, which no model takes" % dtype, None, False
 
 
-def prepare_features(data, target, train_rows):
-    """The models' features of ``data`` (every column but ``target``), decided on the rows at
-    the positions ``train_rows``. Raises a one-line ``ValueError`` when none is left."""
+def _decided(name, source, profile, notes, taken):
+    """A column's features, or the reason to leave it out."""
+    made, stats, zoned = _made(name, source, profile.profiles[source], profile, notes)
+    if not isinstance(made, NumericFeature):
+        return made
+    origin = None
+    if made.origin is not None:
+        # days since the first date of the training split
+        if stats.count == 0:
+            return "has no values in the training split"
+        origin = made.origin = pd.Timestamp(stats.low)
+        notes.add(_DATES, "column %r holds dates: days since %s, its first date in the "
+                  "training split%s" % (name, _text(origin), " (times in UTC)" if zoned else ""),
+                  name)
+    plain = made.origin is None and not made.duration
+    reason = plain and _numbers_left_out(source, stats, profile)
+    return reason or _numeric(made, stats, profile.profiles[source], origin, notes, taken)
+
+
+def decide_features(profile, asked=None):
+    """The features (name -> ``Feature``, in order) and the notes that a ``TableProfile``
+    decides. What the profile cannot tell raises ``Unanswered``, or, given a list ``asked``,
+    is added to it (and the column passed over)."""
     notes, features, left_out = ColumnNotes(), {}, []
-    names, taken = _feature_names(data, target, notes)
-    columns = {}
+    names, taken = _feature_names(profile.columns, profile.target, notes)
     for source, name in names.items():
-        column = data[source]
-        made, dates, zoned = _made(name, source, column, train_rows, notes)
-        if isinstance(made, NumericFeature):
-            if made.origin is not None:
-                # days since the first date of the training split; text is parsed once
-                if dates is None:
-                    dates = timestamps(column, made.date_format)
-                first = dates.iloc[train_rows].min()
-                if pd.isna(first):
-                    made = "has no values in the training split"
-                else:
-                    made.origin = first
-                    notes.add(_DATES, "column %r holds dates: days since %s, its first date in "
-                              "the training split%s" % (name, _text(first), " (times in UTC)"
-                                                        if zoned else ""), name)
-            if isinstance(made, NumericFeature):
-                values = made.values(data) if made.origin is None else days(dates, made.origin)
-                plain = made.origin is None and not made.duration
-                reason = plain and _numbers_left_out(source, values, train_rows)
-                made = reason or _numeric(made, values, train_rows, notes, taken)
-                if not isinstance(made, str):
-                    columns[name] = values
-                    _extreme_notes(made[0], values[train_rows], notes)
+        try:
+            made = _decided(name, source, profile, notes, taken)
+        except Unanswered as question:
+            if asked is None:
+                raise
+            asked.append(question.args)
+            continue
         if isinstance(made, str):
             left_out.append((name, made))
             notes.add(_left_out(made), "column %r %s: left out" % (name, made), name)
             continue
         for feature in (made if isinstance(made, list) else [made]):
             features[feature.name] = feature
-
-    if not features:
+    if not features and asked is None:
         raise ValueError("no column is left to explain %r: %s" % (
-            target, "; ".join("%r %s" % item for item in left_out)))
+            profile.target, "; ".join("%r %s" % item for item in left_out)))
+    return features, notes.lines()
 
-    parts = {}
+
+def prepare_features(data, target, train_rows, profile=None):
+    """The models' features of ``data`` (every column but ``target``), decided on the rows at
+    the positions ``train_rows``; or, given the ``TableProfile`` of a whole table of which
+    ``data`` holds some rows (``train_rows`` those of the training split), decided on it.
+    Raises a one-line ``ValueError`` when none is left."""
+    if profile is None:
+        train = np.zeros(len(data), dtype=bool)
+        train[train_rows] = True
+        profile = profile_frame(data, target, train)
+    features, notes = decide_features(profile)
+    parts, values = {}, {}
     for name, feature in features.items():
         if isinstance(feature, IndicatorFeature):
-            parts[name] = np.isnan(columns[feature.of.name]).astype(float)
+            of = feature.of.name
+            held = values[of] if of in values else feature.of.values(data)
+            parts[name] = np.isnan(held).astype(float)
         elif isinstance(feature, NumericFeature) and (feature.origin is not None
                                                       or feature.duration):
-            parts[name] = columns[name]
+            parts[name] = values[name] = feature.values(data)
         else:
             parts[name] = data[feature.source].array
     parts[target] = data[target].array
     # copied, so that later edits of the user's table do not reach the models' data
-    return PreparedFeatures(pd.DataFrame(parts, index=data.index, copy=True), features,
-                            notes.lines())
+    return PreparedFeatures(pd.DataFrame(parts, index=data.index, copy=True), features, notes)

@@ -130,20 +130,26 @@ class NumericFeature(Feature):
 
     def learn(self, train_values):
         seen = train_values[~np.isnan(train_values)]
-        low, high = float(seen.min()), float(seen.max())
+        self.learnt(float(seen.min()), float(seen.max()), seen,
+                    bool(np.all(seen == np.round(seen))))
+
+    def learnt(self, low, high, middle, integral):
+        """Takes the training statistics: the least and greatest values, values whose median
+        is the training median (all of them, or the middle one or two), whether all are
+        whole."""
         with np.errstate(over="ignore"):
-            self.median = float(np.median(seen))
+            self.median = float(np.median(middle))
             span = high - low
         if not np.isfinite(self.median):
             # the two middle values of an even count added up beyond the largest double
-            self.median = 2 * float(np.median(seen / 2))
+            self.median = 2 * float(np.median(middle / 2))
         self.minimum = low
         # A column holding both ±1.7e308 spans more than the largest double: its range is kept
         # halved (halving is exact), and so are its values while they are scaled.
         self.halves = not np.isfinite(span)
         # A constant feature maps to 0 rather than dividing by zero.
         self.range = (high / 2 - low / 2 if self.halves else span) or 1.0
-        self.integral = bool(np.all(seen == np.round(seen)))
+        self.integral = integral
 
     def encode(self, frame):
         values = self.values(frame)

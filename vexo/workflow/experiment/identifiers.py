@@ -52,21 +52,27 @@ def named_as_identifiers(name):
 
 def row_numbers(values):
     """The first and the last row number where a column of numbers (all its rows) holds row
-    numbers, else None: whole numbers without gaps, all distinct, the smallest one of
-    ``ROW_NUMBER_STARTS``, filling at least ``IDENTIFIER_SHARE`` of the range up to the largest
-    (so in any order, and with up to a tenth of a table's rows dropped), at least
-    ``IDENTIFIER_ROWS`` of them. A year per row (1871 to 1970) is no row number."""
-    if len(values) < IDENTIFIER_ROWS or np.isnan(values).any() \
-            or values.min() not in ROW_NUMBER_STARTS:
-        # most columns end here, before the sort that counts their distinct values
+    numbers, else None (``row_numbers_of``)."""
+    gaps = np.isnan(values).any()
+    low = values.min() if len(values) and not gaps else None
+    return row_numbers_of(len(values), gaps, low, lambda: values.max(),
+                          lambda: bool(np.all(values == np.round(values))),
+                          lambda: len(np.unique(values)) == len(values))
+
+
+def row_numbers_of(count, gaps, low, high, whole, distinct):
+    """The first and the last row number where a column of numbers holds row numbers, else
+    None: whole numbers without gaps, all distinct, the smallest one of ``ROW_NUMBER_STARTS``,
+    filling at least ``IDENTIFIER_SHARE`` of the range up to the largest (so in any order, and
+    with up to a tenth of a table's rows dropped), at least ``IDENTIFIER_ROWS`` of them. A year
+    per row (1871 to 1970) is no row number. ``count`` values over all rows, whether any is a
+    gap, the least; and callables that give the greatest, whether all are whole and whether
+    all are distinct, as most columns need none of them."""
+    if count < IDENTIFIER_ROWS or gaps or low not in ROW_NUMBER_STARTS:
         return None
-    distinct = np.unique(values)
-    low, high = distinct[0], distinct[-1]
-    if len(distinct) < len(values) or low not in ROW_NUMBER_STARTS \
-            or len(values) < IDENTIFIER_SHARE * (high - low + 1) \
-            or not np.all(distinct == np.round(distinct)):
+    if not distinct() or count < IDENTIFIER_SHARE * (high() - low + 1) or not whole():
         return None
-    return int(low), int(high)
+    return int(low), int(high())
 
 
 def row_numbers_text(found):
@@ -75,11 +81,19 @@ def row_numbers_text(found):
 
 
 def named_identifiers(name, train):
-    """How many training values a column of numbers holds where they are identifiers by its
-    name (``named_as_identifiers``), else None: whole numbers, each in one training row, at
-    least ``IDENTIFIER_ROWS`` of them. A "number of rooms" repeats its values and stays."""
+    """How many training values a column of numbers holds where they are identifiers
+    (``identifiers_of``), else None."""
     seen = train[~np.isnan(train)]
-    if len(seen) < IDENTIFIER_ROWS or not named_as_identifiers(name) \
-            or not np.all(seen == np.round(seen)) or len(np.unique(seen)) < len(seen):
+    return identifiers_of(name, len(seen), lambda: bool(np.all(seen == np.round(seen))),
+                          lambda: len(np.unique(seen)) == len(seen))
+
+
+def identifiers_of(name, count, whole, distinct):
+    """``count``, the training values of a column of numbers, where they are identifiers by
+    its name (``named_as_identifiers``), else None: whole numbers, each in one training row, at
+    least ``IDENTIFIER_ROWS`` of them. A "number of rooms" repeats its values and stays.
+    ``whole`` and ``distinct``: callables, whether all are whole and all distinct."""
+    if count < IDENTIFIER_ROWS or not named_as_identifiers(name) or not whole() \
+            or not distinct():
         return None
-    return len(seen)
+    return count
