@@ -69,7 +69,7 @@ class PartitionedDataset(Dataset):
         columns = list(frame.columns)
         check_table((1, len(columns)), columns, target, task, test_size)
         self.run = run or compute
-        self.parts = frame.to_delayed()
+        self.frame, self.parts = frame, frame.to_delayed()
         self.target, self.task, self.seed = target, task, random_state
         counted = self.run("counting rows", [delayed(passes.count_rows)(part, target, task)
                                              for part in self.parts])
@@ -114,6 +114,11 @@ class PartitionedDataset(Dataset):
 
         return self.run(step, [tree([delayed(function)(part, self.split_of(p), *arguments)
                                      for p, part in enumerate(self.parts)], merge)])[0]
+
+    def profile_numbers(self, source):
+        """Whether the column's distinct values are asked as numbers."""
+        numbers = self.profile.profiles[source].numbers
+        return numbers is not None and not isinstance(numbers, Exception)
 
     def positions(self, rows):
         return self.row_positions[rows]
@@ -178,9 +183,13 @@ class PartitionedDataset(Dataset):
         profile, train_target, sample = self.run("statistics and samples", [tree(
             results, _merge_results)])[0]
         self.train_target = train_target
-        for kind, source in profile.questions():
-            profile.answer(kind, source, self._answer(kind, source))
         self.profile = profile
+        asked = profile.questions()
+        while asked:
+            # an answer may raise another question
+            for kind, source in asked:
+                profile.answer(kind, source, self._answer(kind, source))
+            asked = profile.questions()
         sample = sample.sort_values(passes.POSITION, kind="stable")
         self.row_positions = sample.pop(passes.POSITION).to_numpy()
         self.source_rows = sample.pop(passes.SOURCE).to_numpy()
@@ -200,12 +209,17 @@ class PartitionedDataset(Dataset):
                                             profile=profile))
 
     def _answer(self, kind, source):
-        """What the workers say to a question of the merged column statistics."""
-        from dask import delayed
-
-        merged = self.over_partitions("statistics", passes.partial_answer,
-                                      functools.partial(profiles.merge_answers, kind), kind, source)
-        return profiles.final_answer(kind, merged)
+        """What the workers say to a question of the merged column statistics
+        (``profiles.TableProfile.questions``)."""
+        if kind == "counts":
+            return self.over_partitions("statistics", passes.level_counts, _merged_levels,
+                                        source)
+        numbers = self.profile_numbers(source)
+        values = self.frame.map_partitions(
+            passes.question_values, [self.split_of(p) for p in range(len(self.parts))],
+            source, kind == "distinct_train", numbers,
+            meta=pd.Series(dtype=float if numbers else object))
+        return int(self.run("statistics", [values.nunique()])[0])
 
     def check_sample_index(self, sample_index):
         """The client position of the row that ``sample_index`` names among the table's rows
@@ -250,6 +264,10 @@ def _rates(rows, limit):
         return np.ones(len(rows))
     share = np.full(len(rows), limit / total)
     return np.minimum(1.0, np.maximum(share, CLASS_SAMPLE / np.maximum(rows, 1)))
+
+
+def _merged_levels(a, b):
+    return tuple(profiles._merged_counts(x, y) for x, y in zip(a, b))
 
 
 def _merge_results(a, b):

@@ -12,6 +12,7 @@ import numpy as np
 import pandas as pd
 
 from .. import holdout, target as targets
+from ..features import floats, objects
 
 # The key of the samples is drawn with this added to the seed, so that which rows are sampled
 # does not follow which rows are held out.
@@ -67,6 +68,29 @@ def pattern_counts(frame, split, encode, layers, patterns):
 
 def add_counts(a, b):
     return [x + y for x, y in zip(a, b)]
+
+
+def level_counts(frame, split, source):
+    """(training value counts, all rows' value counts) of a column's levels, gaps left out, in
+    the order in which the levels first come."""
+    frame = kept(frame, split.target)
+    held = frame[source].astype(object)
+    known = held.notna().to_numpy()
+    train = ~test_mask(frame, split.target, split.positive, split.offset, split.seed,
+                       split.cuts)
+    return (held[known & train].value_counts(sort=False),
+            held[known].value_counts(sort=False))
+
+
+def question_values(frame, splits, source, train_only, numbers, partition_info=None):
+    """The values of a column whose distinct count is asked: its numbers as doubles (gaps and
+    infinities left out) or its levels, of the rows with a target or only training rows."""
+    split = splits[partition_info["number"]]
+    rows = side(frame, split, test=False) if train_only else kept(frame, split.target)
+    if numbers:
+        values = floats(rows[source])
+        return pd.Series(values[~np.isnan(values)])
+    return pd.Series(objects(rows[source].dropna()), dtype=object)
 
 
 def kept(frame, target):
