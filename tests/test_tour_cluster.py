@@ -82,6 +82,8 @@ def test_an_unreachable_scheduler_is_refused_in_one_line(free_port, monkeypatch,
 @pytest.mark.parametrize("argv, said", [
     (["--csv", "{tmp}/none-*.csv", "--target", "y"], "no file matches {tmp}/none-*.csv"),
     (["--parquet", "{tmp}/missing", "--target", "y"], "no such file or folder: {tmp}/missing"),
+    (["--csv", "{tmp}/missing.csv", "--target", "y", "--workers", "1"],
+     "no such file: {tmp}/missing.csv"),
     (["--parquet", "{tmp}", "--csv", "a.csv", "--target", "y"], "give either --csv or --parquet"),
     (["--data", "diabetes", "--workers", "0"], "--workers must be a positive number, got 0"),
     (["--scheduler", "tcp://h:1", "--workers", "2"], "give either --scheduler or --workers"),
@@ -132,12 +134,22 @@ def test_workers_of_other_versions_are_refused_naming_them(client, monkeypatch, 
             **{name: version or "(not installed)" for name, version in here.items()}))
 
 
-def test_a_step_tells_its_share_done_up_to_all_its_partitions(client):
+def in_family(log):
+    steps = progress.Progress(["glm"], "lines", log)
+    steps.start("glm")
+    return steps
+
+
+@pytest.mark.parametrize("reporter, said", [
+    (lambda log: progress.DaskSteps("lines", log), "vexo-tour: statistics: 6 parts in "),
+    (in_family, "vexo-tour: glm: statistics: 6 parts in "),
+])
+def test_a_step_tells_its_share_done_up_to_all_its_partitions(client, reporter, said):
     import dask.dataframe as dd
 
     frame = dd.from_pandas(mixed_table(), npartitions=5)
     told, log = [], io.StringIO()
-    steps = progress.DaskSteps("lines", log)
+    steps = reporter(log)
 
     class Recorded:
         def dask_step(self, name, done, total):
@@ -148,4 +160,4 @@ def test_a_step_tells_its_share_done_up_to_all_its_partitions(client):
                                                          frame.map_partitions(len)], Recorded())
     assert told == [("statistics", done, 6) for done in range(7)]
     assert rows.sum() == 60 and sums["count"] == mixed_table()["count"].sum()
-    assert log.getvalue().startswith("vexo-tour: statistics: 6 parts in ")
+    assert log.getvalue().startswith(said) and len(log.getvalue().splitlines()) == 1

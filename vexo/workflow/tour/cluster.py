@@ -6,6 +6,7 @@ Dask is imported only when a cluster is asked for.
 import contextlib
 import importlib.metadata
 import importlib.util
+import logging
 
 from .command import UsageError, one_line, say
 
@@ -16,6 +17,9 @@ LOCAL_WORKERS = 2
 # What the client and every worker must run in the same version.
 PACKAGES = ("vexo-interpret", "dask", "distributed")
 INSTALL = "pip install 'vexo-interpret[dask]'"
+# Loggers of a scheduler started here, in this process, whose warnings tell of its routine work
+# (a shuffle started and ended) between the tour's lines.
+SCHEDULER_CHATTER = ("distributed.shuffle",)
 
 
 def installed(name):
@@ -33,6 +37,7 @@ def connect(args):
     the client when the block ends, whatever ends it. The dashboard's address is said."""
     distributed = required()
     with contextlib.ExitStack() as stack:
+        stack.enter_context(quiet(SCHEDULER_CHATTER))
         if args.scheduler is not None:
             client = stack.enter_context(reached(distributed, args.scheduler))
         else:
@@ -44,6 +49,20 @@ def connect(args):
             link += " (its pages need bokeh)"
         say("Dask dashboard: %s" % link)
         yield client
+
+
+@contextlib.contextmanager
+def quiet(names):
+    """Only the errors of these loggers, for the block."""
+    loggers = [logging.getLogger(name) for name in names]
+    levels = [logger.level for logger in loggers]
+    for logger in loggers:
+        logger.setLevel(logging.ERROR)
+    try:
+        yield
+    finally:
+        for logger, level in zip(loggers, levels):
+            logger.setLevel(level)
 
 
 def required():

@@ -80,7 +80,7 @@ class Progress:
         elif self.mode:
             if self.dask is None:
                 self.dask = DaskSteps("lines", self.stream)
-            self.dask.dask_step(name, done, total)
+            self.dask.dask_step("%s: %s" % (self.family, name), done, total)
 
     def finish(self, section):
         """Close the family's share of the bar, and say in one line how it went."""

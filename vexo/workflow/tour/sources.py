@@ -24,7 +24,8 @@ DATA_PARTITIONS = 2
 def on_dask(args):
     """Whether the command runs on Dask: with --parquet, --scheduler or --workers, or a pattern
     that matches several CSV files. Sets ``args.files``, the CSV files to read (a pattern that
-    matches one file is that file, on the pandas path unless a cluster is named)."""
+    matches one file is that file, on the pandas path unless a cluster is named). The files are
+    checked to be there."""
     args.files = None
     if args.csv is not None:
         args.files = [args.csv]
@@ -42,6 +43,11 @@ def on_dask(args):
     if args.rows is not None:
         raise UsageError("--rows is for one CSV file or --data; on Dask the models are fitted "
                          "on a sample that the experiment draws")
+    # before a cluster is started for them
+    if args.files is not None and not os.path.isfile(args.files[0]):
+        raise UsageError("no such file: %s" % args.files[0])
+    if args.parquet is not None and not os.path.exists(args.parquet):
+        raise UsageError("no such file or folder: %s" % args.parquet)
     return True
 
 
@@ -70,7 +76,8 @@ def load_table(args, notes=None):
     if args.task == "regression":
         table.check_target(pd.Series([], dtype=frame[target].dtype), target, args.task)
     else:
-        classes = frame[target].dropna().drop_duplicates() \
+        # gathered on one worker, as a tree of partial results: no shuffle
+        classes = frame[target].dropna().drop_duplicates(split_out=1) \
             .head(MAX_CLASSES + 1, npartitions=-1, compute=False).compute()
         table.check_target(classes, target, args.task)
         if args.positive_class is not None:
@@ -115,8 +122,6 @@ def read_parquet(path):
     """The dask frame of a Parquet file or of a folder of them."""
     import dask.dataframe as dd
 
-    if not os.path.exists(path):
-        raise UsageError("no such file or folder: %s" % path)
     try:
         return dd.read_parquet(path)
     except (OSError, ValueError, TypeError) as error:
