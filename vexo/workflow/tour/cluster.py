@@ -45,7 +45,7 @@ def connect(args):
             client = stack.enter_context(distributed.Client(cluster))
         check_versions(client)
         link = client.dashboard_link
-        if importlib.util.find_spec("bokeh") is None:
+        if args.scheduler is None and importlib.util.find_spec("bokeh") is None:
             link += " (its pages need bokeh)"
         say("Dask dashboard: %s" % link)
         yield client
