@@ -6,6 +6,9 @@ model into a gallery of PNG files with an ``index.html``.
     vexo-tour --csv houses.csv --target price    # a table of your own
     vexo-tour --csv churn.csv --target churned --task classification --rows 500 --out churn
     vexo-tour --csv penguins.csv --target species --task classification --class Gentoo
+    vexo-tour --csv 'data/part-*.csv' --target price --workers 4   # on a Dask cluster of 4
+    vexo-tour --parquet sales/ --target churned --task classification \\
+              --scheduler tcp://dask-host:8786                   # on a running Dask cluster
 
 Also ``python -m vexo.workflow.tour``. A CSV file may be separated by commas, semicolons or
 tabs, in UTF-8, cp1252 or latin-1. Mistakes in the command (a missing file, an unknown column,
@@ -21,14 +24,23 @@ The gallery is drawn in a folder of its own and moved into the ``--out`` folder 
 complete. An existing folder is used only when it is empty or an earlier gallery of the tour
 (which its file ``.vexo-tour`` marks), and is refused otherwise, before the fitting; Ctrl-C
 (exit status 130) leaves the earlier gallery or none.
+
+A table past one machine's memory is read on Dask (``pip install 'vexo-interpret[dask]'``): a
+quoted pattern of CSV files, read the way the first one is, or Parquet files. It runs on the
+cluster of ``--scheduler``, or on ``--workers`` processes started here and stopped at the end
+(2 by default); the dashboard's address is printed, and the progress names each step on the
+cluster. What must see every row runs on the workers; the models are fitted on a sample, so
+``--rows`` is refused there. A scheduler that cannot be reached, or whose workers run other
+versions of this package or of Dask, ends the command with one line and exit status 2.
 """
+import contextlib
 import os
 import sys
 import time
 import warnings
 from collections import namedtuple
 
-from . import compare, interrupt
+from . import cluster, compare, interrupt, sources
 from .command import PROG, UsageError, one_line, parse_args, say
 from .folder import GalleryFolder, default_out
 from .gallery import write_gallery
@@ -149,19 +161,21 @@ def main(argv=None):
     try:
         with interrupt.watched():
             args = parse_args(sys.argv[1:] if argv is None else argv)
-            reading, fonts = [], []
-            name, frame, target = load_table(args, reading)
-            start = time.perf_counter()
-            experiment = make_experiment(frame, target, args.task, args.seed,
-                                         args.positive_class, fonts)
-            folder = GalleryFolder(args.out or default_out(name))
-            try:
-                folder.open()
-                return show(experiment, folder, reading + command_notes(experiment) + fonts,
-                            "%s: %d rows, target %r (%s)" % (name, len(frame), target, args.task),
-                            name, start)
-            finally:
-                folder.discard()
+            dask = sources.on_dask(args)
+            with cluster.connect(args) if dask else contextlib.nullcontext():
+                reading, fonts = [], []
+                name, frame, target = (sources.load_table if dask else load_table)(args, reading)
+                start = time.perf_counter()
+                experiment = make_experiment(frame, target, args.task, args.seed,
+                                             args.positive_class, fonts)
+                folder = GalleryFolder(args.out or default_out(name))
+                try:
+                    folder.open()
+                    return show(experiment, folder, reading + command_notes(experiment) + fonts,
+                                "%s: %d rows, target %r (%s)" % (name, len(frame), target,
+                                                                 args.task), name, start)
+                finally:
+                    folder.discard()
     except UsageError as error:
         say("%s: error: %s" % (PROG, error), sys.stderr)
         return 2

@@ -46,8 +46,9 @@ def write_text(path, text):
 
 def default_out(name):
     """A new folder here named after the data and the time, within the file system's limit on a
-    name: the data's name is cut, the time and the number that makes the name new are kept."""
-    part = "".join(c if c.isprintable() and c not in " ." else "_" for c in name)
+    name: the data's name is cut (and the wildcards of a pattern of files left out), the time and
+    the number that makes the name new are kept."""
+    part = "".join(c if c.isprintable() and c not in " .*?[]" else "_" for c in name)
     stamp, k = time.strftime("%Y%m%d-%H%M%S"), 1
     while True:
         rest = "-%s%s" % (stamp, "-%d" % k if k > 1 else "")

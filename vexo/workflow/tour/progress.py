@@ -37,6 +37,7 @@ class Progress:
         self.bar = tqdm(total=self.families * self.per_family + extra, disable=mode != "bar",
                         unit="step", desc=PROG, leave=True, file=self.stream)
         self.family, self.times, self.done, self.finished = None, {}, 0, 0
+        self.dask = None
 
     def start(self, family):
         self.family, self.times, self.done = family, {}, 0
@@ -70,6 +71,16 @@ class Progress:
 
         threading.Thread(target=beat, name="vexo-tour heartbeat", daemon=True).start()
         return done
+
+    def dask_step(self, name, done, total):
+        """A step of the family's on the Dask cluster, ``done`` of its ``total`` partitions
+        through: named on the bar with its share done, in a log as ``DaskSteps`` says it."""
+        if self.mode == "bar":
+            self.bar.set_postfix_str("%s: %s" % (self.family, share_text(name, done, total)))
+        elif self.mode:
+            if self.dask is None:
+                self.dask = DaskSteps("lines", self.stream)
+            self.dask.dask_step("%s: %s" % (self.family, name), done, total)
 
     def finish(self, section):
         """Close the family's share of the bar, and say in one line how it went."""
@@ -110,3 +121,47 @@ class Progress:
         if self.finished == self.families:
             self.bar.set_postfix_str("done", refresh=False)
         self.bar.close()
+
+
+def share_text(name, done, total):
+    return "%s %d%%" % (name, 100 * done // total if total else 100)
+
+
+class DaskSteps:
+    """The steps on the Dask cluster before the families' (reading the table, its statistics,
+    the split and the sample): on a terminal a bar of the step's partitions; elsewhere a line
+    when a step is done, and one every ``Progress.HEARTBEAT`` seconds while it runs."""
+
+    def __init__(self, mode=True, stream=None):
+        self.stream = stream or sys.stderr
+        if mode is True:
+            isatty = getattr(self.stream, "isatty", None)
+            mode = "bar" if isatty is not None and isatty() else "lines"
+        self.mode, self.name, self.bar, self.start, self.said = mode, None, None, 0.0, 0.0
+
+    def dask_step(self, name, done, total):
+        now = time.perf_counter()
+        if name != self.name or done == 0:
+            self.close()
+            self.name, self.start, self.said = name, now, now
+            if self.mode == "bar":
+                from tqdm import tqdm
+
+                self.bar = tqdm(total=total, unit="part", desc="%s: %s" % (PROG, name),
+                                leave=False, file=self.stream)
+        if self.bar is not None:
+            self.bar.update(done - self.bar.n)
+        elif self.mode and done == total:
+            say("%s: %s: %d parts in %.1f s" % (PROG, name, total, now - self.start),
+                self.stream)
+        elif self.mode and now - self.said >= Progress.HEARTBEAT:
+            self.said = now
+            say("%s: %s, %.0f s so far" % (PROG, share_text(name, done, total),
+                                          now - self.start), self.stream)
+        if done == total:
+            self.close()
+
+    def close(self):
+        if self.bar is not None:
+            self.bar.close()
+        self.name, self.bar = None, None

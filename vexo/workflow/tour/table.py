@@ -112,6 +112,11 @@ def read_csv(path):
             frame = pd.read_csv(path, sep=separator, encoding=encoding, decimal=",")
     except (OSError, ValueError, UnicodeError, csv.Error) as error:
         raise UsageError("cannot read %s as CSV: %s" % (path, one_line(error)))
+    return frame, how_read(os.path.basename(path), separator, decimal_comma, encoding)
+
+
+def how_read(name, separator, decimal_comma, encoding):
+    """A line on how a CSV table was read; None for comma-separated UTF-8."""
     said = []
     if separator != ",":
         said.append("%s-separated" % SEPARATORS[separator])
@@ -120,7 +125,7 @@ def read_csv(path):
     if encoding != "utf-8-sig":
         said.append("in %s" % encoding if encoding == "utf-16" else
                     "in %s (it is not UTF-8)" % encoding)
-    return frame, ("read %s as %s" % (os.path.basename(path), ", ".join(said)) if said else None)
+    return "read %s as %s" % (name, ", ".join(said)) if said else None
 
 
 def text_encoding(path):
