@@ -202,7 +202,7 @@ class ReluFamily(Family):
             experiment.model_inputs(model, rows),
             [dataset.truncated_columns_dict_10[f] for f in dataset.feature_names],
             sample_index=dataset.positions(rows))
-        if dataset.partitioned:
+        if dataset.partitioned and len(rows) < dataset.n_train:
             # the regions' sizes over every training row of the table, not the sample
             llms.count_over(dataset.count_patterns(llms.layers, llms.patterns()))
         # the views draw it on axes of their own, which do not wrap it; the network sees a

@@ -44,7 +44,7 @@ from . import cluster, compare, interrupt, sources
 from .command import PROG, UsageError, one_line, parse_args, say
 from .folder import GalleryFolder, default_out
 from .gallery import write_gallery
-from .progress import Progress
+from .progress import DaskSteps, Progress
 from .table import load_table
 from .views import VIEWS, Section, as_refusal, choose, estimator_name, run_view
 # the rest of the tour's parts, by the names it has always had
@@ -63,16 +63,17 @@ def model_families():
     return [family for family in FAMILIES if family != "generic"]
 
 
-def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None):
+def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None, run=None):
     """The experiment of the table; a table that it refuses is a mistake in the command. A list
-    given as ``notes`` gets the warnings of setting it up (a script that no font has) as lines."""
+    given as ``notes`` gets the warnings of setting it up (a script that no font has) as lines;
+    ``run`` computes the Dask steps of a table on a cluster (``cluster.Reporter``)."""
     from ..experiment import Experiment
 
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         try:
             experiment = Experiment(frame, target, task=task, random_state=seed,
-                                    positive_class=positive_class)
+                                    positive_class=positive_class, run=run)
         except ValueError as error:
             raise UsageError(one_line(error))
     if notes is not None:
@@ -140,6 +141,10 @@ def tour(experiment, out, progress=True):
     os.makedirs(out, exist_ok=True)
     families = model_families()
     report = Progress(families, progress, extra=compare.STEPS)
+    steps = getattr(experiment.dataset, "run", None)
+    if isinstance(steps, cluster.Reporter):
+        # the Dask steps of the families (their scores, ...) show on the families' progress
+        steps.target = report
     sections = []
     try:
         for family in families:
@@ -162,17 +167,19 @@ def main(argv=None):
         with interrupt.watched():
             args = parse_args(sys.argv[1:] if argv is None else argv)
             dask = sources.on_dask(args)
-            with cluster.connect(args) if dask else contextlib.nullcontext():
+            with cluster.connect(args) if dask else contextlib.nullcontext() as client:
                 reading, fonts = [], []
                 name, frame, target = (sources.load_table if dask else load_table)(args, reading)
                 start = time.perf_counter()
+                run = cluster.Reporter(client, DaskSteps()) if dask else None
                 experiment = make_experiment(frame, target, args.task, args.seed,
-                                             args.positive_class, fonts)
+                                             args.positive_class, fonts, run)
+                rows = experiment.dataset.n_rows + experiment.dataset.dropped_rows
                 folder = GalleryFolder(args.out or default_out(name))
                 try:
                     folder.open()
                     return show(experiment, folder, reading + command_notes(experiment) + fonts,
-                                "%s: %d rows, target %r (%s)" % (name, len(frame), target,
+                                "%s: %d rows, target %r (%s)" % (name, rows, target,
                                                                  args.task), name, start)
                 finally:
                     folder.discard()

@@ -148,3 +148,15 @@ def run_step(client, name, work, progress=None):
         tell(name, done, len(futures))
     results = client.compute(persisted, sync=True)
     return results if many else results[0]
+
+
+class Reporter:
+    """What computes an experiment's Dask steps (``Experiment(run=...)``) on the client's cluster,
+    telling ``target`` (a ``progress.DaskSteps``, then the tour's ``Progress`` once the families
+    start) how far each step is."""
+
+    def __init__(self, client, target):
+        self.client, self.target = client, target
+
+    def __call__(self, name, tasks):
+        return run_step(self.client, name, list(tasks), self.target)
