@@ -42,7 +42,7 @@ def with_cluster(tour):
 
     with distributed.LocalCluster(n_workers=WORKERS, threads_per_worker=1, processes=True,
                                   memory_limit=WORKER_MEMORY, host="127.0.0.1",
-                                  dashboard_address=None) as cluster, \
+                                  dashboard_address="127.0.0.1:0") as cluster, \
             distributed.Client(cluster) as client:
         result = tour(cluster.scheduler_address)
         peaks = client.run(_peak_gib)

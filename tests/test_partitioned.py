@@ -18,7 +18,7 @@ from vexo.workflow.experiment.partitioned import aggregates, dataset as partitio
 @pytest.fixture(scope="module")
 def client():
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None, host="127.0.0.1") as cluster, \
+                                  dashboard_address="127.0.0.1:0", host="127.0.0.1") as cluster, \
             distributed.Client(cluster) as client:
         yield client
 

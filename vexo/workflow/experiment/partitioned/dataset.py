@@ -70,6 +70,9 @@ class PartitionedDataset(Dataset):
         check_table((1, len(columns)), columns, target, task, test_size)
         self.run = run or compute
         self.frame, self.parts = frame, frame.to_delayed()
+        # Partitions read from files number their rows from 0 each: the client's rows are
+        # labelled by their position in the table, unless the frame's index tells them apart.
+        self.by_source = not frame.known_divisions
         self.target, self.task, self.seed = target, task, random_state
         counted = self.run("counting rows", [delayed(passes.count_rows)(part, target, task)
                                              for part in self.parts])
@@ -194,8 +197,7 @@ class PartitionedDataset(Dataset):
         self.row_positions = sample.pop(passes.POSITION).to_numpy()
         self.source_rows = sample.pop(passes.SOURCE).to_numpy()
         test = sample.pop(passes.TEST).to_numpy()
-        if sample.index.has_duplicates:
-            # partitions read from files number their rows from 0 each
+        if self.by_source:
             sample.index = self.source_rows
         self.train_index, self.test_index = np.flatnonzero(~test), np.flatnonzero(test)
         if len(self.train_index) < self.n_train:
@@ -246,7 +248,7 @@ class PartitionedDataset(Dataset):
         row, local = self.run("fetching a row", [delayed(passes.row_at)(
             self.parts[p], self.target, position - self.offsets[p])])[0]
         source = int(self.source_offsets[p]) + local
-        if self.data.index.has_duplicates or row.index[0] in self.data.index:
+        if self.by_source:
             row.index = [source]
         prepared = prepare_features(row, self.target, np.array([], dtype=int),
                                     profile=self.profile)
