@@ -17,14 +17,17 @@ namespace vexo {
 namespace {
 
 constexpr double kMinFont = 7.0;   // the smallest font the boxes get, in points
-constexpr double kGapPoints = 6.0; // the least gap between two boxes, in points
+constexpr double kGapPoints = 6.0; // the least gap between two boxes of a row, in points
+constexpr double kRowGapPoints = 2.0; // between the boxes of two rows, in points
 constexpr int kRounds = 4;         // of growing the figure, each followed by a layout
 
 // The drawn boxes as the figure now draws them, in the units of their coordinates: centres,
-// widths and heights indexed by node id (0 for nodes not drawn), the extent of the axes and the gaps.
+// widths and heights indexed by node id (0 for nodes not drawn), the extent of the figure across
+// and of the axes up and down, and the gaps.
 struct Measure {
     std::vector<double> x, y, w, h;
-    double width = 1, height = 1, gap_x = 0, gap_y = 0;
+    double lo = 0, hi = 1, height = 1, gap_x = 0, gap_y = 0;
+    double width() const { return hi - lo; }
 };
 
 Measure measure(py::handle ax, const Drawing& drawing, const std::vector<NodeId>& drawn, bool in_points) {
@@ -42,10 +45,12 @@ Measure measure(py::handle ax, const Drawing& drawing, const std::vector<NodeId>
     m.y.assign(n, 0.0);
     m.w.assign(n, 0.0);
     m.h.assign(n, 0.0);
-    m.width = ax_w * per_x;
+    // the figure's edges from the axes' left edge
+    m.lo = -number(bbox.attr("x0"_n)) * per_x;
+    m.hi = (number(figure.attr("bbox"_n).attr("width"_n)) - number(bbox.attr("x0"_n))) * per_x;
     m.height = ax_h * per_y;
     m.gap_x = kGapPoints * dpi / 72.0 * per_x;
-    m.gap_y = kGapPoints * dpi / 72.0 * per_y;
+    m.gap_y = kRowGapPoints * dpi / 72.0 * per_y;
     py::object renderer = call({method(figure.attr("canvas"_n), "get_renderer")});
     for (NodeId k : drawn) {
         const py::object& box = drawing.boxes[static_cast<std::size_t>(k)];
@@ -95,8 +100,8 @@ Want wanted(const Measure& m, const std::vector<std::vector<NodeId>>& rows) {
             tallest = std::max(tallest, m.h[static_cast<std::size_t>(k)]);
         }
         const double gaps = m.gap_x * static_cast<double>(rows[r].size() - 1);
-        want.wider = std::max(want.wider, (boxes + gaps) / m.width);
-        want.font = std::min(want.font, boxes > 0 ? (m.width - gaps) / boxes : 1.0);
+        want.wider = std::max(want.wider, (boxes + gaps) / m.width());
+        want.font = std::min(want.font, boxes > 0 ? (m.width() - gaps) / boxes : 1.0);
         if (r > 0) {
             const double pitch = m.y[static_cast<std::size_t>(rows[r - 1].front())] - m.y[static_cast<std::size_t>(rows[r].front())];
             const double reach = (tallest_above + tallest) / 2;
@@ -131,18 +136,21 @@ void clear_boxes(py::handle ax, const Drawing& drawing, const std::vector<NodeId
     const Want first = wanted(m, rows_of(m, drawn));
     if (first.font < 1) {
         const double size = number(call({method(drawing.boxes[static_cast<std::size_t>(drawn.front())], "get_fontsize")}));
-        set_font(drawing, drawn, std::max(kMinFont, size * first.font));
+        // (a little below the share: a text's height does not shrink quite in proportion)
+        set_font(drawing, drawn, std::max(kMinFont, size * first.font * 0.98));
+        call({plt().attr("tight_layout"_n)});
         m = measure(ax, drawing, drawn, in_points);
     }
     // then the figure, until its rows hold their boxes
     for (int round = 0; round < kRounds; ++round) {
         const Want want = wanted(m, rows_of(m, drawn));
-        if (want.wider <= 1 && want.taller <= 1) {
+        if (want.wider <= 1 && (want.taller <= 1 || in_points)) {
             break;
         }
         py::object size = call({method(figure, "get_size_inches")});
         const double w = number(size[py::int_(0)]) * std::max(1.0, want.wider * 1.02);
-        const double h = number(size[py::int_(1)]) * std::max(1.0, want.taller * 1.02);
+        // boxes placed in points keep their heights whatever the figure's
+        const double h = number(size[py::int_(1)]) * (in_points ? 1.0 : std::max(1.0, want.taller * 1.02));
         call({method(figure, "set_size_inches"), py::float_(w), py::float_(h)});
         call({plt().attr("tight_layout"_n)});
         m = measure(ax, drawing, drawn, in_points);
@@ -157,7 +165,7 @@ void clear_boxes(py::handle ax, const Drawing& drawing, const std::vector<NodeId
             }
         }
     }
-    const std::vector<double> shift = clear_rows(rows_of(m, drawn), parent, m.x, m.w, m.gap_x, 0.0, m.width);
+    const std::vector<double> shift = clear_rows(rows_of(m, drawn), parent, m.x, m.w, m.gap_x, m.lo, m.hi);
     for (NodeId k : drawn) {
         const auto j = static_cast<std::size_t>(k);
         const py::object& box = drawing.boxes[j];
