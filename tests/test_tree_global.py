@@ -6,8 +6,12 @@ import numpy as np
 import pytest
 from matplotlib.colors import to_rgb
 
+from reading import problems
 from tree_doubles import FULL, MARK, SHORT, Box, Experiment, boxes_of, check_texts, drawn, notes, tree_result  # noqa: F401
+from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
+
 from vexo.workflow import interpret_api
+from vexo.workflow.experiment import explain
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
 
 
@@ -47,9 +51,18 @@ def test_shown_boxes_sit_on_the_slots_of_a_complete_binary_tree_the_rest_hidden_
             place[c], parent[c] = (place[p][0] + side * x_max / 2 ** (i + 1), y_ini - y_ini * 0.9 * 1.9 / height * i), p
         level = [c for c, _, _ in below]
     assert len(boxes) == len(left) and [b.get_visible() for b in boxes] == [k in place for k in range(len(boxes))]
+    # A box keeps its slot's level and moves from its slot only as far as its level needs room, in
+    # the slots' order; its arrow leaves its parent's box wherever that went.
     for k, box in enumerate(boxes):
-        assert k not in place or ((box._x, box._y), tuple(box.xy)) == (place[k], place[parent[k]])
+        assert k not in place or (box._y, tuple(box.xy)) == (place[k][1], (boxes[parent[k]]._x, boxes[parent[k]]._y))
         assert box._text.endswith(MARK) == (k in level and left[k] != -1)
+    for y in {y for _, y in place.values()}:
+        row = sorted((x, k) for k, (x, y_k) in place.items() if y_k == y)
+        assert [boxes[k]._x for _, k in row] == sorted(boxes[k]._x for _, k in row)
+    assert depth == 0 or problems(plt.gcf(), inside=True) == []
+    # a level of up to 8 boxes of these short names holds them where the slots are
+    levels = len({y for _, y in place.values()})
+    assert all(boxes[k]._x == x for k, (x, _) in place.items()) == (levels <= 4 and tree_depth <= 4)
     tree = result["tree"].tree_
     check_texts(boxes, tree, experiment, original_scale, 1, place)  # hidden boxes too
     assert result["feature_names"] == FULL  # the display names went into a deep copy
@@ -105,7 +118,10 @@ def test_levels_drawn_in_points_fill_the_figure_from_its_top_inch_down(monkeypat
     figure, shown = plt.gcf(), [b for b in plt.gca().texts if b.get_bbox_patch() is not None and b.get_visible()]
     figure.canvas.draw()
     levels = sorted({round(b._y, 6) for b in shown}, reverse=True)
-    assert tuple(figure.get_size_inches()) == pytest.approx((12, 2 * depth + 0.3)) and len(levels) == depth + 1
+    # 16 boxes do not fit 12 inches even at the smallest font: the figure grows wider instead
+    assert tuple(figure.get_size_inches()) == pytest.approx((12, 2 * depth + 0.3)) or (
+        depth == 4 and figure.get_size_inches()[0] > 12 and figure.get_size_inches()[1] == 2 * depth + 0.3)
+    assert len(levels) == depth + 1
     assert levels[0] == pytest.approx(72 * (figure.get_size_inches()[1] - 1))
     assert len({round(a - b, 6) for a, b in zip(levels, levels[1:])}) == 1  # evenly spaced
     assert all(0 <= b.get_bbox_patch().get_window_extent().y0 and b.get_bbox_patch().get_window_extent().y1
@@ -124,3 +140,29 @@ def test_arrays_that_are_no_tree_are_named(monkeypatch, change, error, message):
         Box(0.5, 0.9, "node #0\nage <= 1.5\nx\ny\nz"), Box(0.2, 0.5), Box(0.8, 0.5)])
     with pytest.raises(error, match=message):
         InterpretGraph.plot_tree_diag({"value": value, "input": {"depth": 3, "root": change.get("root", 0)}})
+
+
+# Display names of the full 20 characters, on features of very different scales.
+LONG = {"feature %d" % i: "%s%02d" % ("worst concave point"[:18], i) for i in range(6)}
+
+
+@pytest.mark.parametrize("classes, depth, view, original_scale", [
+    (2, 5, "global", False), (4, 5, "global", True), (0, 5, "global", True), (3, 4, "global", False),
+    (2, 9, "local", True), (0, 7, "local", False)])
+def test_hostile_trees_draw_no_box_over_another_nor_outside_the_figure_in_a_readable_font(
+        classes, depth, view, original_scale):
+    """Long names, thresholds in long units, many classes, full deep levels: rows the slots cannot hold."""
+    rng = np.random.default_rng(depth)
+    x = rng.normal(size=(4000, 6)) * [1, 1e4, 1e-4, 1, 1, 1]
+    y = x[:, 0] + np.sin(3 * x[:, 3]) + rng.normal(size=4000) * 0.1
+    tree = (DecisionTreeClassifier(max_depth=depth, random_state=0).fit(x, np.digitize(y, np.quantile(
+        y, np.linspace(0, 1, classes + 1)[1:-1]))) if classes else DecisionTreeRegressor(
+        max_depth=depth, random_state=0).fit(x, y * 1e5))
+    result = explain.tree_local(tree, list(LONG), x[7]) if view == "local" else explain.tree_result(tree, list(LONG))
+    experiment = Experiment(result, local=result)
+    experiment.dataset.truncated_columns_dict_10 = LONG
+    api = InterpretAPI(experiment, "tree")
+    api.get_local_tree(7, original_scale) if view == "local" else api.get_tree(0, depth, original_scale)
+    figure = plt.gcf()
+    shown = [b for b in boxes_of(plt.gca().texts) if b.get_visible()]
+    assert problems(figure, inside=True) == [] and min(b.get_fontsize() for b in shown) >= 7

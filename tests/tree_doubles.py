@@ -80,8 +80,10 @@ class Box:
     def __init__(self, x, y, text="samples = 1", xy=None):
         self._x, self._y, self._text, self.xy = x, y, text, xy if xy is not None else (x, y)
         self.patch = types.SimpleNamespace(set_facecolor=lambda colour: None, set_edgecolor=lambda colour: None,
-                                           set_linewidth=lambda width: None)
+                                           set_linewidth=lambda width: None,
+                                           get_window_extent=lambda renderer=None: types.SimpleNamespace(width=0, height=0))
         self.set_visible, self.get_bbox_patch = lambda visible: None, lambda: self.patch
+        self.update_bbox_position_size = lambda renderer: None  # a point: never in another's way
         self.get_window_extent = lambda renderer=None: types.SimpleNamespace(y0=0.0)
 
 

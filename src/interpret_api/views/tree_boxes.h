@@ -70,10 +70,12 @@ inline void move_box(py::handle artist, const Place& place) {
     artist.attr(box_names().xy) = py::make_tuple(place.arrow.x, place.arrow.y);
 }
 
-// An edge label at the middle of its child's arrow, as plot_tree puts it.
-inline void label_arrow(py::handle label, Point at, Point arrow) {
-    label.attr(box_names().x) = py::float_((arrow.x + at.x) / 2);
-    label.attr(box_names().y) = py::float_((arrow.y + at.y) / 2);
+// An edge label at the middle of its child's arrow, as plot_tree puts it: from the child's box
+// to the point its arrow leaves.
+inline void at_arrow_middle(py::handle label, py::handle box) {
+    py::object xy = box.attr(box_names().xy);
+    label.attr(box_names().x) = py::float_((number(xy[py::int_(0)]) + number(box.attr(box_names().x))) / 2);
+    label.attr(box_names().y) = py::float_((number(xy[py::int_(1)]) + number(box.attr(box_names().y))) / 2);
 }
 
 inline void hide(py::handle artist) { call({method(artist, "set_visible"), py::handle(Py_False)}); }
@@ -176,6 +178,15 @@ std::string depth_note(NodeId top, long long shown, long long whole, bool cut);
 // The boxes of the nodes in `drawn`, and their arrows, stretched over the whole drawing: the levels
 // and branches that a sample's part of the tree leaves out leave no blank.
 void fill_drawing(const Drawing& drawing, const std::unordered_set<NodeId>& drawn);
+
+// The boxes of the nodes in `drawn` clear of each other and inside the axes, which tight_layout
+// keeps inside the figure. Rows are the boxes of one height. Where a row is wider than the axes, or
+// two rows closer than their boxes are high, the font of every box shrinks to fit, down to 7
+// points; past that the figure grows instead. Then each row is packed as clear_rows says and the
+// arrows follow their parents. `left`, `right`: the tree's children arrays; `in_points`: the
+// boxes are placed in points from the axes' corner, else in its fraction. Lays the figure out.
+void clear_boxes(py::handle ax, const Drawing& drawing, const std::vector<NodeId>& drawn,
+                 const std::vector<NodeId>& left, const std::vector<NodeId>& right, bool in_points);
 
 // What the boxes' numbers are: "criterion = gini · samples = training rows · value = ...", the
 // class names or the target from the tree result (None where the result does not name them).

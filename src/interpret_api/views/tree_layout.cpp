@@ -145,4 +145,71 @@ std::vector<std::pair<std::size_t, std::size_t>> level_pairs(const std::vector<d
     return pairs;
 }
 
+std::vector<double> pack_row(const std::vector<double>& want, const std::vector<double>& width, double gap,
+                             double lo, double hi) {
+    const std::size_t n = want.size();
+    if (n == 0) {
+        return {};
+    }
+    // With o[i] the least distance of centre i from centre 0, y[i] = x[i] - o[i] must not fall
+    // from left to right: the nearest such y to want - o is its isotonic regression (pooling
+    // adjacent violators), then clipped to the bounds of the row's two ends.
+    std::vector<double> o(n, 0.0);
+    for (std::size_t i = 1; i < n; ++i) {
+        o[i] = o[i - 1] + (width[i - 1] + width[i]) / 2 + gap;
+    }
+    struct Block {
+        double sum;
+        std::size_t count;
+    };
+    std::vector<Block> blocks;
+    for (std::size_t i = 0; i < n; ++i) {
+        blocks.push_back({want[i] - o[i], 1});
+        while (blocks.size() > 1) {
+            const Block& b = blocks.back();
+            const Block& a = blocks[blocks.size() - 2];
+            if (a.sum / static_cast<double>(a.count) <= b.sum / static_cast<double>(b.count)) {
+                break;
+            }
+            const Block merged{a.sum + b.sum, a.count + b.count};
+            blocks.pop_back();
+            blocks.back() = merged;
+        }
+    }
+    const double low = lo + width[0] / 2;
+    const double high = hi - width[n - 1] / 2 - o[n - 1];
+    std::vector<double> x(n);
+    std::size_t i = 0;
+    for (const Block& b : blocks) {
+        const double mean = b.sum / static_cast<double>(b.count);
+        const double y = low > high ? (low + high) / 2 : std::clamp(mean, low, high);
+        for (std::size_t k = 0; k < b.count; ++k, ++i) {
+            x[i] = b.count == 1 && y == mean ? want[i] : y + o[i];
+        }
+    }
+    return x;
+}
+
+std::vector<double> clear_rows(const std::vector<std::vector<NodeId>>& rows, const std::vector<NodeId>& parent,
+                               const std::vector<double>& x, const std::vector<double>& width, double gap,
+                               double lo, double hi) {
+    std::vector<double> shift(x.size(), 0.0);
+    for (const std::vector<NodeId>& row : rows) {
+        std::vector<double> want;
+        std::vector<double> wide;
+        for (NodeId k : row) {
+            const auto j = static_cast<std::size_t>(k);
+            const NodeId up = parent[j];
+            want.push_back(up == kNoNode ? x[j] : x[j] + shift[static_cast<std::size_t>(up)]);
+            wide.push_back(width[j]);
+        }
+        const std::vector<double> placed = pack_row(want, wide, gap, lo, hi);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const auto j = static_cast<std::size_t>(row[i]);
+            shift[j] = placed[i] - x[j];
+        }
+    }
+    return shift;
+}
+
 }  // namespace vexo

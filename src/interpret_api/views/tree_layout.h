@@ -78,6 +78,21 @@ struct Stretch {
 };
 Stretch stretch_over(const Extent& drawn, const Extent& whole);
 
+// One row of boxes, left to right: their wanted centres and widths. Returns the centres nearest
+// the wanted ones (least squares) that keep the boxes in order, `gap` apart edge to edge and
+// inside [lo, hi]; a box that need not move keeps its wanted centre to the last bit. A row wider
+// than [lo, hi] is centred on it (the caller makes room first).
+std::vector<double> pack_row(const std::vector<double>& want, const std::vector<double>& width, double gap,
+                             double lo, double hi);
+
+// How far each drawn box moves so that no two of a row cover each other: rows top first, each
+// left to right, of node ids below `x.size()`; `parent[k]` the node whose box k's arrow leaves
+// (kNoNode for none). Top down, a box wants its place shifted as far as its parent's box moved (a
+// subtree moves with its top), and each row is packed by pack_row. Indexed by node id.
+std::vector<double> clear_rows(const std::vector<std::vector<NodeId>>& rows, const std::vector<NodeId>& parent,
+                               const std::vector<double>& x, const std::vector<double>& width, double gap,
+                               double lo, double hi);
+
 // The positions (into `heights`) of the pairs of boxes that are the only two at their height, in
 // the order in which the heights first appear.
 std::vector<std::pair<std::size_t, std::size_t>> level_pairs(const std::vector<double>& heights);

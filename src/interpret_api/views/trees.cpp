@@ -205,23 +205,6 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
         }
     }
 
-    // The edge labels that plot_tree drew beside the children of node 0 go beside the children of
-    // the node shown on top (top is a node, so the arrays are not empty).
-    for (const auto& [label, child] : drawing.labels) {
-        NodeId side = kNoNode;
-        if (child >= 0 && child == left[0]) {
-            side = left[static_cast<std::size_t>(top)];
-        } else if (child >= 0 && child == right[0]) {
-            side = right[static_cast<std::size_t>(top)];
-        }
-        const auto j = static_cast<std::size_t>(side);
-        if (side < 0 || j >= layout.place_of.size() || layout.place_of[j] == kNotShown) {
-            hide(label);
-        } else {
-            label_arrow(label, layout.places[layout.place_of[j]].at, layout.places[layout.place_of[j]].arrow);
-        }
-    }
-
     // Under the tree: how deep it is shown, what its numbers are, and which class each fill is.
     py::object ax = call({plt().attr("gca"_n)});
     // the record's max_depth is the depth below node 0; below another node the walk counts it
@@ -230,6 +213,33 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
                     "\n" + numbers_note(facts, criterion, entry_or_none(v, "class_names"), entry_or_none(v, "target"), true),
             !in_points);
     box_legend(ax, class_entries(facts, entry_or_none(v, "class_names")), !in_points);
+
+    // Boxes wider than their slots (long names and thresholds, full deep levels) move apart, the
+    // font shrinking or the figure growing where a level cannot hold them.
+    std::vector<NodeId> shown;
+    for (std::size_t c = 0; c < layout.place_of.size() && c < drawing.boxes.size(); ++c) {
+        if (layout.place_of[c] != kNotShown) {
+            shown.push_back(static_cast<NodeId>(c));
+        }
+    }
+    clear_boxes(ax, drawing, shown, left, right, in_points);
+
+    // The edge labels that plot_tree drew beside the children of node 0 go beside the children of
+    // the node shown on top (top is a node, so the arrays are not empty), at the middle of the arrow.
+    for (const auto& [label, child] : drawing.labels) {
+        NodeId side = kNoNode;
+        if (child >= 0 && child == left[0]) {
+            side = left[static_cast<std::size_t>(top)];
+        } else if (child >= 0 && child == right[0]) {
+            side = right[static_cast<std::size_t>(top)];
+        }
+        const auto j = static_cast<std::size_t>(side);
+        if (side < 0 || j >= layout.place_of.size() || j >= drawing.boxes.size() || layout.place_of[j] == kNotShown) {
+            hide(label);
+        } else {
+            at_arrow_middle(label, drawing.boxes[j]);
+        }
+    }
 
     //     plt.tight_layout(); plt.show()
     call({plt().attr("tight_layout"_n)});
@@ -342,21 +352,21 @@ void draw_local_tree(py::handle interpret_result, const TreeValue& tree, py::han
         }
     }
     fill_drawing(drawing, related_set);
+    // Boxes wider than the spreading left room for move apart, as in the global tree.
+    py::object ax = call({plt().attr("gca"_n)});
+    clear_boxes(ax, drawing, std::vector<NodeId>(related_set.begin(), related_set.end()), left,
+                node_ids(v["children_right"_n]), mid_x > 1);
 
     // The edge labels stay at the middle of their child's arrow, wherever the child moved.
     for (const auto& [label, child] : drawing.labels) {
         if (child < 0 || related_set.count(child) == 0) {
             hide(label);
-            continue;
+        } else {
+            at_arrow_middle(label, drawing.boxes[static_cast<std::size_t>(child)]);
         }
-        const py::object& box = drawing.boxes[static_cast<std::size_t>(child)];
-        py::object xy = box.attr(box_names().xy);
-        label_arrow(label, {number(box.attr(box_names().x)), number(box.attr(box_names().y))},
-                    {number(xy[py::int_(0)]), number(xy[py::int_(1)])});
     }
 
     // Under the tree: whose path is shaded, what the mark says and what the numbers are.
-    py::object ax = call({plt().attr("gca"_n)});
     const double under = under_boxes(ax, drawing, related_set);
     py::object input = entry_or_none(interpret_result, "input");
     py::object idx = input.is_none() ? input : entry_or_none(input, "idx");
