@@ -172,3 +172,16 @@ def tour_gallery(tmp_path_factory):
     finally:
         tour.make_experiment = make_experiment
     return status, printed.getvalue(), out, (out / "index.html").read_text(encoding="utf-8"), made[0]
+
+
+@pytest.fixture(scope="session")
+def dask_client():
+    """A client of a LocalCluster of two worker processes on the loopback, for the session."""
+    import argparse
+
+    distributed = pytest.importorskip("distributed")
+    from vexo.workflow.tour import cluster
+
+    with cluster.local_cluster(distributed, argparse.Namespace(workers=2, worker_memory=None)) \
+            as local, distributed.Client(local) as client:
+        yield client

@@ -12,15 +12,13 @@ distributed = pytest.importorskip("distributed")
 
 from conftest import make_frame  # noqa: E402
 from vexo.workflow.experiment import Experiment  # noqa: E402
+from vexo.workflow.experiment.models.relu_dnn import relu_forward  # noqa: E402
 from vexo.workflow.experiment.partitioned import aggregates, dataset as partitioned  # noqa: E402
 
 
-@pytest.fixture(scope="module")
-def client():
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address="127.0.0.1:0", host="127.0.0.1") as cluster, \
-            distributed.Client(cluster) as client:
-        yield client
+@pytest.fixture
+def client(dask_client):
+    return dask_client
 
 
 def hostile(n=400, seed=3):
@@ -109,6 +107,21 @@ def test_a_sample_keeps_every_class_and_a_row_outside_it_is_fetched(client, monk
     pd.testing.assert_series_equal(fetched, expected, check_names=False)
     assert data.source_rows[-1] == whole.dataset.source_rows[outside]
     assert exp.scores("glm").rows == data.n_test
+    # the local linear models' sizes over every training row, not the sample
+    exp.register("relu", "reludnn", hidden_layer_sizes=(4,))
+    llms = exp.interpret_single("relu")
+    _, patterns = relu_forward(llms.layers, whole._all_inputs()[whole.dataset.train_index])
+    expected = [np.sum(np.all(patterns == own, axis=1)) for own in llms.patterns()]
+    np.testing.assert_array_equal(llms.count_llms_table, expected)
+    assert llms.count_llms.sum() == len(data.train_index) < sum(expected)
+    assert list(llms.summary()["Training rows"]) == expected
+    # and the data drawn under a main effect: every training row, in the sample's bins
+    exp.register("gam", "gam")
+    density = exp.interpret_single("gam")["effect"]["age"]["density"]
+    ages = whole._all_inputs()[whole.dataset.train_index, data.feature_names.index("age")]
+    edges = density["names"]
+    counts = np.histogram(np.clip(ages, edges[0], edges[-1]), edges)[0]
+    np.testing.assert_allclose(density["scores"], counts / len(ages))
 
 
 def die_once(frame, marker):

@@ -17,11 +17,9 @@ from vexo.workflow import tour  # noqa: E402
 from vexo.workflow.tour import cluster, progress, sources, table  # noqa: E402
 
 
-@pytest.fixture(scope="module")
-def client():
-    with cluster.local_cluster(distributed, argparse.Namespace(workers=2, worker_memory=None)) \
-            as local, distributed.Client(local) as connected:
-        yield connected
+@pytest.fixture
+def client(dask_client):
+    return dask_client
 
 
 def mixed_table(rows=60):

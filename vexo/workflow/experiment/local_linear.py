@@ -58,6 +58,8 @@ class LocalLinearModels:
     """
 
     coefficient_label = "coefficient"
+    # rows of each LLM over every training row of a table on a cluster (``count_over``)
+    count_llms_table = None
 
     def __init__(self, layers, x, feature_names, sample_index=None):
         self.layers = [(np.array(w), np.array(b)) for w, b in layers]
@@ -109,18 +111,11 @@ class LocalLinearModels:
         return relu_forward(self.layers, self.x[first])[1]
 
     def count_over(self, counts):
-        """Take ``counts`` (rows of each LLM, counted over more rows than the samples: every
-        training row of a table on a cluster) as ``count_llms``, the LLMs again largest
-        first; what is measured on the samples (centres, output means) stays so."""
-        order = np.argsort(-np.asarray(counts), kind="stable")
-        rank = np.empty_like(order)
-        rank[order] = np.arange(len(order))
-        self.llm_of_sample = rank[self.llm_of_sample]
-        self.count_llms = np.asarray(counts, dtype=int)[order]
-        self.sample_idx_by_llms = [self.sample_idx_by_llms[k] for k in order]
-        for name in ("all_weights", "all_biases", "center_llms", "ymean_llms", "ystd_llms",
-                     "all_bias_weight"):
-            setattr(self, name, getattr(self, name)[order])
+        """Keep ``counts`` (rows of each LLM over more rows than the samples: every training row
+        of a table on a cluster) as ``count_llms_table``, which ``summary`` shows. The views
+        weigh each LLM by ``count_llms``, one copy per sample, which stays the samples' count:
+        a copy per row of a table of millions would not fit in memory."""
+        self.count_llms_table = np.asarray(counts, dtype=int)
 
     def describe_effects(self, axis_label, rows=None, levels=None):
         """Have the models' weights say what the network's output is (``EffectValues``): the
@@ -155,6 +150,8 @@ class LocalLinearModels:
             "Response Std": self.ystd_llms,
             "Intercept": self.all_biases,
         }, index=pd.Index(["LLM %d" % (k + 1) for k in range(self.nllms)], name="LLM"))
+        if self.count_llms_table is not None:
+            table.insert(1, "Training rows", self.count_llms_table)
         # a feature named as a column of the table (a "Count") is told apart from it
         weights = pd.DataFrame(self.all_weights, index=table.index, columns=[
             name + " (feature)" if name in table.columns else name for name in self.feature_names])

@@ -60,9 +60,9 @@ def _rest_label(positive, labels):
 
 
 def target_classes(column):
-    """The labels of a target column of classes (without gaps) in sorted order, and the count of
-    each."""
-    counts = dict(pd.Series(column.to_numpy(dtype=object)).map(_native).value_counts(sort=False))
+    """The labels of a target column of classes (its gaps left out) in sorted order, and the
+    count of each."""
+    counts = summarize(column, "classification").labels
     return sorted(counts, key=_label_order), counts
 
 
