@@ -133,20 +133,24 @@ def die_once(frame, marker):
     os._exit(1)
 
 
-def test_a_worker_killed_mid_experiment_costs_time_not_the_answer(client, tmp_path):
+def test_a_worker_killed_mid_tour_costs_time_not_the_answer(client, tmp_path):
     import cloudpickle
 
+    from vexo.workflow import tour
+
     cloudpickle.register_pickle_by_value(__import__(__name__))
-    frame = make_frame("regression", 300)
+    frame, died = make_frame("regression", 300), tmp_path / "died"
     spread = dd.from_pandas(frame, npartitions=4)
-    dying = spread.map_partitions(die_once, str(tmp_path / "died"), meta=spread._meta)
-    exp = Experiment(dying, "y")
-    assert (tmp_path / "died").exists()
+    dying = spread.map_partitions(die_once, str(died), meta=spread._meta)
+    exp = Experiment(dying, "y")  # a worker dies in its first pass
+    assert died.exists()
     whole = Experiment(frame, "y")
     pd.testing.assert_frame_equal(exp.dataset.data, whole.dataset.data)
-    exp.register("glm", "glm")
+    died.unlink()  # and another as the tour scores the first model
+    drawn = tour.tour(exp, str(tmp_path / "gallery"), progress=False)
+    assert died.exists() and [s.error for s in drawn.sections] == [None] * 6
     whole.register("glm", "glm")
-    assert_same(exp.scores("glm").as_dict(), whole.scores("glm").as_dict())
+    assert_same(drawn.sections[0].scores.as_dict(), whole.scores("glm").as_dict())
 
 
 @pytest.mark.parametrize("response", [
