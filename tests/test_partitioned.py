@@ -124,6 +124,28 @@ def test_a_sample_keeps_every_class_and_a_row_outside_it_is_fetched(client, monk
     np.testing.assert_allclose(density["scores"], counts / len(ages))
 
 
+def test_past_their_bounds_the_column_statistics_ask_the_workers(monkeypatch):
+    import dask
+
+    from test_profiles import _wide
+    from vexo.workflow.experiment import profiles
+
+    monkeypatch.setattr(profiles, "EXACT_VALUES", 50)
+    monkeypatch.setattr(profiles, "KEPT_LEVELS", 40)
+    frame, steps = _wide(), []
+
+    def run(step, tasks):  # in this process, where the bounds are lowered
+        steps.append(step)
+        return list(dask.compute(*tasks, scheduler="sync"))
+
+    whole = Experiment(frame, "y")
+    with dask.config.set({"dataframe.shuffle.method": "tasks"}):  # no cluster's shuffle
+        spread = Experiment(dd.from_pandas(frame, npartitions=5), "y", run=run)
+    assert steps.count("statistics") >= 3  # distinct counts, then the levels they ask for
+    assert spread.notes == whole.notes and spread.dataset.feature_names == whole.dataset.feature_names
+    assert_same(spread.dataset.categories, whole.dataset.categories)
+
+
 def die_once(frame, marker):
     """Kill the worker process that first computes a partition."""
     try:

@@ -81,18 +81,17 @@ def _summed(values, negatives, positives, binned):
 
 def partition_scores(frame, split, estimator, encode, baseline):
     """One partition's sums of its test rows (``passes.Split``)."""
-    target, positive = split.target, split.positive
     frame = passes.side(frame, split, test=True)
     n = len(frame)
     if split.task == "regression":
-        y = frame[target].to_numpy(dtype=float)
+        y = frame[split.target].to_numpy(dtype=float)
         if n == 0:
             return (0, 0.0, 0.0, 0.0, 0.0)
         predicted = np.asarray(estimator.predict(encode(frame)), dtype=float)
         mean = float(np.mean(y))
         return (n, mean, float(np.sum((y - mean) ** 2)), float(np.sum((y - predicted) ** 2)),
                 float(np.sum((y - baseline) ** 2)))
-    y = passes.classes_of(frame, target, positive)
+    y = passes.classes_of(frame, split)
     if n == 0:
         return (0, 0, 0, ResponseCounts.of(np.zeros(0), y, True))
     X = encode(frame)

@@ -15,7 +15,6 @@ What must see every row does so on the workers: the statistics that decide the f
 samples is held whole, and its experiment is the one that the same table in one frame gives.
 """
 
-import functools
 from functools import reduce
 
 import numpy as np
@@ -92,6 +91,7 @@ class PartitionedDataset(Dataset):
             self.n_rows - summary.labels[self.positive_class],
             summary.labels[self.positive_class]]
         held = holdout.class_test_rows(class_rows, holdout.test_rows(self.n_rows, test_size))
+        self.cuts = None
         self.cuts = self._cuts(held)
         self.n_test = int(np.sum(held))
         self.n_train = self.n_rows - self.n_test
@@ -107,9 +107,9 @@ class PartitionedDataset(Dataset):
         return self.positive_class if self.task == "classification" else None
 
     def split_of(self, p):
-        """What partition ``p`` needs to know which of its rows are held out."""
+        """Where partition ``p`` lies and how the table is split (``passes.Split``)."""
         return passes.Split(self.target, self.task, self._positive(), self.offsets[p],
-                            self.seed, self.cuts)
+                            self.source_offsets[p], self.seed, self.cuts)
 
     def over_partitions(self, step, function, merge, *arguments):
         """``function(partition, its split, *arguments)`` of every partition, merged."""
@@ -154,37 +154,20 @@ class PartitionedDataset(Dataset):
 
     def _cuts(self, held):
         """The largest held-out key of each class (None where a class holds none out)."""
-        from dask import delayed
-
-        positive = self._positive()
-        counts = self.run("splitting", [tree(
-            [delayed(passes.bucket_counts)(part, self.target, self.task, positive,
-                                           self.offsets[p], self.seed)
-             for p, part in enumerate(self.parts)], np.add)])[0]
+        counts = self.over_partitions("splitting", passes.bucket_counts, np.add)
         where = [holdout.cut_from_buckets(counts[c], int(k)) for c, k in enumerate(held)]
-        buckets = [None if w is None else w[0] for w in where]
-        found = self.run("splitting", [
-            delayed(passes.keys_in_buckets)(part, self.target, positive, self.offsets[p],
-                                            self.seed, buckets)
-            for p, part in enumerate(self.parts)])
-        cuts = []
-        for c, w in enumerate(where):
-            keys = np.concatenate([f[c] for f in found])
-            cuts.append(None if w is None else holdout.cut_in_bucket(keys, w[1]))
-        return cuts
+        found = self.over_partitions("splitting", passes.keys_in_buckets, passes.joined_keys,
+                                     [None if w is None else w[0] for w in where])
+        return [None if w is None else holdout.cut_in_bucket(keys, w[1])
+                for keys, w in zip(found, where)]
 
     def _sample(self, train_rows, test_rows):
         """Profile the columns and draw the samples; prepare the client's rows."""
-        from dask import delayed
-
         rates = {"train": _rates(train_rows, TRAIN_SAMPLE),
                  "test": _rates(test_rows, TEST_SAMPLE)}
-        results = [delayed(passes.split_and_sample)(
-            part, self.target, self.task, self._positive(),
-            (self.offsets[p], self.source_offsets[p]), self.seed, self.cuts, rates,
-            profiles.profile_frame) for p, part in enumerate(self.parts)]
-        profile, train_target, sample = self.run("statistics and samples", [tree(
-            results, _merge_results)])[0]
+        profile, train_target, sample = self.over_partitions(
+            "statistics and samples", passes.split_and_sample, _merge_results, rates,
+            profiles.profile_frame)
         self.train_target = train_target
         self.profile = profile
         asked = profile.questions()

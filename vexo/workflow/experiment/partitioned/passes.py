@@ -20,17 +20,110 @@ SAMPLE_SALT = 0x5A3C9E1
 POSITION, SOURCE, TEST = "__vexo_position", "__vexo_source", "__vexo_test"
 
 
-# What a partition needs to know which of its rows are held out: the target column, the task,
-# the positive class (None for a regression), the position of its first row with a target, the
-# seed and each class's cut (``test_mask``).
-Split = namedtuple("Split", "target task positive offset seed cuts")
+# Where a partition lies and how the table is split: the target column, the task, the positive
+# class (None for a regression), the positions of the partition's first row among the table's
+# rows with a target (``offset``) and among all its rows (``source``), the seed, and the largest
+# held-out key of each class (``cuts``: None before they are found, None for a class that holds
+# none out).
+Split = namedtuple("Split", "target task positive offset source seed cuts")
+
+
+def kept(frame, target):
+    """The partition's rows that have a target."""
+    return frame[frame[target].notna().to_numpy()]
+
+
+def classes_of(frame, split):
+    """Each row's class, 0/1 (the positive class 1); None for a regression."""
+    if split.positive is None:
+        return None
+    return (frame[split.target].to_numpy(dtype=object) == split.positive).astype(np.int64)
+
+
+def keys_of(frame, split, salt=0):
+    """The keys of the partition's rows with a target (``frame`` holds only them): the split's,
+    or with a ``salt`` added to the seed the samples'."""
+    return holdout.row_keys(np.arange(split.offset, split.offset + len(frame)),
+                            split.seed + salt)
+
+
+def test_mask(frame, split):
+    """Whether each row with a target (``frame`` holds only them) is held out for testing."""
+    keys, labels = keys_of(frame, split), classes_of(frame, split)
+    mask = np.zeros(len(frame), dtype=bool)
+    for c, cut in enumerate(split.cuts):
+        if cut is not None:
+            own = np.ones(len(frame), dtype=bool) if labels is None else labels == c
+            mask |= own & (keys <= cut)
+    return mask
 
 
 def side(frame, split, test):
     """The partition's rows with a target on one side of the split."""
     frame = kept(frame, split.target)
-    mask = test_mask(frame, split.target, split.positive, split.offset, split.seed, split.cuts)
+    mask = test_mask(frame, split)
     return frame[mask if test else ~mask]
+
+
+def count_rows(frame, target, task):
+    """(rows, rows with a target, their ``target.TargetSummary``)."""
+    summary = targets.summarize(frame[target], task)
+    return len(frame), summary.rows - summary.missing, summary
+
+
+def _class_keys(frame, split):
+    """The split keys of the partition's rows with a target, those of each class apart."""
+    frame = kept(frame, split.target)
+    keys, labels = keys_of(frame, split), classes_of(frame, split)
+    return [keys] if labels is None else [keys[labels == c] for c in (0, 1)]
+
+
+def bucket_counts(frame, split):
+    """The split keys' bucket counts of each class (one class for a regression)."""
+    return np.stack([holdout.key_buckets(keys) for keys in _class_keys(frame, split)])
+
+
+def keys_in_buckets(frame, split, buckets):
+    """The split keys of each class that fall in its cut's bucket (``buckets``: one per class,
+    None where the class holds nothing out)."""
+    return [keys[:0] if bucket is None else holdout.in_bucket(keys, bucket)
+            for keys, bucket in zip(_class_keys(frame, split), buckets)]
+
+
+def joined_keys(a, b):
+    return [np.concatenate(pair) for pair in zip(a, b)]
+
+
+def split_and_sample(frame, split, rates, profile_of):
+    """The partition's column statistics (``profile_of(frame, target, train_mask)``), the
+    ``TargetSummary`` of its training rows, and its sampled rows: training rows where their
+    sample key falls under their class's rate (``rates["train"][class]``), test rows likewise,
+    with their positions among the rows with a target and in the user's table (``POSITION``,
+    ``SOURCE``) and their side (``TEST``)."""
+    present = frame[split.target].notna().to_numpy()
+    sources = split.source + np.flatnonzero(present)
+    frame = frame[present]
+    test = test_mask(frame, split)
+    profile = profile_of(frame, split.target, ~test)
+    train_target = targets.summarize(frame[split.target][~test], split.task)
+    sample_keys = keys_of(frame, split, SAMPLE_SALT)
+    labels = classes_of(frame, split)
+    labels = np.zeros(len(frame), dtype=np.int64) if labels is None else labels
+    chosen = np.zeros(len(frame), dtype=bool)
+    for name, rows in (("train", ~test), ("test", test)):
+        limit = np.asarray(rates[name], dtype=float)[labels]
+        chosen |= rows & ((limit >= 1) | (sample_keys.astype(float) < limit * 2.0 ** 64))
+    sample = frame[chosen].copy()
+    sample[POSITION] = split.offset + np.flatnonzero(chosen)
+    sample[SOURCE] = sources[chosen]
+    sample[TEST] = test[chosen]
+    return profile, train_target, sample
+
+
+def merge_samples(a, b, merge_profiles):
+    """Two partitions' ``split_and_sample`` results as one."""
+    return (merge_profiles(a[0], b[0]), targets.merge(a[1], b[1]),
+            pd.concat([a[2], b[2]]))
 
 
 def training_counts(frame, split, encode, wanted):
@@ -51,6 +144,10 @@ def training_counts(frame, split, encode, wanted):
     return counts
 
 
+def add_counts(a, b):
+    return [x + y for x, y in zip(a, b)]
+
+
 def pattern_counts(frame, split, encode, layers, patterns):
     """How many of the partition's training rows take each of the activation ``patterns``."""
     from ..models.relu_dnn import relu_forward
@@ -66,18 +163,13 @@ def pattern_counts(frame, split, encode, layers, patterns):
     return counts
 
 
-def add_counts(a, b):
-    return [x + y for x, y in zip(a, b)]
-
-
 def level_counts(frame, split, source):
     """(training value counts, all rows' value counts) of a column's levels, gaps left out, in
     the order in which the levels first come."""
     frame = kept(frame, split.target)
     held = frame[source].astype(object)
     known = held.notna().to_numpy()
-    train = ~test_mask(frame, split.target, split.positive, split.offset, split.seed,
-                       split.cuts)
+    train = ~test_mask(frame, split)
     return (held[known & train].value_counts(sort=False),
             held[known].value_counts(sort=False))
 
@@ -91,99 +183,6 @@ def question_values(frame, splits, source, train_only, numbers, partition_info=N
         values = floats(rows[source])
         return pd.Series(values[~np.isnan(values)])
     return pd.Series(objects(rows[source].dropna()), dtype=object)
-
-
-def kept(frame, target):
-    """The partition's rows that have a target."""
-    return frame[frame[target].notna().to_numpy()]
-
-
-def classes_of(frame, target, positive):
-    """Each row's class, 0/1 (the positive class 1); None for a regression."""
-    if positive is None:
-        return None
-    return (frame[target].to_numpy(dtype=object) == positive).astype(np.int64)
-
-
-def keys_of(frame, offset, seed):
-    """The split keys of the partition's rows (kept rows only), ``offset`` the position of
-    its first kept row in the table."""
-    return holdout.row_keys(np.arange(offset, offset + len(frame)), seed)
-
-
-def count_rows(frame, target, task):
-    """(rows, rows with a target, their ``target.TargetSummary``)."""
-    summary = targets.summarize(frame[target], task)
-    return len(frame), summary.rows - summary.missing, summary
-
-
-def bucket_counts(frame, target, task, positive, offset, seed):
-    """The split keys' bucket counts of each class (one class for a regression)."""
-    frame = kept(frame, target)
-    keys = keys_of(frame, offset, seed)
-    labels = classes_of(frame, target, positive)
-    if labels is None:
-        return holdout.key_buckets(keys)[None, :]
-    return np.stack([holdout.key_buckets(keys[labels == c]) for c in (0, 1)])
-
-
-def keys_in_buckets(frame, target, positive, offset, seed, buckets):
-    """The split keys of each class that fall in its cut's bucket (``buckets``: one per class,
-    None where the class holds nothing out)."""
-    frame = kept(frame, target)
-    keys = keys_of(frame, offset, seed)
-    labels = classes_of(frame, target, positive)
-    found = []
-    for c, bucket in enumerate(buckets):
-        own = keys if labels is None else keys[labels == c]
-        found.append(own[:0] if bucket is None else holdout.in_bucket(own, bucket))
-    return found
-
-
-def test_mask(frame, target, positive, offset, seed, cuts):
-    """Whether each kept row is held out for testing (``cuts``: the largest held-out key of
-    each class, None where the class holds nothing out)."""
-    keys = keys_of(frame, offset, seed)
-    labels = classes_of(frame, target, positive)
-    mask = np.zeros(len(frame), dtype=bool)
-    for c, cut in enumerate(cuts):
-        if cut is not None:
-            own = np.ones(len(frame), dtype=bool) if labels is None else labels == c
-            mask |= own & (keys <= cut)
-    return mask
-
-
-def split_and_sample(frame, target, task, positive, offsets, seed, cuts, rates, profile_of):
-    """The partition's column statistics (``profile_of(frame, target, train_mask)``), the
-    ``TargetSummary`` of its training rows, and its sampled rows: training rows where their
-    sample key falls under their class's rate (``rates["train"][class]``), test rows likewise,
-    with their positions among the kept rows and in the user's table (``POSITION``,
-    ``SOURCE``)."""
-    offset, source_offset = offsets
-    present = frame[target].notna().to_numpy()
-    sources = source_offset + np.flatnonzero(present)
-    frame = frame[present]
-    test = test_mask(frame, target, positive, offset, seed, cuts)
-    profile = profile_of(frame, target, ~test)
-    train_target = targets.summarize(frame[target][~test], task)
-    sample_keys = holdout.row_keys(np.arange(offset, offset + len(frame)), seed + SAMPLE_SALT)
-    labels = classes_of(frame, target, positive)
-    labels = np.zeros(len(frame), dtype=np.int64) if labels is None else labels
-    chosen = np.zeros(len(frame), dtype=bool)
-    for side, rows in (("train", ~test), ("test", test)):
-        limit = np.asarray(rates[side], dtype=float)[labels]
-        chosen |= rows & ((limit >= 1) | (sample_keys.astype(float) < limit * 2.0 ** 64))
-    sample = frame[chosen].copy()
-    sample[POSITION] = offset + np.flatnonzero(chosen)
-    sample[SOURCE] = sources[chosen]
-    sample[TEST] = test[chosen]
-    return profile, train_target, sample
-
-
-def merge_samples(a, b, merge_profiles):
-    """Two partitions' ``split_and_sample`` results as one."""
-    return (merge_profiles(a[0], b[0]), targets.merge(a[1], b[1]),
-            pd.concat([a[2], b[2]]))
 
 
 def row_at(frame, target, local):
