@@ -134,7 +134,7 @@ def test_past_their_bounds_the_column_statistics_ask_the_workers(monkeypatch):
     monkeypatch.setattr(profiles, "KEPT_LEVELS", 40)
     frame, steps = _wide(), []
 
-    def run(step, tasks):  # in this process, where the bounds are lowered
+    def run(step, tasks, watch=()):  # in this process, where the bounds are lowered
         steps.append(step)
         return list(dask.compute(*tasks, scheduler="sync"))
 

@@ -159,3 +159,9 @@ def test_a_step_tells_its_share_done_up_to_all_its_partitions(client, reporter, 
     assert told == [("statistics", done, 6) for done in range(7)]
     assert rows.sum() == 60 and sums["count"] == mixed_table()["count"].sum()
     assert log.getvalue().startswith(said) and len(log.getvalue().splitlines()) == 1
+    # a reduction's parts count in its share done; only its result comes back
+    from dask import delayed
+
+    parts = [delayed(len)(part) for part in frame.to_delayed()]
+    assert cluster.run_step(client, "rows", [delayed(sum)(parts)], Recorded(), parts) == [60]
+    assert told[-1] == ("rows", 6, 6)

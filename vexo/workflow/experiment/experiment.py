@@ -61,7 +61,8 @@ class Experiment(Comparisons):
         in sorted order), the other classes taken together as one. The label is compared as
         the table holds it (2 is not "2"). Each class, the positive one and the rest, needs
         at least ``target.MIN_CLASS_ROWS`` (5) rows.
-    run : for a Dask DataFrame, run(step name, list of Dask tasks) -> their results
+    run : for a Dask DataFrame, run(step name, list of Dask tasks, watch=tasks they merge) ->
+        their results
 
     Rows whose target is missing are dropped, with a note; a target missing everywhere, a
     constant regression target, or a classification of one class is refused with a

@@ -132,21 +132,23 @@ def versions_text(names, version):
     return ", ".join("%s %s" % (name, version(name) or "(not installed)") for name in names)
 
 
-def run_step(client, name, work, progress=None):
+def run_step(client, name, work, progress=None, watch=()):
     """The result of ``work``, a dask collection or a list of them, computed on the cluster as
     ``compute`` would; ``progress.dask_step(name, done, total)`` is told how many of its
-    partitions are done, from 0 to all of them. A worker lost on the way costs the time of
-    recomputing its partitions."""
+    partitions are done, from 0 to all of them, counting those of ``watch`` too (the parts
+    that a reduction in ``work`` merges: their results stay on the cluster). A worker lost on
+    the way costs the time of recomputing its partitions."""
     from distributed import as_completed, futures_of
 
     many = isinstance(work, (list, tuple))
-    persisted = client.persist(list(work) if many else [work])
+    work = list(work) if many else [work]
+    persisted = client.persist(work + list(watch))
     futures = futures_of(persisted)
     tell = progress.dask_step if progress is not None else (lambda *told: None)
     tell(name, 0, len(futures))
     for done, _ in enumerate(as_completed(futures), 1):
         tell(name, done, len(futures))
-    results = client.compute(persisted, sync=True)
+    results = client.compute(persisted[:len(work)], sync=True)
     return results if many else results[0]
 
 
@@ -158,5 +160,5 @@ class Reporter:
     def __init__(self, client, target):
         self.client, self.target = client, target
 
-    def __call__(self, name, tasks):
-        return run_step(self.client, name, list(tasks), self.target)
+    def __call__(self, name, tasks, watch=()):
+        return run_step(self.client, name, list(tasks), self.target, watch)

@@ -30,9 +30,10 @@ TEST_SAMPLE = 20_000
 CLASS_SAMPLE = 1_000
 
 
-def compute(step, tasks):
-    """Compute Dask tasks (a list) on the current scheduler; ``step`` names them for a caller
-    that reports progress instead (``PartitionedDataset(run=...)``)."""
+def compute(step, tasks, watch=()):
+    """Compute Dask tasks (a list) on the current scheduler. ``step`` names them, and ``watch``
+    holds the tasks whose results ``tasks`` merge, for a caller that shows progress instead
+    (``PartitionedDataset(run=...)``)."""
     import dask
 
     return list(dask.compute(*tasks))
@@ -115,8 +116,9 @@ class PartitionedDataset(Dataset):
         """``function(partition, its split, *arguments)`` of every partition, merged."""
         from dask import delayed
 
-        return self.run(step, [tree([delayed(function)(part, self.split_of(p), *arguments)
-                                     for p, part in enumerate(self.parts)], merge)])[0]
+        parts = [delayed(function)(part, self.split_of(p), *arguments)
+                 for p, part in enumerate(self.parts)]
+        return self.run(step, [tree(parts, merge)], watch=parts)[0]
 
     def profile_numbers(self, source):
         """Whether the column's distinct values are asked as numbers."""
@@ -156,7 +158,8 @@ class PartitionedDataset(Dataset):
         """The largest held-out key of each class (None where a class holds none out)."""
         counts = self.over_partitions("splitting", passes.bucket_counts, np.add)
         where = [holdout.cut_from_buckets(counts[c], int(k)) for c, k in enumerate(held)]
-        found = self.over_partitions("splitting", passes.keys_in_buckets, passes.joined_keys,
+        found = self.over_partitions("splitting: the cut", passes.keys_in_buckets,
+                                     passes.joined_keys,
                                      [None if w is None else w[0] for w in where])
         return [None if w is None else holdout.cut_in_bucket(keys, w[1])
                 for keys, w in zip(found, where)]
