@@ -41,9 +41,9 @@ def test_the_samples_nodes_are_drawn_shaded_marked_and_spread_over_the_drawing(
     assert len(set(heights.values())) == len(heights) and sorted(heights, key=heights.get) == sorted(heights)
     lowest, top = min(y for _, y in start.values()), start[0][1]
     assert (min(heights.values()), max(heights.values())) == pytest.approx((lowest, top) if len(heights) > 1 else (top, top))
-    if len(related) > 1:
-        assert (min(boxes[k]._x for k in related), max(boxes[k]._x for k in related)) == pytest.approx(
-            (min(x for x, _ in start.values()), max(x for x, _ in start.values())))
+    if len(related) > 1:  # at least as wide: a row of boxes that would touch is spread wider
+        xs = [boxes[k]._x for k in related]
+        assert min(xs) <= min(x for x, _ in start.values()) + 1e-9 and max(xs) >= max(x for x, _ in start.values()) - 1e-9
     lines, entries = notes(plt.gca())
     assert lines[0].startswith("Path of sample %d shaded" % row) and [label for label, _ in entries] == ["path of sample %d" % row]
     assert ("(none-leaf-node)" in "\n".join(lines)) == bool(result["node_other"])

@@ -41,7 +41,10 @@ def test_every_drawn_cut_sends_each_training_row_where_the_model_sends_it(table,
     dataset, tree = experiment.dataset, pipeline.estimator.tree_
     InterpretAPI(experiment, "tree").get_tree(0, tree.max_depth, original_scale=True)
     boxes = [t for t in plt.gca().texts if t.get_bbox_patch() is not None]
-    train, seen = dataset.rows(dataset.train_index), experiment.train_inputs("tree").astype(np.float32)
+    # the tree compares a 32-bit input with its 64-bit threshold in 64 bits (older numpy would
+    # round the threshold to 32 bits here)
+    train = dataset.rows(dataset.train_index)
+    seen = experiment.train_inputs("tree").astype(np.float32).astype(float)
     kinds = set()
     for k in np.flatnonzero(tree.children_left != -1):
         name = pipeline.feature_names[tree.feature[k]]

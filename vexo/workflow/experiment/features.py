@@ -73,7 +73,11 @@ def timestamps(column, fmt):
         dates = column
     else:
         zone = {"utc": True} if fmt == ISO_8601 else {}
-        dates = pd.Series(pd.to_datetime(objects(column), format=fmt, errors="coerce", **zone),
+        held = objects(column)
+        if any(type(v) is np.str_ for v in held):
+            # older pandas does not parse numpy's str_
+            held = np.array([v if v is None else str(v) for v in held], dtype=object)
+        dates = pd.Series(pd.to_datetime(held, format=fmt, errors="coerce", **zone),
                           index=column.index)
     if getattr(dates.dt, "tz", None) is not None:
         dates = dates.dt.tz_convert(None)

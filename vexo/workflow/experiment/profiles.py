@@ -220,6 +220,9 @@ def _text_dates(column, train):
     if ptypes.is_object_dtype(column.dtype):
         if not all(isinstance(v, str) for v in values):
             return {}
+        if not all(type(v) is str for v in values):
+            # numpy's str_, which older pandas does not parse as dates
+            values = pd.Series([str(v) for v in values], index=values.index, dtype=object)
         values = values.astype("str")
     head = values.iloc[:50]
     known = column.notna().to_numpy()
@@ -277,9 +280,9 @@ class ColumnProfile:
             self.dates = _text_dates(column, train)
         if isinstance(dtype, pd.CategoricalDtype) or ptypes.is_object_dtype(dtype) \
                 or ptypes.is_string_dtype(dtype):
-            if self.dates and self.gaps < self.rows:
-                # dates in every partition need no levels; a partition of dates where others
-                # hold other text leaves the levels to questions
+            if (self.dates or self.all_numbers) and self.gaps < self.rows:
+                # dates (or numbers) in every partition need no levels; a partition of them
+                # where others hold other text leaves the levels to questions
                 return
             held = column.astype(object)
             counts = (held[~gap & train].value_counts(sort=False),
