@@ -59,7 +59,7 @@ class PartitionedDataset(Dataset):
     user's table. ``n_rows``, ``n_train`` and ``n_test`` count the whole table's rows."""
 
     partitioned = True
-    n_rows = None
+    n_rows = None  # counted over the table, not the rows of ``data``
 
     def __init__(self, frame, target, task="regression", test_size=0.2, random_state=0,
                  positive_class=None, run=None):
@@ -92,7 +92,7 @@ class PartitionedDataset(Dataset):
             self.n_rows - summary.labels[self.positive_class],
             summary.labels[self.positive_class]]
         held = holdout.class_test_rows(class_rows, holdout.test_rows(self.n_rows, test_size))
-        self.cuts = None
+        self.cuts = None  # what the passes that find the cuts see: none yet
         self.cuts = self._cuts(held)
         self.n_test = int(np.sum(held))
         self.n_train = self.n_rows - self.n_test
