@@ -11,6 +11,7 @@ dd = pytest.importorskip("dask.dataframe")
 distributed = pytest.importorskip("distributed")
 
 from conftest import make_frame  # noqa: E402
+from test_profiles import _same as same_features, _wide  # noqa: E402
 from vexo.workflow.experiment import Experiment  # noqa: E402
 from vexo.workflow.experiment.models.relu_dnn import relu_forward  # noqa: E402
 from vexo.workflow.experiment.partitioned import aggregates, dataset as partitioned  # noqa: E402
@@ -66,18 +67,12 @@ def test_a_table_in_partitions_gives_the_experiment_of_the_same_table_in_one_fra
     whole = Experiment(frame, "y", task=task)
     spread = Experiment(dd.from_pandas(frame, npartitions=parts), "y", task=task)
     a, b = whole.dataset, spread.dataset
-    assert b.notes == a.notes and b.feature_names == a.feature_names
-    assert_same(b.categories, a.categories)
-    for name in a.feature_names:
-        assert vars(b.features[name]).keys() == vars(a.features[name]).keys()
-        for key, value in vars(a.features[name]).items():
-            if key != "of":
-                assert_same(getattr(b.features[name], key), value, name + "." + key)
+    # notes, names, levels, every feature's attributes and the rows; Dask reads text as
+    # strings whose gaps are NA, pandas as strings whose gaps are NaN
+    same_features(a, b, a.data, check_dtype=False)
     np.testing.assert_array_equal(b.train_index, a.train_index)
     np.testing.assert_array_equal(b.test_index, a.test_index)
     np.testing.assert_array_equal(b.source_rows, a.source_rows)
-    # Dask reads text as strings whose gaps are NA, pandas as strings whose gaps are NaN
-    pd.testing.assert_frame_equal(b.data, a.data, check_dtype=False)
     assert (b.n_rows, b.n_train, b.n_test) == (len(a.data), len(a.train_index), len(a.test_index))
     for family in ("glm", "tree", "ebm"):
         whole.register(family, family)
@@ -127,7 +122,6 @@ def test_a_sample_keeps_every_class_and_a_row_outside_it_is_fetched(client, monk
 def test_past_their_bounds_the_column_statistics_ask_the_workers(monkeypatch):
     import dask
 
-    from test_profiles import _wide
     from vexo.workflow.experiment import profiles
 
     monkeypatch.setattr(profiles, "EXACT_VALUES", 50)
@@ -178,6 +172,7 @@ def test_a_worker_killed_mid_tour_costs_time_not_the_answer(client, tmp_path):
 @pytest.mark.parametrize("response", [
     np.repeat([0.1, 0.4, 0.4, 0.9], 50),            # ties, exact
     np.random.default_rng(0).normal(size=3000),    # a decision function, binned
+    np.repeat(np.r_[-1.0, np.arange(37.0, 47.0)], 20),  # logits whose probabilities read 1.0
 ])
 def test_the_auc_of_response_counts_merged_from_parts(monkeypatch, response):
     from sklearn.metrics import roc_auc_score

@@ -108,7 +108,7 @@ def _attributes(feature, frame):
     return held
 
 
-def _same(whole, merged, frame, median_bound=0.0):
+def _same(whole, merged, frame, median_bound=0.0, check_dtype=True):
     assert merged.feature_names == whole.feature_names
     assert merged.notes == whole.notes
     assert {k: list(v) for k, v in merged.categories.items()} == \
@@ -120,7 +120,7 @@ def _same(whole, merged, frame, median_bound=0.0):
                 <= median_bound * feature.range
         assert found == expected, name
     if not median_bound:
-        pd.testing.assert_frame_equal(merged.data, whole.data)
+        pd.testing.assert_frame_equal(merged.data, whole.data, check_dtype=check_dtype)
 
 
 @pytest.mark.parametrize("chunks", [1, 2, 7])

@@ -314,14 +314,19 @@ class Dataset:
         return self.data.iloc[positions]
 
     def check_sample_index(self, sample_index):
-        """The row position as a Python int; rejects what is not a row of ``data``."""
+        """The position in ``data`` of the row that ``sample_index`` names, as a Python int;
+        rejects what is not a row of the table (``n_rows``)."""
         if isinstance(sample_index, (bool, np.bool_)) or not isinstance(
                 sample_index, (int, np.integer)):
             raise TypeError("sample_index must be an integer row position, got %r"
                             % (sample_index,))
-        n = self.data.shape[0]
+        n = self.n_rows
         if not -n <= sample_index < n:
             raise IndexError("sample_index %d is out of range: the data has %d rows%s"
                              % (sample_index, n, " once those without a target are dropped"
                                 if self.dropped_rows else ""))
-        return int(sample_index) % n
+        return self.row_of(int(sample_index) % n)
+
+    def row_of(self, position):
+        """The position in ``data`` of the table's row ``position``: the same here."""
+        return position

@@ -79,10 +79,14 @@ def split_positions(n, test_size, seed, labels=None):
     return np.flatnonzero(~test), np.flatnonzero(test)
 
 
+def _buckets(keys):
+    """Each key's bucket: its leading ``BUCKET_BITS`` bits."""
+    return (keys >> np.uint64(64 - BUCKET_BITS)).astype(np.int64)
+
+
 def key_buckets(keys):
-    """How many keys fall in each of the 2**BUCKET_BITS buckets of their leading bits."""
-    return np.bincount((keys >> np.uint64(64 - BUCKET_BITS)).astype(np.int64),
-                       minlength=2 ** BUCKET_BITS)
+    """How many keys fall in each of the 2**BUCKET_BITS buckets."""
+    return np.bincount(_buckets(keys), minlength=2 ** BUCKET_BITS)
 
 
 def cut_from_buckets(counts, held):
@@ -96,7 +100,7 @@ def cut_from_buckets(counts, held):
 
 
 def in_bucket(keys, bucket):
-    return keys[(keys >> np.uint64(64 - BUCKET_BITS)) == np.uint64(bucket)]
+    return keys[_buckets(keys) == bucket]
 
 
 def cut_in_bucket(bucket_keys, rank):

@@ -28,6 +28,14 @@ def check_estimator_task(estimator, task):
                          % type(estimator).__name__)
 
 
+def encode(features, frame):
+    """The input matrix that the ``features`` (in the models' order) make of the frame's rows."""
+    X = np.empty((frame.shape[0], len(features)))
+    for j, feature in enumerate(features):
+        X[:, j] = feature.encode(frame)
+    return X
+
+
 class ModelPipeline:
     """One registered model with the preprocessing that feeds it.
 
@@ -69,10 +77,7 @@ class ModelPipeline:
         absent = [f.name for f in features if not f.present(frame)]
         if absent:
             raise ValueError("frame lacks the feature column(s) %r" % absent)
-        X = np.empty((frame.shape[0], len(features)))
-        for j, feature in enumerate(features):
-            X[:, j] = feature.encode(frame)
-        return X
+        return encode(features, frame)
 
     def predict(self, frame):
         """The model's prediction for each row: a number, or one of ``classes`` (with more

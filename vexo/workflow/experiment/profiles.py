@@ -243,9 +243,10 @@ def _text_dates(column, train):
     return found
 
 
-def _merged_counts(a, b):
-    """Value counts of the rows of ``a`` then ``b``, levels in the order they first come."""
-    return pd.concat([a, b]).groupby(level=0, sort=False).sum()
+def merged_levels(a, b):
+    """(training, all rows') value counts of the rows of ``a`` then ``b``, each pair of counts
+    added, levels in the order in which they first come."""
+    return tuple(pd.concat([x, y]).groupby(level=0, sort=False).sum() for x, y in zip(a, b))
 
 
 class ColumnProfile:
@@ -319,7 +320,7 @@ class ColumnProfile:
                      for fmt in DATE_FORMATS if fmt in self.dates and fmt in other.dates}
         new.levels = None
         if self.levels is not None and other.levels is not None:
-            new.levels = tuple(_merged_counts(a, b) for a, b in zip(self.levels, other.levels))
+            new.levels = merged_levels(self.levels, other.levels)
             if len(new.levels[1]) > KEPT_LEVELS:
                 new.levels = None
         return new

@@ -106,22 +106,33 @@ def model_scores(experiment, model):
         predicted = np.asarray(estimator.predict(X), dtype=float)
         mean = float(np.mean(y_train))
         constant = np.full(len(y), mean)
-        metrics = [Score("r2", NAMES["r2"], float(r2_score(y, predicted)),
-                         float(r2_score(y, constant))),
-                   Score("rmse", NAMES["rmse"], _rmse(y, predicted), _rmse(y, constant))]
-        return Scores(model, len(y), None, "the training mean %s" % format_score("rmse", mean),
-                      metrics)
-    classes = dataset.classes
+        return regression_scores(model, len(y), mean, (float(r2_score(y, predicted)),
+                                                       float(r2_score(y, constant))),
+                                 (_rmse(y, predicted), _rmse(y, constant)))
     # ties go to the rest, the first class
     majority = int(np.sum(y_train == 1) > np.sum(y_train == 0))
     constant = np.full(len(y), majority)
     predicted = np.asarray(estimator.predict(X), dtype=int)
-    metrics = [Score("roc_auc", NAMES["roc_auc"], _auc(y, explain.model_response(estimator, X)),
-                     _auc(y, constant)),
-               Score("accuracy", NAMES["accuracy"], float(accuracy_score(y, predicted)),
-                     float(accuracy_score(y, constant)))]
-    return Scores(model, len(y), "%s against %s" % (classes[1], classes[0]),
-                  "the training majority %s" % (classes[majority],), metrics)
+    return classification_scores(
+        model, len(y), dataset.classes, majority,
+        (_auc(y, explain.model_response(estimator, X)), _auc(y, constant)),
+        (float(accuracy_score(y, predicted)), float(accuracy_score(y, constant))))
+
+
+def regression_scores(model, rows, mean, r2, rmse):
+    """The ``Scores`` of a regression: ``r2`` and ``rmse`` (model, baseline) each, the
+    baseline predicting the training ``mean``."""
+    return Scores(model, rows, None, "the training mean %s" % format_score("rmse", mean),
+                  [Score("r2", NAMES["r2"], *r2), Score("rmse", NAMES["rmse"], *rmse)])
+
+
+def classification_scores(model, rows, classes, majority, roc_auc, accuracy):
+    """The ``Scores`` of a classification: ``roc_auc`` and ``accuracy`` (model, baseline)
+    each, the baseline predicting the training majority (0 or 1 of ``classes``)."""
+    return Scores(model, rows, "%s against %s" % (classes[1], classes[0]),
+                  "the training majority %s" % (classes[majority],),
+                  [Score("roc_auc", NAMES["roc_auc"], *roc_auc),
+                   Score("accuracy", NAMES["accuracy"], *accuracy)])
 
 
 def _rmse(y, predicted):

@@ -26,10 +26,7 @@ class Progress:
         from tqdm import tqdm
 
         self.stream = stream or sys.stderr
-        if mode is True:
-            isatty = getattr(self.stream, "isatty", None)
-            mode = "bar" if isatty is not None and isatty() else "lines"
-        self.mode = mode
+        self.mode = mode = chosen_mode(mode, self.stream)
         self.families = len(families)
         self.per_family = len(self.STEPS) + len(VIEWS)
         # ``extra``: the steps after the families (the comparison of them all)
@@ -123,6 +120,14 @@ class Progress:
         self.bar.close()
 
 
+def chosen_mode(mode, stream):
+    """``mode``, where True is a bar on a terminal and lines elsewhere."""
+    if mode is not True:
+        return mode
+    isatty = getattr(stream, "isatty", None)
+    return "bar" if isatty is not None and isatty() else "lines"
+
+
 def share_text(name, done, total):
     return "%s %d%%" % (name, 100 * done // total if total else 100)
 
@@ -134,10 +139,8 @@ class DaskSteps:
 
     def __init__(self, mode=True, stream=None):
         self.stream = stream or sys.stderr
-        if mode is True:
-            isatty = getattr(self.stream, "isatty", None)
-            mode = "bar" if isatty is not None and isatty() else "lines"
-        self.mode, self.name, self.bar, self.start, self.said = mode, None, None, 0.0, 0.0
+        self.mode = chosen_mode(mode, self.stream)
+        self.name, self.bar, self.start, self.said = None, None, 0.0, 0.0
 
     def dask_step(self, name, done, total):
         now = time.perf_counter()

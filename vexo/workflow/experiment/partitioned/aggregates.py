@@ -12,7 +12,8 @@ one bin count as a tie: the AUC is then within half a bin's share of pairs of th
 import numpy as np
 
 from .. import explain
-from ..scores import NAMES, Score, Scores, format_score
+from ..pipeline import encode
+from ..scores import classification_scores, regression_scores
 from . import passes
 
 EXACT_RESPONSES = 100_000
@@ -27,40 +28,38 @@ class Encoder:
         self.features = [dataset.features[name] for name in dataset.feature_names]
 
     def __call__(self, frame):
-        X = np.empty((len(frame), len(self.features)))
-        for j, feature in enumerate(self.features):
-            X[:, j] = feature.encode(frame)
-        return X
+        return encode(self.features, frame)
 
 
 class ResponseCounts:
     """How many rows of each class (0, 1) take each response value (sorted ``values``);
-    ``binned`` once the values are bin numbers."""
+    ``probabilities``: the responses are probabilities (else a decision function, binned
+    through the logistic function); ``binned`` once the values are bin numbers."""
 
-    def __init__(self, values, negatives, positives, binned=False):
+    def __init__(self, values, negatives, positives, probabilities, binned=False):
         self.values, self.negatives, self.positives = values, negatives, positives
-        self.binned = binned
+        self.probabilities, self.binned = probabilities, binned
 
     @classmethod
     def of(cls, response, y, probabilities):
         values, inverse = np.unique(response, return_inverse=True)
         counts = cls(values, np.bincount(inverse[y == 0], minlength=len(values)),
-                     np.bincount(inverse[y == 1], minlength=len(values)))
-        if not probabilities:
-            counts.values = 1 / (1 + np.exp(-np.clip(values, -700, 700)))
+                     np.bincount(inverse[y == 1], minlength=len(values)), probabilities)
         return counts if len(values) <= EXACT_RESPONSES else counts.coarse()
 
     def coarse(self):
         if self.binned:
             return self
-        bins = np.minimum((self.values * RESPONSE_BINS).astype(np.int64), RESPONSE_BINS - 1)
-        return _summed(bins, self.negatives, self.positives, True)
+        shares = self.values if self.probabilities else \
+            1 / (1 + np.exp(-np.clip(self.values, -700, 700)))
+        bins = np.minimum((shares * RESPONSE_BINS).astype(np.int64), RESPONSE_BINS - 1)
+        return _summed(bins, self.negatives, self.positives, self.probabilities, True)
 
     def merge(self, other):
         a, b = (self.coarse(), other.coarse()) if self.binned or other.binned else (self, other)
         merged = _summed(np.concatenate([a.values, b.values]),
                          np.concatenate([a.negatives, b.negatives]),
-                         np.concatenate([a.positives, b.positives]), a.binned)
+                         np.concatenate([a.positives, b.positives]), a.probabilities, a.binned)
         return merged.coarse() if len(merged.values) > EXACT_RESPONSES else merged
 
     def auc(self):
@@ -73,10 +72,10 @@ class ResponseCounts:
         return float(pairs / (float(negatives) * float(positives)))
 
 
-def _summed(values, negatives, positives, binned):
+def _summed(values, negatives, positives, probabilities, binned):
     unique, inverse = np.unique(values, return_inverse=True)
     return ResponseCounts(unique, np.bincount(inverse, negatives, len(unique)),
-                          np.bincount(inverse, positives, len(unique)), binned)
+                          np.bincount(inverse, positives, len(unique)), probabilities, binned)
 
 
 def partition_scores(frame, split, estimator, encode, baseline):
@@ -130,18 +129,15 @@ def model_scores(experiment, model):
                                    delayed(estimator), delayed(Encoder(dataset)), baseline)
     if dataset.task == "regression":
         n, _, squares, errors, baseline_errors = sums
-        metrics = [Score("r2", NAMES["r2"], _r2(errors, squares), _r2(baseline_errors, squares)),
-                   Score("rmse", NAMES["rmse"], float(np.sqrt(errors / n)),
-                         float(np.sqrt(baseline_errors / n)))]
-        return Scores(model, n, None, "the training mean %s" % format_score("rmse", baseline), metrics)
+        return regression_scores(model, n, baseline,
+                                 (_r2(errors, squares), _r2(baseline_errors, squares)),
+                                 (float(np.sqrt(errors / n)), float(np.sqrt(baseline_errors / n))))
     n, correct, baseline_correct, counts = sums
     constant = ResponseCounts(np.zeros(1), np.array([counts.negatives.sum()]),
-                              np.array([counts.positives.sum()]))
-    metrics = [Score("roc_auc", NAMES["roc_auc"], counts.auc(), constant.auc()),
-               Score("accuracy", NAMES["accuracy"], correct / n, baseline_correct / n)]
-    classes = dataset.classes
-    return Scores(model, n, "%s against %s" % (classes[1], classes[0]),
-                  "the training majority %s" % (classes[baseline],), metrics)
+                              np.array([counts.positives.sum()]), True)
+    return classification_scores(model, n, dataset.classes, baseline,
+                                 (counts.auc(), constant.auc()),
+                                 (correct / n, baseline_correct / n))
 
 
 def _r2(errors, squares):

@@ -169,8 +169,7 @@ class PartitionedDataset(Dataset):
         rates = {"train": _rates(train_rows, TRAIN_SAMPLE),
                  "test": _rates(test_rows, TEST_SAMPLE)}
         profile, train_target, sample = self.over_partitions(
-            "statistics and samples", passes.split_and_sample, _merge_results, rates,
-            profiles.profile_frame)
+            "statistics and samples", passes.split_and_sample, passes.merge_samples, rates)
         self.train_target = train_target
         self.profile = profile
         asked = profile.questions()
@@ -200,8 +199,8 @@ class PartitionedDataset(Dataset):
         """What the workers say to a question of the merged column statistics
         (``profiles.TableProfile.questions``)."""
         if kind == "counts":
-            return self.over_partitions("statistics", passes.level_counts, _merged_levels,
-                                        source)
+            return self.over_partitions("statistics", passes.level_counts,
+                                        profiles.merged_levels, source)
         numbers = self.profile_numbers(source)
         values = self.frame.map_partitions(
             passes.question_values, [self.split_of(p) for p in range(len(self.parts))],
@@ -209,19 +208,9 @@ class PartitionedDataset(Dataset):
             meta=pd.Series(dtype=float if numbers else object))
         return int(self.run("statistics", [values.nunique()])[0])
 
-    def check_sample_index(self, sample_index):
-        """The client position of the row that ``sample_index`` names among the table's rows
-        with a target: fetched from its partition and kept where the samples lack it."""
-        if isinstance(sample_index, (bool, np.bool_)) or not isinstance(
-                sample_index, (int, np.integer)):
-            raise TypeError("sample_index must be an integer row position, got %r"
-                            % (sample_index,))
-        n = self.n_rows
-        if not -n <= sample_index < n:
-            raise IndexError("sample_index %d is out of range: the data has %d rows%s"
-                             % (sample_index, n, " once those without a target are dropped"
-                                if self.dropped_rows else ""))
-        position = int(sample_index) % n
+    def row_of(self, position):
+        """The client's row of the table's row ``position`` (among those with a target):
+        fetched from its partition and kept where the samples lack it."""
         found = np.flatnonzero(self.row_positions == position)
         if len(found):
             return int(found[0])
@@ -252,11 +241,3 @@ def _rates(rows, limit):
         return np.ones(len(rows))
     share = np.full(len(rows), limit / total)
     return np.minimum(1.0, np.maximum(share, CLASS_SAMPLE / np.maximum(rows, 1)))
-
-
-def _merged_levels(a, b):
-    return tuple(profiles._merged_counts(x, y) for x, y in zip(a, b))
-
-
-def _merge_results(a, b):
-    return passes.merge_samples(a, b, profiles.merge)

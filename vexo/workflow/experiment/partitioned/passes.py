@@ -11,7 +11,7 @@ from collections import namedtuple
 import numpy as np
 import pandas as pd
 
-from .. import holdout, target as targets
+from .. import holdout, profiles, target as targets
 from ..features import floats, objects
 
 # The key of the samples is drawn with this added to the seed, so that which rows are sampled
@@ -94,8 +94,8 @@ def joined_keys(a, b):
     return [np.concatenate(pair) for pair in zip(a, b)]
 
 
-def split_and_sample(frame, split, rates, profile_of):
-    """The partition's column statistics (``profile_of(frame, target, train_mask)``), the
+def split_and_sample(frame, split, rates):
+    """The partition's column statistics (``profiles.profile_frame``), the
     ``TargetSummary`` of its training rows, and its sampled rows: training rows where their
     sample key falls under their class's rate (``rates["train"][class]``), test rows likewise,
     with their positions among the rows with a target and in the user's table (``POSITION``,
@@ -104,7 +104,7 @@ def split_and_sample(frame, split, rates, profile_of):
     sources = split.source + np.flatnonzero(present)
     frame = frame[present]
     test = test_mask(frame, split)
-    profile = profile_of(frame, split.target, ~test)
+    profile = profiles.profile_frame(frame, split.target, ~test)
     train_target = targets.summarize(frame[split.target][~test], split.task)
     sample_keys = keys_of(frame, split, SAMPLE_SALT)
     labels = classes_of(frame, split)
@@ -120,9 +120,9 @@ def split_and_sample(frame, split, rates, profile_of):
     return profile, train_target, sample
 
 
-def merge_samples(a, b, merge_profiles):
+def merge_samples(a, b):
     """Two partitions' ``split_and_sample`` results as one."""
-    return (merge_profiles(a[0], b[0]), targets.merge(a[1], b[1]),
+    return (profiles.merge(a[0], b[0]), targets.merge(a[1], b[1]),
             pd.concat([a[2], b[2]]))
 
 
