@@ -69,6 +69,10 @@ py::object make_function(const Method& method, const char* owner, py::handle mod
 // Fills the namespace of a freshly created module: imports, classes, __test__ (views/api.cpp).
 void populate_module(py::handle module);
 
+// Refuses to load, with an ImportError that names the family and what differs, where the views'
+// family rows and the experiment's registry of model families disagree (views/families/rows.cpp).
+void check_family_rows();
+
 // ---------------------------------------------------------------------------------------------
 // Names (call.cpp)
 

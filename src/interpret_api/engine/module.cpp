@@ -229,6 +229,7 @@ int module_exec(PyObject* module) {
             // until the process died.
             py::detail::get_internals();
             populate_module(module);
+            check_family_rows();
         } catch (...) {
             restore_error();
             ok = false;

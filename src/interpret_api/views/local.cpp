@@ -31,9 +31,6 @@ py::object one_in_original_scale(py::handle pl, py::handle name, Value value, bo
 // x.ravel()[0]
 py::object first_of(py::handle x) { return call({x.attr("ravel"_n)})[py::int_(0)]; }
 
-// " x ".join(parts)
-py::object join_x(const py::list& parts) { return call({interned(" x ").attr("join"_n), parts}); }
-
 // One sample's contributions as bars about the middle, coloured by sign (the bar plot draws this
 // red and green pair in colours that colour-blind readers tell apart):
 // hbar.plot(X=v['x'][-max_show:], height=v['y'][-max_show:], value=v['value'][-max_show:],
@@ -117,7 +114,7 @@ py::object ei_local(const Params<4>& args) {
                     if (contains(inverse_dict_inter, name)) {
                         full_name = inverse_dict_inter[name];
                     }
-                    auto [f0, f1] = unpack_two(call({full_name.attr("split"_n), " x "}));
+                    auto [f0, f1] = unpack_two(split_pair(full_name));
                     //     t1, _ = pl.transform_to_orignial_scale(f0, np.array([interaction_terms[0]]).astype(float))
                     //     t2, _ = pl.transform_to_orignial_scale(f1, np.array([interaction_terms[1]]).astype(float))
                     py::object t1 = one_in_original_scale(pl, f0, [&] { return interaction_terms[py::int_(0)]; });
@@ -126,7 +123,7 @@ py::object ei_local(const Params<4>& args) {
                     py::list parts;
                     parts.append(py::str(first_of(t1)));
                     parts.append(py::str(first_of(t2)));
-                    features_value[position] = join_x(parts);
+                    features_value[position] = joined_pair(parts);
                 }
             }
             //     res_show['value'] = features_value
@@ -145,7 +142,7 @@ py::object ei_local(const Params<4>& args) {
                 for (py::handle v : py::object(features_value[position])) {
                     parts.append(py::str(call({np().attr("round"_n), v, py::int_(4)})));
                 }
-                features_value[position] = join_x(parts);
+                features_value[position] = joined_pair(parts);
             }
             //     res_show['value'] = features_value
             res_show["value"_n] = features_value;

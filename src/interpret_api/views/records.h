@@ -1,7 +1,9 @@
-// What the views hand on and tell apart: the interpret_result records, the model families, and
-// the result of the pipeline's transform_to_orignial_scale.
+// What the views hand on and tell apart: the interpret_result records, the model families
+// (families/rows.h), the names of feature pairs, and the result of the pipeline's
+// transform_to_orignial_scale.
 #pragma once
 
+#include "views/families/rows.h"
 #include "views/idioms.h"
 
 #include <optional>
@@ -64,33 +66,18 @@ inline py::object coefficient_label(py::handle v) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Model families, told apart by the class name of the pipeline's estimator
+// Pair names: two feature names joined by " x "
 
-struct Family {
-    Name code;      // the records' model_type, and the family's key in the Python registry
-    Name names[2];  // the estimator class names of the family
-};
-
-// The families whose effects the views build and draw each in their own way. The Python registry,
-// vexo.workflow.experiment.families.FAMILIES, knows them under the same codes: a family that brings
-// effect views of its own needs its row here besides its entry there.
-inline constexpr Family kFamilies[] = {
-    {"ebm", {"ExplainableBoostingClassifier", "ExplainableBoostingRegressor"}},
-    {"gami", {"GAMINetRegressor", "GAMINetClassifier"}},
-    {"reludnn", {"ReluDNNRegressor", "ReluDNNClassifier"}},
-    {"gam", {"GAMRegressor", "GAMClassifier"}},
-};
-inline constexpr const Family& kEbm = kFamilies[0];
-inline constexpr const Family& kGami = kFamilies[1];
-inline constexpr const Family& kReluDnn = kFamilies[2];
-inline constexpr const Family& kGam = kFamilies[3];
-inline constexpr Name kOthers{"others"};  // the model_type of every other model
-
-// self.pipeline.estimator.__class__.__name__ in (family's names), read afresh at each test.
-inline bool is_family(py::handle self, const Family& family) {
-    py::object name = self.attr("pipeline"_n).attr("estimator"_n).attr("__class__"_n).attr("__name__"_n);
-    return equals(name, family.names[0]) || equals(name, family.names[1]);
+// feature0 + " x " + feature1
+inline py::object pair_name(py::handle feature0, py::handle feature1) {
+    return (py::reinterpret_borrow<py::object>(feature0) + interned(" x ")) + feature1;
 }
+
+// " x ".join(parts)
+inline py::object joined_pair(const py::list& parts) { return call({interned(" x ").attr("join"_n), parts}); }
+
+// name.split(" x ")
+inline py::object split_pair(py::handle name) { return call({name.attr("split"_n), " x "}); }
 
 // ---------------------------------------------------------------------------------------------
 // The pipeline's transform_to_orignial_scale(name, values): a two-part result whose first part

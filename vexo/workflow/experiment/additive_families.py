@@ -99,6 +99,7 @@ class EBMFamily(AdditiveFamily):
 
     name = "ebm"
     class_names = ("ExplainableBoostingRegressor", "ExplainableBoostingClassifier")
+    own_views = True
     # its terms are constant on each bin
     stepwise = True
     screened = True
@@ -182,6 +183,7 @@ class GAMFamily(SplineFamily):
 
     name = "gam"
     class_names = ("GAMRegressor", "GAMClassifier")
+    own_views = True
     estimators = (GAMRegressor, GAMClassifier)
 
     def effects(self, experiment, estimator, terms, train_inputs, two_levels):
@@ -195,6 +197,7 @@ class GAMINetFamily(SplineFamily):
 
     name = "gami"
     class_names = ("GAMINetRegressor", "GAMINetClassifier")
+    own_views = True
     estimators = (GAMINetRegressor, GAMINetClassifier)
 
     def effects(self, experiment, estimator, terms, train_inputs, two_levels):

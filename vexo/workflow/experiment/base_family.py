@@ -19,13 +19,17 @@ class Family:
     """A model that the experiment only predicts with: contributions by occlusion, nothing
     else explained. Subclasses override what their models explain better.
 
-    name: the family's name in ``register``; class_names: the estimator classes (regressor,
-    classifier) that belong to it; logit: whether a classifier's response is its logit (else
-    its probability of the positive class).
+    name: the family's name in ``register`` (and the records' model_type); class_names: the
+    estimator classes (regressor, classifier) that belong to it; logit: whether a classifier's
+    response is its logit (else its probability of the positive class).
     """
 
-    name = "generic"
+    name = "others"
     class_names = ()
+    # whether the compiled views build and draw its effects in a way of their own: such a family
+    # has a row of the same name and class names in the module's family table, which refuses to
+    # load where the two disagree
+    own_views = False
     logit = False
     # whether its response moves in steps along a feature (None: its curves tell)
     stepwise = None
@@ -60,6 +64,11 @@ class Family:
 
     def wrap(self, model, dataset):
         return model
+
+    def adopt(self, estimator, dataset):
+        """A user's own unfitted estimator of the family, made the model that the family's
+        explanations read: wrapped as the family's own models are."""
+        return self.wrap(estimator, dataset)
 
     def fit(self, estimator, X, y, dataset, random_state):
         """Fit the estimator on the training rows X (the models' input) and their target y."""

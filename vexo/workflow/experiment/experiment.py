@@ -28,7 +28,7 @@ from ..plots.bars import printed_number
 from . import additive, explain, screen
 from .compare import Comparisons
 from .dataset import make_dataset
-from .families import FAMILIES, family_of, make_estimator
+from .families import FAMILIES, Family, family_of, make_estimator
 from .pipeline import ModelPipeline, check_estimator_task
 from .scores import NAMES as SCORE_NAMES, model_scores
 
@@ -163,26 +163,26 @@ class Experiment(Comparisons):
                 params = dict(FAMILIES[family].screen_settings(
                     self.screened, self.dataset.n_features), **params)
             estimator = make_estimator(family, self.dataset, self.random_state, **params)
-            kind = family
+            family_name = family
         else:
             if params:
                 raise ValueError("model parameters %r are for a family name; set them on the "
                                  "estimator instead" % sorted(params))
             check_estimator_task(family, self.task)
-            estimator = clone(family)
-            kind = family_of(estimator)
+            family_name = family_of(family)
+            estimator = FAMILIES[family_name].adopt(clone(family), self.dataset)
 
-        pipeline = ModelPipeline(name, kind, estimator, self.dataset)
+        pipeline = ModelPipeline(name, family_name, estimator, self.dataset)
         inputs = self._all_inputs()
         train = self.dataset.train_index
-        FAMILIES[kind].fit(estimator, inputs[train], self.dataset.encoded_target(train),
+        FAMILIES[family_name].fit(estimator, inputs[train], self.dataset.encoded_target(train),
                            self.dataset, self.random_state)
 
         for table in (self.interpret_result_dict, self._importance, self._derived):
             table.pop(name, None)
         self.registered_pipeline[name] = pipeline
         try:
-            pairs = FAMILIES[kind].interactions(self, name)
+            pairs = FAMILIES[family_name].interactions(self, name)
         except BaseException:
             # A model whose terms cannot be read is not left half registered.
             for table in (self.registered_pipeline, self._derived,
@@ -201,7 +201,7 @@ class Experiment(Comparisons):
         held = 0 if self._matrix is None else len(self._matrix)
         if held < len(self.dataset.data):
             # a table on a cluster adds the rows that a sample_index fetches
-            more = ModelPipeline("", "generic", None, self.dataset).transform(
+            more = ModelPipeline("", Family.name, None, self.dataset).transform(
                 self.dataset.data.iloc[held:])
             self._matrix = more if self._matrix is None else np.concatenate([self._matrix, more])
             self._matrix.setflags(write=False)

@@ -4,9 +4,10 @@ A family knows its estimator classes (by which a fitted model is recognised), bu
 unfitted model for a dataset with its fitting defaults (every one of which ``params`` may
 override), and explains a fitted model in the experiment's terms: its stored explanation (the
 explainer), effect importance, local effects and local contributions, and its interactions.
-Adding a family means adding one object to ``FAMILIES``; a family whose models the views
-draw in a way of their own (its own effect or tree views) also needs its row in the module's
-family table (its estimator class names and its code), which the compiled views read.
+Adding a family means adding one object to ``FAMILIES``; a family whose effects the compiled
+views build and draw in a way of their own says so with ``own_views`` and has a row of the same
+name and class names in the module's family table: the module refuses to load where the two
+disagree.
 """
 
 import numpy as np
@@ -40,6 +41,7 @@ class LinearFamily(Family):
     reference level)."""
 
     name = "glm"
+    class_names = ("LinearRegression", "LogisticRegression")
     logit = True
     stepwise = False
 
@@ -181,6 +183,7 @@ class ReluFamily(Family):
 
     name = "reludnn"
     class_names = ("ReluDNNRegressor", "ReluDNNClassifier")
+    own_views = True
     logit = True
     stepwise = False
 
@@ -248,10 +251,10 @@ for _family in (LinearFamily(), TreeFamily(), ReluFamily(), EBMFamily(), GAMFami
 
 
 def family_named(name):
-    if name not in FAMILIES or name == "generic":
+    if name not in FAMILIES or name == Family.name:
         raise ValueError("unknown model family %r; the families are %s, or pass an unfitted "
                          "scikit-learn estimator" % (name, ", ".join(
-                             repr(f) for f in FAMILIES if f != "generic")))
+                             repr(f) for f in FAMILIES if f != Family.name)))
     return FAMILIES[name]
 
 
@@ -261,9 +264,10 @@ def make_estimator(family, dataset, random_state=0, **params):
 
 
 def family_of(estimator):
-    """The family whose views suit an estimator: decided by its class, as the views do."""
+    """The family whose views suit an estimator: decided by its class, as the views do;
+    "others" for an estimator of no family."""
     name = type(estimator).__name__
     for family in FAMILIES.values():
         if name in family.class_names:
             return family.name
-    return "generic"
+    return Family.name

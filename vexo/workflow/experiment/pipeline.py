@@ -42,7 +42,7 @@ class ModelPipeline:
     Attributes
     ----------
     name : the name under which the model is registered
-    family : the name of the model's family in ``families.FAMILIES`` ("generic" for an
+    family : the name of the model's family in ``families.FAMILIES`` ("others" for an
         estimator of no family)
     estimator : the fitted model, which takes the matrix of ``transform``
     task, feature_names, classes (the labels that a classifier's 0 and 1 stand for, the second

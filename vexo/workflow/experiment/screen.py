@@ -18,6 +18,7 @@ together with another is not seen, and is left out if nothing else ranks it up.
 import numpy as np
 
 from . import explain
+from .base_family import Family
 from .notes import joined, named
 
 # Features that the screened families use at most; a table with more is screened.
@@ -85,7 +86,7 @@ def screen_table(dataset, inputs, random_state, families):
     strongest = [names[j] for j in sorted(used, key=lambda j: (-strengths[j], j))]
     screened = [name for name, family in families.items() if family.screened]
     others = [name for name, family in families.items()
-              if not family.screened and name != "generic"]
+              if not family.screened and name != Family.name]
     note = ("%s use the %d of the %s features that a screen of the training split ranks "
             "strongest (the share of the target's variance that each one's bins explain): %s; "
             "the others have no effect and no importance in those models, and %s use every "

@@ -58,9 +58,9 @@ from .views import (DPI, NO_COEFFICIENTS, Choices, Entry, View, displayed_tables
 
 def model_families():
     """The families that the experiment can fit, in its own order."""
-    from ..experiment.families import FAMILIES
+    from ..experiment.families import FAMILIES, Family
 
-    return [family for family in FAMILIES if family != "generic"]
+    return [family for family in FAMILIES if family != Family.name]
 
 
 def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None, run=None):
