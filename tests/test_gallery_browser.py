@@ -8,7 +8,6 @@ import shutil
 
 import pytest
 
-from vexo.workflow.tour.gallery import page_template
 
 WIDTH, HEIGHT = 1280, 900
 PHONE = 390
@@ -177,28 +176,3 @@ def test_the_gallery_loads_every_picture_reaches_every_section_and_logs_no_error
               for fault in diagnose(browser, out / "index.html", width)]
     assert not faults, "the gallery in Chromium:\n" + "\n".join(faults)
 
-
-FAULTS = [  # a fault of each kind, each told by its kind and named
-    ("a picture that is not there", '<img src="gone.png">', {"image", "console"}, "gone.png"),
-    ("a link to no section", '<a href="#nowhere">nowhere</a>', {"link"}, "#nowhere"),
-    ("a link that goes nowhere", '<a href="#far" onclick="return false">stays</a>', {"link"}, "'stays'"),
-    ("a script's exception", "<script>null.x</script>", {"console"}, "TypeError"),
-    ("a picture wider than its figure", '<figure style="width: 50px"><img src="dot.png" '
-     'style="max-width: none; width: 80px"></figure>', {"layout"}, "dot.png"),
-]
-
-
-@pytest.mark.parametrize("fault, html, kinds, named", FAULTS, ids=[row[0] for row in FAULTS])
-def test_each_fault_of_a_page_is_told_by_its_kind_and_name(browser, tmp_path, fault, html, kinds, named):
-    from PIL import Image
-
-    Image.new("RGB", (20, 10), "steelblue").save(tmp_path / "dot.png")
-    # the gallery's page and its bar, a section far down with a picture and a way back up
-    body = ('<header id="top"><h1>t</h1></header><nav><a href="#top">Top</a><a href="#far">Far</a>'
-            '</nav><p style="height: 3000px">%s</p><section id="far"><h2>far<a class="up" '
-            'href="#top">back to top</a></h2><figure><img src="dot.png"></figure></section>'
-            '<p style="height: 3000px"></p>' % html)
-    (tmp_path / "index.html").write_text(page_template().substitute(title="t", body=body), encoding="utf-8")
-    faults = diagnose(browser, tmp_path / "index.html")
-    assert {line.split(" ", 1)[0].rstrip(":") for line in faults} == kinds, faults
-    assert all(named in line for line in faults), faults

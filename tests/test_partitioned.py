@@ -17,11 +17,6 @@ from vexo.workflow.experiment.models.relu_dnn import relu_forward  # noqa: E402
 from vexo.workflow.experiment.partitioned import aggregates, dataset as partitioned  # noqa: E402
 
 
-@pytest.fixture
-def client(dask_client):
-    return dask_client
-
-
 def hostile(n=400, seed=3):
     """Gaps, rare and unseen levels, text dates, whole numbers and three classes."""
     frame = make_frame("classification", n, seed)
@@ -63,7 +58,7 @@ def assert_same(a, b, where=""):
     ("classification", hostile(), 4),
 ])
 def test_a_table_in_partitions_gives_the_experiment_of_the_same_table_in_one_frame(
-        client, task, frame, parts):
+        dask_client, task, frame, parts):
     whole = Experiment(frame, "y", task=task)
     spread = Experiment(dd.from_pandas(frame, npartitions=parts), "y", task=task)
     a, b = whole.dataset, spread.dataset
@@ -80,7 +75,7 @@ def test_a_table_in_partitions_gives_the_experiment_of_the_same_table_in_one_fra
         assert_same(records(spread, family), records(whole, family), family)
 
 
-def test_a_sample_keeps_every_class_and_a_row_outside_it_is_fetched(client, monkeypatch):
+def test_a_sample_keeps_every_class_and_a_row_outside_it_is_fetched(dask_client, monkeypatch):
     frame = hostile(3000, seed=4)
     monkeypatch.setattr(partitioned, "TRAIN_SAMPLE", 300)
     monkeypatch.setattr(partitioned, "TEST_SAMPLE", 100)
@@ -149,7 +144,7 @@ def die_once(frame, marker):
     os._exit(1)
 
 
-def test_a_worker_killed_mid_tour_costs_time_not_the_answer(client, tmp_path):
+def test_a_worker_killed_mid_tour_costs_time_not_the_answer(dask_client, tmp_path):
     import cloudpickle
 
     from vexo.workflow import tour

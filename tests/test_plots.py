@@ -229,10 +229,3 @@ def test_axes_say_what_they_measure_shares_read_as_percentages_and_importance_ha
     figures[-1].canvas.draw()
     assert figures[-1].axes[0].get_title().endswith("(Importance: 6.825%)")
 
-
-
-def test_the_package_hands_out_every_number_of_its_look():
-    from vexo.workflow import plots
-    from vexo.workflow.plots import style
-    look = [name for name in vars(style) if name.isupper() and not name.startswith("_")]
-    assert "INK" in look and [name for name in look if getattr(plots, name, None) is not getattr(style, name)] == []

@@ -135,12 +135,6 @@ def test_merged_profiles_decide_as_the_whole_table(table, chunks):
     _same(whole, prepare_features(frame, "y", train_rows, profile=profile), frame)
 
 
-def test_the_whole_table_tells_what_it_left_out():
-    notes = "\n".join(prepare_features(_identifiers(), "y", _train_rows(N)).notes)
-    for told in ("row numbers (1 to 90)", "'customer_id'", "'code'", "Intercept (column)"):
-        assert told in notes
-
-
 def _wide(n=600):
     names = np.array(["n%04d" % i for i in range(300)], dtype=object)
     return pd.DataFrame({

@@ -17,11 +17,6 @@ from vexo.workflow import tour  # noqa: E402
 from vexo.workflow.tour import cluster, progress, sources, table  # noqa: E402
 
 
-@pytest.fixture
-def client(dask_client):
-    return dask_client
-
-
 def mixed_table(rows=60):
     rng = np.random.RandomState(0)
     return pd.DataFrame({"count": rng.randint(0, 9, rows), "price": rng.rand(rows).round(3),
@@ -47,7 +42,7 @@ def parquet_folder(frame, folder, **written):
     (csv_parts, "--csv", dict(sep=";", decimal=",")),
     (parquet_folder, "--parquet", {}),
 ])
-def test_parts_and_parquet_folders_read_as_the_whole_table(client, tmp_path, write, option,
+def test_parts_and_parquet_folders_read_as_the_whole_table(dask_client, tmp_path, write, option,
                                                            written):
     frame = mixed_table()
     how, path = write(frame, tmp_path, **written)
@@ -61,22 +56,6 @@ def test_parts_and_parquet_folders_read_as_the_whole_table(client, tmp_path, wri
     assert [read[column].dtype.kind for column in ("count", "price", "target")] == ["i", "f", "f"]
 
 
-@pytest.fixture
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def test_an_unreachable_scheduler_is_refused_in_one_line(free_port, monkeypatch, capsys):
-    monkeypatch.setattr(cluster, "CONNECT_SECONDS", 1)
-    address = "tcp://127.0.0.1:%d" % free_port
-    status = tour.main(["--data", "diabetes", "--scheduler", address])
-    err = capsys.readouterr().err
-    assert status == 2 and len(err.splitlines()) == 1
-    assert err.startswith("vexo-tour: error: cannot reach the Dask scheduler at %s: " % address)
-
-
 @pytest.mark.parametrize("argv, said", [
     (["--csv", "{tmp}/none-*.csv", "--target", "y"], "no file matches {tmp}/none-*.csv"),
     (["--parquet", "{tmp}/missing", "--target", "y"], "no such file or folder: {tmp}/missing"),
@@ -87,12 +66,18 @@ def test_an_unreachable_scheduler_is_refused_in_one_line(free_port, monkeypatch,
     (["--scheduler", "tcp://h:1", "--workers", "2"], "give either --scheduler or --workers"),
     (["--parquet", "{tmp}", "--target", "y", "--rows", "5"], "--rows is for one CSV file"),
     (["--workers", "1", "--worker-memory", "lots"], "--worker-memory must be a size"),
+    (["--data", "diabetes", "--scheduler", "tcp://127.0.0.1:{port}"],
+     "cannot reach the Dask scheduler at tcp://127.0.0.1:{port}: "),
 ])
-def test_mistakes_in_the_dask_options_end_with_one_line(tmp_path, capsys, argv, said):
-    status = tour.main([word.format(tmp=tmp_path) for word in argv])
+def test_mistakes_in_the_dask_options_end_with_one_line(tmp_path, monkeypatch, capsys, argv, said):
+    monkeypatch.setattr(cluster, "CONNECT_SECONDS", 1)
+    with socket.socket() as probe:  # a port that nothing listens on
+        probe.bind(("127.0.0.1", 0))
+        where = dict(tmp=tmp_path, port=probe.getsockname()[1])
+    status = tour.main([word.format(**where) for word in argv])
     err = capsys.readouterr().err
     assert status == 2 and len(err.splitlines()) == 1
-    assert err.startswith("vexo-tour: error: " + said.format(tmp=tmp_path))
+    assert err.startswith("vexo-tour: error: " + said.format(**where))
 
 
 def test_one_csv_file_is_read_by_pandas_without_importing_dask(tmp_path):
@@ -113,11 +98,11 @@ def test_one_csv_file_is_read_by_pandas_without_importing_dask(tmp_path):
      "runs vexo-interpret {vexo-interpret}, distributed {distributed}; this tour runs "
      "vexo-interpret (not installed), distributed 1.0"),
 ])
-def test_workers_of_other_versions_are_refused_naming_them(client, monkeypatch, capsys,
+def test_workers_of_other_versions_are_refused_naming_them(dask_client, monkeypatch, capsys,
                                                            reported, refused):
     here = {name: cluster.installed(name) for name in cluster.PACKAGES}
     monkeypatch.setattr(cluster, "installed", lambda name: reported.get(name, here[name]))
-    args = argparse.Namespace(scheduler=client.scheduler.address)
+    args = argparse.Namespace(scheduler=dask_client.scheduler.address)
     if refused is None:
         with cluster.connect(args) as connected:
             assert connected.scheduler_info()["workers"]
@@ -127,7 +112,7 @@ def test_workers_of_other_versions_are_refused_naming_them(client, monkeypatch, 
             with cluster.connect(args):
                 pass
         with pytest.raises(tour.UsageError) as raised:
-            cluster.check_versions(client)
+            cluster.check_versions(dask_client)
         assert str(raised.value).endswith(refused.format(
             **{name: version or "(not installed)" for name, version in here.items()}))
 
@@ -142,7 +127,7 @@ def in_family(log):
     (lambda log: progress.DaskSteps("lines", log), "vexo-tour: statistics: 6 parts in "),
     (in_family, "vexo-tour: glm: statistics: 6 parts in "),
 ])
-def test_a_step_tells_its_share_done_up_to_all_its_partitions(client, reporter, said):
+def test_a_step_tells_its_share_done_up_to_all_its_partitions(dask_client, reporter, said):
     import dask.dataframe as dd
 
     frame = dd.from_pandas(mixed_table(), npartitions=5)
@@ -154,7 +139,7 @@ def test_a_step_tells_its_share_done_up_to_all_its_partitions(client, reporter, 
             told.append((name, done, total))
             steps.dask_step(name, done, total)
 
-    sums, rows = cluster.run_step(client, "statistics", [frame.sum(numeric_only=True),
+    sums, rows = cluster.run_step(dask_client, "statistics", [frame.sum(numeric_only=True),
                                                          frame.map_partitions(len)], Recorded())
     assert told == [("statistics", done, 6) for done in range(7)]
     assert rows.sum() == 60 and sums["count"] == mixed_table()["count"].sum()
@@ -163,5 +148,5 @@ def test_a_step_tells_its_share_done_up_to_all_its_partitions(client, reporter, 
     from dask import delayed
 
     parts = [delayed(len)(part) for part in frame.to_delayed()]
-    assert cluster.run_step(client, "rows", [delayed(sum)(parts)], Recorded(), parts) == [60]
+    assert cluster.run_step(dask_client, "rows", [delayed(sum)(parts)], Recorded(), parts) == [60]
     assert told[-1] == ("rows", 6, 6)
