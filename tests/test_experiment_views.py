@@ -12,7 +12,7 @@ DRAW, REFUSE, SHOW = "draws", "refuses", "shows a table"
 # The coefficient view reads the type of a result that models without terms do not have: the
 # interpreter's TypeError for None, which is documented, not a refusal.
 RAISE = TypeError
-MODELS = ("glm", "tree", "relu", "ebm", "gam", "gami")
+MODELS = ("glm", "tree", "relu", "ebm", "gam", "gami", "knn")  # knn: a user's estimator of no family
 ADDITIVE = ("ebm", "gam", "gami")
 
 
@@ -29,8 +29,8 @@ VIEWS = [
     ("global_fi", {"return_data": True}, "fi", EVERY),
     ("global_ei", {}, EI, drawn_by(*ADDITIVE)),
     ("llm_pc", {}, {m: "ei" if m == "relu" else None for m in MODELS}, drawn_by("relu")),
-    ("glm_coef", {"uni_feature": "Numeric"}, "coef", dict(drawn_by("glm"), tree=RAISE)),
-    ("glm_coef", {"uni_feature": "Numeric", "original_scale": True}, "coef", dict(drawn_by("glm"), tree=RAISE)),
+    ("glm_coef", {"uni_feature": "Numeric"}, "coef", dict(drawn_by("glm"), tree=RAISE, knn=RAISE)),
+    ("glm_coef", {"uni_feature": "Numeric", "original_scale": True}, "coef", dict(drawn_by("glm"), tree=RAISE, knn=RAISE)),
     ("global_effect_plot", {"uni_feature": "age", "original_scale": True}, "main_effect", drawn_by("relu", *ADDITIVE)),
     ("global_effect_plot", {"uni_feature": "colour"}, "main_effect", drawn_by("relu", *ADDITIVE)),
     ("global_effect_plot", {"uni_feature": "colour", "original_scale": True}, "main_effect",
@@ -69,9 +69,12 @@ def test_view_draws_or_refuses(experiment, model, show, arguments, outcome, caps
     else:
         assert printed[-1:] and printed[-1] in REFUSALS
     if arguments.get("return_data") and show == "global_fi":
-        assert sorted(result) == ["feature_names", "importance"]
+        computed = experiment.interpret_fi(model)
+        assert sorted(result) == ["feature_names", "importance"] and result["feature_names"] == computed["feature_names"]
+        assert list(result["importance"]) == list(computed["importance"])
     elif arguments.get("return_data"):
-        assert result["value"]["x"] and len(result["value"]["x"]) == len(result["value"]["y"])
+        computed = experiment.interpret_local_fi(model, 17, centered=arguments.get("centered", True))
+        assert result["value"]["x"] == computed["x"] and list(result["value"]["y"]) == list(computed["y"])
     else:
         assert result is None
 
