@@ -48,19 +48,13 @@ void density_strip(py::handle ax, py::handle values) {
     call({method(ax, "set_ylabel"), "share of samples"});
 }
 
-// The axis labels wrapped to the axes they label (a long target's or feature's name would pass its
-// neighbours and the figure's edge), and the grid laid out again around them.
+// The axis labels longer than the axes they label (a long target's or feature's name would pass
+// its neighbours and the figure's edge) wrapped to them, and the grid laid out again around them.
 // def fit_labels(fig, grid, rect):
-//     for ax in fig.axes:
-//         text._fit_axis_label(fig, ax, ax.xaxis)
-//         text._fit_axis_label(fig, ax, ax.yaxis)
+//     text._fit_overlong_labels(fig)
 //     grid.tight_layout(fig, rect=rect)
 void fit_labels(py::handle fig, py::handle grid, py::handle rect) {
-    py::object fit_axis_label = py::module_::import("vexo.workflow.plots.text").attr("_fit_axis_label");
-    for (py::handle ax : fig.attr("axes"_n)) {
-        call({fit_axis_label, fig, ax, ax.attr("xaxis"_n)});
-        call({fit_axis_label, fig, ax, ax.attr("yaxis"_n)});
-    }
+    call({py::module_::import("vexo.workflow.plots.text").attr("_fit_overlong_labels"), fig});
     call({method(grid, "tight_layout"), fig, kw("rect", rect)});
 }
 
