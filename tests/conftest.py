@@ -45,7 +45,10 @@ def make_frame(task="regression", n=300, seed=0):
 
 @pytest.fixture(scope="session", params=["regression", "classification"])
 def experiment(request):
-    """An experiment of each task with a model of every family: glm, tree, relu, ebm, gam and gami."""
+    """An experiment of each task with a model of every family: glm, tree, relu, ebm, gam and gami; and
+    knn, a user's own estimator of no family."""
+    from sklearn.neighbors import KNeighborsClassifier, KNeighborsRegressor
+
     from vexo.workflow.experiment import Experiment
 
     exp = Experiment(make_frame(request.param), "y", task=request.param)
@@ -58,6 +61,7 @@ def experiment(request):
     exp.register("ebm", "ebm", outer_bags=2, interactions=incomes)
     exp.register("gam", "gam")
     exp.register("gami", "gami", interactions=incomes)
+    exp.register("knn", (KNeighborsRegressor if request.param == "regression" else KNeighborsClassifier)(10))
     return exp
 
 

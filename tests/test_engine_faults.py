@@ -47,6 +47,27 @@ refuse()
 refuse()
 print(json.dumps(said))
 """,
+    # A builtin replaced in place between two calls (the namespace unchanged), shadowed by a
+    # global that is then deleted, and looked up in a module set as __builtins__.
+    "builtin replaced": PRELUDE + """
+import contextlib, io
+said, real = [], builtins.print
+tagged = lambda tag: lambda *args: said.append(tag)
+def refuse():
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        InterpretGraph.plot_ei_local({"value": None})  # prints "Not supported"
+    said.extend(out.getvalue().split())
+refuse()
+for change in [lambda: setattr(builtins, "print", tagged("a")), lambda: setattr(builtins, "print", tagged("b")),
+               lambda: setattr(interpret_api, "print", tagged("global")), lambda: delattr(interpret_api, "print"),
+               lambda: setattr(builtins, "print", real), lambda: setattr(interpret_api, "__builtins__", builtins),
+               lambda: setattr(builtins, "print", tagged("module"))]:
+    change()
+    refuse()
+builtins.print = real
+print(json.dumps(said))
+""",
     # A view whose experiment calls it again, directly or through the dispatcher, under raised
     # recursion limits and on a thread with a smaller stack; afterwards the module works as before.
     "nesting": PRELUDE + """
@@ -147,6 +168,11 @@ def fresh(tmp_path_factory):
 def test_builtins_replaced_during_a_lookup_or_between_calls_are_used_next_and_the_freed_ones_never_read(fresh):
     said = fresh("builtins")
     assert said[0] in ("old", "new") and said[1:] == ["new", "new"]
+
+
+def test_a_builtin_replaced_in_place_or_shadowed_is_the_one_used_next(fresh):
+    assert fresh("builtin replaced") == ["Not", "supported", "a", "b", "global", "b", "Not", "supported",
+                                         "Not", "supported", "module"]
 
 
 def test_a_cycle_of_views_ends_in_recursion_error_at_any_recursion_limit_and_on_threads(fresh):

@@ -23,7 +23,7 @@ def inputs(exp, model):
     return exp.registered_pipeline[model].transform(exp.dataset.data)
 
 
-@pytest.mark.parametrize("model", MODELS)
+@pytest.mark.parametrize("model", MODELS + ["knn"])
 def test_ignored_feature_ranks_last_in_permutation_importance(experiment, model):
     fi = experiment.interpret_fi(model)
     noise = fi["importance"][fi["feature_names"].index("noise")]
@@ -37,6 +37,15 @@ def test_ignored_feature_ranks_last_in_permutation_importance(experiment, model)
     fi["importance"][:] = 0
     again = experiment.interpret_fi(model)
     assert "title" in again and again["importance"][-1] > 0
+
+
+@pytest.mark.parametrize("model", MODELS + ["ebm", "gam", "gami", "knn"])
+def test_the_response_grows_with_age_so_the_oldest_test_samples_age_adds_and_the_youngests_takes(experiment, model):
+    test = experiment.dataset.test_index
+    ages = experiment.dataset.data["age"].to_numpy()[test]
+    for row, sign in ((test[np.argmax(ages)], 1), (test[np.argmin(ages)], -1)):
+        local = experiment.interpret_local_fi(model, int(row))
+        assert sign * local["y"][local["x"].index("age")] > 0, (row, local["x"], local["y"])
 
 
 @pytest.mark.parametrize("centered", [True, False])

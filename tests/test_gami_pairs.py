@@ -68,3 +68,13 @@ def test_fast_gain_counts_the_interaction_contrast_only():
     assert gam._fast_gain(bins_a, bins_b, board, ones, 1) == pytest.approx(np.sum(board ** 2))
     # weights count as rows: doubling them all doubles the gain
     assert gam._fast_gain(bins_a, bins_b, 2 * board, 2 * ones, 1) == pytest.approx(2 * np.sum(board ** 2))
+
+
+@pytest.mark.parametrize("weight", [1.0, 0.25])  # a classifier's weights p (1 - p) are at most 1/4
+@pytest.mark.parametrize("smallest, usable", [(6, True), (7, True), (8, False)])
+def test_a_cut_is_screened_where_each_quadrant_holds_at_least_the_fewest_rows(smallest, usable, weight):
+    # quadrant rows 7, 10, 10, 10: the quadrants are counted in rows, whatever the weights
+    codes = np.repeat([[0, 0], [0, 1], [1, 0], [1, 1]], [7, 10, 10, 10], axis=0)
+    board = np.where(codes[:, 0] == codes[:, 1], 1.0, -1.0)
+    gain = gam._fast_gain((codes[:, 0], 2), (codes[:, 1], 2), weight * board, np.full(len(board), weight), smallest)
+    assert (gain > 0) == usable

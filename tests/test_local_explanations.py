@@ -110,7 +110,8 @@ def read_sum(figure):
 
 # what each family's contributions start from, as the title names it
 BASELINES = {"glm": "training mean", "tree": "training mean", "relu": "its linear model at the mean",
-             "ebm": "training mean", "gam": "training mean", "gami": "training mean", "forest": "mean over training rows"}
+             "ebm": "training mean", "gam": "training mean", "gami": "training mean", "forest": "mean over training rows",
+             "knn": "mean over training rows"}
 
 
 @pytest.fixture(scope="module")

@@ -32,6 +32,24 @@ threads = [threading.Thread(target=lambda: got.append(first.InterpretGraph.plot_
 [t.start() for t in threads] + [t.join() for t in threads]
 print(json.dumps(results + [got[0] is got[1] is first.InterpretGraph.plot_fi.__signature__]))
 """,
+    # The module created again from its spec, and imported again with every reference to it
+    # dropped, a hundred times each: the one module, its reference count unchanged, still working.
+    "created again": """
+import gc, importlib, importlib.util, json, sys
+import vexo.workflow
+name = "vexo.workflow.interpret_api"
+module = importlib.import_module(name)
+before = sys.getrefcount(module)
+same = all(importlib.util.module_from_spec(module.__spec__) is module for _ in range(100))
+gc.collect()
+counts, ids = [sys.getrefcount(module) - before], {id(module)}
+del module
+for _ in range(100):
+    del sys.modules[name], vexo.workflow.interpret_api
+    gc.collect()
+    ids.add(id(importlib.import_module(name)))
+print(json.dumps([same, counts, len(ids), sys.modules[name].InterpretGraph.plot_fi.__name__]))
+""",
     # A dependency that raises fails the import with its own exception and leaves no module; the
     # import with everything intact then succeeds.
     "broken dependency": """
@@ -61,6 +79,7 @@ def fresh(tmp_path_factory):
         "Module 'interpret_api' has already been imported. Re-initialisation is not supported.", False, True,
         repr(["Interpreter change detected - this module can only be loaded into one interpreter per process.", []]),
         True]),
+    ("created again", [True, [0], 1, "plot_fi"]),
     ("broken dependency", ["LookupError", "seaborn is broken", False, True, "PlotHBar"]),
 ])
 def test_in_a_fresh_interpreter(fresh, script, findings):

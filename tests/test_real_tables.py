@@ -292,3 +292,74 @@ def test_a_wide_table_gets_a_line_per_kind_of_treatment(per_kind):
     assert len(prepared.notes) == len(kinds)
     for note, kind in zip(prepared.notes, kinds):
         assert note.startswith("%d columns %s" % (per_kind, kind)) and note.endswith(more), note
+
+
+def gaps_then(values, n=100):
+    """``values`` after as many gaps as fill ``n`` rows."""
+    return np.r_[np.full(n - len(values), np.nan), values] if not isinstance(values[0], str) else \
+        [None] * (n - len(values)) + list(values)
+
+
+def levels(*counts):
+    return [label for k, count in enumerate(counts) for label in ["L%02d" % k] * count]
+
+
+def described(prepared):
+    """The features (a category's kept levels counted, "+other" where the rest share one) and
+    why a column was left out."""
+    kept = [name if f.kind != "categorical" else "%s/%d%s" % (
+        name, len(set(f.labels) - {"other", "missing"}), "+other" if "other" in f.labels else "")
+        for name, f in prepared.features.items()]
+    return [name if len(name) <= 20 else "%d characters" % len(name) for name in kept] + [
+        note.split(" (")[0] for note in prepared.notes if note.endswith(": left out")]
+
+
+# Each threshold that README tells a user, at it and one step past it; 100 rows, all of them training.
+@pytest.mark.parametrize("name, values, expected", [
+    ("v", gaps_then(np.arange(95.0)), ["v", "z"]),  # 5% missing: filled, no indicator
+    ("v", gaps_then(np.arange(94.0)), ["v", "v missing", "z"]),  # more than 5%
+    ("c", levels(97, 3), ["c/2", "z"]),  # a level of 3 rows is kept
+    ("c", levels(98, 2), ["c/1+other", "z"]),  # fewer than 3: "other"
+    ("c", levels(13, *[3] * 29), ["c/30", "z"]),  # 30 levels kept
+    ("c", levels(10, *[3] * 30), ["c/30+other", "z"]),  # beyond the 30 most frequent: "other"
+    ("c", gaps_then(levels(3, *[1] * 17)), ["z", "column 'c' holds identifiers"]),  # 20 values, 90% distinct
+    ("c", gaps_then(levels(4, *[1] * 16)), ["c/1+other", "z"]),  # under 90% distinct
+    ("c", gaps_then(levels(*[1] * 19)), ["c/0+other", "z"]),  # fewer than 20 values: no identifiers
+    ("x", np.delete(np.arange(1, 112), 50 + np.arange(11)), ["z", "column 'x' holds row numbers"]),  # 90% filled
+    ("x", np.delete(np.arange(1, 113), 50 + np.arange(12)), ["x", "z"]),  # less
+    ("customer_id", gaps_then(np.arange(20.0) * 7), ["z", "column 'customer_id' holds identifiers"]),  # 20 values
+    ("customer_id", gaps_then(np.arange(19.0) * 7), ["customer_id", "customer_id missing", "z"]),  # fewer
+    ("w" * 200, np.arange(100.0) % 7, ["200 characters", "z"]),  # kept whole
+    ("w" * 201, np.arange(100.0) % 7, ["200 characters", "z"]),  # cut with "…"
+])
+def test_each_documented_threshold_holds_at_its_boundary(name, values, expected):
+    frame = frame_of(name, values, n=100)
+    prepared = prepare_features(frame, "y", np.arange(100))
+    assert described(prepared) == expected
+    assert list(prepared.features)[0].endswith("…") == (len(name) > 200)
+
+
+@pytest.mark.parametrize("kinds, lines", [([4], 4), ([5], 1), ([4, 4, 4], 12), ([4, 4, 4, 1], 4), ([2, 1], 3)])
+def test_a_kind_of_more_than_four_columns_shares_a_line_and_so_do_all_past_a_dozen_lines(kinds, lines):
+    from vexo.workflow.experiment.notes import ColumnNotes, Kind
+    notes = ColumnNotes()
+    for k, columns in enumerate(kinds):
+        kind = Kind("%(count)d columns of kind " + str(k) + ": %(names)s")
+        for c in range(columns):
+            notes.add(kind, "column %d of kind %d" % (c, k), "c%d" % c)
+    assert len(notes.lines()) == lines
+
+
+@pytest.mark.parametrize("at, past", [
+    ({"y": ["yes"] * 5 + ["no"] * 95}, {"y": ["yes"] * 4 + ["no"] * 96}),  # the fewest rows of a class
+    ({"f%02d" % j: np.arange(100.0) % (j + 2) for j in range(49)},  # with z, the most features unscreened
+     {"f%02d" % j: np.arange(100.0) % (j + 2) for j in range(50)})])
+def test_the_experiments_thresholds_hold_at_their_boundary(at, past):
+    def made(columns):
+        frame = pd.DataFrame(dict({"y": np.arange(100.0) % 3, "z": np.arange(100.0) % 5}, **columns))
+        task = "classification" if isinstance(frame["y"][0], str) else "regression"
+        try:
+            return Experiment(frame, "y", task=task).screened is not None
+        except ValueError as refused:
+            return str(refused)
+    assert made(at) is False and made(past) is not False

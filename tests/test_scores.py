@@ -57,7 +57,7 @@ def check_scores(experiment, model):
         assert scores.explained is None and scores["r2"].model > scores["r2"].baseline
 
 
-@pytest.mark.parametrize("model", ["glm", "tree", "relu", "ebm", "gam", "gami"])
+@pytest.mark.parametrize("model", ["glm", "tree", "relu", "ebm", "gam", "gami", "knn"])
 def test_scores_are_scikit_learns_on_the_test_split_beside_the_baseline(experiment, model):
     check_scores(experiment, model)
 

@@ -48,6 +48,16 @@ void density_strip(py::handle ax, py::handle values) {
     call({method(ax, "set_ylabel"), "share of samples"});
 }
 
+// The axis labels longer than the axes they label (a long target's or feature's name would pass
+// its neighbours and the figure's edge) wrapped to them, and the grid laid out again around them.
+// def fit_labels(fig, grid, rect):
+//     text._fit_overlong_labels(fig)
+//     grid.tight_layout(fig, rect=rect)
+void fit_labels(py::handle fig, py::handle grid, py::handle rect) {
+    call({py::module_::import("vexo.workflow.plots.text").attr("_fit_overlong_labels"), fig});
+    call({method(grid, "tight_layout"), fig, kw("rect", rect)});
+}
+
 }  // namespace
 
 // The profile of the local linear models along one feature: one centred line per model over the
@@ -164,6 +174,8 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
     call({method(fig, "add_subplot"), lower});
     //     grid.tight_layout(fig)
     call({method(grid, "tight_layout"), fig});
+    //     fit_labels(fig, grid, (0, 0, 1, 1))
+    fit_labels(fig, grid, py::make_tuple(0, 0, 1, 1));
     //     plt.show()
     call({method(plt(), "show")});
 }
@@ -466,6 +478,8 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
     py::object room = explain_marks(fig, args.all_weights);
     //     gs.tight_layout(fig, rect=(0, room, 1, 1))
     call({method(gs, "tight_layout"), fig, kw("rect", py::make_tuple(0, room, 1, 1))});
+    //     fit_labels(fig, gs, (0, room, 1, 1))
+    fit_labels(fig, gs, py::make_tuple(0, room, 1, 1));
     //     plt.show()
     call({method(plt(), "show")});
     //     return fig

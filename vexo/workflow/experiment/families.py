@@ -10,6 +10,8 @@ name and class names in the module's family table: the module refuses to load wh
 disagree.
 """
 
+import textwrap
+
 import numpy as np
 from sklearn.compose import ColumnTransformer
 from sklearn.linear_model import LinearRegression, LogisticRegression
@@ -208,10 +210,13 @@ class ReluFamily(Family):
         if dataset.partitioned and len(rows) < dataset.n_train:
             # the regions' sizes over every training row of the table, not the sample
             llms.count_over(dataset.count_patterns(llms.layers, llms.patterns()))
-        # the views draw it on axes of their own, which do not wrap it; the network sees a
-        # category as the codes of its levels, not scaled
-        llms.coefficient_label = experiment.coefficient_words(model, between="\n") + (
-            " (a category's: per level code)" if dataset.categorical_features else "")
+        # the views draw it on axes of their own, which do not wrap it: lines of at most 40
+        # characters, which a long target's or class's name would pass. The network sees a
+        # category as the codes of its levels, not scaled.
+        words = experiment.coefficient_words(model, between="\n") + (
+            "\n(a category's: per level code)" if dataset.categorical_features else "")
+        llms.coefficient_label = "\n".join(line for part in words.split("\n")
+                                           for line in textwrap.wrap(part, 40))
         return llms
 
     def effect_importance(self, experiment, model):

@@ -229,6 +229,17 @@ def _fit_axis_label(fig, ax, axis):
         label.set_fontsize(label.get_fontsize() - 0.5)
 
 
+def _fit_overlong_labels(fig):
+    """Each axis label that passes the length of its axes fitted to it (``_fit_axis_label``);
+    one that fits keeps its own line breaks."""
+    renderer = _measured(fig)
+    for ax in fig.axes:
+        box = ax.get_window_extent(renderer)
+        for axis, room, side in ((ax.xaxis, box.width, "width"), (ax.yaxis, box.height, "height")):
+            if getattr(axis.label.get_window_extent(renderer), side) > room + 4.0:
+                _fit_axis_label(fig, ax, axis)
+
+
 def _importance_title(prefix, name, importance):
     """An effect's title with its importance, its share of the model's effects, as a percentage
     like the effect importance's axis (0.1938 reads 19.38%)."""
