@@ -176,7 +176,7 @@ class Experiment(Comparisons):
         inputs = self._all_inputs()
         train = self.dataset.train_index
         FAMILIES[family_name].fit(estimator, inputs[train], self.dataset.encoded_target(train),
-                           self.dataset, self.random_state)
+                                  self.dataset, self.random_state)
 
         for table in (self.interpret_result_dict, self._importance, self._derived):
             table.pop(name, None)
