@@ -6,7 +6,7 @@ import re
 import numpy as np
 from matplotlib import ticker
 
-from ..names import SEPARATOR, parts
+from ..names import SEPARATOR as PAIR, parts
 from .style import SMALLEST, TITLE_SIZE
 
 
@@ -21,7 +21,7 @@ def _fmt(v, digits=4):
         text = v.decode() if isinstance(v, bytes) else v
         numbers = parts(text)
         if all(_NUMBER.match(p) for p in numbers):
-            return SEPARATOR.join(_fmt(float(p), digits) for p in numbers)
+            return PAIR.join(_fmt(float(p), digits) for p in numbers)
         return text
     if isinstance(v, (bool, np.bool_)):
         return str(bool(v))
@@ -39,7 +39,7 @@ def _fmt(v, digits=4):
             return "%.*g" % (digits, v)
         return np.format_float_positional(v, precision=digits, fractional=False, trim="-")
     if np.ndim(v) > 0:
-        return SEPARATOR.join(_fmt(x, digits) for x in np.ravel(np.asarray(v, dtype=object)))
+        return PAIR.join(_fmt(x, digits) for x in np.ravel(np.asarray(v, dtype=object)))
     return str(v)
 
 
