@@ -62,7 +62,7 @@ def dispatcher_cases():
     yield "nothing", ("figsize",)
 
 
-@pytest.mark.parametrize("show, arguments", dispatcher_cases(), ids=lambda case: "-".join(case) if isinstance(
+@pytest.mark.parametrize("show, arguments", list(dispatcher_cases()), ids=lambda case: "-".join(case) if isinstance(
     case, tuple) else case)
 def test_dispatcher_in_pythons_order(both, show, arguments):
     native, python = both("model_interpret", lambda log: (
