@@ -52,20 +52,21 @@ def test_views_in_pythons_order(both, name, make):
     assert native == python and len(native[0]) >= 3
 
 
-SHOWS = [
-    ("global_fi", {"return_data": True}), ("global_fi", {}), ("global_ei", {}), ("llm_pc", {}),
-    ("global_effect_plot", {"uni_feature": "a"}), ("global_effect_plot", {"bi_features": "pair"}),
-    ("global_effect_plot", {"bi_features": "pair", "uni_feature": "a"}),
-    ("local_fi", {"return_data": True, "centered": False}), ("local_ei", {"original_scale": True}),
-    ("llm_summary", {}), ("llm_violin", {}), ("tree_global", {"root": 2, "depth": 5}), ("tree_local", {}),
-    ("glm_coef", {"uni_feature": "a"}), ("nothing", {}),
-]
+def dispatcher_cases():
+    """Per show value of the module's table: its defaults, each method's arguments, and the arguments
+    of all its methods at once (the dispatcher refuses to choose); then a value of no row."""
+    for show, reaches in interpret_api.SHOWS:
+        named = [arguments for _, arguments in reaches]
+        for arguments in [(), *named, *([sum(named, ())] if len(named) > 1 else [])]:
+            yield show, tuple(dict.fromkeys([*arguments, "figsize"]))
+    yield "nothing", ("figsize",)
 
 
-@pytest.mark.parametrize("show, arguments", SHOWS, ids=["-".join([s, *a]) for s, a in SHOWS])
+@pytest.mark.parametrize("show, arguments", list(dispatcher_cases()), ids=lambda case: "-".join(case) if isinstance(
+    case, tuple) else case)
 def test_dispatcher_in_pythons_order(both, show, arguments):
     native, python = both("model_interpret", lambda log: (
-        (log.recorder("self"), show), {name: log.recorder(name) for name in [*arguments, "figsize"]}))
+        (log.recorder("self"), show), {name: log.recorder(name) for name in arguments}))
     assert native == python and (native[0] or show == "nothing")
 
 

@@ -6,6 +6,7 @@ import matplotlib.pyplot as plt
 import pytest
 
 from conftest import REFUSALS
+from vexo.workflow import interpret_api
 from vexo.workflow.interpret_api import InterpretAPI
 
 DRAW, REFUSE, SHOW = "draws", "refuses", "shows a table"
@@ -78,6 +79,12 @@ def test_view_draws_or_refuses(experiment, model, show, arguments, outcome, caps
         assert result["value"]["x"] == computed["x"] and list(result["value"]["y"]) == list(computed["y"])
     else:
         assert result is None
+
+
+def test_the_table_reaches_every_method_of_every_show_value_of_the_module():
+    reached = {(show, m) for show, _, method, _ in VIEWS for m in (
+        method.values() if isinstance(method, dict) else [method]) if m}
+    assert reached == {(show, m) for show, reaches in interpret_api.SHOWS for m, _ in reaches}
 
 
 def tick_texts(axes):

@@ -12,6 +12,7 @@ import pytest
 from matplotlib import font_manager
 
 from vexo.workflow import fonts
+from vexo.workflow.plots import PlotHBar
 
 
 @pytest.fixture(autouse=True)
@@ -32,9 +33,10 @@ def letter_only_in(family):
     return next(chr(c) for c in sorted(fonts._charmap(path) - others) if unicodedata.category(chr(c))[0] in "LS")
 
 
-def missing_glyph_warnings(text):
-    figure = plt.figure(figsize=(2, 1))
-    figure.text(0.1, 0.5, text)
+def missing_glyph_warnings(text, figure=None):
+    if figure is None:
+        figure = plt.figure(figsize=(2, 1))
+        figure.text(0.1, 0.5, text)
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         figure.savefig(io.BytesIO(), format="png")
@@ -43,31 +45,65 @@ def missing_glyph_warnings(text):
     return [w for w in caught if "missing from" in str(w.message)]
 
 
-def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that_has_it(monkeypatch):
-    from vexo.workflow.experiment import Experiment
+def drawn_with_missing_glyphs(draw):
+    """The missing-glyph warnings of saving what draw() shows."""
+    from vexo.workflow.figures import capture
 
+    with capture() as figures:
+        draw()
+    return sum((missing_glyph_warnings(None, figure) for figure in figures), [])
+
+
+def in_the_look(text):
+    from vexo.workflow import look
+
+    with look.context():
+        plt.figure(figsize=(2, 1)).text(0.1, 0.5, text)
+        plt.show()
+
+
+def a_tree_of(text):
+    from vexo.workflow.experiment import Experiment
+    from vexo.workflow.interpret_api import InterpretAPI
+
+    exp = Experiment(pd.DataFrame({text: [1.0, 2.0, 3.0, 4.0] * 10, "y": range(40)}), "y")
+    exp.register("tree", "tree", max_depth=1)
+    InterpretAPI(exp, "tree").get_tree(0, 1)
+
+
+@pytest.mark.parametrize("draw", [
+    in_the_look,
+    lambda text: PlotHBar().plot(X=["b", text], height=[1.0, 2.0], title=text, figsize=(4, 3)),
+    a_tree_of,  # a view that draws with matplotlib itself
+], ids=["look", "bars", "tree view"])
+def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that_has_it(draw):
     # STIXGeneral ships with matplotlib, so every machine has a font beyond the default.
     rare = letter_only_in("STIXGeneral")
     assert missing_glyph_warnings("age " + rare)
-    # the experiment sets up fonts for its names and class labels
+    assert not drawn_with_missing_glyphs(lambda: draw("age " + rare))
+    assert matplotlib.rcParams["font.family"] == ["sans-serif"]
+
+
+def test_an_experiment_made_or_loaded_leaves_the_fonts_as_they_are():
+    from vexo.workflow.experiment import Experiment
+
+    rare = letter_only_in("STIXGeneral")
     saved = pickle.dumps(Experiment(pd.DataFrame({"a": range(0, 60, 3), "y": ["yes " + rare, "no"] * 10}), "y",
                                     task="classification"))
-    assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
-    # and again when it is loaded where matplotlib starts afresh
-    monkeypatch.setitem(matplotlib.rcParams, "font.family", ["sans-serif"])
     pickle.loads(saved)
-    assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
-    assert not missing_glyph_warnings("age " + rare + " Größe")
-    # a font installed after matplotlib's cache was built is found
-    monkeypatch.setitem(matplotlib.rcParams, "font.family", ["sans-serif"])
+    assert matplotlib.rcParams["font.family"] == ["sans-serif"]
+
+
+def test_a_font_installed_after_matplotlibs_cache_was_built_is_found(monkeypatch):
+    rare = letter_only_in("STIXGeneral")
     known = font_manager.fontManager.ttflist
     monkeypatch.setattr(font_manager.fontManager, "ttflist", [e for e in known if e.name != "STIXGeneral"])
     monkeypatch.setattr(font_manager, "findSystemFonts",
                         lambda *args, **kwargs: sorted({e.fname for e in known if e.name == "STIXGeneral"}))
-    monkeypatch.setattr(fonts, "_scanned", [])
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         assert fonts.use_fonts_for([rare]) == ["STIXGeneral"]
+    assert matplotlib.rcParams["font.family"] == ["sans-serif", "STIXGeneral"]
 
 
 def test_characters_that_no_font_has_are_warned_about_once(monkeypatch):

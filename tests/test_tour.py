@@ -22,7 +22,7 @@ from sklearn.linear_model import LinearRegression
 pytest.importorskip("vexo.workflow.interpret_api")
 from test_experiment_views import DRAW, MODELS, REFUSALS, REFUSE, SHOW, VIEWS as TABLE  # noqa: E402
 
-from vexo.workflow import tour  # noqa: E402
+from vexo.workflow import interpret_api, tour  # noqa: E402
 from vexo.workflow.experiment import Experiment, families  # noqa: E402
 
 DISTINCT = ("uni_feature", "bi_features", "original_scale")
@@ -71,7 +71,7 @@ def test_the_gallery_agrees_with_the_view_table_and_links_its_images(tour_galler
     status, printed, out, page, experiment = tour_gallery
     parsed = figures(page)
     assert status == 0 and printed.splitlines()[-1] == "Gallery: %s" % (out / "index.html")
-    assert {view.show for view in tour.VIEWS} == {row[0] for row in TABLE}
+    assert {(v.show, v.method) for v in tour.VIEWS} == {(s, m) for s, reaches in interpret_api.SHOWS for m, _ in reaches}
     families = tour.model_families()
     compared = [name for name in parsed if name.startswith("compare-")]
     assert len(parsed) - len(compared) == len(families) * len(tour.VIEWS)

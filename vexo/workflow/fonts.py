@@ -3,17 +3,22 @@ its default font has no Chinese, Japanese or Korean. ``use_fonts_for(texts)`` fi
 fonts that have the characters of the texts and puts them after the current ones in
 ``rcParams["font.family"]``, where matplotlib falls back through them glyph by glyph.
 
+The package's figures choose their fonts when they are drawn: ``dress(figure)`` gives the texts
+of one figure the fonts that they need, and the package's style block (``look.context()``) and
+the views' own figures have it run before a figure is measured or drawn. Nothing changes the
+user's ``rcParams``. To have every figure of a session draw some texts, call
+
     from vexo.workflow.fonts import use_fonts_for
     use_fonts_for(["年齢", "収入", "région"])
-
-The experiment calls it with the names of its table; call it yourself for other texts.
 """
 import warnings
 
 import matplotlib
 from matplotlib import font_manager
+from matplotlib.figure import Figure
+from matplotlib.text import Text
 
-__all__ = ["MissingGlyphsWarning", "texts_of", "use_fonts_for"]
+__all__ = ["MissingGlyphsWarning", "dress", "dress_when_drawn", "fallbacks_for", "texts_of", "use_fonts_for"]
 
 # Placeholder fonts that "have" every character as a box.
 _PLACEHOLDERS = ("last resort",)
@@ -114,11 +119,10 @@ def _scan_new_fonts():
                 pass
 
 
-def use_fonts_for(texts):
-    """Make matplotlib draw the characters of ``texts`` with installed fonts that have them.
+def fallbacks_for(texts, families):
+    """The fewest installed families that, after ``families``, have the characters of ``texts``.
 
-    Adds the fewest families needed after the current ones in ``rcParams["font.family"]`` and
-    returns their names. When no installed font has some characters, warns once for them with a
+    When no installed font has some characters, warns once for them with a
     ``MissingGlyphsWarning``. Never raises over fonts: at worst the characters stay boxes.
     """
     wanted = set()
@@ -127,7 +131,7 @@ def use_fonts_for(texts):
     if not wanted:
         return []
     try:
-        families = list(matplotlib.rcParams["font.family"])
+        families = list(families)
         missing = set(wanted)
         for path in _current_paths(families):
             missing -= _charmap(path)
@@ -138,9 +142,7 @@ def use_fonts_for(texts):
             _scan_new_fonts()
             added, rest = _cover(missing, _candidates(families))
         missing = rest
-        if added:
-            matplotlib.rcParams["font.family"] = families + added
-    except Exception:  # fonts never stop an experiment
+    except Exception:  # fonts never stop a drawing
         return []
     new = missing - _warned
     if new:
@@ -148,8 +150,58 @@ def use_fonts_for(texts):
         sample = "".join(chr(code) for code in sorted(new)[:10]) + ("..." if len(new) > 10 else "")
         warnings.warn("no installed font has the characters %s of the names, so they are drawn "
                       "as boxes; install a font that has them (the Noto fonts cover most "
-                      "scripts)" % sample, MissingGlyphsWarning, stacklevel=2)
+                      "scripts)" % sample, MissingGlyphsWarning, stacklevel=3)
     return added
+
+
+def use_fonts_for(texts):
+    """Make matplotlib draw the characters of ``texts`` with installed fonts that have them, in
+    every figure from now on: adds the fewest families needed after the current ones in
+    ``rcParams["font.family"]`` and returns their names."""
+    families = list(matplotlib.rcParams["font.family"])
+    added = fallbacks_for(texts, families)
+    if added:
+        matplotlib.rcParams["font.family"] = families + added
+    return added
+
+
+def dress(figure):
+    """Give the texts of the figure whose characters their fonts lack installed fonts that have
+    them, after their own; the rest of the figure and ``rcParams`` stay as they are."""
+    texts = [t for t in figure.findobj(Text) if _drawable(t.get_text())]
+    if not texts:
+        return
+    families = list(matplotlib.rcParams["font.family"])
+    added = fallbacks_for([t.get_text() for t in texts], families)
+    for text in texts:
+        own = list(text.get_fontfamily())
+        more = [family for family in added if family not in own]
+        if more:
+            text.set_fontfamily(own + more)
+
+
+def dress_when_drawn(figure):
+    """Have ``dress`` run on the figure before it is measured or drawn, whatever texts it holds
+    by then: the package's figure hook, and the views' own figures' (a figure of another kind is
+    left alone)."""
+    if not isinstance(figure, Figure) or getattr(figure.draw, "dresses", False):
+        return
+    draw = figure.draw
+
+    def dressed_draw(renderer, *args, **kwargs):
+        dress(figure)
+        return draw(renderer, *args, **kwargs)
+
+    dressed_draw.dresses = True
+    figure.draw = dressed_draw
+    canvas = figure.canvas
+    renderer_of = getattr(canvas, "get_renderer", None)
+    if renderer_of is not None:
+        def dressed_renderer(*args, **kwargs):
+            dress(figure)
+            return renderer_of(*args, **kwargs)
+
+        canvas.get_renderer = dressed_renderer
 
 
 def texts_of(dataset):

@@ -4,9 +4,16 @@ In a notebook: ``plt.style.use("vexo.workflow.look")``, or ``vexo.workflow.look.
 """
 import os
 
+import matplotlib
 import matplotlib.pyplot as plt
 
 STYLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "look.mplstyle")
+
+
+def font_families():
+    """The font families that the look draws with, before any fallback."""
+    with plt.style.context(STYLE):
+        return list(matplotlib.rcParams["font.family"])
 
 
 def use():

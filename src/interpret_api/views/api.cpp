@@ -92,6 +92,8 @@ py::object make_class(const char* name, py::handle module_name, const Rows& tabl
 
 }  // namespace
 
+py::tuple show_table();
+
 void populate_module(py::handle module) {
     py::dict ns = module.attr("__dict__"_n);
     py::str module_name(kModuleName);
@@ -122,6 +124,8 @@ void populate_module(py::handle module) {
     const std::vector<Row> table = method_table();
     ns["InterpretAPI"_n] = make_class("InterpretAPI", module_name, table, Owner::api);
     ns["InterpretGraph"_n] = make_class("InterpretGraph", module_name, table, Owner::graph);
+    // the show values of model_interpret, the methods that each reaches and the arguments they read
+    ns["SHOWS"] = show_table();
     ns["__test__"_n] = py::dict();
 }
 
@@ -145,96 +149,182 @@ py::object init(const Params<3>& args) {
 }
 constexpr Row init_row{Owner::api, method<init>("__init__", "self, experiment=None, model=''")};
 
+namespace {
+
+// The dispatcher's arguments, as model_interpret received them.
+struct Asked {
+    py::handle self, show, uni_feature, bi_features, sample_id, return_data, root, depth, centered, original_scale,
+        figsize;
+};
+
+// One value of `show`: the Python of its branch of model_interpret, and for the module's table
+// of show values the methods that it may reach with the dispatcher's arguments that each reads.
+struct Reach {
+    const char* method;
+    const char* arguments[6];  // up to the first nullptr
+};
+struct Show {
+    Name show;
+    Reach reaches[2];  // a method of nullptr ends them
+    py::object (*branch)(const Asked&);
+};
+
+// if show == "global_fi":
+//     res = self.fi(return_data=return_data, figsize=figsize)
+//     if return_data: return res
+py::object global_fi(const Asked& a) {
+    py::object res = call({method(a.self, "fi"), kw("return_data", a.return_data), kw("figsize", a.figsize)});
+    return truthy(a.return_data) ? res : py::none();
+}
+
+// elif show == "global_ei":
+//     if <ReLU network>: print("Not supported")
+//     else: self.ei(figsize=figsize)
+py::object global_ei(const Asked& a) {
+    py::handle self = a.self;
+    if (is_family(self, kReluDnn)) {
+        print("Not supported");
+    } else {
+        call({method(a.self, "ei"), kw("figsize", a.figsize)});
+    }
+    return py::none();
+}
+
+// elif show == "global_effect_plot":
+py::object global_effect_plot(const Asked& a) {
+    if (a.bi_features.is_none()) {
+        //     self.main_effect(uni_feature, original_scale=original_scale, figsize=figsize)
+        call({method(a.self, "main_effect"), a.uni_feature, kw("original_scale", a.original_scale),
+              kw("figsize", a.figsize)});
+    } else if (a.uni_feature.is_none()) {
+        //     self.interaction_effect(bi_features[0], bi_features[1], original_scale=original_scale,
+        //                             figsize=figsize)
+        call({method(a.self, "interaction_effect"), a.bi_features[py::int_(0)], a.bi_features[py::int_(1)],
+              kw("original_scale", a.original_scale), kw("figsize", a.figsize)});
+    } else {
+        print("Cannot input both uni_feature and bi_features");
+    }
+    return py::none();
+}
+
+// elif show == "local_fi":
+//     res = self.fi_local(sample_id, centered=centered, return_data=return_data,
+//                         original_scale=original_scale, figsize=figsize)
+//     if return_data: return res
+py::object local_fi(const Asked& a) {
+    py::object res = call({method(a.self, "fi_local"), a.sample_id, kw("centered", a.centered),
+                           kw("return_data", a.return_data), kw("original_scale", a.original_scale),
+                           kw("figsize", a.figsize)});
+    return truthy(a.return_data) ? res : py::none();
+}
+
+// elif show == "local_ei": self.ei_local(sample_id, original_scale=original_scale, figsize=figsize)
+py::object local_ei(const Asked& a) {
+    call({method(a.self, "ei_local"), a.sample_id, kw("original_scale", a.original_scale), kw("figsize", a.figsize)});
+    return py::none();
+}
+
+// elif show == "llm_summary": self.llm_df()
+py::object llm_summary(const Asked& a) {
+    call({method(a.self, "llm_df")});
+    return py::none();
+}
+
+// elif show == "llm_violin": self.llm_violin()
+py::object llm_violin(const Asked& a) {
+    call({method(a.self, "llm_violin")});
+    return py::none();
+}
+
+// elif show == "llm_pc":
+//     if not <ReLU network>: print("Not supported")
+//     else: self.ei(figsize=figsize)
+py::object llm_pc(const Asked& a) {
+    py::handle self = a.self;
+    if (!is_family(self, kReluDnn)) {
+        print("Not supported");
+    } else {
+        call({method(a.self, "ei"), kw("figsize", a.figsize)});
+    }
+    return py::none();
+}
+
+// elif show == "tree_global": self.get_tree(root, depth, original_scale=original_scale)
+py::object tree_global(const Asked& a) {
+    call({method(a.self, "get_tree"), a.root, a.depth, kw("original_scale", a.original_scale)});
+    return py::none();
+}
+
+// elif show == "tree_local": self.get_local_tree(sample_id, original_scale=original_scale)
+py::object tree_local(const Asked& a) {
+    call({method(a.self, "get_local_tree"), a.sample_id, kw("original_scale", a.original_scale)});
+    return py::none();
+}
+
+// elif show == "glm_coef": self.coef(uni_feature, original_scale=original_scale)
+py::object glm_coef(const Asked& a) {
+    call({method(a.self, "coef"), a.uni_feature, kw("original_scale", a.original_scale)});
+    return py::none();
+}
+
+// The branches of model_interpret in their order: `show` is compared with each value in turn and
+// the first equal one runs; a value that none equals does nothing.
+constexpr Show kShows[] = {
+    {"global_fi", {{"fi", {"return_data", "figsize"}}}, global_fi},
+    {"global_ei", {{"ei", {"figsize"}}}, global_ei},
+    {"global_effect_plot",
+     {{"main_effect", {"uni_feature", "original_scale", "figsize"}},
+      {"interaction_effect", {"bi_features", "original_scale", "figsize"}}},
+     global_effect_plot},
+    {"local_fi", {{"fi_local", {"sample_id", "centered", "return_data", "original_scale", "figsize"}}}, local_fi},
+    {"local_ei", {{"ei_local", {"sample_id", "original_scale", "figsize"}}}, local_ei},
+    {"llm_summary", {{"llm_df", {}}}, llm_summary},
+    {"llm_violin", {{"llm_violin", {}}}, llm_violin},
+    {"llm_pc", {{"ei", {"figsize"}}}, llm_pc},
+    {"tree_global", {{"get_tree", {"root", "depth", "original_scale"}}}, tree_global},
+    {"tree_local", {{"get_local_tree", {"sample_id", "original_scale"}}}, tree_local},
+    {"glm_coef", {{"coef", {"uni_feature", "original_scale"}}}, glm_coef},
+};
+
+}  // namespace
+
+// The table of show values as the module offers it to its callers, read-only:
+// ((show, ((method, (argument, ...)), ...)), ...)
+py::tuple show_table() {
+    py::list rows;
+    for (const Show& row : kShows) {
+        py::list reaches;
+        for (const Reach& reach : row.reaches) {
+            if (reach.method == nullptr) {
+                break;
+            }
+            py::list arguments;
+            for (const char* argument : reach.arguments) {
+                if (argument == nullptr) {
+                    break;
+                }
+                arguments.append(py::str(argument));
+            }
+            reaches.append(py::make_tuple(py::str(reach.method), py::tuple(arguments)));
+        }
+        rows.append(py::make_tuple(interned(row.show), py::tuple(reaches)));
+    }
+    return py::tuple(rows);
+}
+
 // def model_interpret(self, show=None, uni_feature=None, bi_features=None, sample_id=0,
 //                     return_data=False, root=0, depth=3, centered=True, original_scale=False,
 //                     figsize=(8, 6)):
+//     if show == ...: <its branch>  elif ...  (the rows of kShows, in their order)
 py::object model_interpret(const Params<11>& args) {
     auto [self, show, uni_feature, bi_features, sample_id, return_data, root, depth, centered, original_scale,
           figsize] = args;
-    //     if show == "global_fi":
-    //         res = self.fi(return_data=return_data, figsize=figsize)
-    //         if return_data: return res
-    if (equals(show, "global_fi")) {
-        py::object res = call({method(self, "fi"), kw("return_data", return_data), kw("figsize", figsize)});
-        return truthy(return_data) ? res : py::none();
-    }
-    //     elif show == "global_ei":
-    //         if <ReLU network>: print("Not supported")
-    //         else: self.ei(figsize=figsize)
-    if (equals(show, "global_ei")) {
-        if (is_family(self, kReluDnn)) {
-            print("Not supported");
-        } else {
-            call({method(self, "ei"), kw("figsize", figsize)});
+    const Asked asked{self, show, uni_feature, bi_features, sample_id, return_data, root, depth, centered,
+                      original_scale, figsize};
+    for (const Show& row : kShows) {
+        if (equals(show, row.show)) {
+            return row.branch(asked);
         }
-        return py::none();
-    }
-    //     elif show == "global_effect_plot":
-    if (equals(show, "global_effect_plot")) {
-        if (bi_features.is_none()) {
-            //     self.main_effect(uni_feature, original_scale=original_scale, figsize=figsize)
-            call({method(self, "main_effect"), uni_feature, kw("original_scale", original_scale),
-                  kw("figsize", figsize)});
-        } else if (uni_feature.is_none()) {
-            //     self.interaction_effect(bi_features[0], bi_features[1], original_scale=original_scale,
-            //                             figsize=figsize)
-            call({method(self, "interaction_effect"), bi_features[py::int_(0)], bi_features[py::int_(1)],
-                  kw("original_scale", original_scale), kw("figsize", figsize)});
-        } else {
-            print("Cannot input both uni_feature and bi_features");
-        }
-        return py::none();
-    }
-    //     elif show == "local_fi":
-    //         res = self.fi_local(sample_id, centered=centered, return_data=return_data,
-    //                             original_scale=original_scale, figsize=figsize)
-    //         if return_data: return res
-    if (equals(show, "local_fi")) {
-        py::object res = call({method(self, "fi_local"), sample_id, kw("centered", centered),
-                               kw("return_data", return_data), kw("original_scale", original_scale),
-                               kw("figsize", figsize)});
-        return truthy(return_data) ? res : py::none();
-    }
-    //     elif show == "local_ei":
-    //         self.ei_local(sample_id, original_scale=original_scale, figsize=figsize)
-    if (equals(show, "local_ei")) {
-        call({method(self, "ei_local"), sample_id, kw("original_scale", original_scale), kw("figsize", figsize)});
-        return py::none();
-    }
-    //     elif show == "llm_summary": self.llm_df()
-    if (equals(show, "llm_summary")) {
-        call({method(self, "llm_df")});
-        return py::none();
-    }
-    //     elif show == "llm_violin": self.llm_violin()
-    if (equals(show, "llm_violin")) {
-        call({method(self, "llm_violin")});
-        return py::none();
-    }
-    //     elif show == "llm_pc":
-    //         if not <ReLU network>: print("Not supported")
-    //         else: self.ei(figsize=figsize)
-    if (equals(show, "llm_pc")) {
-        if (!is_family(self, kReluDnn)) {
-            print("Not supported");
-        } else {
-            call({method(self, "ei"), kw("figsize", figsize)});
-        }
-        return py::none();
-    }
-    //     elif show == "tree_global": self.get_tree(root, depth, original_scale=original_scale)
-    if (equals(show, "tree_global")) {
-        call({method(self, "get_tree"), root, depth, kw("original_scale", original_scale)});
-        return py::none();
-    }
-    //     elif show == "tree_local": self.get_local_tree(sample_id, original_scale=original_scale)
-    if (equals(show, "tree_local")) {
-        call({method(self, "get_local_tree"), sample_id, kw("original_scale", original_scale)});
-        return py::none();
-    }
-    //     elif show == "glm_coef": self.coef(uni_feature, original_scale=original_scale)
-    if (equals(show, "glm_coef")) {
-        call({method(self, "coef"), uni_feature, kw("original_scale", original_scale)});
     }
     return py::none();
 }

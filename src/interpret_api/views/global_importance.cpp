@@ -66,7 +66,7 @@ void pc_plot(py::handle max_show, py::handle ystd_llms, py::handle all_bias_weig
         return;
     }
     //     plt.figure(figsize=figsize)
-    call({plt().attr("figure"_n), kw("figsize", figsize)});
+    with_fonts(call({plt().attr("figure"_n), kw("figsize", figsize)}));
     //     plt.axhline(0, linestyle="--", color="black")
     call({plt().attr("axhline"_n), py::int_(0), kw("linestyle", "--"), kw("color", "black")});
     //     plt.plot(all_bias_weight[idx][:, show_idx + 1].T)

@@ -30,6 +30,13 @@ inline py::object scale_plot_ticks() { return global("scale_plot_ticks"); }
 inline py::object InterpretAPI() { return global("InterpretAPI"); }
 inline py::object InterpretGraph() { return global("InterpretGraph"); }
 
+// A figure that a view makes itself with plt.figure(...), its texts given the package's fonts for
+// their characters when it is measured or drawn, as the figures of the package's style block are.
+inline py::object with_fonts(py::object figure) {
+    call({py::module_::import("vexo.workflow.fonts").attr("dress_when_drawn"), figure});
+    return figure;
+}
+
 // The builtin types, taken as they are rather than looked up by name.
 inline py::handle builtin_float() { return reinterpret_cast<PyObject*>(&PyFloat_Type); }
 inline py::handle builtin_str() { return reinterpret_cast<PyObject*>(&PyUnicode_Type); }

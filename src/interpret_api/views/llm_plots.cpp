@@ -79,7 +79,7 @@ void profile_plot(py::handle feature_id, py::handle n_features, py::handle nllms
     //     nllms = nllms_top if nllms_top < 30 else 30
     py::object nllms = at_most(nllms_top, py::int_(30));
     //     fig = plt.figure(figsize=figsize)
-    py::object fig = call({method(plt(), "figure"), kw("figsize", figsize)});
+    py::object fig = with_fonts(call({method(plt(), "figure"), kw("figsize", figsize)}));
     //     grid = gridspec.GridSpec(2, 1, wspace=0.1, hspace=0.1, height_ratios=[2, 1])
     py::object grid = call({method(gridspec(), "GridSpec"), py::int_(2), py::int_(1), kw("wspace", py::float_(0.1)),
                             kw("hspace", py::float_(0.1)), kw("height_ratios", list_of({2, 1}))});
@@ -424,7 +424,7 @@ py::object pair_plot(const PairPlotArgs& args, py::handle scaler) {
         feature_idx = intercept + feature_idx;
     }
     //     fig = plt.figure(figsize=figsize)
-    py::object fig = call({method(plt(), "figure"), kw("figsize", args.figsize)});
+    py::object fig = with_fonts(call({method(plt(), "figure"), kw("figsize", args.figsize)}));
     //     gs = gridspec.GridSpec(row_length, row_length, wspace=0.2, hspace=0.2)
     py::object gs = call({method(gridspec(), "GridSpec"), py::int_(p.row_length), py::int_(p.row_length),
                           kw("wspace", py::float_(0.2)), kw("hspace", py::float_(0.2))});

@@ -25,7 +25,7 @@ py::object one_in_original_scale(py::handle pl, py::handle name, Value value, bo
     if (as_float) {
         values = call({values.attr("astype"_n), builtin_float()});
     }
-    return original_part(call({transform, name, values}), Decode::unpacked);
+    return original_part(call({transform, name, values}));
 }
 
 // x.ravel()[0]
@@ -421,7 +421,7 @@ py::object pc_violin_plot(py::handle max_show, py::handle feature_names, py::han
                           py::handle xlabel) {
     check_tuple_argument("figsize", figsize);
     //     fig = plt.figure(figsize=figsize)
-    py::object fig = call({plt().attr("figure"_n), kw("figsize", figsize)});
+    py::object fig = with_fonts(call({plt().attr("figure"_n), kw("figsize", figsize)}));
     //     plt.axvline(0, linestyle="--", color="black")
     call({plt().attr("axvline"_n), py::int_(0), kw("linestyle", "--"), kw("color", "black")});
     //     show_idx = np.argsort(feature_importance)[-max_show:][::-1]

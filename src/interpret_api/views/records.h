@@ -83,18 +83,8 @@ inline py::object split_pair(py::handle name) { return call({name.attr("split"_n
 // The pipeline's transform_to_orignial_scale(name, values): a two-part result whose first part
 // holds the values in original units.
 
-enum class Decode {
-    unpacked,  // t, _ = result (the local views): the result must be exactly two parts
-    indexed,   // result[0] (the tree views)
-};
-
-// The part of a transform_to_orignial_scale result that holds the values in original units, taken
-// as the view's Python takes it.
-inline py::object original_part(py::handle result, Decode how) {
-    if (how == Decode::indexed) {
-        return result[py::int_(0)];
-    }
-    return unpack_two(result).first;
-}
+// t, _ = result: the first part, where the result is exactly two parts (else the unpacking's
+// ValueError), the one reading of every view's call; the plots read a scaler's result alike.
+inline py::object original_part(py::handle result) { return unpack_two(result).first; }
 
 }  // namespace vexo

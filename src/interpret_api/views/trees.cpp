@@ -143,7 +143,7 @@ void draw_tree_diag(py::handle interpret_result, const TreeValue& tree, py::hand
     const double height = number(tall);
 
     //     plt.figure(figsize=figsize)
-    call({plt().attr("figure"_n), kw("figsize", figsize)});
+    with_fonts(call({plt().attr("figure"_n), kw("figsize", figsize)}));
     //     artists = plot_tree(v['tree'], feature_names=feature_names_trunc, node_ids=True, filled=True,
     //                         fontsize=12)
     // The fills name the classes, through the legend under the tree.
@@ -295,7 +295,7 @@ void draw_local_tree(py::handle interpret_result, const TreeValue& tree, py::han
                      py::handle original_scale, py::handle figsize) {
     const auto& v = tree.v;
     //     plt.figure(figsize=figsize)
-    call({plt().attr("figure"_n), kw("figsize", figsize)});
+    with_fonts(call({plt().attr("figure"_n), kw("figsize", figsize)}));
     //     artists = plot_tree(v['tree'], feature_names=feature_names_trunc,
     //                         class_names=v.get('class_names'), filled=False, fontsize=12)
     // The boxes are not filled: each names its majority class ("class = ...").

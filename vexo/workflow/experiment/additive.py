@@ -12,16 +12,13 @@ import inspect
 
 import numpy as np
 
+from ..names import pair_name
 from ..plots.measures import EffectValues
 
 # Grid points of a main-effect curve and of each side of a pair surface.
 GRID = 100
 # Bars of the sample density strip under a numeric main effect.
 DENSITY_BINS = 20
-
-
-def pair_name(a, b):
-    return a + " x " + b
 
 
 class Terms(dict):
@@ -180,8 +177,9 @@ def _code_density(column, codes):
 class EBMInputs:
     """How an explainable boosting machine reads its input columns: ``feature_types`` (each
     column "categorical" or "continuous") and ``preprocessor_.col_mapping_`` (a categorical
-    column's category code, as text, to the position of its score in the term; None for a
-    continuous column)."""
+    column's category code, as the model's text or, for a column of two numbers, as the number,
+    to the position of its score in the term; None for a continuous column). The main-effect
+    view reads each code with ``float()``."""
 
     class Preprocessor:
         def __init__(self, col_mapping):
@@ -215,7 +213,7 @@ class EBMExplainer:
             if kind == "continuous" and j in two_levels:
                 types.append("categorical")
                 levels = two_levels[j][0]
-                mapping.append({repr(float(v)): k for k, v in enumerate(levels)})
+                mapping.append({float(v): k for k, v in enumerate(levels)})
                 self.min_value_[j], self.max_value_[j] = levels[0], levels[-1]
             elif kind == "continuous":
                 types.append("continuous")

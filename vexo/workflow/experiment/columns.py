@@ -40,6 +40,7 @@ import numpy as np
 import pandas as pd
 from pandas.api import types as ptypes
 
+from ..names import SEPARATOR
 from ..plots.text import shorten
 from .features import (EXACT_INTEGERS, ORIGINAL_DIGITS, CategoricalFeature, IndicatorFeature,
                        NumericFeature, is_number_column)
@@ -71,11 +72,11 @@ def safe_name(name):
     " x", which joining would turn into " x "), "<=" and line breaks."""
     new = " ".join(name.replace("\r\n", " ").replace("\n", " ").replace("\r", " ").split("\t"))
     new = new.replace("<=", "≤")
-    while " x " in new:
-        new = new.replace(" x ", " × ")
-    if new.startswith("x "):
+    while SEPARATOR in new:
+        new = new.replace(SEPARATOR, SEPARATOR.replace("x", "×"))
+    if new.startswith(SEPARATOR.lstrip()):
         new = "×" + new[1:]
-    if new.endswith(" x"):
+    if new.endswith(SEPARATOR.rstrip()):
         new = new[:-1] + "×"
     return new
 

@@ -3,6 +3,7 @@
 import numpy as np
 import pandas as pd
 
+from ..names import reads_as_pair
 from ..plots.text import ELLIPSIS, WORD, shorten, word_ends
 from .columns import is_reserved, prepare_features
 from .holdout import split_positions, test_rows
@@ -107,7 +108,7 @@ def truncate_names(names, width):
 
     def free(candidate):
         return bool(candidate) and _blank_free(candidate) not in taken \
-            and not _pair_like(candidate) and not is_reserved(candidate)
+            and not reads_as_pair(candidate) and not is_reserved(candidate)
 
     def give(name, candidate):
         result[name] = candidate
@@ -157,10 +158,6 @@ def truncate_names(names, width):
             candidate = shortened[room] + "~%d" % k
         give(name, candidate)
     return {name: result[name] for name in names}
-
-
-def _pair_like(text):
-    return " x " in text or text.endswith(" x") or text.startswith("x ")
 
 
 def check_table(shape, columns, target, task, test_size):

@@ -22,7 +22,6 @@ of ``positive_class`` (by default the most frequent) against all the others toge
 import numpy as np
 from sklearn.base import clone
 
-from ..fonts import texts_of, use_fonts_for
 from ..plots import Sum, Title
 from ..plots.bars import printed_number
 from . import additive, explain, screen
@@ -103,8 +102,6 @@ class Experiment(Comparisons):
         self.dataset = make_dataset(data, target, run=run, task=task, test_size=test_size,
                                     random_state=random_state, positive_class=positive_class)
         self.notes = self.dataset.notes
-        # the figures write the table's names, in whatever script they are
-        use_fonts_for(texts_of(self.dataset))
         self.task = task
         self.random_state = random_state
         self.registered_pipeline = Registered()
@@ -122,7 +119,6 @@ class Experiment(Comparisons):
             self.notes.append(note)
 
     def __setstate__(self, state):
-        # an experiment saved and loaded in a new process draws its names with fonts again
         self.__dict__.update(state)
         self.__dict__.setdefault("_matrix", None)
         if self._matrix is not None:
@@ -130,7 +126,6 @@ class Experiment(Comparisons):
         # saved with a copy of the input matrix per model: all of them see the one matrix
         self.__dict__.pop("_inputs", None)
         self.__dict__.setdefault("screened", None)
-        use_fonts_for(texts_of(self.dataset))
         # a pipeline saved before it read the training rows for a tree's split labels reads them
         # from the experiment's dataset
         for pipeline in self.registered_pipeline.values():

@@ -11,6 +11,7 @@ import numpy as np
 from matplotlib.lines import Line2D
 from matplotlib.transforms import Bbox, blended_transform_factory
 
+from ..names import SEPARATOR, parts
 from .style import (AXIS_WORDS, BAR, BASELINE, HIGH_STEM, INK, INTERCEPT, LOW_STEM, MUTED, NEG,
                     NOTE_SIZE, POS, SHARES, SPINE, STEMS, TICK_SIZE, _figsize, _items, _numbers,
                     _safe_signs, _same_length)
@@ -58,9 +59,9 @@ def number_text(v):
         # beyond 15 whole digits a double holds no more than noise: 4 digits and an exponent
         return _fmt(v, max(4, whole) if whole <= 15 else 4)
     if isinstance(v, str):
-        return " x ".join(number_text(float(p)) if _NUMBER.match(p) else p for p in v.split(" x "))
+        return SEPARATOR.join(number_text(float(p)) if _NUMBER.match(p) else p for p in parts(v))
     if not isinstance(v, (bytes, bool, np.bool_)) and np.ndim(v) > 0:
-        return " x ".join(number_text(x) for x in np.ravel(np.asarray(v, dtype=object)))
+        return SEPARATOR.join(number_text(x) for x in np.ravel(np.asarray(v, dtype=object)))
     return _fmt(v)
 
 
@@ -82,7 +83,7 @@ def _named(name, value):
     name too long for one line breaks before "= 183", never after it."""
     if not value:
         return name
-    names, values = name.split(" x "), value.split(" x ")
+    names, values = parts(name), parts(value)
     if len(names) == len(values) == 2:
         return ", ".join("%s =\u00a0%s" % pair for pair in zip(names, values))
     return "%s =\u00a0%s" % (name, value)

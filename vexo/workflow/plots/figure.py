@@ -3,7 +3,7 @@ inside the figure, and a figure that fails while drawing closed rather than left
 """
 import matplotlib.pyplot as plt
 
-from .. import look
+from .. import fonts, look
 from .style import GRID, INK, LABEL_SIZE, MUTED, SMALLEST, TICK_SIZE
 from .text import _fit_axis_label, _fit_title, _measured
 
@@ -140,6 +140,8 @@ def _show(figsize, draw, nrows=1, height_ratios=None):
         with look.context():
             fig, _ = _figure(figsize, nrows, height_ratios)
             draw(fig)
+            # the texts' fonts before anything is measured: names in any script
+            fonts.dress(fig)
             titles = {ax: ax.title.get_text() for ax in fig.axes}
             for ax in fig.axes:
                 _fit_title(fig, ax)

@@ -4,6 +4,7 @@ per level, labelled at their centres.
 """
 import numpy as np
 
+from ..names import SEPARATOR, split_pair
 from .style import CMAP, INK, LABEL_SIZE, MUTED, TICK_SIZE, _figsize, _number, _numbers
 from .text import _TickFormatter, _chars_across, _fmt, _importance_title, _wrap
 from .figure import _declutter_xticklabels, _nothing_to_show, _show, _style
@@ -136,11 +137,11 @@ class PlotHeatmap:
                 box[k], box[k + 1] = box[k] - 0.5, box[k + 1] + 0.5
 
         pair = "" if self.feature_combine is None else _fmt(self.feature_combine)
-        features = pair.split(" x ")
-        if len(features) != 2:
+        features = split_pair(pair)
+        if features is None:
             if scaler is not None:
-                raise ValueError("feature_combine must name two features joined by ' x ' to rescale "
-                                 "the axes, got %r" % (self.feature_combine,))
+                raise ValueError("feature_combine must name two features joined by %r to rescale "
+                                 "the axes, got %r" % (SEPARATOR, self.feature_combine))
             features = None
         names = features or (None, None)
         if mat.size == 0:

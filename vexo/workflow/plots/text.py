@@ -6,6 +6,7 @@ import re
 import numpy as np
 from matplotlib import ticker
 
+from ..names import SEPARATOR as PAIR, parts
 from .style import SMALLEST, TITLE_SIZE
 
 
@@ -18,9 +19,9 @@ def _fmt(v, digits=4):
         return ""
     if isinstance(v, (str, bytes)):
         text = v.decode() if isinstance(v, bytes) else v
-        parts = text.split(" x ")
-        if all(_NUMBER.match(p) for p in parts):
-            return " x ".join(_fmt(float(p), digits) for p in parts)
+        numbers = parts(text)
+        if all(_NUMBER.match(p) for p in numbers):
+            return PAIR.join(_fmt(float(p), digits) for p in numbers)
         return text
     if isinstance(v, (bool, np.bool_)):
         return str(bool(v))
@@ -38,7 +39,7 @@ def _fmt(v, digits=4):
             return "%.*g" % (digits, v)
         return np.format_float_positional(v, precision=digits, fractional=False, trim="-")
     if np.ndim(v) > 0:
-        return " x ".join(_fmt(x, digits) for x in np.ravel(np.asarray(v, dtype=object)))
+        return PAIR.join(_fmt(x, digits) for x in np.ravel(np.asarray(v, dtype=object)))
     return str(v)
 
 

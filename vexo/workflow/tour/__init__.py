@@ -67,13 +67,17 @@ def make_experiment(frame, target, task, seed=0, positive_class=None, notes=None
     """The experiment of the table; a table that it refuses is a mistake in the command. A list
     given as ``notes`` gets the warnings of setting it up (a script that no font has) as lines;
     ``run`` computes the Dask steps of a table on a cluster (``cluster.Reporter``)."""
+    from .. import look
     from ..experiment import Experiment
+    from ..fonts import fallbacks_for, texts_of
 
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         try:
             experiment = Experiment(frame, target, task=task, random_state=seed,
                                     positive_class=positive_class, run=run)
+            # said before the views draw: names that no installed font can draw
+            fallbacks_for(texts_of(experiment.dataset), look.font_families())
         except ValueError as error:
             raise UsageError(one_line(error))
     if notes is not None:

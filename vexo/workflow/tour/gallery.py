@@ -60,7 +60,7 @@ def entry_html(model, entry, folder=None):
     if not parts:
         parts.append('<p class="refused">Nothing drawn.</p>')
     # trees and tables take a row of the grid of their own
-    wide = (entry.files and entry.view.show in ("tree_global", "tree_local")
+    wide = (entry.files and entry.view.method in ("get_tree", "get_local_tree")
             or entry.table is not None)
     wide = ' class="wide"' if wide else ""
     return '<figure id="%s-%s"%s><figcaption>%s</figcaption>%s</figure>' % (

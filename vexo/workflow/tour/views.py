@@ -8,6 +8,8 @@ from collections import namedtuple
 
 import pandas as pd
 
+from .. import interpret_api
+from ..names import split_pair
 from .command import one_line
 from .folder import write_whole
 
@@ -17,36 +19,60 @@ from .folder import write_whole
 DPI = 180
 NO_COEFFICIENTS = "This model has no coefficients"
 
-# One view of the gallery: its file and anchor name, its title and the dispatcher's arguments,
-# made from the tour's choices for the model (feature, pair, sample). Values are shown in the
+# One view of the gallery: its file and anchor name, its title from the tour's choices for the
+# model (feature, pair, sample), its show value and its arguments to the dispatcher made from
+# those choices, and the method that it reaches there (None for the comparison's views).
+View = namedtuple("View", "slug title show arguments method", defaults=(None,))
+# What the gallery draws of each method that a show value of the dispatcher reaches, as
+# (slug, title, show, method, in original units, arguments of its own). Values are shown in the
 # data's own units wherever a view can show them so.
-View = namedtuple("View", "slug title show arguments")
-VIEWS = (
-    View("importance", lambda c: "Feature importance", "global_fi", lambda c: {}),
-    View("effect-importance", lambda c: "Effect importance", "global_ei", lambda c: {}),
-    View("coefficients", lambda c: "Coefficients of the numeric features", "glm_coef",
-         lambda c: {"uni_feature": "Numeric"}),
-    View("coefficients-original", lambda c: "Coefficients of the numeric features per unit",
-         "glm_coef", lambda c: {"uni_feature": "Numeric", "original_scale": True}),
-    View("main-effect", lambda c: "Main effect of %s" % c.feature, "global_effect_plot",
-         lambda c: {"uni_feature": c.feature}),
-    View("main-effect-original", lambda c: "Main effect of %s in original units" % c.feature,
-         "global_effect_plot", lambda c: {"uni_feature": c.feature, "original_scale": True}),
-    View("interaction", lambda c: "Interaction of %s and %s" % c.pair, "global_effect_plot",
-         lambda c: {"bi_features": c.pair_names, "original_scale": True}),
-    View("local-importance", lambda c: "Feature contributions to sample %d" % c.sample,
-         "local_fi", lambda c: {"sample_id": c.sample, "original_scale": True}),
-    View("local-effects", lambda c: "Effect contributions to sample %d" % c.sample, "local_ei",
-         lambda c: {"sample_id": c.sample, "original_scale": True}),
-    View("llm-summary", lambda c: "Local linear models", "llm_summary", lambda c: {}),
-    View("llm-violin", lambda c: "Coefficients of the local linear models", "llm_violin",
-         lambda c: {}),
-    View("llm-parallel", lambda c: "Local linear models in parallel coordinates", "llm_pc",
-         lambda c: {}),
-    View("tree", lambda c: "Decision tree", "tree_global", lambda c: {"original_scale": True}),
-    View("tree-path", lambda c: "Decision path of sample %d" % c.sample, "tree_local",
-         lambda c: {"sample_id": c.sample, "original_scale": True}),
+PAGES = (
+    ("importance", lambda c: "Feature importance", "global_fi", "fi", False, {}),
+    ("effect-importance", lambda c: "Effect importance", "global_ei", "ei", False, {}),
+    ("coefficients", lambda c: "Coefficients of the numeric features", "glm_coef", "coef", False,
+     {"uni_feature": "Numeric"}),
+    ("coefficients-original", lambda c: "Coefficients of the numeric features per unit", "glm_coef",
+     "coef", True, {"uni_feature": "Numeric"}),
+    ("main-effect", lambda c: "Main effect of %s" % c.feature, "global_effect_plot", "main_effect",
+     False, {}),
+    ("main-effect-original", lambda c: "Main effect of %s in original units" % c.feature,
+     "global_effect_plot", "main_effect", True, {}),
+    ("interaction", lambda c: "Interaction of %s and %s" % c.pair, "global_effect_plot",
+     "interaction_effect", True, {}),
+    ("local-importance", lambda c: "Feature contributions to sample %d" % c.sample, "local_fi",
+     "fi_local", True, {}),
+    ("local-effects", lambda c: "Effect contributions to sample %d" % c.sample, "local_ei",
+     "ei_local", True, {}),
+    ("llm-summary", lambda c: "Local linear models", "llm_summary", "llm_df", False, {}),
+    ("llm-violin", lambda c: "Coefficients of the local linear models", "llm_violin", "llm_violin",
+     False, {}),
+    ("llm-parallel", lambda c: "Local linear models in parallel coordinates", "llm_pc", "ei", False,
+     {}),
+    ("tree", lambda c: "Decision tree", "tree_global", "get_tree", True, {}),
+    ("tree-path", lambda c: "Decision path of sample %d" % c.sample, "tree_local", "get_local_tree",
+     True, {}),
 )
+# The dispatcher's arguments that the tour's choices give.
+CHOSEN = {"uni_feature": lambda c: c.feature, "bi_features": lambda c: c.pair_names,
+          "sample_id": lambda c: c.sample}
+
+
+def _view(slug, title, show, method, original, own):
+    """The view of a page, given the arguments that the dispatcher's table says its method reads:
+    the chosen ones, the page's own, and the original units where the page asks for them."""
+    read = dict(dict(interpret_api.SHOWS)[show])[method]
+
+    def arguments(choices):
+        given = {name: CHOSEN[name](choices) for name in read if name in CHOSEN}
+        given.update(own)
+        if original and "original_scale" in read:
+            given["original_scale"] = True
+        return given
+
+    return View(slug, title, show, arguments, method)
+
+
+VIEWS = tuple(_view(*page) for page in PAGES)
 # The pair by its full names, and by the display names that the interaction view takes.
 Choices = namedtuple("Choices", "feature pair pair_names sample")
 # What one view call gave: figures saved as files, a table, printed lines, or an error.
@@ -75,21 +101,11 @@ def choose(experiment, model):
         order = list(effects["value"][0]) if effects.get("type") == "effect" else []
         strongest = max(terms, key=lambda t: order.index(t) if t in order else -1)
         full = full_of.get(strongest, strongest)
-        pair = split_pair(full, dataset.feature_names) or tuple(full.split(" x ", 1))
+        pair = split_pair(full, dataset.feature_names) or split_pair(full)
     else:
         pair = (ranked[-1], ranked[-2] if len(ranked) > 1 else ranked[-1])
     names = tuple(dataset.truncated_columns_dict_15.get(f, f) for f in pair)
     return Choices(ranked[-1], pair, names, int(dataset.test_index[0]))
-
-
-def split_pair(term, features):
-    """The two features whose names joined by " x " make the term, or None. A name may hold
-    " x " itself, so the term is matched against the names rather than split."""
-    names = set(features)
-    for first in features:
-        if term.startswith(first + " x ") and term[len(first) + 3:] in names:
-            return first, term[len(first) + 3:]
-    return None
 
 
 @contextlib.contextmanager
@@ -148,7 +164,7 @@ def as_refusal(experiment, model, entry):
     """The entry, or, for the coefficients of a model that has none, that model's refusal. The
     view fails there with the interpreter's TypeError (it subscripts the model's missing
     coefficient result); any other error stays an error."""
-    if (entry.view.show != "glm_coef" or entry.files
+    if (entry.view.method != "coef" or entry.files
             or not (entry.error or "").startswith("TypeError: ")):
         return entry
     try:
