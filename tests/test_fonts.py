@@ -84,6 +84,17 @@ def test_a_character_the_default_font_lacks_is_drawn_with_an_installed_font_that
     assert matplotlib.rcParams["font.family"] == ["sans-serif"]
 
 
+def test_a_figure_whose_fonts_are_chosen_when_drawn_still_pickles_and_draws_so():
+    from vexo.workflow import look
+
+    with look.context():
+        fig = plt.figure(figsize=(2, 1))
+    fig.text(0.1, 0.5, "age " + letter_only_in("STIXGeneral"))
+    loaded = pickle.loads(pickle.dumps(fig))
+    plt.close(fig)
+    assert not missing_glyph_warnings(None, loaded)
+
+
 def test_an_experiment_made_or_loaded_leaves_the_fonts_as_they_are():
     from vexo.workflow.experiment import Experiment
 

@@ -180,28 +180,28 @@ def dress(figure):
             text.set_fontfamily(own + more)
 
 
+class _DressedFirst:
+    """A figure's method (``draw``, or its canvas's ``get_renderer``) that dresses the figure
+    first. A plain object rather than a closure, so that the figure still pickles."""
+
+    def __init__(self, figure, owner, name):
+        self.figure, self.owner, self.name = figure, owner, name
+
+    def __call__(self, *args, **kwargs):
+        dress(self.figure)
+        return getattr(type(self.owner), self.name)(self.owner, *args, **kwargs)
+
+
 def dress_when_drawn(figure):
     """Have ``dress`` run on the figure before it is measured or drawn, whatever texts it holds
     by then: the package's figure hook, and the views' own figures' (a figure of another kind is
     left alone)."""
-    if not isinstance(figure, Figure) or getattr(figure.draw, "dresses", False):
+    if not isinstance(figure, Figure) or isinstance(vars(figure).get("draw"), _DressedFirst):
         return
-    draw = figure.draw
-
-    def dressed_draw(renderer, *args, **kwargs):
-        dress(figure)
-        return draw(renderer, *args, **kwargs)
-
-    dressed_draw.dresses = True
-    figure.draw = dressed_draw
+    figure.draw = _DressedFirst(figure, figure, "draw")
     canvas = figure.canvas
-    renderer_of = getattr(canvas, "get_renderer", None)
-    if renderer_of is not None:
-        def dressed_renderer(*args, **kwargs):
-            dress(figure)
-            return renderer_of(*args, **kwargs)
-
-        canvas.get_renderer = dressed_renderer
+    if hasattr(canvas, "get_renderer"):
+        canvas.get_renderer = _DressedFirst(figure, canvas, "get_renderer")
 
 
 def texts_of(dataset):
