@@ -11,8 +11,8 @@ FAMILIES = ("glm", "tree", "reludnn", "ebm", "gam", "gami")
 
 
 def known_table(n=600, seed=0, correlated=False):
-    """y rises linearly in x1 (0 to 10), steps by 8 where x2 passes 0.5, is 3 higher at the
-    level "b" of c; x3 is noise (or, ``correlated``, x1 with a little noise)."""
+    """y rises linearly in x1 (0 to 10), steps by 8 where x2 passes 0.5, is 3 higher at the level "b" of c;
+    x3 is noise (or, ``correlated``, x1 with a little noise)."""
     rng = np.random.RandomState(seed)
     x1, x2 = rng.uniform(0, 10, n), rng.uniform(0, 1, n)
     x3 = x1 + rng.normal(scale=0.5, size=n) if correlated else rng.normal(size=n)
@@ -87,8 +87,7 @@ def test_a_model_that_leaves_the_feature_out_draws_it_flat_and_each_keeps_its_co
 def test_a_correlated_feature_is_probed_by_accumulated_local_effects():
     exp = fitted(known_table(correlated=True), ("tree", "reludnn", "glm"))
     x1, x2 = exp.compare_effects("x1", plot=False), exp.compare_effects("x2", plot=False)
-    assert x1["methods"] == {"tree": compare.ALE, "reludnn": compare.ALE,
-                             "glm": "coefficient \u00d7 feature"}
+    assert x1["methods"] == {"tree": compare.ALE, "reludnn": compare.ALE, "glm": "coefficient \u00d7 feature"}
     assert x2["methods"]["tree"] == compare.PD
     # the effect of x1 alone, not of x3 that goes with it: the glm's slope, roughly
     rise = {m: c[-1] - c[0] for m, c in x1["curves"].items()}

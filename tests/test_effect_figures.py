@@ -101,8 +101,7 @@ REGIONS = np.array(["Piemonte north valley", "Puglia", "Sicilia", "Toscana centr
 def test_long_level_names_never_run_into_each_other_whatever_the_resolution(shows, dpi):
     PlotEffect(feature="region").plot("categorical", categories=np.arange(5.0), height=[-0.5, 0.3, 0.4, 0.3, -0.4],
                                       scaler=lambda f, v: (REGIONS[np.asarray(v, dtype=int)], "categorical"))
-    fig = plt.gcf()
-    fig.set_dpi(dpi)
+    (fig := plt.gcf()).set_dpi(dpi)
     fig.canvas.draw()
     shown = fig.axes[-1].get_xticklabels()
     boxes = sorted((t.get_window_extent() for t in shown), key=lambda b: b.x0)
@@ -115,10 +114,9 @@ def test_long_level_names_never_run_into_each_other_whatever_the_resolution(show
 def test_effect_values_say_what_they_measure_through_copies_and_not_through_arithmetic():
     values = EffectValues(np.arange(6.0), LABEL, np.ones((3, 2)), (None, [0, 1]))
     for kept in (values.reshape(2, 3), values[1:], copy.deepcopy(values), pickle.loads(pickle.dumps(values))):
-        assert type(kept) is EffectValues and kept.axis_label == LABEL and kept.points.shape == (3, 2)
-        assert kept.levels[0] is None and list(kept.levels[1]) == [0, 1]
-    for computed in (values * 2, values - values.mean(), np.abs(values)):
-        assert type(computed) is np.ndarray
+        assert (type(kept), kept.axis_label, kept.points.shape, kept.levels[0], list(kept.levels[1])) == (
+            EffectValues, LABEL, (3, 2), None, [0, 1])
+    assert {type(computed) for computed in (values * 2, values - values.mean(), np.abs(values))} == {np.ndarray}
     PlotEffect(feature="age").plot("continuous", xgrid=np.arange(6.0), ygrid=values)
     PlotEffect(feature="age").plot("categorical", categories=[0.0, 1.0], height=values[:2])
     assert [plt.figure(n).axes[0].get_ylabel() for n in plt.get_fignums()] == [LABEL, LABEL]

@@ -162,21 +162,3 @@ def test_ctrl_c_while_the_network_trains_is_raised_and_registers_nothing(task, m
                 experiment.register(name, "reludnn", replace=True, hidden_layer_sizes=(4,), max_iter=3)
     assert list(experiment.registered_pipeline) == ["relu"] and experiment.registered_pipeline["relu"] is kept
     assert list(experiment.act_inter_lis) == ["relu"]
-
-
-def test_every_view_reads_a_feature_by_its_display_names():
-    """Long names alike in their first words: a narrow display name, and a wide one for pairs."""
-    rng = np.random.default_rng(2)
-    long = ["Annual household income before taxes (USD)", "Annual household income after taxes (USD)",
-            "Number of customer service calls in last 12 months", "Number of customer service calls in last 3 months"]
-    frame = pd.DataFrame(rng.normal(size=(200, 4)), columns=long).assign(short=rng.normal(size=200))
-    exp = Experiment(frame.assign(y=frame[long[0]] * frame[long[2]] + frame["short"]), "y")
-    narrow = exp.dataset.truncated_columns_dict_10
-    assert [narrow[name] for name in long] == ["Annual… before…", "Annual… after…", "Number of… 12 months", "Number of… 3 months"]
-    exp.register("ebm", "ebm", outer_bags=2, interactions=[(0, 4)])
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", ConvergenceWarning)
-        exp.register("relu", "reludnn", hidden_layer_sizes=(8,), max_iter=50)
-    assert exp.act_inter_lis["ebm"] == ["Annual household income before taxes… x short"]
-    assert exp.inter_effect_trunc_dict["ebm"] == {long[0] + " x short": "Annual household income before taxes… x short"}
-    assert exp.get_interpret("relu").feature_names == [narrow[name] for name in exp.dataset.feature_names]

@@ -57,17 +57,16 @@ def assert_same(a, b, where=""):
     ("regression", make_frame("regression", 300), 3),
     ("classification", hostile(), 4),
 ])
-def test_a_table_in_partitions_gives_the_experiment_of_the_same_table_in_one_frame(
-        dask_client, task, frame, parts):
+def test_a_table_in_partitions_gives_the_experiment_of_the_same_table_in_one_frame(dask_client, task, frame,
+                                                                                   parts):
     whole = Experiment(frame, "y", task=task)
     spread = Experiment(dd.from_pandas(frame, npartitions=parts), "y", task=task)
     a, b = whole.dataset, spread.dataset
     # notes, names, levels, every feature's attributes and the rows; Dask reads text as
     # strings whose gaps are NA, pandas as strings whose gaps are NaN
     same_features(a, b, a.data, check_dtype=False)
-    np.testing.assert_array_equal(b.train_index, a.train_index)
-    np.testing.assert_array_equal(b.test_index, a.test_index)
-    np.testing.assert_array_equal(b.source_rows, a.source_rows)
+    rows = ("train_index", "test_index", "source_rows")
+    assert_same({k: getattr(b, k) for k in rows}, {k: getattr(a, k) for k in rows})
     assert (b.n_rows, b.n_train, b.n_test) == (len(a.data), len(a.train_index), len(a.test_index))
     for family in ("glm", "tree", "ebm"):
         whole.register(family, family)
@@ -77,9 +76,8 @@ def test_a_table_in_partitions_gives_the_experiment_of_the_same_table_in_one_fra
 
 def test_a_sample_keeps_every_class_and_a_row_outside_it_is_fetched(dask_client, monkeypatch):
     frame = hostile(3000, seed=4)
-    monkeypatch.setattr(partitioned, "TRAIN_SAMPLE", 300)
-    monkeypatch.setattr(partitioned, "TEST_SAMPLE", 100)
-    monkeypatch.setattr(partitioned, "CLASS_SAMPLE", 40)
+    for bound, rows in (("TRAIN_SAMPLE", 300), ("TEST_SAMPLE", 100), ("CLASS_SAMPLE", 40)):
+        monkeypatch.setattr(partitioned, bound, rows)
     whole = Experiment(frame, "y", task="classification")
     exp = Experiment(dd.from_pandas(frame, npartitions=5), "y", task="classification")
     data = exp.dataset
@@ -92,9 +90,7 @@ def test_a_sample_keeps_every_class_and_a_row_outside_it_is_fetched(dask_client,
     outside = next(i for i in range(100, 3000) if i not in set(data.row_positions))
     exp.register("glm", "glm")
     exp.interpret_local_fi("glm", outside)
-    fetched = data.data.iloc[-1]
-    expected = whole.dataset.data.iloc[outside]
-    pd.testing.assert_series_equal(fetched, expected, check_names=False)
+    pd.testing.assert_series_equal(data.data.iloc[-1], whole.dataset.data.iloc[outside], check_names=False)
     assert data.source_rows[-1] == whole.dataset.source_rows[outside]
     assert exp.scores("glm").rows == data.n_test
     # the local linear models' sizes over every training row, not the sample
@@ -108,8 +104,7 @@ def test_a_sample_keeps_every_class_and_a_row_outside_it_is_fetched(dask_client,
     # and the data drawn under a main effect: every training row, in the sample's bins
     exp.register("gam", "gam")
     density = exp.interpret_single("gam")["effect"]["age"]["density"]
-    ages = whole._all_inputs()[whole.dataset.train_index, data.feature_names.index("age")]
-    edges = density["names"]
+    ages, edges = whole._all_inputs()[whole.dataset.train_index, data.feature_names.index("age")], density["names"]
     counts = np.histogram(np.clip(ages, edges[0], edges[-1]), edges)[0]
     np.testing.assert_allclose(density["scores"], counts / len(ages))
 
@@ -119,8 +114,8 @@ def test_past_their_bounds_the_column_statistics_ask_the_workers(monkeypatch):
 
     from vexo.workflow.experiment import profiles
 
-    monkeypatch.setattr(profiles, "EXACT_VALUES", 50)
-    monkeypatch.setattr(profiles, "KEPT_LEVELS", 40)
+    for bound, count in (("EXACT_VALUES", 50), ("KEPT_LEVELS", 40)):
+        monkeypatch.setattr(profiles, bound, count)
     frame, steps = _wide(), []
 
     def run(step, tasks, watch=()):  # in this process, where the bounds are lowered
@@ -174,9 +169,7 @@ def test_the_auc_of_response_counts_merged_from_parts(monkeypatch, response):
 
     monkeypatch.setattr(aggregates, "EXACT_RESPONSES", 1000)
     y = (np.random.default_rng(1).random(len(response)) < 0.3 + 0.2 * (response > 0.3)).astype(int)
-    probabilities = response.min() >= 0
-    parts = [aggregates.ResponseCounts.of(response[k::3], y[k::3], probabilities)
-             for k in range(3)]
+    parts = [aggregates.ResponseCounts.of(response[k::3], y[k::3], response.min() >= 0) for k in range(3)]
     merged = parts[0].merge(parts[1]).merge(parts[2])
     assert merged.binned == (len(np.unique(response)) > 1000)
     assert merged.auc() == pytest.approx(roc_auc_score(y, response), abs=1e-5)

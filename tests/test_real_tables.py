@@ -74,6 +74,8 @@ def test_the_notes_say_what_was_done_and_every_family_predicts_in_the_users_unit
     for model in ("ebm", "gami"):
         assert [pair.split(" x ") for pair in exp.act_inter_lis[model]] == [[ds.truncated_columns_dict_15["a × b"], "bill"]]
         assert [full.split(" x ") for full in exp.inter_effect_trunc_dict[model]] == [["a × b", "bill"]]
+    # the network's local linear models name the features by their narrow display names
+    assert exp.get_interpret("relu").feature_names == [ds.truncated_columns_dict_10[name] for name in ds.feature_names]
     for model, pipeline in exp.registered_pipeline.items():
         X = pipeline.transform(ds.data)
         assert np.isfinite(X).all() and len(pipeline.predict(ds.data)) == len(frame)

@@ -15,8 +15,7 @@ from vexo.workflow.experiment.scores import Score, Scores, format_score
 @functools.lru_cache(maxsize=None)
 def wine(positive_class=None):
     """Three classes, one explained against the two others."""
-    exp = Experiment(load_wine(as_frame=True).frame, "target", task="classification",
-                     positive_class=positive_class)
+    exp = Experiment(load_wine(as_frame=True).frame, "target", task="classification", positive_class=positive_class)
     for family in ("glm", "tree", "gam"):
         exp.register(family, family)
     return exp
@@ -30,8 +29,7 @@ def expected(experiment, model):
     if experiment.task == "regression":
         predicted, mean = pipeline.predict(test), np.full(len(y), y_train.mean())
         return {"r2": (r2_score(y, predicted), r2_score(y, mean)),
-                "rmse": (np.sqrt(mean_squared_error(y, predicted)),
-                         np.sqrt(mean_squared_error(y, mean)))}
+                "rmse": (np.sqrt(mean_squared_error(y, predicted)), np.sqrt(mean_squared_error(y, mean)))}
     positive, rest = data.classes[1], data.classes[0]
     # as the experiment frames it: the explained class against the others taken together
     # (as text: the rest of 3 classes of numbers is named "not 2")
@@ -75,22 +73,19 @@ def test_refitting_a_model_scores_the_new_fit():
     experiment.register("tree", "tree", max_depth=1)
     stump = experiment.scores("tree")["roc_auc"].model
     experiment.register("tree", "tree", replace=True, max_depth=None)
-    assert experiment.scores("tree")["roc_auc"].model == \
-        pytest.approx(expected(experiment, "tree")["roc_auc"][0]) != stump
+    refitted = experiment.scores("tree")["roc_auc"].model
+    assert refitted == pytest.approx(expected(experiment, "tree")["roc_auc"][0]) != stump
     with pytest.raises(KeyError, match="no model is registered as 'absent'"):
         experiment.scores("absent")
 
 
 @pytest.mark.parametrize("metrics, beats, model_text", [
-    ([Score("r2", "R²", 0.4521, -0.0013), Score("rmse", "RMSE", 53.93217, 71.6)], True,
-     "R² 0.452, RMSE 53.93"),
-    ([Score("r2", "R²", -0.02, -0.0013), Score("rmse", "RMSE", 123456.7, 0.5)], False,
-     "R² -0.020, RMSE 123500"),
+    ([Score("r2", "R²", 0.4521, -0.0013), Score("rmse", "RMSE", 53.93217, 71.6)], True, "R² 0.452, RMSE 53.93"),
+    ([Score("r2", "R²", -0.02, -0.0013), Score("rmse", "RMSE", 123456.7, 0.5)], False, "R² -0.020, RMSE 123500"),
     ([Score("roc_auc", "ROC AUC", 0.5, 0.5), Score("accuracy", "accuracy", 0.9, 0.632)], False,
      "ROC AUC 0.500, accuracy 0.900"),
     ([Score("roc_auc", "ROC AUC", float("nan"), float("nan"))], False, "ROC AUC n/a")])
-def test_scores_read_as_printed_and_a_model_no_better_than_its_baseline_is_told(
-        metrics, beats, model_text):
+def test_scores_read_as_printed_and_a_model_no_better_than_its_baseline_is_told(metrics, beats, model_text):
     scores = Scores("m", 10, None, "the training mean 1", metrics)
     assert (scores.beats_baseline, scores.model_text()) == (beats, model_text)
     assert format_score("rmse", 0.000012345) == "0.00001234"

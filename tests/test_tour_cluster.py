@@ -20,8 +20,7 @@ from vexo.workflow.tour import cluster, progress, sources, table  # noqa: E402
 def mixed_table(rows=60):
     rng = np.random.RandomState(0)
     return pd.DataFrame({"count": rng.randint(0, 9, rows), "price": rng.rand(rows).round(3),
-                         "colour": rng.choice(["red", "green", "blue"], rows),
-                         "target": rng.rand(rows).round(2)})
+                         "colour": rng.choice(["red", "green", "blue"], rows), "target": rng.rand(rows).round(2)})
 
 
 def csv_parts(frame, folder, **written):
@@ -42,25 +41,21 @@ def parquet_folder(frame, folder, **written):
     (csv_parts, "--csv", dict(sep=";", decimal=",")),
     (parquet_folder, "--parquet", {}),
 ])
-def test_parts_and_parquet_folders_read_as_the_whole_table(dask_client, tmp_path, write, option,
-                                                           written):
-    frame = mixed_table()
+def test_parts_and_parquet_folders_read_as_the_whole_table(dask_client, tmp_path, write, option, written):
+    frame, notes = mixed_table(), []
     how, path = write(frame, tmp_path, **written)
     args = tour.parse_args([option, path, "--target", "target"])
-    notes = []
     assert sources.on_dask(args)
     name, read, target = sources.load_table(args, notes)
     assert notes == ([how.replace("part-0.csv", "part-0.csv and 2 more files")] if how else [])
-    pd.testing.assert_frame_equal(read.compute().reset_index(drop=True), frame,
-                                  check_dtype=False)
+    pd.testing.assert_frame_equal(read.compute().reset_index(drop=True), frame, check_dtype=False)
     assert [read[column].dtype.kind for column in ("count", "price", "target")] == ["i", "f", "f"]
 
 
 @pytest.mark.parametrize("argv, said", [
     (["--csv", "{tmp}/none-*.csv", "--target", "y"], "no file matches {tmp}/none-*.csv"),
     (["--parquet", "{tmp}/missing", "--target", "y"], "no such file or folder: {tmp}/missing"),
-    (["--csv", "{tmp}/missing.csv", "--target", "y", "--workers", "1"],
-     "no such file: {tmp}/missing.csv"),
+    (["--csv", "{tmp}/missing.csv", "--target", "y", "--workers", "1"], "no such file: {tmp}/missing.csv"),
     (["--parquet", "{tmp}", "--csv", "a.csv", "--target", "y"], "give either --csv or --parquet"),
     (["--data", "diabetes", "--workers", "0"], "--workers must be a positive number, got 0"),
     (["--scheduler", "tcp://h:1", "--workers", "2"], "give either --scheduler or --workers"),
@@ -87,8 +82,7 @@ def test_one_csv_file_is_read_by_pandas_without_importing_dask(tmp_path):
             "assert not tour.sources.on_dask(args)\ntour.load_table(args)\n"
             "print(sorted(m for m in sys.modules if m.split('.')[0] in ('dask', 'distributed')))"
             % str(tmp_path / "o*.csv"))
-    assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                          check=True).stdout == "[]\n"
+    assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout == "[]\n"
 
 
 @pytest.mark.parametrize("reported, refused", [
@@ -98,8 +92,7 @@ def test_one_csv_file_is_read_by_pandas_without_importing_dask(tmp_path):
      "runs vexo-interpret {vexo-interpret}, distributed {distributed}; this tour runs "
      "vexo-interpret (not installed), distributed 1.0"),
 ])
-def test_workers_of_other_versions_are_refused_naming_them(dask_client, monkeypatch, capsys,
-                                                           reported, refused):
+def test_workers_of_other_versions_are_refused_naming_them(dask_client, monkeypatch, capsys, reported, refused):
     here = {name: cluster.installed(name) for name in cluster.PACKAGES}
     monkeypatch.setattr(cluster, "installed", lambda name: reported.get(name, here[name]))
     args = argparse.Namespace(scheduler=dask_client.scheduler.address)
@@ -113,8 +106,7 @@ def test_workers_of_other_versions_are_refused_naming_them(dask_client, monkeypa
                 pass
         with pytest.raises(tour.UsageError) as raised:
             cluster.check_versions(dask_client)
-        assert str(raised.value).endswith(refused.format(
-            **{name: version or "(not installed)" for name, version in here.items()}))
+        assert str(raised.value).endswith(refused.format(**{n: v or "(not installed)" for n, v in here.items()}))
 
 
 def in_family(log):
@@ -139,8 +131,8 @@ def test_a_step_tells_its_share_done_up_to_all_its_partitions(dask_client, repor
             told.append((name, done, total))
             steps.dask_step(name, done, total)
 
-    sums, rows = cluster.run_step(dask_client, "statistics", [frame.sum(numeric_only=True),
-                                                         frame.map_partitions(len)], Recorded())
+    sums, rows = cluster.run_step(dask_client, "statistics", [frame.sum(numeric_only=True), frame.map_partitions(len)],
+                                  Recorded())
     assert told == [("statistics", done, 6) for done in range(7)]
     assert rows.sum() == 60 and sums["count"] == mixed_table()["count"].sum()
     assert log.getvalue().startswith(said) and len(log.getvalue().splitlines()) == 1
