@@ -13,16 +13,15 @@ DRAW, REFUSE, SHOW = "draws", "refuses", "shows a table"
 # The coefficient view reads the type of a result that models without terms do not have: the
 # interpreter's TypeError for None, which is documented, not a refusal.
 RAISE = TypeError
-MODELS = ("glm", "tree", "relu", "ebm", "gam", "gami")
-OWN = "knn"  # a user's own estimator, of no family: README's table of views has no column for it
+MODELS = ("glm", "tree", "relu", "ebm", "gam", "gami")  # a user's own estimator: the table of test_families
 ADDITIVE = ("ebm", "gam", "gami")
 
 
 def drawn_by(*models, outcome=DRAW):
-    return {m: outcome if m in models else REFUSE for m in MODELS + (OWN,)}
+    return {m: outcome if m in models else REFUSE for m in MODELS}
 
 
-EVERY = drawn_by(*MODELS, OWN)
+EVERY = drawn_by(*MODELS)
 PAIR = ("income_per_household", "income_per_capita_usd")
 EI = {m: None if m == "relu" else "ei" for m in MODELS}  # the dispatcher refuses a ReLU network itself
 
@@ -31,8 +30,8 @@ VIEWS = [
     ("global_fi", {"return_data": True}, "fi", EVERY),
     ("global_ei", {}, EI, drawn_by(*ADDITIVE)),
     ("llm_pc", {}, {m: "ei" if m == "relu" else None for m in MODELS}, drawn_by("relu")),
-    ("glm_coef", {"uni_feature": "Numeric"}, "coef", dict(drawn_by("glm"), tree=RAISE, knn=RAISE)),
-    ("glm_coef", {"uni_feature": "Numeric", "original_scale": True}, "coef", dict(drawn_by("glm"), tree=RAISE, knn=RAISE)),
+    ("glm_coef", {"uni_feature": "Numeric"}, "coef", dict(drawn_by("glm"), tree=RAISE)),
+    ("glm_coef", {"uni_feature": "Numeric", "original_scale": True}, "coef", dict(drawn_by("glm"), tree=RAISE)),
     ("global_effect_plot", {"uni_feature": "age", "original_scale": True}, "main_effect", drawn_by("relu", *ADDITIVE)),
     ("global_effect_plot", {"uni_feature": "colour"}, "main_effect", drawn_by("relu", *ADDITIVE)),
     ("global_effect_plot", {"uni_feature": "colour", "original_scale": True}, "main_effect",
@@ -54,7 +53,7 @@ VIEWS = [
 
 @pytest.mark.parametrize("model, show, arguments, outcome", [
     pytest.param(model, show, arguments, outcome[model], id="-".join([model, show, *map(str, arguments.items())]))
-    for show, arguments, _, outcome in VIEWS for model in MODELS + (OWN,)])
+    for show, arguments, _, outcome in VIEWS for model in MODELS])
 def test_view_draws_or_refuses(experiment, model, show, arguments, outcome, capsys):
     if "bi_features" in arguments:  # a pair is named as the 15-character display names name it
         arguments = dict(arguments, bi_features=tuple(experiment.dataset.truncated_columns_dict_15[f] for f in PAIR))
