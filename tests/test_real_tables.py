@@ -250,7 +250,6 @@ REPEATS = np.tile([1, 2, 3, 5, 8], 8)
     ("Order", PERMUTED + 1, "holds row numbers (1 to 40)"),
     ("x", np.arange(40.0), "holds row numbers (0 to 39)"),
     ("x", np.delete(np.arange(1, 45), [3, 10, 20, 30]), "holds row numbers (1 to 44)"),  # a tenth dropped
-    ("x", np.delete(np.arange(1, 50), np.arange(4, 49, 5))[:40], None),  # a fifth dropped
     ("x", np.r_[np.arange(1.0, 40), np.nan], None),  # a gap
     ("year", np.arange(1871, 1911), None),  # a yearly series
     ("x", np.r_[np.arange(1, 40), 1], None),
