@@ -88,10 +88,10 @@ def test_the_explainers_are_read_from_the_fitted_terms(known):
 
 @pytest.fixture(scope="module")
 def two_valued():
-    """A 0/1 flag and a category of two levels beside a curve, each with an effect of its own."""
+    """A flag coded 1 and 2 and a category of two levels beside a curve, each with an effect of its own."""
     rng = np.random.default_rng(4)
     n = 400
-    frame = pd.DataFrame({"x0": rng.uniform(-1, 1, n), "flag": rng.integers(0, 2, n).astype(float),
+    frame = pd.DataFrame({"x0": rng.uniform(-1, 1, n), "flag": rng.integers(1, 3, n).astype(float),
                           "sex": pd.Categorical(rng.choice(["f", "m"], n, p=[0.3, 0.7]))})
     frame["y"] = f0(frame["x0"]) + frame["flag"] - 0.5 * (frame["sex"] == "m") + rng.normal(0, 0.1, n)
     exp = Experiment(frame, "y")
@@ -100,17 +100,18 @@ def two_valued():
     return exp
 
 
-@pytest.mark.parametrize("feature", ["flag", "sex"])
+@pytest.mark.parametrize("feature, original", [("flag", [1.0, 2.0]), ("sex", ["f", "m"])])
 @pytest.mark.parametrize("family", FAMILIES)
-def test_a_two_valued_features_bars_are_its_terms_at_its_two_values(two_valued, family, feature, plot_calls):
+def test_a_two_valued_features_bars_are_its_terms_at_its_two_values(two_valued, family, feature, original, plot_calls):
     from vexo.workflow.interpret_api import InterpretAPI
-    InterpretAPI(two_valued, family).main_effect(feature)
+    InterpretAPI(two_valued, family).main_effect(feature, original_scale=True)
     (_, drawn), = plot_calls.of("plot")
     pipeline, j = two_valued.registered_pipeline[family], two_valued.dataset.feature_names.index(feature)
     X = pipeline.transform(two_valued.dataset.data)[two_valued.dataset.train_index]
     on_rows = pipeline.estimator.eval_terms(X)[:, [tuple(f) for f in pipeline.estimator.term_features_].index((j,))]
     levels = np.unique(X[:, j])
     assert list(drawn["categories"]) == pytest.approx(levels) and len(drawn["height"]) == 2
+    assert list(drawn["scaler"](feature, drawn["categories"])[0]) == original  # the bars' labels
     for level, height, share in zip(levels, drawn["height"], drawn["scores"]):
         assert height == pytest.approx(on_rows[X[:, j] == level][0]) and share == pytest.approx(np.mean(X[:, j] == level))
     assert abs(drawn["height"][1] - drawn["height"][0]) > 0.3  # each effect is found

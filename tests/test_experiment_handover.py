@@ -1,4 +1,4 @@
-"""What the experiment hands the views to print: values in the data's units, display names, titles, levels."""
+"""What the experiment hands the views to print: values in the data's units, display names and titles."""
 
 import re
 
@@ -7,7 +7,6 @@ import numpy as np
 import pandas as pd
 import pytest
 
-import tables
 from vexo.workflow.experiment.features import undo_scaling
 from vexo.workflow.experiment.dataset import DISPLAY_WIDTH, truncate_names
 from vexo.workflow.experiment import Experiment
@@ -130,19 +129,3 @@ def test_titles_carry_the_label_of_their_value_axis(experiment):
         numbers = re.findall(r"(?<![\w(])-?\d+\.\d*(?:e[-+]\d+)?", title)
         assert all(len(n.lstrip("-").split("e")[0].replace(".", "").lstrip("0")) <= 4 for n in numbers), title
     assert exp.interpret_local_effect("ebm", 3)["title"].axis_label == logit
-
-
-@pytest.mark.parametrize("model", ["ebm", "gam", "gami"])
-def test_two_valued_features_are_main_effects_drawn_at_their_levels(model):
-    exp = tables.bundled("diabetes")  # its column "sex" holds 1 and 2
-    terms, effect = exp._family(model).terms(exp, model), exp.get_interpret(model)
-    item = {"ebm": lambda: effect.main_effect_, "gam": lambda: effect["effect"], "gami": lambda: effect}[model]()["sex"]
-    at = np.zeros((3, len(exp.dataset.feature_names)))
-    at[:, 1] = [0.0, 1.0, 0.5]
-    model_says = terms.contributions(at)[:, terms.features.index((1,))]
-    if model == "ebm":  # a value between the codes is the level it rounds up to
-        assert item["predict_func"](at) == pytest.approx(model_says[[0, 1, 1]])
-    else:
-        assert list(item["inputs"]) == [0.0, 1.0] and item["outputs"] == pytest.approx(model_says[:2])
-    api.InterpretAPI(exp, model).main_effect("sex", original_scale=True)
-    assert [t.get_text() for t in plt.gcf().axes[-1].get_xticklabels() if t.get_text()] == ["1", "2"]

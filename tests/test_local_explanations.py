@@ -4,7 +4,6 @@ import re
 import numpy as np
 import pytest
 from matplotlib.patches import Rectangle
-from sklearn.ensemble import RandomForestClassifier, RandomForestRegressor
 
 from vexo.workflow.figures import capture
 from vexo.workflow.interpret_api import InterpretAPI, InterpretGraph
@@ -110,25 +109,13 @@ def read_sum(figure):
 
 # what each family's contributions start from, as the title names it
 BASELINES = {"glm": "training mean", "tree": "training mean", "relu": "its linear model at the mean",
-             "ebm": "training mean", "gam": "training mean", "gami": "training mean", "forest": "mean over training rows",
-             "knn": "mean over training rows"}
-
-
-@pytest.fixture(scope="module")
-def with_forest(experiment):
-    """The session's experiment, and one on the same table with a forest (explained by sampled Shapley values)."""
-    from conftest import make_frame
-    from vexo.workflow.experiment import Experiment
-    own = Experiment(make_frame(experiment.task), "y", task=experiment.task)
-    forest = RandomForestRegressor if experiment.task == "regression" else RandomForestClassifier
-    own.register("forest", forest(n_estimators=20, max_depth=4, random_state=0))
-    return lambda model: own if model == "forest" else experiment
+             "ebm": "training mean", "gam": "training mean", "gami": "training mean", "knn": "mean over training rows"}
 
 
 @pytest.mark.parametrize("model", list(BASELINES))
 @pytest.mark.parametrize("max_show", [10, 3])
-def test_one_samples_bars_add_up_to_its_prediction_from_the_named_baseline(with_forest, model, max_show):
-    exp = with_forest(model)
+def test_one_samples_bars_add_up_to_its_prediction_from_the_named_baseline(experiment, model, max_show):
+    exp = experiment
     api, row = InterpretAPI(exp, model), int(exp.dataset.test_index[1])
     with capture() as drawn:
         record = api.fi_local(row, return_data=True, original_scale=True)
