@@ -109,15 +109,27 @@ def test_a_users_own_linear_models_parts_are_its_response_from_each_features_ref
             assert part == pytest.approx(drop[0], abs=1e-9), name
 
 
-# What a user's own linear model draws, as the family's own models do (a user's tree and KNN are
-# drawn as the session's own tree and KNN are)
-VIEWS = [("global_fi", {}, True), ("glm_coef", {"uni_feature": "colour", "original_scale": True}, True),
-         ("local_fi", {"sample_id": 17, "original_scale": True}, True), ("local_ei", {"sample_id": 17}, False),
-         ("global_effect_plot", {"uni_feature": "age"}, False), ("tree_local", {"sample_id": 17}, False)]
+# What a user's own linear model and KNN draw: the linear one as the family's own models do, the
+# KNN as a model of no family (its own tree is drawn as the session's own tree is)
+DRAW, REFUSE = "draws", "refuses"
+VIEWS = [  # show, arguments, outcome for the linear model, for the KNN
+    ("global_fi", {}, DRAW, DRAW),
+    ("glm_coef", {"uni_feature": "colour", "original_scale": True}, DRAW, TypeError),
+    ("local_fi", {"sample_id": 17, "original_scale": True}, DRAW, DRAW),
+    ("local_ei", {"sample_id": 17}, REFUSE, REFUSE),
+    ("global_effect_plot", {"uni_feature": "age"}, REFUSE, REFUSE),
+    ("tree_local", {"sample_id": 17}, REFUSE, REFUSE),
+]
 
 
-@pytest.mark.parametrize("show, arguments, draws", VIEWS, ids=[v[0] for v in VIEWS])
-def test_every_view_of_a_users_own_linear_model_draws_or_refuses(own, show, arguments, draws, capsys):
-    InterpretAPI(own, "linear").model_interpret(show=show, **arguments)
+@pytest.mark.parametrize("model", ["linear", "knn"])
+@pytest.mark.parametrize("show, arguments, linear, knn", VIEWS, ids=[v[0] for v in VIEWS])
+def test_every_view_of_a_users_own_estimator_draws_or_refuses(own, model, show, arguments, linear, knn, capsys):
+    view, outcome = InterpretAPI(own, model), linear if model == "linear" else knn
+    if outcome is TypeError:  # no coefficients: the view reads the type of None
+        with pytest.raises(TypeError):
+            view.model_interpret(show=show, **arguments)
+        return
+    view.model_interpret(show=show, **arguments)
     printed = capsys.readouterr().out.splitlines()
-    assert (plt.get_fignums() and not REFUSALS & set(printed)) if draws else printed[-1] in REFUSALS
+    assert (plt.get_fignums() and not REFUSALS & set(printed)) if outcome == DRAW else printed[-1] in REFUSALS
